@@ -1,0 +1,19 @@
+# Warnings that every target of the project builds with; PRGDIS_WERROR turns
+# them into errors (the CI presets do).
+option(PRGDIS_WERROR "Treat compiler warnings as errors" OFF)
+
+function(prgdis_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4)
+    if(PRGDIS_WERROR)
+      target_compile_options(${target} PRIVATE /WX)
+    endif()
+  else()
+    target_compile_options(${target} PRIVATE
+      -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
+      -Wold-style-cast -Wnon-virtual-dtor -Wnull-dereference -Wformat=2)
+    if(PRGDIS_WERROR)
+      target_compile_options(${target} PRIVATE -Werror)
+    endif()
+  endif()
+endfunction()
