@@ -1,0 +1,54 @@
+// The command-line driver: checks the command line, names the temporary
+// image file, has the program file prepared and disassembled, and cleans up.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "prgdis.h"
+
+// Invocation name for the usage line, and the temporary image file's name.
+static std::string progname;
+static std::string tmpfilename;
+
+[[noreturn]] static void usage(const char* message) {
+  std::fprintf(stderr, "%s\n", message);
+  std::fprintf(stderr, "Usage: %s cbmfilename\n", progname.c_str());
+  std::exit(1);
+}
+
+std::string temporary_name(const std::string& inputname) {
+  const std::size_t n = inputname.size();
+  if (n >= 4) {
+    const std::string last4 = inputname.substr(n - 4);
+    if (last4 == ".prg" || last4 == ".PRG") {
+      return inputname.substr(0, n - 4) + ".tmp";
+    }
+  }
+  return inputname + ".tmp";
+}
+
+int main(int argc, char* argv[]) {
+  // A caller may start us without any argument words (or with an empty
+  // word 0); the usage line then shows our own name.
+  progname = (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0') ? argv[0] : "prgdis";
+
+  if (argc < 2) usage("No input file given!");
+  if (argc > 2) usage("Too many input files given (probably due to a space in filename)!");
+
+  const std::string inputname = argv[1];
+  tmpfilename = temporary_name(inputname);
+
+  // Refuse before any file is touched: the name must reach Tolvek.exe as
+  // one word and never as a command.
+  command_word(tmpfilename);
+
+  std::int32_t load = 0;
+  std::int32_t entry = 0;
+  prepare_file(inputname, tmpfilename, load, entry);
+  run_disassembler(load, entry, tmpfilename);
+
+  std::remove(tmpfilename.c_str());  // the result does not matter any more
+  std::printf("\n\nFile %s was disassembled successfully, see .asm and .lst file!\n",
+              inputname.c_str());
+  return 0;
+}

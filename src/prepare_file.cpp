@@ -1,0 +1,79 @@
+// Program file preparation: one pass that copies the memory image to the
+// temporary image file and finds the entry address on the way.
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "prgdis.h"
+
+namespace {
+
+constexpr unsigned char sys_token = 0x9E;  // BASIC V2 keyword SYS
+
+// Copy buffer: the image is never held whole, so memory use does not grow
+// with the file.
+constexpr std::size_t block_size = 64 * 1024;
+
+// True when `a` and `b` name one and the same existing file (a link, say):
+// writing the image to `b` would then destroy the program file itself.
+bool same_file(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+}  // namespace
+
+void sys_scan_step(SysScan& scan, unsigned char c, std::int32_t load,
+                   std::int32_t& entry) {
+  if (c == sys_token) {
+    // A new SYS drops any number still being read.
+    scan.armed = true;
+    scan.accumulator = 0;
+  } else if (!scan.armed) {
+    return;
+  } else if (c >= '0' && c <= '9') {
+    scan.accumulator = scan.accumulator * 10u + static_cast<unsigned>(c - '0');
+  } else if (c == ' ') {
+    // BASIC allows spaces anywhere in a number.
+  } else {
+    // Any other byte closes the number (C++20: the conversion wraps).
+    const auto value = static_cast<std::int32_t>(scan.accumulator);
+    if (value >= load) entry = value;
+    scan.armed = false;
+  }
+}
+
+void prepare_file(const std::string& inputname, const std::string& tmpname,
+                  std::int32_t& load, std::int32_t& entry) {
+  std::FILE* in = std::fopen(inputname.c_str(), "rb");
+  if (in == nullptr) error_exit("Error opening input file!");
+
+  // The load address comes first, so that a file without one never creates
+  // the temporary file.
+  std::array<unsigned char, block_size> buffer{};
+  if (std::fread(buffer.data(), 1, 2, in) != 2) {
+    error_exit(std::ferror(in) ? "Error reading input file!" : "Input file is too short!");
+  }
+  load = buffer[0] + 256 * buffer[1];
+  entry = load;
+
+  if (same_file(inputname, tmpname)) {
+    error_exit("Temporary file " + tmpname + " is the input file itself!");
+  }
+  std::FILE* out = std::fopen(tmpname.c_str(), "wb");
+  if (out == nullptr) error_exit("Error opening output file!");
+
+  SysScan scan;
+  std::size_t count = 0;
+  while ((count = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) {
+    if (std::fwrite(buffer.data(), 1, count, out) != count) {
+      error_exit("Error writing output file!");
+    }
+    for (std::size_t i = 0; i < count; ++i) sys_scan_step(scan, buffer[i], load, entry);
+  }
+  if (std::ferror(in)) error_exit("Error reading input file!");
+  std::fclose(in);
+  // A full disk may show only when the last block is flushed.
+  if (std::fclose(out) != 0) error_exit("Error writing output file!");
+}

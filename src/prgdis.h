@@ -1,0 +1,54 @@
+// prgdis: disassembles a Commodore program file (.prg) with the Tolvek.exe
+// 6502 disassembler. These are the operations shared by its modules.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// Writes message and a newline to standard error and ends the process with
+// exit status 1 through the normal exit path (buffered output is written).
+[[noreturn]] void error_exit(const std::string& message);
+
+// Name of the temporary image file for the program file `inputname`: a
+// trailing ".prg" or ".PRG" is replaced by ".tmp", any other name gets ".tmp"
+// appended.
+std::string temporary_name(const std::string& inputname);
+
+// Copies the program file `inputname` without its two-byte load address to
+// `tmpname`, and determines the load address and the entry address.
+// Ends the process through error_exit on any failure.
+void prepare_file(const std::string& inputname, const std::string& tmpname,
+                  std::int32_t& load, std::int32_t& entry);
+
+// State of the search for "SYS <number>" in the memory image.
+struct SysScan {
+  bool armed = false;
+  std::uint32_t accumulator = 0;  // wraps modulo 2^32, read as signed
+};
+
+// Feeds one image byte to the SYS search; a number that is closed and not
+// below the load address becomes the entry address.
+void sys_scan_step(SysScan& scan, unsigned char c, std::int32_t load,
+                   std::int32_t& entry);
+
+// The file name as one word for the command processor: unchanged when it is
+// made of harmless characters only, quoted otherwise; nothing when the
+// command processor cannot be given it safely.
+std::optional<std::string> posix_shell_word(const std::string& name);
+std::optional<std::string> cmd_shell_word(const std::string& name);
+std::optional<std::string> shell_word(const std::string& name);
+
+// shell_word for this platform; ends the process through error_exit when the
+// name cannot be passed safely.
+std::string command_word(const std::string& name);
+
+// One command line for Tolvek.exe; option is 'a' (assembly source) or 'w'
+// (list file), name is already a shell word.
+std::string disassembler_command(char option, std::int32_t load,
+                                 std::int32_t entry, const std::string& name);
+
+// Runs Tolvek.exe twice on the temporary image file; returns only when both
+// runs succeeded, ends the process through error_exit otherwise.
+void run_disassembler(std::int32_t load, std::int32_t entry,
+                      const std::string& tmpname);
