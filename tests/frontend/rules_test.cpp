@@ -1,0 +1,139 @@
+// The front end's rules, tested in-process: the temporary name, the SYS
+// scan, quoting names for the command processor and the command text.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "prgdis.h"
+
+int prgdis_main(int argc, char* argv[]);  // the driver's main, renamed
+
+namespace {
+
+using namespace std::string_literals;
+
+TEST(TemporaryName, StripsOnlyLowerOrUpperPrgExtension) {
+  EXPECT_EQ(temporary_name("game.prg"), "game.tmp");
+  EXPECT_EQ(temporary_name("GAME.PRG"), "GAME.tmp");
+  EXPECT_EQ(temporary_name("game.Prg"), "game.Prg.tmp");
+  EXPECT_EQ(temporary_name("game"), "game.tmp");
+  EXPECT_EQ(temporary_name("game.bin"), "game.bin.tmp");
+  EXPECT_EQ(temporary_name("game.prg.prg"), "game.prg.tmp");
+  EXPECT_EQ(temporary_name("game.prgx"), "game.prgx.tmp");
+}
+
+TEST(TemporaryName, KeepsFoldersAndShortNames) {
+  EXPECT_EQ(temporary_name("work/x.prg"), "work/x.tmp");
+  EXPECT_EQ(temporary_name("work\\x.prg"), "work\\x.tmp");
+  EXPECT_EQ(temporary_name(".prg"), ".tmp");
+  EXPECT_EQ(temporary_name("prg"), "prg.tmp");
+  EXPECT_EQ(temporary_name("ab"), "ab.tmp");
+  EXPECT_EQ(temporary_name(""), ".tmp");
+}
+
+TEST(TemporaryName, LongNameIsKeptWhole) {
+  const std::string folder(300, 'd');
+  EXPECT_EQ(temporary_name(folder + "/x.prg"), folder + "/x.tmp");
+}
+
+// Entry address found by scanning `image` with the given load address.
+std::int32_t scan_entry(std::int32_t load, const std::string& image) {
+  SysScan scan;
+  std::int32_t entry = load;
+  for (const char c : image) sys_scan_step(scan, static_cast<unsigned char>(c), load, entry);
+  return entry;
+}
+
+const std::string sys = "\x9E";
+
+TEST(SysScan, CommitsClosedNumberNotBelowLoadAddress) {
+  EXPECT_EQ(scan_entry(256, sys + " 300" + '\0'), 300);
+  EXPECT_EQ(scan_entry(256, sys + "3 00" + '\0'), 300);
+  EXPECT_EQ(scan_entry(256, sys + "300 " + ':'), 300);
+  EXPECT_EQ(scan_entry(256, sys + "256" + '\0'), 256);
+  EXPECT_EQ(scan_entry(256, sys + " 200" + '\0'), 256);  // below the load address
+  EXPECT_EQ(scan_entry(2049, "\x0b\x08\x0a\x00"s + sys + "2061\0\0\0"s), 2061);
+}
+
+TEST(SysScan, LastCommittedNumberWins) {
+  EXPECT_EQ(scan_entry(256, sys + "300:" + sys + "400" + '\0'), 400);
+  // A later number below the load address does not undo an earlier one.
+  EXPECT_EQ(scan_entry(256, sys + "300:" + sys + "4" + '\0'), 300);
+  // Numbers above the address space are committed all the same.
+  EXPECT_EQ(scan_entry(256, sys + "70000" + '\0'), 70000);
+}
+
+TEST(SysScan, UnclosedOrInterruptedNumbersAreDropped) {
+  EXPECT_EQ(scan_entry(256, sys + "300"), 256);                  // file ends
+  EXPECT_EQ(scan_entry(256, sys + "30" + sys + "5" + '\0'), 256);  // 30 dropped
+  EXPECT_EQ(scan_entry(256, sys + "(300)"), 256);                 // closes 0
+  EXPECT_EQ(scan_entry(0, sys + "(300)"), 0);
+  EXPECT_EQ(scan_entry(256, "300\x00"), 256);                     // never armed
+  // Closing disarms: digits after the terminator are not part of a number.
+  EXPECT_EQ(scan_entry(256, sys + ":" + "999" + '\0'), 256);
+}
+
+TEST(SysScan, AccumulatorWrapsModulo2To32) {
+  // 2^32 + 2000 wraps to 2000.
+  EXPECT_EQ(scan_entry(256, sys + "4294969296" + '\0'), 2000);
+  // 2^31 + 1000 wraps to a negative number, which is below any load address.
+  EXPECT_EQ(scan_entry(0, sys + "2147484648" + '\0'), 0);
+  // Far more digits than 32 bits hold wrap without overflow (UBSan checks).
+  EXPECT_EQ(scan_entry(0, sys + "12345678901234567890123" + '\0'), 1900168395);
+  EXPECT_EQ(scan_entry(-1000000000, sys + "98765432109876543210" + '\0'), -450461974);
+}
+
+TEST(PosixShellWord, PlainNamesStayAsTheyAre) {
+  for (const std::string name : {"game.tmp", "work/x.tmp", "A-b_c+d,e:f@g=h.tmp", "-x.tmp"}) {
+    EXPECT_EQ(posix_shell_word(name), name);
+  }
+}
+
+TEST(PosixShellWord, OtherNamesAreSingleQuoted) {
+  EXPECT_EQ(posix_shell_word("my game.tmp"), "'my game.tmp'");
+  EXPECT_EQ(posix_shell_word("x;rm -rf ~.tmp"), "'x;rm -rf ~.tmp'");
+  EXPECT_EQ(posix_shell_word("$(id).tmp"), "'$(id).tmp'");
+  EXPECT_EQ(posix_shell_word("it's.tmp"), "'it'\\''s.tmp'");
+  EXPECT_EQ(posix_shell_word("a\\b.tmp"), "'a\\b.tmp'");
+  EXPECT_EQ(posix_shell_word("line\nbreak.tmp"), "'line\nbreak.tmp'");
+  EXPECT_EQ(posix_shell_word(""), "''");
+}
+
+TEST(CmdShellWord, PlainNamesIncludingBackslashesStay) {
+  EXPECT_EQ(cmd_shell_word("game.tmp"), "game.tmp");
+  EXPECT_EQ(cmd_shell_word("work\\x.tmp"), "work\\x.tmp");
+  EXPECT_EQ(cmd_shell_word("C:\\games\\x.tmp"), "C:\\games\\x.tmp");
+}
+
+TEST(CmdShellWord, SpecialCharactersAreDoubleQuoted) {
+  EXPECT_EQ(cmd_shell_word("my game.tmp"), "\"my game.tmp\"");
+  EXPECT_EQ(cmd_shell_word("a&b|c<d>e^f(g)h.tmp"), "\"a&b|c<d>e^f(g)h.tmp\"");
+  EXPECT_EQ(cmd_shell_word("it's!.tmp"), "\"it's!.tmp\"");
+  // A closing quote after backslashes would be read as escaped.
+  EXPECT_EQ(cmd_shell_word("odd name\\"), "\"odd name\\\\\"");
+}
+
+TEST(CmdShellWord, RefusesWhatCmdCannotPassLiterally) {
+  EXPECT_EQ(cmd_shell_word("100%.tmp"), std::nullopt);
+  EXPECT_EQ(cmd_shell_word("%PATH%.tmp"), std::nullopt);
+  EXPECT_EQ(cmd_shell_word("say \"hi\".tmp"), std::nullopt);
+  EXPECT_EQ(cmd_shell_word("tab\there.tmp"), std::nullopt);
+}
+
+TEST(DisassemblerCommand, FormatsBothRuns) {
+  EXPECT_EQ(disassembler_command('a', 256, 300, "game.tmp"),
+            "Tolvek.exe -a -c6502 -o256 -e300 -t game.tmp");
+  EXPECT_EQ(disassembler_command('w', 256, 300, "game.tmp"),
+            "Tolvek.exe -w -c6502 -o256 -e300 -t game.tmp");
+  EXPECT_EQ(disassembler_command('a', 0, -2147483647 - 1, "'a b.tmp'"),
+            "Tolvek.exe -a -c6502 -o0 -e-2147483648 -t 'a b.tmp'");
+}
+
+TEST(Driver, NoArgumentWordsAtAllGivesUsageWithOwnName) {
+  char* argv[] = {nullptr};
+  EXPECT_EXIT(prgdis_main(0, argv), testing::ExitedWithCode(1),
+              "^No input file given!\nUsage: prgdis cbmfilename\n$");
+}
+
+}  // namespace
