@@ -11,7 +11,7 @@ function(prgdis_warnings target)
   else()
     target_compile_options(${target} PRIVATE
       -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
-      -Wold-style-cast -Wnon-virtual-dtor -Wnull-dereference -Wformat=2)
+      -Wold-style-cast -Wnon-virtual-dtor -Wformat=2)
     if(PRGDIS_WERROR)
       target_compile_options(${target} PRIVATE -Werror)
     endif()
