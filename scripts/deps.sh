@@ -22,6 +22,11 @@ for group in "$@"; do
       need_command acme acme
       need_command cl65 cc65
       ;;
+    windows)
+      need_command x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
+      need_command wine wine
+      need_command wine64 wine64
+      ;;
   esac
 done
 

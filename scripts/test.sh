@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the release build, the ASan+UBSan build and a
-# clang++ build, each with warnings as errors. Installs what is missing.
+# clang++ build, each with warnings as errors, then the Windows cross-build
+# with its tests under wine. Installs what is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh test
+source scripts/deps.sh test windows
 
 for preset in default asan clang; do
   echo "=== $preset ==="
@@ -11,3 +12,12 @@ for preset in default asan clang; do
   cmake --build --preset "$preset" -j "$(nproc)"
   ctest --preset "$preset" -j "$(nproc)"
 done
+
+echo "=== windows (under wine) ==="
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wineboot -i >/dev/null 2>&1 || true   # first start creates the wine prefix
+wineserver -p                          # one server for all tests: fast starts
+trap 'wineserver -k || true' EXIT
+cmake --preset windows
+cmake --build --preset windows -j "$(nproc)"
+ctest --preset windows
