@@ -1,0 +1,125 @@
+#include "app.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <random>
+#include <system_error>
+
+#include "cli.hpp"
+#include "image.hpp"
+#include "listing.hpp"
+#include "trace.hpp"
+#include "writers.hpp"
+
+namespace tolvek {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kUsageError = 2;
+constexpr int kFileError = 1;
+
+struct Failure {
+    std::string message;
+};
+
+std::vector<std::uint8_t> read_image(const std::string& name) {
+    std::error_code ec;
+    if (fs::is_directory(name, ec)) throw Failure{"cannot read image '" + name + "': it is a directory"};
+    std::ifstream in(name, std::ios::binary);
+    if (!in) throw Failure{"cannot read image '" + name + "': " + std::strerror(errno)};
+    std::vector<std::uint8_t> bytes;
+    char buffer[65536];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        bytes.insert(bytes.end(), buffer, buffer + in.gcount());
+        // Anything beyond 64 KiB cannot fit anyway; stop reading early.
+        if (bytes.size() > 0x10000) break;
+    }
+    if (in.bad()) throw Failure{"cannot read image '" + name + "'"};
+    return bytes;
+}
+
+// Writes to a fresh name beside the target and renames it into place, so
+// that a failure leaves neither half a file nor a damaged older one.
+void write_file(const std::string& name, const std::string& content) {
+    std::random_device random;
+    const std::string temporary = name + ".part" + std::to_string(random() % 1000000);
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) throw Failure{"cannot write '" + temporary + "': " + std::strerror(errno)};
+        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+        out.close();
+        if (!out) {
+            std::error_code ignored;
+            fs::remove(temporary, ignored);
+            throw Failure{"cannot write '" + temporary + "'"};
+        }
+    }
+    std::error_code ec;
+    fs::rename(temporary, name, ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        throw Failure{"cannot create '" + name + "': " + ec.message()};
+    }
+}
+
+// Messages quote user input; keep them on one line whatever it holds.
+std::string one_line(std::string text) {
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20) c = '?';
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string output_name(const std::string& image, const char* extension) {
+    return fs::path(image).replace_extension(extension).string();
+}
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const ParsedArgs parsed = parse_args(args);
+    if (parsed.help) {
+        out << usage();
+        return 0;
+    }
+    if (!parsed.error.empty()) {
+        err << "Tolvek.exe: " << one_line(parsed.error) << " (try -h)\n";
+        return kUsageError;
+    }
+    const Options& options = parsed.options;
+    const bool assembly = options.output == OutputKind::Assembly;
+    const std::string target = output_name(options.image, assembly ? ".asm" : ".lst");
+    try {
+        std::error_code ec;
+        if (fs::path(target) == fs::path(options.image) || fs::equivalent(target, options.image, ec)) {
+            throw Failure{"the image '" + options.image + "' would be overwritten by the output"};
+        }
+        Image image;
+        image.load = options.load;
+        image.bytes = read_image(options.image);
+        if (image.load + image.bytes.size() > 0x10000) {
+            throw Failure{"image '" + options.image + "' (" + std::to_string(image.bytes.size()) +
+                          " bytes or more) does not fit below $10000 from load address " +
+                          std::to_string(image.load)};
+        }
+        Analysis analysis = trace_program(image, options.entry);
+        find_more_code(image, analysis);
+        const std::string shown_name = fs::path(options.image).filename().string();
+        const Listing listing = build_listing(image, analysis, shown_name);
+        write_file(target, assembly ? write_asm(listing) : write_lst(listing, image));
+    } catch (const Failure& failure) {
+        err << "Tolvek.exe: " << one_line(failure.message) << "\n";
+        return kFileError;
+    } catch (const std::exception& e) {
+        err << "Tolvek.exe: " << one_line(e.what()) << "\n";
+        return kFileError;
+    }
+    return 0;
+}
+
+}  // namespace tolvek

@@ -1,0 +1,19 @@
+// Well-known C64 addresses and their customary names.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace tolvek {
+
+struct KnownSymbol {
+    std::uint16_t address;
+    std::uint16_t size;  // bytes covered: 2 for a vector, 1 for a register
+    std::string_view name;
+};
+
+// The known symbol covering this address, if any.
+std::optional<KnownSymbol> find_known(std::uint32_t address);
+
+}  // namespace tolvek

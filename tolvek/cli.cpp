@@ -1,0 +1,122 @@
+#include "cli.hpp"
+
+#include <limits>
+#include <optional>
+
+namespace tolvek {
+namespace {
+
+// A decimal integer with an optional sign, or hex written as $1f or 0x1f.
+// Values beyond 64 bits saturate: they are just as far outside the image.
+std::optional<std::int64_t> parse_integer(const std::string& text) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    int base = 10;
+    if (i < text.size() && text[i] == '$') {
+        base = 16;
+        ++i;
+    } else if (text.size() - i > 2 && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= text.size()) return std::nullopt;
+    constexpr std::uint64_t kLimit = std::numeric_limits<std::int64_t>::max();
+    std::uint64_t value = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        int digit = -1;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        if (digit < 0) return std::nullopt;
+        value = value > kLimit ? value : value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
+    }
+    if (value > kLimit) value = kLimit;
+    const auto magnitude = static_cast<std::int64_t>(value);
+    return negative ? -magnitude : magnitude;
+}
+
+}  // namespace
+
+std::string usage() {
+    return "usage: Tolvek.exe -a|-w -c6502 -o<load> -e<entry> -t <image>\n"
+           "Disassembles a 6502 memory image into ACME source or a listing.\n"
+           "  -a          write the assembly source <image minus extension>.asm\n"
+           "  -w          write the listing <image minus extension>.lst\n"
+           "  -c6502      the CPU; 6502 (with the C64's 6510) is the only one\n"
+           "  -o<load>    address the image loads to, 0..65535\n"
+           "  -e<entry>   address execution starts at; any integer, tracing\n"
+           "              starts there only when it lies inside the image\n"
+           "  -t <image>  the memory image, raw bytes without a load address\n"
+           "  -h, --help  show this text\n"
+           "Numbers are decimal, or hex written as $c000 or 0xc000.\n"
+           "Option values may be attached (-o2049) or separate (-o 2049).\n";
+}
+
+ParsedArgs parse_args(const std::vector<std::string>& args) {
+    ParsedArgs result;
+    bool have_mode = false, have_cpu = false, have_load = false, have_entry = false, have_image = false;
+    auto fail = [&](std::string message) {
+        result.error = std::move(message);
+        return result;
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "-h" || arg == "--help") {
+            result.help = true;
+            return result;
+        }
+        if (arg.size() < 2 || arg[0] != '-') return fail("unexpected argument '" + arg + "'");
+        const std::string name = arg.substr(0, 2);
+        if (name == "-a" || name == "-w") {
+            if (arg.size() > 2) return fail("unknown option '" + arg + "'");
+            if (have_mode) return fail("only one of -a and -w may be given, once");
+            have_mode = true;
+            result.options.output = name == "-a" ? OutputKind::Assembly : OutputKind::Listing;
+            continue;
+        }
+        if (name != "-c" && name != "-o" && name != "-e" && name != "-t") {
+            return fail("unknown option '" + arg + "'");
+        }
+        std::string value;
+        if (arg.size() > 2) {
+            value = arg.substr(2);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            return fail("option " + name + " needs a value");
+        }
+        if (name == "-c") {
+            if (have_cpu) return fail("option -c given twice");
+            have_cpu = true;
+            if (value != "6502") return fail("unsupported CPU '" + value + "': only 6502 is known");
+        } else if (name == "-o") {
+            if (have_load) return fail("option -o given twice");
+            have_load = true;
+            const auto load = parse_integer(value);
+            if (!load) return fail("malformed load address '" + value + "'");
+            if (*load < 0 || *load > 0xffff) return fail("load address " + value + " is outside 0..65535");
+            result.options.load = static_cast<std::uint32_t>(*load);
+        } else if (name == "-e") {
+            if (have_entry) return fail("option -e given twice");
+            have_entry = true;
+            const auto entry = parse_integer(value);
+            if (!entry) return fail("malformed entry address '" + value + "'");
+            result.options.entry = *entry;
+        } else {
+            if (have_image) return fail("option -t given twice");
+            have_image = true;
+            if (value.empty()) return fail("empty image name");
+            result.options.image = value;
+        }
+    }
+    if (!have_mode) return fail("missing option -a or -w");
+    if (!have_cpu) return fail("missing option -c (CPU)");
+    if (!have_load) return fail("missing option -o (load address)");
+    if (!have_entry) return fail("missing option -e (entry address)");
+    if (!have_image) return fail("missing option -t (image)");
+    return result;
+}
+
+}  // namespace tolvek

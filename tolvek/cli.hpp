@@ -1,0 +1,31 @@
+// The command line: Tolvek.exe -a|-w -c6502 -o<load> -e<entry> -t <image>
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tolvek {
+
+enum class OutputKind { Assembly, Listing };
+
+struct Options {
+    OutputKind output = OutputKind::Assembly;
+    std::uint32_t load = 0;
+    std::int64_t entry = 0;
+    std::string image;
+};
+
+struct ParsedArgs {
+    bool help = false;
+    std::string error;  // one line naming the problem; empty when fine
+    Options options;
+};
+
+// Parses the arguments after the program name. Values may follow their
+// option directly (-o2049) or as the next argument (-o 2049).
+ParsedArgs parse_args(const std::vector<std::string>& args);
+
+std::string usage();
+
+}  // namespace tolvek

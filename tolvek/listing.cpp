@@ -1,0 +1,199 @@
+#include "listing.hpp"
+
+#include <algorithm>
+
+#include "labels.hpp"
+#include "opcodes.hpp"
+
+namespace tolvek {
+
+char petscii_char(std::uint8_t byte) {
+    if (byte >= 0x41 && byte <= 0x5a) return static_cast<char>(byte + 0x20);  // a-z
+    if (byte >= 0xc1 && byte <= 0xda) return static_cast<char>(byte - 0x80);  // A-Z
+    if ((byte >= 0x20 && byte <= 0x40) || byte == 0x5b || byte == 0x5d) return static_cast<char>(byte);
+    return 0;
+}
+
+namespace {
+
+// Shorter runs of printable bytes are too often numbers or pointers.
+constexpr std::uint32_t kMinText = 4;
+constexpr std::uint32_t kRowBytes = 8;
+
+class Builder {
+public:
+    Builder(const Image& image, const Analysis& analysis)
+        : image_(image), analysis_(analysis), labels_(image, analysis) {}
+
+    Listing build(std::string_view image_name) {
+        Listing listing;
+        listing.origin = image_.load;
+        std::uint32_t a = image_.load;
+        const std::uint32_t basic_end = analysis_.basic.lines.empty() ? image_.load : analysis_.basic.end;
+        if (basic_end > a) {
+            add_basic(listing.rows);
+            a = basic_end;
+        }
+        while (a < image_.end()) {
+            if (analysis_.kind[image_.offset(a)] == ByteKind::Code) {
+                listing.rows.push_back(instruction(a));
+                a += listing.rows.back().size;
+                continue;
+            }
+            std::uint32_t end = a;
+            while (end < image_.end() && analysis_.kind[image_.offset(end)] != ByteKind::Code) ++end;
+            add_data(listing.rows, a, end, {}, true);
+            a = end;
+        }
+        if (analysis_.entry_in_image) {
+            for (Row& row : listing.rows) {
+                if (row.address == analysis_.entry) {
+                    row.comment = row.comment.empty() ? "entry" : "entry; " + row.comment;
+                }
+            }
+        }
+        listing.end_label = labels_.label_at(image_.end());
+        for (const auto& [address, name] : labels_.equates()) listing.equates.push_back({name, address});
+        make_header(listing, image_name);
+        make_symbols(listing);
+        return listing;
+    }
+
+private:
+    Row instruction(std::uint32_t a) {
+        const Opcode& op = opcode(image_.at(a));
+        Row row;
+        row.address = a;
+        row.size = static_cast<std::uint32_t>(length_of(op.mode));
+        row.label = labels_.label_at(a);
+        std::string mnemonic(op.mnemonic);
+        const std::uint32_t value = has_address(op.mode) || op.mode == Mode::Immediate ? operand_of(image_, a) : 0;
+        std::string arg;
+        switch (op.mode) {
+        case Mode::Implied:
+        case Mode::Accumulator: break;
+        case Mode::Immediate: arg = "#" + hex(value, 2); break;
+        case Mode::ZeroPage:
+        case Mode::ZeroPageX:
+        case Mode::ZeroPageY:
+            // A label may be defined only further down, and ACME assumes
+            // 16 bits for names it does not know yet: force 8 bits.
+            if (labels_.is_label(value)) mnemonic += "+1";
+            arg = labels_.operand(value, 2);
+            break;
+        case Mode::IndirectX:
+        case Mode::IndirectY: arg = labels_.operand(value, 2); break;
+        case Mode::Relative: arg = labels_.operand(value, 4); break;
+        default:
+            // ACME would pick zero page addressing for a value below $100.
+            if (value < 0x100) mnemonic += "+2";
+            arg = labels_.operand(value, 4);
+            break;
+        }
+        switch (op.mode) {
+        case Mode::ZeroPageX:
+        case Mode::AbsoluteX: arg += ",x"; break;
+        case Mode::ZeroPageY:
+        case Mode::AbsoluteY: arg += ",y"; break;
+        case Mode::Indirect: arg = "(" + arg + ")"; break;
+        case Mode::IndirectX: arg = "(" + arg + ",x)"; break;
+        case Mode::IndirectY: arg = "(" + arg + "),y"; break;
+        default: break;
+        }
+        row.text = arg.empty() ? mnemonic : mnemonic + " " + arg;
+        return row;
+    }
+
+    // Data rows for [begin, end): at most 8 bytes each, split where a label
+    // stands and where printable text starts or stops, so that text gets
+    // rows (and comments) of its own.
+    void add_data(std::vector<Row>& rows, std::uint32_t begin, std::uint32_t end, std::string first_comment,
+                  bool find_text = true) {
+        std::vector<bool> text(end - begin, false);
+        for (std::uint32_t a = begin; find_text && a < end;) {
+            std::uint32_t b = a;
+            while (b < end && petscii_char(image_.at(b)) != 0) ++b;
+            if (b - a >= kMinText) std::fill(text.begin() + (a - begin), text.begin() + (b - begin), true);
+            a = b == a ? a + 1 : b;
+        }
+        for (std::uint32_t a = begin; a < end;) {
+            const bool is_text = text[a - begin];
+            std::uint32_t b = a + 1;
+            while (b < end && b - a < kRowBytes && text[b - begin] == is_text && !labels_.has_label(b)) ++b;
+            Row row;
+            row.address = a;
+            row.size = b - a;
+            row.label = labels_.label_at(a);
+            row.text = "!byte ";
+            for (std::uint32_t i = a; i < b; ++i) {
+                if (i != a) row.text += ',';
+                row.text += hex(image_.at(i), 2);
+            }
+            if (a == begin && !first_comment.empty()) row.comment = first_comment;
+            if (is_text) {
+                std::string shown = "\"";
+                for (std::uint32_t i = a; i < b; ++i) shown += petscii_char(image_.at(i));
+                shown += '"';
+                row.comment = row.comment.empty() ? shown : row.comment + " " + shown;
+            }
+            rows.push_back(std::move(row));
+            a = b;
+        }
+    }
+
+    void add_basic(std::vector<Row>& rows) {
+        for (const BasicLine& line : analysis_.basic.lines) {
+            add_data(rows, line.address, line.address + line.size, line.text, false);
+        }
+        add_data(rows, analysis_.basic.end - 2, analysis_.basic.end, "end of BASIC program", false);
+    }
+
+    void make_header(Listing& listing, std::string_view image_name) const {
+        std::uint32_t code = 0;
+        for (ByteKind k : analysis_.kind) code += k != ByteKind::Data ? 1u : 0u;
+        const auto size = static_cast<std::uint32_t>(image_.bytes.size());
+        listing.header.push_back("Disassembly of " + std::string(image_name) + " by Tolvek");
+        listing.header.push_back("load address: " + hex(image_.load, 4) + ", " + std::to_string(size) + " bytes");
+        const std::int64_t entry = analysis_.entry;
+        std::string line = "entry address: ";
+        if (!analysis_.entry_in_image) {
+            line += std::to_string(entry);
+            if (entry >= 0 && entry <= 0xffff) line += " (" + hex(static_cast<std::uint32_t>(entry), 4) + ")";
+            line += " lies outside the image; no code traced from it";
+        } else {
+            const auto at = static_cast<std::uint32_t>(entry);
+            line += hex(at, 4) + " (" + std::to_string(entry) + ")";
+            if (analysis_.entry_in_basic) {
+                line += " lies in the BASIC program; no code traced from it";
+            } else if (!analysis_.is_code(image_, at)) {
+                line += " holds no valid instruction; no code traced from it";
+            }
+        }
+        listing.header.push_back(line);
+        listing.header.push_back("code: " + std::to_string(code) + " bytes, data: " + std::to_string(size - code) +
+                                 " bytes");
+        if (size == 0) listing.header.push_back("the image is empty");
+    }
+
+    void make_symbols(Listing& listing) const {
+        for (const Row& row : listing.rows) {
+            if (!row.label.empty()) listing.symbols.push_back({row.label, row.address});
+        }
+        if (!listing.end_label.empty()) listing.symbols.push_back({listing.end_label, image_.end()});
+        listing.symbols.insert(listing.symbols.end(), listing.equates.begin(), listing.equates.end());
+        std::stable_sort(listing.symbols.begin(), listing.symbols.end(),
+                         [](const Symbol& x, const Symbol& y) { return x.address < y.address; });
+    }
+
+    const Image& image_;
+    const Analysis& analysis_;
+    Labels labels_;
+};
+
+}  // namespace
+
+Listing build_listing(const Image& image, const Analysis& analysis, std::string_view image_name) {
+    return Builder(image, analysis).build(image_name);
+}
+
+}  // namespace tolvek

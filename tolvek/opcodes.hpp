@@ -1,0 +1,69 @@
+// The 6502 instruction set as data: one row per opcode byte.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace tolvek {
+
+enum class Mode : std::uint8_t {
+    Implied,      // nop
+    Accumulator,  // asl
+    Immediate,    // lda #$12
+    ZeroPage,     // lda $12
+    ZeroPageX,    // lda $12,x
+    ZeroPageY,    // ldx $12,y
+    Absolute,     // lda $1234
+    AbsoluteX,    // lda $1234,x
+    AbsoluteY,    // lda $1234,y
+    Indirect,     // jmp ($1234)
+    IndirectX,    // lda ($12,x)
+    IndirectY,    // lda ($12),y
+    Relative,     // bne label
+};
+
+struct Opcode {
+    std::string_view mnemonic;  // lower case, as ACME spells it
+    Mode mode;
+    bool documented;
+};
+
+// Instruction length in bytes, opcode included.
+constexpr int length_of(Mode mode) {
+    switch (mode) {
+    case Mode::Implied:
+    case Mode::Accumulator: return 1;
+    case Mode::Absolute:
+    case Mode::AbsoluteX:
+    case Mode::AbsoluteY:
+    case Mode::Indirect: return 3;
+    default: return 2;
+    }
+}
+
+// True when the operand names a memory address (as opposed to an
+// immediate value or nothing at all).
+constexpr bool has_address(Mode mode) {
+    return mode != Mode::Implied && mode != Mode::Accumulator && mode != Mode::Immediate;
+}
+
+constexpr bool is_zero_page(Mode mode) {
+    return mode == Mode::ZeroPage || mode == Mode::ZeroPageX || mode == Mode::ZeroPageY
+        || mode == Mode::IndirectX || mode == Mode::IndirectY;
+}
+
+const Opcode& opcode(std::uint8_t byte);
+
+// How control flow continues after an instruction.
+enum class Flow : std::uint8_t {
+    Next,    // falls through to the following instruction
+    Branch,  // conditional: target and fall-through
+    Call,    // jsr: target, then fall-through
+    Jump,    // jmp absolute: target only
+    Stop,    // rts, rti, brk, jmp (indirect): nothing known follows
+};
+
+Flow flow_of(std::uint8_t byte);
+
+}  // namespace tolvek

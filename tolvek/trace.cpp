@@ -1,0 +1,161 @@
+#include "trace.hpp"
+
+#include <unordered_map>
+#include <utility>
+
+#include "opcodes.hpp"
+
+namespace tolvek {
+
+std::uint32_t operand_of(const Image& image, std::uint32_t address) {
+    const Opcode& op = opcode(image.at(address));
+    if (length_of(op.mode) == 3) {
+        return static_cast<std::uint32_t>(image.at(address + 1) | image.at(address + 2) << 8);
+    }
+    const std::uint8_t low = image.at(address + 1);
+    if (op.mode == Mode::Relative) {
+        // The offset counts from the next instruction; targets wrap
+        // around the 64 KiB address space like the CPU's program counter.
+        const int offset = low < 0x80 ? low : low - 0x100;
+        return static_cast<std::uint32_t>(static_cast<int>(address) + 2 + offset) & 0xffffu;
+    }
+    return low;
+}
+
+std::optional<std::uint32_t> target_of(const Image& image, std::uint32_t address) {
+    switch (flow_of(image.at(address))) {
+    case Flow::Branch:
+    case Flow::Call:
+    case Flow::Jump: return operand_of(image, address);
+    default: return std::nullopt;
+    }
+}
+
+namespace {
+
+// Claims instructions reachable from a set of roots. A lenient tracer
+// (for the entry) writes straight into the analysis and simply stops a path
+// at a bad byte; a strict one (for guesses) collects its claims aside and
+// fails as a whole when any path goes wrong.
+class Tracer {
+public:
+    Tracer(const Image& image, Analysis& analysis, bool strict)
+        : image_(image), analysis_(analysis), strict_(strict) {}
+
+    bool run(std::vector<std::uint32_t> work) {
+        while (!work.empty()) {
+            std::uint32_t at = work.back();
+            work.pop_back();
+            while (true) {
+                if (!image_.contains(at)) {
+                    if (strict_) return false;
+                    break;
+                }
+                const ByteKind here = kind_at(at);
+                if (here == ByteKind::Code) break;  // joins known code
+                const int status = decode(at);
+                if (status < 0) {
+                    if (strict_) return false;
+                    break;
+                }
+                if (strict_ && ++count_ > kBudget) return false;
+                const std::uint8_t byte = image_.at(at);
+                const Opcode& op = opcode(byte);
+                const std::uint32_t next = at + static_cast<std::uint32_t>(length_of(op.mode));
+                const Flow flow = flow_of(byte);
+                if (flow == Flow::Branch || flow == Flow::Call || flow == Flow::Jump) {
+                    const std::uint32_t target = operand_of(image_, at);
+                    if (image_.contains(target)) {
+                        work.push_back(target);
+                    } else if (strict_ && !outside_target_ok(flow, target)) {
+                        return false;
+                    }
+                }
+                if (flow == Flow::Jump || flow == Flow::Stop) break;
+                at = next;
+            }
+        }
+        return true;
+    }
+
+    void commit() {
+        for (const auto& [address, kind] : pending_) analysis_.kind[image_.offset(address)] = kind;
+    }
+
+private:
+    static constexpr int kBudget = 4000;
+
+    ByteKind kind_at(std::uint32_t address) const {
+        if (strict_) {
+            const auto it = pending_.find(address);
+            if (it != pending_.end()) return it->second;
+        }
+        return analysis_.kind[image_.offset(address)];
+    }
+
+    void set_kind(std::uint32_t address, ByteKind kind) {
+        if (strict_) {
+            pending_[address] = kind;
+        } else {
+            analysis_.kind[image_.offset(address)] = kind;
+        }
+    }
+
+    bool in_basic(std::uint32_t address) const {
+        return !analysis_.basic.lines.empty() && address < analysis_.basic.end;
+    }
+
+    // Claims the instruction at `at`; -1 when it cannot be code there.
+    int decode(std::uint32_t at) {
+        const std::uint8_t byte = image_.at(at);
+        const Opcode& op = opcode(byte);
+        if (!op.documented) return -1;
+        if (strict_ && byte == 0x00) return -1;  // brk is rarely meant in guessed code
+        const auto length = static_cast<std::uint32_t>(length_of(op.mode));
+        if (at + length > image_.end()) return -1;  // cut off by the image end
+        for (std::uint32_t a = at; a < at + length; ++a) {
+            if (in_basic(a) || kind_at(a) != ByteKind::Data) return -1;
+        }
+        set_kind(at, ByteKind::Code);
+        for (std::uint32_t a = at + 1; a < at + length; ++a) set_kind(a, ByteKind::Operand);
+        return 0;
+    }
+
+    // A guessed routine may leave the image only towards the ROMs.
+    static bool outside_target_ok(Flow flow, std::uint32_t target) {
+        if (flow == Flow::Branch) return false;
+        return (target >= 0xa000 && target < 0xc000) || target >= 0xe000;
+    }
+
+    const Image& image_;
+    Analysis& analysis_;
+    bool strict_;
+    int count_ = 0;
+    std::unordered_map<std::uint32_t, ByteKind> pending_;
+};
+
+}  // namespace
+
+bool try_code(const Image& image, Analysis& analysis, std::vector<std::uint32_t> roots) {
+    Tracer tracer(image, analysis, true);
+    if (!tracer.run(std::move(roots))) return false;
+    tracer.commit();
+    return true;
+}
+
+Analysis trace_program(const Image& image, std::int64_t entry) {
+    Analysis analysis;
+    analysis.kind.assign(image.bytes.size(), ByteKind::Data);
+    analysis.basic = find_basic(image);
+    analysis.entry = entry;
+    analysis.entry_in_image = image.contains(entry);
+    if (!analysis.entry_in_image) return analysis;
+    const auto start = static_cast<std::uint32_t>(entry);
+    analysis.entry_in_basic = !analysis.basic.lines.empty() && start < analysis.basic.end;
+    if (analysis.entry_in_basic) return analysis;
+    Tracer tracer(image, analysis, false);
+    tracer.run({start});
+    return analysis;
+}
+
+}  // namespace tolvek

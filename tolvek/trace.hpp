@@ -1,0 +1,55 @@
+// Telling code from data: tracing from the entry and, beyond that, from
+// address tables and well-formed gaps.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "basic.hpp"
+#include "image.hpp"
+
+namespace tolvek {
+
+enum class ByteKind : std::uint8_t {
+    Data,     // not (yet) known to be code
+    Code,     // first byte of an instruction
+    Operand,  // later byte of an instruction
+};
+
+struct Analysis {
+    std::vector<ByteKind> kind;  // one per image byte
+    BasicProgram basic;          // empty unless the image starts with BASIC
+    std::int64_t entry = 0;
+    bool entry_in_image = false;
+    bool entry_in_basic = false;
+
+    bool is_code(const Image& image, std::uint32_t address) const {
+        return image.contains(address) && kind[image.offset(address)] == ByteKind::Code;
+    }
+};
+
+// Where control goes from the instruction at `address`: the target of a
+// branch, jsr or jmp, or nothing.
+std::optional<std::uint32_t> target_of(const Image& image, std::uint32_t address);
+
+// The operand of the instruction at `address` as a number (branch targets
+// resolved); meaningful only for modes that carry an operand.
+std::uint32_t operand_of(const Image& image, std::uint32_t address);
+
+// Follows every path from the entry as the CPU would, stopping at rts, rti,
+// jmp, brk, or a byte that is no documented opcode.
+Analysis trace_program(const Image& image, std::int64_t entry);
+
+// Claims everything reachable from `roots` as code if all of it decodes
+// cleanly (documented opcodes, no brk, no clash with known code, no
+// branch out of the image, nothing cut off); claims nothing otherwise.
+bool try_code(const Image& image, Analysis& analysis, std::vector<std::uint32_t> roots);
+
+// Adds code that plain tracing cannot reach: targets of address tables
+// (also the rts trick's address-minus-one tables), pointers built from
+// immediate pairs, and gaps that decode as well-formed routines. A
+// candidate is taken only if everything reachable from it is clean code.
+void find_more_code(const Image& image, Analysis& analysis);
+
+}  // namespace tolvek
