@@ -2,6 +2,7 @@
 // temporary image file and finds the entry address on the way.
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -44,6 +45,20 @@ void sys_scan_step(SysScan& scan, unsigned char c, std::int32_t load,
   }
 }
 
+void sys_scan_block(SysScan& scan, const unsigned char* bytes, std::size_t count,
+                    std::int32_t load, std::int32_t& entry) {
+  const unsigned char* const end = bytes + count;
+  while (bytes < end) {
+    if (!scan.armed) {
+      // Nothing happens until the next SYS token: skip straight to it.
+      const void* token = std::memchr(bytes, sys_token, static_cast<std::size_t>(end - bytes));
+      if (token == nullptr) return;
+      bytes = static_cast<const unsigned char*>(token);
+    }
+    sys_scan_step(scan, *bytes++, load, entry);
+  }
+}
+
 void prepare_file(const std::string& inputname, const std::string& tmpname,
                   std::int32_t& load, std::int32_t& entry) {
   std::FILE* in = std::fopen(inputname.c_str(), "rb");
@@ -70,7 +85,7 @@ void prepare_file(const std::string& inputname, const std::string& tmpname,
     if (std::fwrite(buffer.data(), 1, count, out) != count) {
       error_exit("Error writing output file!");
     }
-    for (std::size_t i = 0; i < count; ++i) sys_scan_step(scan, buffer[i], load, entry);
+    sys_scan_block(scan, buffer.data(), count, load, entry);
   }
   if (std::ferror(in)) error_exit("Error reading input file!");
   std::fclose(in);

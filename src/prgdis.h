@@ -32,6 +32,11 @@ struct SysScan {
 void sys_scan_step(SysScan& scan, unsigned char c, std::int32_t load,
                    std::int32_t& entry);
 
+// sys_scan_step over `count` bytes, skipping quickly over bytes that cannot
+// matter while no SYS token is pending.
+void sys_scan_block(SysScan& scan, const unsigned char* bytes, std::size_t count,
+                    std::int32_t load, std::int32_t& entry);
+
 // The file name as one word for the command processor: unchanged when it is
 // made of harmless characters only, quoted otherwise; nothing when the
 // command processor cannot be given it safely.

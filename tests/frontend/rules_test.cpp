@@ -2,6 +2,7 @@
 // scan, quoting names for the command processor and the command text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,29 @@ TEST(SysScan, AccumulatorWrapsModulo2To32) {
   // Far more digits than 32 bits hold wrap without overflow (UBSan checks).
   EXPECT_EQ(scan_entry(0, sys + "12345678901234567890123" + '\0'), 1900168395);
   EXPECT_EQ(scan_entry(-1000000000, sys + "98765432109876543210" + '\0'), -450461974);
+}
+
+TEST(SysScan, BlockScanAgreesWithByteByByteScanAcrossBlockBoundaries) {
+  // Images rich in tokens, digits and spaces, cut into blocks at random.
+  std::uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+  const char alphabet[] = "\x9e\x9e" "0123456789  :(\x00\xff";
+  for (int round = 0; round < 200; ++round) {
+    std::string image;
+    const std::size_t size = next() % 2000;
+    for (std::size_t i = 0; i < size; ++i) image += alphabet[(next() >> 8) % (sizeof alphabet - 1)];
+    const auto load = static_cast<std::int32_t>(next() % 3000);
+
+    SysScan blocked;
+    std::int32_t entry = load;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(image.data());
+    for (std::size_t at = 0; at < size;) {
+      const std::size_t count = std::min<std::size_t>(size - at, 1 + (next() >> 8) % 64);
+      sys_scan_block(blocked, bytes + at, count, load, entry);
+      at += count;
+    }
+    ASSERT_EQ(entry, scan_entry(load, image)) << "round " << round;
+  }
 }
 
 TEST(PosixShellWord, PlainNamesStayAsTheyAre) {
