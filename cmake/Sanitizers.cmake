@@ -8,3 +8,11 @@ if(PRGDIS_SANITIZE)
                       -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# PRGDIS_FUZZ (clang only) instruments everything for libFuzzer and builds the
+# fuzz targets under fuzz/.
+option(PRGDIS_FUZZ "Build the libFuzzer targets (clang)" OFF)
+
+if(PRGDIS_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()

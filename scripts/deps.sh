@@ -6,26 +6,33 @@ need_command() {  # need_command COMMAND PACKAGE
   command -v "$1" >/dev/null 2>&1 || need_packages+=("$2")
 }
 
-need_file() {  # need_file PATH PACKAGE
-  [ -e "$1" ] || need_packages+=("$2")
+need_package() {  # need_package PACKAGE
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed' || need_packages+=("$1")
 }
 
 need_command cmake cmake
 need_command g++ g++
 need_command make make
-need_file /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake libgtest-dev
+need_package libgtest-dev
 
 for group in "$@"; do
   case "$group" in
     test)
       need_command clang++ clang
+      need_package libclang-rt-dev   # libFuzzer and the sanitizers' runtimes
       need_command acme acme
       need_command cl65 cc65
       ;;
+    bench)
+      need_command hyperfine hyperfine
+      need_command /usr/bin/time time
+      need_command da65 cc65
+      need_command clang++ clang
+      ;;
     windows)
       need_command x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
-      need_command wine wine
-      need_command wine64 wine64
+      need_package wine
+      need_package wine64
       ;;
   esac
 done

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the release build, the ASan+UBSan build and a
-# clang++ build, each with warnings as errors, then the Windows cross-build
-# with its tests under wine. Installs what is missing.
+# clang++ build, each with warnings as errors, a minute of each fuzz target,
+# then the Windows cross-build with its tests under wine. Installs what is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh test windows
@@ -12,6 +12,9 @@ for preset in default asan clang; do
   cmake --build --preset "$preset" -j "$(nproc)"
   ctest --preset "$preset" -j "$(nproc)"
 done
+
+echo "=== fuzz ==="
+scripts/fuzz.sh 60
 
 echo "=== windows (under wine) ==="
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
