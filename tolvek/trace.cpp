@@ -42,10 +42,11 @@ public:
     Tracer(const Image& image, Analysis& analysis, bool strict)
         : image_(image), analysis_(analysis), strict_(strict) {}
 
+    // Paths are taken in the order they were found, so that the code a
+    // routine falls into is claimed before jumps into its middle.
     bool run(std::vector<std::uint32_t> work) {
-        while (!work.empty()) {
-            std::uint32_t at = work.back();
-            work.pop_back();
+        for (std::size_t next_path = 0; next_path < work.size(); ++next_path) {
+            std::uint32_t at = work[next_path];
             while (true) {
                 if (!image_.contains(at)) {
                     if (strict_) return false;

@@ -1,0 +1,158 @@
+// Disassemble, reassemble with acme, compare: the .asm must give back the
+// program file byte for byte, whatever the program holds.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "support.hpp"
+
+using namespace tolvek_test;
+
+namespace {
+
+std::uint32_t next(std::mt19937& random) { return static_cast<std::uint32_t>(random()); }
+
+class RoundTrip : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    }
+
+    // Assembles the source, then checks its round trip. Returns the .asm.
+    std::string check(const std::string& source, std::int64_t entry) {
+        const std::vector<std::uint8_t> prg = assemble(dir, source);
+        if (prg.size() < 2) {
+            ADD_FAILURE() << "acme gave no program";
+            return {};
+        }
+        const std::uint32_t load = static_cast<std::uint32_t>(prg[0] | prg[1] << 8);
+        return round_trip(dir, load, entry, {prg.begin() + 2, prg.end()});
+    }
+
+    ScratchDir dir;
+};
+
+// A BASIC-started program full of the usual traps.
+TEST_F(RoundTrip, BasicProgramWithTraps) {
+    const std::string asm_text = check(R"(
+	* = $0801
+	!word line2, 10
+	!byte $9e
+	!text "2061"
+	!byte 0
+line2	!word 0
+start	lda+2 $0012		; absolute addressing of a zero page address
+	sta+2 $00fb,x
+	ldx+2 $0002,y
+	ldy+2 $0003,x
+	jsr sub
+	jsr skip+1		; into the middle of the bit below
+	lda table+3
+	lda $0314
+	sta $0315
+	jsr $ffd2
+	sta $d020
+	lda $c000		; unnamed, outside the image
+	lda end
+	jmp cut
+sub	lda #1
+skip	!byte $2c		; bit $02a9: skips the next lda
+	lda #2
+	rts
+table	!byte $02, $03, $a7, $ff, $9e, $80, $0b, $9b	; undocumented opcodes
+	jmp ($fffc)
+cut	nop
+	!byte $ad, $20		; lda $xx20, cut off by the end
+end
+)",
+                                       2061);
+    // Names where names are known, hex elsewhere, label plus offset into
+    // the middle of an instruction, forced absolute addressing.
+    EXPECT_NE(asm_text.find("jsr CHROUT"), std::string::npos) << asm_text;
+    EXPECT_NE(asm_text.find("sta CINV+1"), std::string::npos) << asm_text;
+    EXPECT_NE(asm_text.find("lda+2 $0012"), std::string::npos) << asm_text;
+    EXPECT_NE(asm_text.find("jsr L0839+1"), std::string::npos) << asm_text;
+    EXPECT_NE(asm_text.find("lda $c000"), std::string::npos) << asm_text;
+    EXPECT_NE(asm_text.find("; 10 SYS2061"), std::string::npos) << asm_text;
+}
+
+// Zero page labels, used before they are defined, and a branch from $0002
+// backwards that wraps to the top of memory.
+TEST_F(RoundTrip, ProgramAtZero) {
+    const std::string asm_text = check(R"(
+	* = $0000
+	!byte $2f, $37
+start	ldx #0
+	bne $fff8
+loop	lda+1 table,x
+	sta+1 ptr
+	lda+1 ptr,x
+	ldx+1 ptr,y
+	stx+1 ptr,y
+	lda (ptr),y
+	lda (ptr,x)
+	lda+2 ptr
+	inx
+	bne loop
+	jmp (ptr)
+ptr	!word start
+table	!byte 1, 2, 3
+)",
+                                       2);
+    EXPECT_NE(asm_text.find("bne $fff8"), std::string::npos) << asm_text;
+    EXPECT_NE(asm_text.find("sta+1 D0"), std::string::npos) << asm_text;
+}
+
+// A program that ends at $FFFF, with a branch that wraps forward to page
+// zero and an instruction cut off by the end of memory.
+TEST_F(RoundTrip, ProgramEndingAtFFFF) {
+    const std::string asm_text = check(R"(
+	* = $ffe0
+start	lda $ff00
+	beq $0010
+	lda $fffe
+	sta $d020
+	jsr $ffd2
+	inc $fff0
+	nop
+	nop
+	nop
+	nop
+	nop
+	nop
+	nop
+	nop
+	nop
+	nop
+	nop
+	!byte $ad, $34
+)",
+                                       0xffe0);
+    EXPECT_NE(asm_text.find("beq $0010"), std::string::npos) << asm_text;
+    EXPECT_NE(asm_text.find("!byte $ad,$34"), std::string::npos) << asm_text;
+}
+
+// Random bytes at several load addresses, traced from several entries.
+TEST_F(RoundTrip, RandomImages) {
+    std::mt19937 random(6502);
+    const std::uint32_t loads[] = {0x0000, 0x0801, 0x1000, 0x7ff3, 0xc000, 0xfc00};
+    for (std::uint32_t load : loads) {
+        const std::uint32_t size = std::min<std::uint32_t>(0x10000 - load, 1000 + next(random) % 3000);
+        std::vector<std::uint8_t> image(size);
+        for (auto& byte : image) byte = static_cast<std::uint8_t>(next(random));
+        const std::int64_t entry = load + next(random) % size;
+        SCOPED_TRACE("load " + std::to_string(load));
+        round_trip(dir, load, entry, image);
+    }
+}
+
+// All of memory, with many of the possible entries traced as code.
+TEST_F(RoundTrip, WholeAddressSpace) {
+    std::mt19937 random(64);
+    std::vector<std::uint8_t> image(0x10000);
+    // Mostly documented opcodes, so that long stretches trace as code.
+    for (auto& byte : image) byte = static_cast<std::uint8_t>(next(random) % 4 == 0 ? next(random) : 0xea - (next(random) % 2) * 0x3a);
+    round_trip(dir, 0, 0x1234, image);
+}
+
+}  // namespace

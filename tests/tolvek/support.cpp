@@ -1,0 +1,107 @@
+#include "support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace tolvek_test {
+
+ScratchDir::ScratchDir() {
+    std::random_device random;
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string name = info ? std::string(info->test_suite_name()) + "_" + info->name() : "tolvek";
+    path_ = fs::temp_directory_path() / ("tolvek_" + name + "_" + std::to_string(random()));
+    fs::create_directories(path_);
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+std::string quote(const std::string& word) {
+    std::string out = "'";
+    for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+Result run_in(const fs::path& dir, const std::string& command) {
+    const fs::path out = dir / ".run_out";
+    const fs::path err = dir / ".run_err";
+    const std::string line = "cd " + quote(dir.string()) + " && { " + command + " ; } >" + quote(out.string()) +
+                             " 2>" + quote(err.string());
+    Result result;
+    const int raw = std::system(line.c_str());
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = read_text(out);
+    result.err = read_text(err);
+    fs::remove(out);
+    fs::remove(err);
+    return result;
+}
+
+std::vector<std::uint8_t> read_bytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string read_text(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_bytes(const fs::path& file, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void write_text(const fs::path& file, const std::string& text) {
+    std::ofstream out(file, std::ios::binary);
+    out << text;
+}
+
+bool have_acme() { return std::system("acme --version >/dev/null 2>&1") == 0; }
+
+std::vector<std::uint8_t> assemble(const ScratchDir& dir, const std::string& source) {
+    write_text(dir / "source.a", source);
+    const Result result = run_in(dir.path(), "acme -f cbm -o source.prg source.a");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    return read_bytes(dir / "source.prg");
+}
+
+std::string round_trip(const ScratchDir& dir, std::uint32_t load, std::int64_t entry,
+                       const std::vector<std::uint8_t>& image) {
+    write_bytes(dir / "image.tmp", image);
+    const Result tolvek = run_in(dir.path(), quote(TOLVEK_EXE) + " -a -c6502 -o" + std::to_string(load) + " -e" +
+                                                 std::to_string(entry) + " -t image.tmp");
+    EXPECT_EQ(tolvek.status, 0) << tolvek.err;
+    const Result acme = run_in(dir.path(), "acme -f cbm -o again.prg image.asm");
+    EXPECT_EQ(acme.status, 0) << acme.err;
+    EXPECT_EQ(acme.err, "") << "acme complains";
+    std::vector<std::uint8_t> expected(image.size() + 2);
+    expected[0] = static_cast<std::uint8_t>(load & 0xff);
+    expected[1] = static_cast<std::uint8_t>(load >> 8);
+    std::copy(image.begin(), image.end(), expected.begin() + 2);
+    const std::vector<std::uint8_t> again = read_bytes(dir / "again.prg");
+    EXPECT_EQ(again.size(), expected.size());
+    if (again != expected) {
+        for (std::size_t i = 0; i < std::min(again.size(), expected.size()); ++i) {
+            if (again[i] != expected[i]) {
+                ADD_FAILURE() << "first difference at address $" << std::hex << load + i - 2;
+                break;
+            }
+        }
+    }
+    return read_text(dir / "image.asm");
+}
+
+}  // namespace tolvek_test

@@ -1,0 +1,54 @@
+// Helpers for tests that run Tolvek.exe, acme or prgdis as programs.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tolvek_test {
+
+// A fresh, empty folder that is removed again at the end of the test.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs a shell command in `dir`, capturing both output streams.
+Result run_in(const std::filesystem::path& dir, const std::string& command);
+
+// Single-quoted for sh.
+std::string quote(const std::string& word);
+
+std::vector<std::uint8_t> read_bytes(const std::filesystem::path& file);
+std::string read_text(const std::filesystem::path& file);
+void write_bytes(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes);
+void write_text(const std::filesystem::path& file, const std::string& text);
+
+bool have_acme();
+
+// Assembles ACME source into a .prg with "acme -f cbm"; fails the test if
+// acme reports anything.
+std::vector<std::uint8_t> assemble(const ScratchDir& dir, const std::string& source);
+
+// Disassembles `image` at `load` with Tolvek.exe -a, reassembles the .asm
+// with acme and checks that the program file comes back byte for byte and
+// that acme has nothing to complain about. Returns the .asm text.
+std::string round_trip(const ScratchDir& dir, std::uint32_t load, std::int64_t entry,
+                       const std::vector<std::uint8_t>& image);
+
+}  // namespace tolvek_test
