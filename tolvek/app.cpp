@@ -48,7 +48,9 @@ void write_file(const std::string& name, const std::string& content) {
     std::random_device random;
     const std::string temporary = name + ".part" + std::to_string(random() % 1000000);
     {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        // Text mode: lines end the platform's way (CR LF on Windows, where
+        // editors expect it; acme reads both).
+        std::ofstream out(temporary, std::ios::trunc);
         if (!out) throw Failure{"cannot write '" + temporary + "': " + std::strerror(errno)};
         out.write(content.data(), static_cast<std::streamsize>(content.size()));
         out.close();
