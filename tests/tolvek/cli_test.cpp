@@ -1,0 +1,56 @@
+// Parsing the command line prgdis passes, in its variants.
+#include <gtest/gtest.h>
+
+#include "app.hpp"
+#include "cli.hpp"
+
+using namespace tolvek;
+
+namespace {
+
+TEST(Cli, AttachedAndSeparateValues) {
+    const ParsedArgs attached = parse_args({"-a", "-c6502", "-o2049", "-e2061", "-tgame.tmp"});
+    ASSERT_EQ(attached.error, "");
+    EXPECT_EQ(attached.options.output, OutputKind::Assembly);
+    EXPECT_EQ(attached.options.load, 2049u);
+    EXPECT_EQ(attached.options.entry, 2061);
+    EXPECT_EQ(attached.options.image, "game.tmp");
+    const ParsedArgs separate = parse_args({"-t", "dir/my game.tmp", "-e", "-257", "-o", "0", "-c", "6502", "-w"});
+    ASSERT_EQ(separate.error, "");
+    EXPECT_EQ(separate.options.output, OutputKind::Listing);
+    EXPECT_EQ(separate.options.load, 0u);
+    EXPECT_EQ(separate.options.entry, -257);
+    EXPECT_EQ(separate.options.image, "dir/my game.tmp");
+}
+
+TEST(Cli, NumbersInRangeAndHex) {
+    auto entry_of = [](const std::string& value) {
+        return parse_args({"-a", "-c6502", "-o0", "-e" + value, "-tx"}).options.entry;
+    };
+    EXPECT_EQ(entry_of("-2147483648"), -2147483648LL);
+    EXPECT_EQ(entry_of("4000000000"), 4000000000LL);
+    EXPECT_EQ(entry_of("$c000"), 0xc000);
+    EXPECT_EQ(entry_of("0xFFD2"), 0xffd2);
+    EXPECT_EQ(entry_of("+12"), 12);
+    // Too large for 64 bits: still an integer, far outside any image.
+    EXPECT_EQ(entry_of("123456789012345678901234567890"), INT64_MAX);
+    EXPECT_EQ(parse_args({"-a", "-c6502", "-o65535", "-e0", "-tx"}).options.load, 65535u);
+    EXPECT_NE(parse_args({"-a", "-c6502", "-o65536", "-e0", "-tx"}).error, "");
+    EXPECT_NE(parse_args({"-a", "-c6502", "-o0x", "-e0", "-tx"}).error, "");
+}
+
+TEST(Cli, HelpWins) {
+    EXPECT_TRUE(parse_args({"--help"}).help);
+    EXPECT_TRUE(parse_args({"-a", "-h"}).help);
+    EXPECT_FALSE(parse_args({}).help);
+    EXPECT_EQ(parse_args({}).error, "missing option -a or -w");
+}
+
+TEST(Cli, OutputNameReplacesLastExtension) {
+    EXPECT_EQ(output_name("game.tmp", ".asm"), "game.asm");
+    EXPECT_EQ(output_name("dir.v2/game.tar.tmp", ".lst"), "dir.v2/game.tar.lst");
+    EXPECT_EQ(output_name("dir.v2/game", ".asm"), "dir.v2/game.asm");
+    EXPECT_EQ(output_name("game", ".lst"), "game.lst");
+}
+
+}  // namespace
