@@ -5,6 +5,8 @@ option(PRGDIS_WERROR "Treat compiler warnings as errors" OFF)
 function(prgdis_warnings target)
   if(MSVC)
     target_compile_options(${target} PRIVATE /W4)
+    # fopen and getenv are standard C++; MSVC's "use fopen_s" advice is not.
+    target_compile_definitions(${target} PRIVATE _CRT_SECURE_NO_WARNINGS)
     if(PRGDIS_WERROR)
       target_compile_options(${target} PRIVATE /WX)
     endif()

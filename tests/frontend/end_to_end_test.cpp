@@ -413,6 +413,18 @@ TEST_F(PrgdisOnWindows, PercentSignIsRefusedBeforeAnyFileIsTouched) {
   EXPECT_TRUE(listing().empty());
 }
 
+TEST_F(PrgdisOnWindows, NamesWindowsCannotHoldFailBeforeAnythingIsWritten) {
+  // No Windows file name holds < > or |, so no such program file exists.
+  for (const char* name : {"a<b.prg", "c>d.prg", "e|f.prg"}) {
+    SCOPED_TRACE(name);
+    expect_refused(run(name), "Error opening input file!");
+  }
+  // A double quote cannot be passed through cmd.exe at all.
+  expect_refused(run("g\"h.prg"),
+                 "Input file name holds a character that cannot be passed safely to Tolvek.exe!");
+  EXPECT_TRUE(listing().empty());
+}
+
 #else
 
 class PrgdisOnPosix : public PrgdisRun {};
