@@ -470,6 +470,53 @@ TEST_F(PrgdisOnPosix, FullDiskIsAWriteErrorNotSuccess) {
   }
 }
 
+TEST_F(PrgdisOnPosix, HostileImagesOfTokensAndDigits) {
+  // A megabyte of SYS tokens each followed by a digit: every number is cut
+  // off by the next token, and the last one by the end of the file.
+  std::string tokens = "\x00\x10"s;
+  for (int i = 0; i < 512 * 1024; ++i) tokens += "\x9e" "9"s;
+  write_file(work() / "tokens.prg", tokens);
+  Result r = run("tokens.prg");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(args(1)[3], "-e4096");
+
+  // One SYS and a megabyte of digits: the number wraps modulo 2^32 many
+  // times over and is committed when the colon closes it.
+  std::string digits = "\x00\x00\x9e"s;
+  std::uint32_t value = 0;
+  for (int i = 0; i < 1024 * 1024; ++i) {
+    const char digit = static_cast<char>('0' + (i * 7) % 10);
+    digits += digit;
+    value = value * 10u + static_cast<std::uint32_t>(digit - '0');
+  }
+  digits += ':';
+  write_file(work() / "digits.prg", digits);
+  r = run("digits.prg");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto wrapped = static_cast<std::int32_t>(value);
+  EXPECT_EQ(args(3)[3], "-e" + std::to_string(wrapped >= 0 ? wrapped : 0));
+  EXPECT_EQ(image(3), digits.substr(2));
+}
+
+TEST_F(PrgdisOnPosix, NamesAtTheFileSystemsLengthLimit) {
+  // 255 bytes is the longest name a Linux file system takes; the .tmp name
+  // of a .prg is as long as the .prg name, so this one works.
+  const std::string longest = std::string(251, 'n') + ".prg";
+  write_file(work() / longest, basic_program);
+  const Result ok = run(longest);
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(args(1).back(), std::string(251, 'n') + ".tmp");
+
+  // Here ".tmp" is appended and the name grows past the limit.
+  const std::string growing = std::string(253, 'g');
+  write_file(work() / growing, basic_program);
+  const Result refused = run(growing);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "Error opening output file!\n");
+  EXPECT_EQ(runs(), 2u);
+  EXPECT_EQ(listing(), (std::vector<std::string>{growing, longest}));
+}
+
 TEST_F(PrgdisOnPosix, TemporaryNameThatIsTheProgramFileItselfIsRefused) {
   write_file(work() / "x.prg", basic_program);
   fs::create_symlink("x.prg", work() / "x.tmp");
