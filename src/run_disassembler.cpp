@@ -23,6 +23,13 @@ bool is_plain(const std::string& name, bool backslash_too) {
   return true;
 }
 
+// Runs callstr; output written so far goes out first, so that it stands
+// before the tool's own output also when it goes to a file or a pipe.
+int run_callstr() {
+  std::fflush(stdout);
+  return std::system(callstr.c_str());
+}
+
 }  // namespace
 
 std::optional<std::string> posix_shell_word(const std::string& name) {
@@ -63,17 +70,6 @@ std::string disassembler_command(char option, std::int32_t load, std::int32_t en
   return std::string("Tolvek.exe -") + option + " -c6502 -o" + std::to_string(load) +
          " -e" + std::to_string(entry) + " -t " + name;
 }
-
-namespace {
-
-// Runs callstr; output written so far goes out first, so that it stands
-// before the tool's own output also when it goes to a file or a pipe.
-int run_callstr() {
-  std::fflush(stdout);
-  return std::system(callstr.c_str());
-}
-
-}  // namespace
 
 std::string command_word(const std::string& name) {
   const std::optional<std::string> word = shell_word(name);
