@@ -1,7 +1,177 @@
+// Finding code that the trace from the entry cannot reach. Every guess
+// goes through try_code, which takes it only when everything reachable from
+// it decodes as clean code; the order below goes from strong evidence to
+// weaker.
+#include <algorithm>
+
+#include "listing.hpp"
+#include "opcodes.hpp"
 #include "trace.hpp"
 
 namespace tolvek {
+namespace {
 
-void find_more_code(const Image&, Analysis&) {}
+class Finder {
+public:
+    Finder(const Image& image, Analysis& analysis) : image_(image), analysis_(analysis) {}
+
+    void run() {
+        // New code can hold new pointers; repeat until nothing changes.
+        for (int round = 0; round < 8; ++round) {
+            bool found = gaps();
+            found = address_tables() || found;
+            // Immediate pairs are more often plain numbers; they come last,
+            // after the better founded code has claimed its bytes.
+            if (!found) found = immediate_pairs();
+            if (!found) break;
+        }
+    }
+
+private:
+    ByteKind kind(std::uint32_t address) const { return analysis_.kind[image_.offset(address)]; }
+
+    bool in_basic(std::uint32_t address) const {
+        return !analysis_.basic.lines.empty() && address < analysis_.basic.end;
+    }
+
+    // Starts of printable text are data, whatever they would decode to.
+    bool starts_text(std::uint32_t address) const {
+        std::uint32_t a = address;
+        while (a < image_.end() && a < address + 4 && petscii_char(image_.at(a)) != 0) ++a;
+        return a == address + 4;
+    }
+
+    // A guessed entry point: a data byte that is not BASIC or text.
+    bool candidate(std::uint32_t address) const {
+        return image_.contains(address) && kind(address) == ByteKind::Data && !in_basic(address) &&
+               !starts_text(address);
+    }
+
+    bool try_at(std::uint32_t address, std::vector<std::uint32_t>* claimed = nullptr) {
+        if (!candidate(address)) return false;
+        return try_code(image_, analysis_, {address}, claimed);
+    }
+
+    // An address handed over in registers: lda #<x followed by ldx #>x or
+    // ldy #>x, or ldx #<x / ldy #>x, as calling conventions do; or stored
+    // as a pointer: lda #<x / sta p / lda #>x / sta p+1.
+    bool immediate_pairs() {
+        bool found = false;
+        for (std::uint32_t a = image_.load; a + 4 <= image_.end(); ++a) {
+            if (kind(a) != ByteKind::Code || kind(a + 2) != ByteKind::Code) continue;
+            const std::uint8_t first = image_.at(a);
+            const std::uint8_t second = image_.at(a + 2);
+            const bool pair = (first == 0xa9 && (second == 0xa2 || second == 0xa0)) || (first == 0xa2 && second == 0xa0);
+            if (pair && try_at(static_cast<std::uint32_t>(image_.at(a + 3) << 8 | image_.at(a + 1)))) found = true;
+            if (first == 0xa9 && a + 8 <= image_.end() && stored_pointer(a)) {
+                if (try_at(static_cast<std::uint32_t>(image_.at(a + 5) << 8 | image_.at(a + 1)))) found = true;
+            }
+        }
+        return found;
+    }
+
+    // lda #lo / sta p / lda #hi / sta p+1 with zero page or absolute p.
+    bool stored_pointer(std::uint32_t a) const {
+        const std::uint8_t store = image_.at(a + 2);
+        if (store == 0x85) {  // sta zp
+            return a + 8 <= image_.end() && image_.at(a + 4) == 0xa9 && image_.at(a + 6) == 0x85 &&
+                   image_.at(a + 7) == static_cast<std::uint8_t>(image_.at(a + 3) + 1) && kind(a + 4) == ByteKind::Code;
+        }
+        return false;
+    }
+
+    // Two or more consecutive little-endian words in data that all point
+    // at code, or at code minus one (pushed for an rts to jump through).
+    bool address_tables() {
+        bool found = false;
+        for (int minus_one = 0; minus_one <= 1; ++minus_one) {
+            std::uint32_t a = image_.load;
+            while (a + 4 <= image_.end()) {
+                std::uint32_t end = a;
+                while (end + 2 <= image_.end() && pointer_at(end, static_cast<std::uint32_t>(minus_one))) end += 2;
+                if (end - a >= 4) {
+                    for (std::uint32_t p = a; p < end; p += 2) {
+                        if (try_at(word(p) + static_cast<std::uint32_t>(minus_one))) found = true;
+                    }
+                    a = end;
+                } else {
+                    ++a;
+                }
+            }
+        }
+        return found;
+    }
+
+    std::uint32_t word(std::uint32_t address) const {
+        return static_cast<std::uint32_t>(image_.at(address) | image_.at(address + 1) << 8);
+    }
+
+    // A data word pointing at known code or at a plausible start of code.
+    bool pointer_at(std::uint32_t address, std::uint32_t add) const {
+        if (kind(address) != ByteKind::Data || kind(address + 1) != ByteKind::Data) return false;
+        if (in_basic(address)) return false;
+        const std::uint32_t target = word(address) + add;
+        if (!image_.contains(target)) return false;
+        if (kind(target) == ByteKind::Code) return true;
+        return candidate(target) && opcode(image_.at(target)).documented && image_.at(target) != 0;
+    }
+
+    // A stretch of data between code that decodes, from its first byte
+    // to its last, as routines that end cleanly: code only reached in ways
+    // the trace cannot see, like pointers in tables we did not recognise.
+    bool gaps() {
+        bool found = false;
+        std::uint32_t a = image_.load;
+        while (a < image_.end()) {
+            if (kind(a) != ByteKind::Data) {
+                ++a;
+                continue;
+            }
+            std::uint32_t end = a;
+            while (end < image_.end() && kind(end) == ByteKind::Data) ++end;
+            if (a > image_.load && end < image_.end() && ends_routine(a)) {
+                found = fill_gap(a, end) || found;
+            }
+            a = end;
+        }
+        return found;
+    }
+
+    // Whether the code before `address` cannot fall through into it.
+    bool ends_routine(std::uint32_t address) const {
+        std::uint32_t start = address - 1;
+        while (start > image_.load && kind(start) == ByteKind::Operand) --start;
+        if (kind(start) != ByteKind::Code) return false;
+        const Flow flow = flow_of(image_.at(start));
+        return flow == Flow::Jump || flow == Flow::Stop;
+    }
+
+    // Claims [begin, end) as code if routine after routine covers it all.
+    bool fill_gap(std::uint32_t begin, std::uint32_t end) {
+        std::vector<std::uint32_t> claimed;
+        std::uint32_t a = begin;
+        while (a < end) {
+            if (kind(a) != ByteKind::Data) {
+                ++a;
+                continue;
+            }
+            if (!try_at(a, &claimed)) break;
+        }
+        if (a >= end) return true;
+        // Not all of it: undo, the gap stays data.
+        for (std::uint32_t address : claimed) analysis_.kind[image_.offset(address)] = ByteKind::Data;
+        return false;
+    }
+
+    const Image& image_;
+    Analysis& analysis_;
+};
+
+}  // namespace
+
+void find_more_code(const Image& image, Analysis& analysis) {
+    if (image.bytes.empty()) return;
+    Finder(image, analysis).run();
+}
 
 }  // namespace tolvek

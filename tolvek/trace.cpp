@@ -3,6 +3,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "c64symbols.hpp"
 #include "opcodes.hpp"
 
 namespace tolvek {
@@ -79,8 +80,11 @@ public:
         return true;
     }
 
-    void commit() {
-        for (const auto& [address, kind] : pending_) analysis_.kind[image_.offset(address)] = kind;
+    void commit(std::vector<std::uint32_t>* claimed) {
+        for (const auto& [address, kind] : pending_) {
+            analysis_.kind[image_.offset(address)] = kind;
+            if (claimed) claimed->push_back(address);
+        }
     }
 
 private:
@@ -114,12 +118,23 @@ private:
         if (strict_ && byte == 0x00) return -1;  // brk is rarely meant in guessed code
         const auto length = static_cast<std::uint32_t>(length_of(op.mode));
         if (at + length > image_.end()) return -1;  // cut off by the image end
+        if (strict_ && length == 3 && !plausible_absolute(operand_of(image_, at))) return -1;
         for (std::uint32_t a = at; a < at + length; ++a) {
             if (in_basic(a) || kind_at(a) != ByteKind::Data) return -1;
         }
         set_kind(at, ByteKind::Code);
         for (std::uint32_t a = at + 1; a < at + length; ++a) set_kind(a, ByteKind::Operand);
         return 0;
+    }
+
+    // Assemblers use zero page addressing where they can, and programs
+    // touch I/O only at real registers: anything else in a guessed
+    // instruction speaks for data.
+    bool plausible_absolute(std::uint32_t address) const {
+        if (image_.contains(address)) return true;
+        if (address < 0x100) return false;
+        if (address >= 0xd000 && address < 0xe000) return find_known(address).has_value();
+        return true;
     }
 
     // A guessed routine may leave the image only towards the ROMs.
@@ -137,10 +152,11 @@ private:
 
 }  // namespace
 
-bool try_code(const Image& image, Analysis& analysis, std::vector<std::uint32_t> roots) {
+bool try_code(const Image& image, Analysis& analysis, std::vector<std::uint32_t> roots,
+              std::vector<std::uint32_t>* claimed) {
     Tracer tracer(image, analysis, true);
     if (!tracer.run(std::move(roots))) return false;
-    tracer.commit();
+    tracer.commit(claimed);
     return true;
 }
 

@@ -44,7 +44,9 @@ Analysis trace_program(const Image& image, std::int64_t entry);
 // Claims everything reachable from `roots` as code if all of it decodes
 // cleanly (documented opcodes, no brk, no clash with known code, no
 // branch out of the image, nothing cut off); claims nothing otherwise.
-bool try_code(const Image& image, Analysis& analysis, std::vector<std::uint32_t> roots);
+// Adds the claimed addresses to `claimed` when given.
+bool try_code(const Image& image, Analysis& analysis, std::vector<std::uint32_t> roots,
+              std::vector<std::uint32_t>* claimed = nullptr);
 
 // Adds code that plain tracing cannot reach: targets of address tables
 // (also the rts trick's address-minus-one tables), pointers built from
