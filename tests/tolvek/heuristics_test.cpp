@@ -1,0 +1,151 @@
+// Code beyond the plain trace: address tables, the rts trick, pointer
+// pairs and gaps; and data that must stay data.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "trace.hpp"
+
+using namespace tolvek;
+
+namespace {
+
+struct Program {
+    Image image;
+    explicit Program(std::uint32_t load) { image.load = load; }
+    // Appends bytes and returns the address of the first one.
+    std::uint32_t add(std::initializer_list<std::uint8_t> bytes) {
+        const std::uint32_t at = image.end();
+        image.bytes.insert(image.bytes.end(), bytes);
+        return at;
+    }
+    void set_word(std::uint32_t address, std::uint32_t value) {
+        image.bytes[address - image.load] = static_cast<std::uint8_t>(value);
+        image.bytes[address - image.load + 1] = static_cast<std::uint8_t>(value >> 8);
+    }
+    Analysis analyse(std::uint32_t entry) const {
+        Analysis analysis = trace_program(image, entry);
+        find_more_code(image, analysis);
+        return analysis;
+    }
+};
+
+bool is_data(const Analysis& analysis, const Image& image, std::uint32_t from, std::uint32_t to) {
+    for (std::uint32_t a = from; a < to; ++a) {
+        if (analysis.kind[image.offset(a)] != ByteKind::Data) return false;
+    }
+    return true;
+}
+
+TEST(MoreCode, JumpTableTargets) {
+    Program p(0xc000);
+    const std::uint32_t start = p.add({0xbd, 0x00, 0x00,   // lda table,x
+                                       0x85, 0xfb,         // sta $fb
+                                       0xbd, 0x00, 0x00,   // lda table+1,x
+                                       0x85, 0xfc,         // sta $fc
+                                       0x6c, 0xfb, 0x00}); // jmp ($00fb)
+    const std::uint32_t table = p.add({0, 0, 0, 0, 0, 0});
+    p.add({0x00, 0xff});  // padding that is no code
+    const std::uint32_t r1 = p.add({0xee, 0x20, 0xd0, 0x60});  // inc $d020 / rts
+    const std::uint32_t r2 = p.add({0xce, 0x20, 0xd0, 0x60});  // dec $d020 / rts
+    const std::uint32_t r3 = p.add({0xa9, 0x00, 0x8d, 0x20, 0xd0, 0x60});
+    p.set_word(start + 1, table);
+    p.set_word(start + 6, table + 1);
+    p.set_word(table, r1);
+    p.set_word(table + 2, r2);
+    p.set_word(table + 4, r3);
+    const Analysis plain = trace_program(p.image, start);
+    EXPECT_FALSE(plain.is_code(p.image, r1));
+    const Analysis analysis = p.analyse(start);
+    EXPECT_TRUE(analysis.is_code(p.image, r1));
+    EXPECT_TRUE(analysis.is_code(p.image, r2));
+    EXPECT_TRUE(analysis.is_code(p.image, r3 + 2));
+    EXPECT_TRUE(is_data(analysis, p.image, table, table + 8));
+}
+
+TEST(MoreCode, RtsTrickTable) {
+    Program p(0x2000);
+    const std::uint32_t start = p.add({0xbd, 0x00, 0x00,  // lda table+1,x
+                                       0x48,              // pha
+                                       0xbd, 0x00, 0x00,  // lda table,x
+                                       0x48,              // pha
+                                       0x60});            // rts
+    const std::uint32_t table = p.add({0, 0, 0, 0});
+    p.add({0x02});  // jam: keeps the routines from being one gap with the table
+    const std::uint32_t r1 = p.add({0xe8, 0x60});        // inx / rts
+    const std::uint32_t r2 = p.add({0xc8, 0xc8, 0x60});  // iny / iny / rts
+    p.set_word(start + 1, table + 1);
+    p.set_word(start + 5, table);
+    p.set_word(table, r1 - 1);
+    p.set_word(table + 2, r2 - 1);
+    const Analysis analysis = p.analyse(start);
+    EXPECT_TRUE(analysis.is_code(p.image, r1));
+    EXPECT_TRUE(analysis.is_code(p.image, r2));
+    EXPECT_FALSE(analysis.is_code(p.image, r1 - 1));
+}
+
+TEST(MoreCode, PointerBuiltFromImmediates) {
+    Program p(0x1000);
+    const std::uint32_t start = p.add({0xa9, 0x00,        // lda #<handler
+                                       0xa2, 0x00,        // ldx #>handler
+                                       0x8d, 0x14, 0x03,  // sta $0314
+                                       0x8e, 0x15, 0x03,  // stx $0315
+                                       0x60});
+    p.add({0x01, 0x02, 0x03, 0xff});  // data before the handler
+    const std::uint32_t handler = p.add({0xee, 0x20, 0xd0, 0x4c, 0x31, 0xea});  // inc $d020 / jmp $ea31
+    p.image.bytes[1] = static_cast<std::uint8_t>(handler);
+    p.image.bytes[3] = static_cast<std::uint8_t>(handler >> 8);
+    const Analysis analysis = p.analyse(start);
+    EXPECT_TRUE(analysis.is_code(p.image, handler));
+    EXPECT_TRUE(analysis.is_code(p.image, handler + 3));
+    EXPECT_TRUE(is_data(analysis, p.image, handler - 4, handler));
+}
+
+TEST(MoreCode, GapOfWellFormedRoutines) {
+    Program p(0x0900);
+    const std::uint32_t start = p.add({0x20, 0x00, 0x00,   // jsr last
+                                       0x60});             // rts
+    const std::uint32_t gap = p.add({0xa9, 0x01, 0x8d, 0x21, 0xd0, 0x60,   // lda #1 / sta $d021 / rts
+                                     0xa2, 0x05, 0xca, 0xd0, 0xfd, 0x60});  // ldx #5 / dex / bne / rts
+    const std::uint32_t last = p.add({0xea, 0x60});
+    p.set_word(start + 1, last);
+    const Analysis analysis = p.analyse(start);
+    EXPECT_TRUE(analysis.is_code(p.image, gap));
+    EXPECT_TRUE(analysis.is_code(p.image, gap + 6));
+    EXPECT_TRUE(analysis.is_code(p.image, gap + 11));
+}
+
+TEST(MoreCode, TextAndBrokenGapsStayData) {
+    Program p(0x0900);
+    const std::uint32_t start = p.add({0x20, 0x00, 0x00, 0x60});  // jsr last / rts
+    // "hhhhhhhh" in PETSCII decodes as eight pha falling into an rts, but
+    // it is text.
+    const std::uint32_t text = p.add({0x48, 0x48, 0x48, 0x48, 0x48, 0x48, 0x48, 0x48});
+    const std::uint32_t first = p.add({0x60});                           // jsr'd: rts
+    const std::uint32_t broken = p.add({0xa9, 0x01, 0x8d, 0x21, 0xd0,   // lda #1 / sta $d021
+                                        0x02});                          // then jam
+    const std::uint32_t last = p.add({0x60});
+    p.set_word(start + 1, first);
+    p.add({0x20, 0x00, 0x00, 0x60});  // trailing code reached from nowhere keeps the gap inside
+    const Analysis analysis = p.analyse(start);
+    EXPECT_TRUE(is_data(analysis, p.image, text, first));
+    EXPECT_TRUE(is_data(analysis, p.image, broken, last));
+}
+
+TEST(MoreCode, RandomDataBetweenCodeStaysData) {
+    std::mt19937 random(1982);
+    Program p(0x4000);
+    const std::uint32_t start = p.add({0x20, 0x00, 0x00, 0x60});
+    const std::uint32_t data = p.image.end();
+    for (int i = 0; i < 4096; ++i) p.add({static_cast<std::uint8_t>(random())});
+    const std::uint32_t last = p.add({0xa9, 0x00, 0x60});
+    p.set_word(start + 1, last);
+    const Analysis analysis = p.analyse(start);
+    int claimed = 0;
+    for (std::uint32_t a = data; a < last; ++a) claimed += analysis.kind[p.image.offset(a)] != ByteKind::Data;
+    // A table of two words that happen to point at decodable bytes can
+    // still be taken; much more would mean the checks do not hold.
+    EXPECT_LT(claimed, 4096 / 50) << claimed << " random bytes taken for code";
+}
+
+}  // namespace
