@@ -105,8 +105,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         image.load = options.load;
         image.bytes = read_image(options.image);
         if (image.load + image.bytes.size() > 0x10000) {
-            throw Failure{"image '" + options.image + "' (" + std::to_string(image.bytes.size()) +
-                          " bytes or more) does not fit below $10000 from load address " +
+            const std::string size = image.bytes.size() > 0x10000 ? "more than 65536"
+                                                                   : std::to_string(image.bytes.size());
+            throw Failure{"image '" + options.image + "' (" + size + " bytes) does not fit below $10000 from load address " +
                           std::to_string(image.load)};
         }
         Analysis analysis = trace_program(image, options.entry);

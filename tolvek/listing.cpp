@@ -86,8 +86,10 @@ private:
         case Mode::Relative: arg = labels_.operand(value, 4); break;
         default:
             // ACME would pick zero page addressing for a value below $100.
+            // Zero page names stay off such operands: they are mostly
+            // placeholders of self-modifying code (jmp $0000).
             if (value < 0x100) mnemonic += "+2";
-            arg = labels_.operand(value, 4);
+            arg = value < 0x100 && !labels_.is_label(value) ? hex(value, 4) : labels_.operand(value, 4);
             break;
         }
         switch (op.mode) {

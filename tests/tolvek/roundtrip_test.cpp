@@ -2,6 +2,8 @@
 // program file byte for byte, whatever the program holds.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <random>
 
 #include "support.hpp"
@@ -130,6 +132,24 @@ start	lda $ff00
                                        0xffe0);
     EXPECT_NE(asm_text.find("beq $0010"), std::string::npos) << asm_text;
     EXPECT_NE(asm_text.find("!byte $ad,$34"), std::string::npos) << asm_text;
+}
+
+// Real programs: the C sources of the coverage bench, compiled by cc65.
+TEST_F(RoundTrip, CompiledCPrograms) {
+    if (std::system("cl65 --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "cc65 is not installed";
+    for (const char* name : {"calc", "sieve"}) {
+        SCOPED_TRACE(name);
+        const std::string source = std::string(BENCH_DIR) + "/" + name + ".c";
+        std::filesystem::copy_file(source, dir / "program.c", std::filesystem::copy_options::overwrite_existing);
+        const Result cl65 = run_in(dir.path(), "cl65 -t c64 -O -o program.prg program.c");
+        ASSERT_EQ(cl65.status, 0) << cl65.err;
+        const std::vector<std::uint8_t> prg = read_bytes(dir / "program.prg");
+        ASSERT_GT(prg.size(), 2u);
+        const std::string asm_text = round_trip(dir, 0x0801, 2061, {prg.begin() + 2, prg.end()});
+        // cc65's start-up code calls the KERNAL and ends with rts.
+        EXPECT_NE(asm_text.find("; 800 SYS2061"), std::string::npos);
+        EXPECT_NE(asm_text.find("\tjsr CHROUT\n"), std::string::npos);
+    }
 }
 
 // Random bytes at several load addresses, traced from several entries.
