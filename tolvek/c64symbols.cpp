@@ -97,4 +97,8 @@ std::optional<KnownSymbol> find_known(std::uint32_t address) {
     return std::nullopt;
 }
 
+bool is_known_name(std::string_view name) {
+    return std::any_of(std::begin(kKnown), std::end(kKnown), [&](const KnownSymbol& s) { return s.name == name; });
+}
+
 }  // namespace tolvek

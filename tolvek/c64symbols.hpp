@@ -16,4 +16,7 @@ struct KnownSymbol {
 // The known symbol covering this address, if any.
 std::optional<KnownSymbol> find_known(std::uint32_t address);
 
+// Whether one of the known symbols has this name.
+bool is_known_name(std::string_view name);
+
 }  // namespace tolvek

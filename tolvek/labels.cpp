@@ -51,7 +51,10 @@ bool Labels::has_label(std::uint32_t address) const {
 std::string Labels::label_at(std::uint32_t address) const {
     if (!has_label(address)) return {};
     const bool code = image_.contains(address) && analysis_.kind[image_.offset(address)] == ByteKind::Code;
-    return (code ? "L" : "D") + hex(address, 4).substr(1);
+    std::string name = (code ? "L" : "D") + hex(address, 4).substr(1);
+    // D6510 is also the name of the port register at $00.
+    if (name.find_first_of("abcdef") == std::string::npos && is_known_name(name)) name += "_";
+    return name;
 }
 
 bool Labels::is_label(std::uint32_t target) const {

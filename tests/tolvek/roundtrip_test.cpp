@@ -134,6 +134,22 @@ start	lda $ff00
     EXPECT_NE(asm_text.find("!byte $ad,$34"), std::string::npos) << asm_text;
 }
 
+// A label that would be called like a known name ($6510 and the port
+// register D6510 at $00).
+TEST_F(RoundTrip, LabelsDoNotClashWithEquates) {
+    const std::string asm_text = check(R"(
+	* = $6500
+	lda $00
+	sta $6510
+	rts
+	!fill 12, $ff
+	!byte 1, 2
+)",
+                                       0x6500);
+    EXPECT_NE(asm_text.find("D6510 = $00"), std::string::npos) << asm_text;
+    EXPECT_NE(asm_text.find("sta D6510_"), std::string::npos) << asm_text;
+}
+
 // Real programs: the C sources of the coverage bench, compiled by cc65.
 TEST_F(RoundTrip, CompiledCPrograms) {
     if (std::system("cl65 --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "cc65 is not installed";
