@@ -55,6 +55,7 @@ public:
                 }
                 const ByteKind here = kind_at(at);
                 if (here == ByteKind::Code) break;  // joins known code
+                if (here == ByteKind::Operand && skipped_by_bit(at)) break;
                 const int status = decode(at);
                 if (status < 0) {
                     if (strict_) return false;
@@ -108,6 +109,15 @@ private:
 
     bool in_basic(std::uint32_t address) const {
         return !analysis_.basic.lines.empty() && address < analysis_.basic.end;
+    }
+
+    // The classic trick of hiding an instruction in the operand of a bit
+    // ($2C) so that code running into it skips it: a jump to the hidden
+    // instruction is fine, even though only one reading can be shown.
+    bool skipped_by_bit(std::uint32_t at) const {
+        if (at == image_.load || kind_at(at - 1) != ByteKind::Code) return false;
+        const std::uint8_t before = image_.at(at - 1);
+        return before == 0x2c || before == 0x24;
     }
 
     // Claims the instruction at `at`; -1 when it cannot be code there.

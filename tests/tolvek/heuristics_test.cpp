@@ -115,6 +115,22 @@ TEST(MoreCode, GapOfWellFormedRoutines) {
     EXPECT_TRUE(analysis.is_code(p.image, gap + 11));
 }
 
+TEST(MoreCode, GapWithBitSkipTrick) {
+    Program p(0x0900);
+    const std::uint32_t start = p.add({0x20, 0x00, 0x00, 0x60});  // jsr last / rts
+    const std::uint32_t gap = p.add({0xa0, 0x0f,                    // ldy #$0f
+                                     0x2c, 0xa0, 0x07,              // bit $07a0, hiding ldy #$07
+                                     0x8c, 0x20, 0xd0, 0x60,        // sty $d020 / rts
+                                     0x4c, 0x00, 0x00});            // jmp to the hidden ldy
+    const std::uint32_t last = p.add({0x60});
+    p.set_word(start + 1, last);
+    p.set_word(gap + 10, gap + 3);
+    const Analysis analysis = p.analyse(start);
+    EXPECT_TRUE(analysis.is_code(p.image, gap + 2));
+    EXPECT_TRUE(analysis.is_code(p.image, gap + 9));
+    EXPECT_EQ(analysis.kind[p.image.offset(gap + 3)], ByteKind::Operand);
+}
+
 TEST(MoreCode, TextAndBrokenGapsStayData) {
     Program p(0x0900);
     const std::uint32_t start = p.add({0x20, 0x00, 0x00, 0x60});  // jsr last / rts
