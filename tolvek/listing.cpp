@@ -155,7 +155,7 @@ private:
         for (ByteKind k : analysis_.kind) code += k != ByteKind::Data ? 1u : 0u;
         const auto size = static_cast<std::uint32_t>(image_.bytes.size());
         listing.header.push_back("Disassembly of " + std::string(image_name) + " by Tolvek");
-        listing.header.push_back("load address: " + hex(image_.load, 4) + ", " + std::to_string(size) + " bytes");
+        listing.header.push_back("load address: " + hex(image_.load, 4) + ", " + bytes(size));
         const std::int64_t entry = analysis_.entry;
         std::string line = "entry address: ";
         if (!analysis_.entry_in_image) {
@@ -172,9 +172,12 @@ private:
             }
         }
         listing.header.push_back(line);
-        listing.header.push_back("code: " + std::to_string(code) + " bytes, data: " + std::to_string(size - code) +
-                                 " bytes");
+        listing.header.push_back("code: " + bytes(code) + ", data: " + bytes(size - code));
         if (size == 0) listing.header.push_back("the image is empty");
+    }
+
+    static std::string bytes(std::uint32_t count) {
+        return std::to_string(count) + (count == 1 ? " byte" : " bytes");
     }
 
     void make_symbols(Listing& listing) const {

@@ -39,13 +39,6 @@ TEST(Cli, NumbersInRangeAndHex) {
     EXPECT_NE(parse_args({"-a", "-c6502", "-o0x", "-e0", "-tx"}).error, "");
 }
 
-TEST(Cli, HelpWins) {
-    EXPECT_TRUE(parse_args({"--help"}).help);
-    EXPECT_TRUE(parse_args({"-a", "-h"}).help);
-    EXPECT_FALSE(parse_args({}).help);
-    EXPECT_EQ(parse_args({}).error, "missing option -a or -w");
-}
-
 TEST(Cli, OutputNameReplacesLastExtension) {
     EXPECT_EQ(output_name("game.tmp", ".asm"), "game.asm");
     EXPECT_EQ(output_name("dir.v2/game.tar.tmp", ".lst"), "dir.v2/game.tar.lst");
