@@ -103,6 +103,12 @@ private:
         default: break;
         }
         row.text = arg.empty() ? mnemonic : mnemonic + " " + arg;
+        // The CPU does not carry into the high byte here; ACME warns too.
+        if (op.mode == Mode::Indirect && (value & 0xff) == 0xff) {
+            row.comment = "high byte read from " + hex(value & 0xff00, 4);
+        } else if ((op.mode == Mode::IndirectX || op.mode == Mode::IndirectY) && value == 0xff) {
+            row.comment = "high byte read from $00";
+        }
         return row;
     }
 

@@ -86,7 +86,14 @@ std::string round_trip(const ScratchDir& dir, std::uint32_t load, std::int64_t e
     EXPECT_EQ(tolvek.status, 0) << tolvek.err;
     const Result acme = run_in(dir.path(), "acme -f cbm -o again.prg image.asm");
     EXPECT_EQ(acme.status, 0) << acme.err;
-    EXPECT_EQ(acme.err, "") << "acme complains";
+    // Remarks on 6502 quirks the original code has are fine; anything else
+    // (such as an oversized addressing mode) is a trap the .asm fell into.
+    std::istringstream remarks(acme.err);
+    for (std::string line; std::getline(remarks, line);) {
+        const bool quirk = line.find("buggy JMP($xxff)") != std::string::npos ||
+                           line.find("Zeropage pointer wraps around") != std::string::npos;
+        EXPECT_TRUE(quirk) << "acme complains: " << line;
+    }
     std::vector<std::uint8_t> expected(image.size() + 2);
     expected[0] = static_cast<std::uint8_t>(load & 0xff);
     expected[1] = static_cast<std::uint8_t>(load >> 8);
