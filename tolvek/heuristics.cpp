@@ -13,7 +13,7 @@ namespace {
 
 class Finder {
 public:
-    Finder(const Image& image, Analysis& analysis) : image_(image), analysis_(analysis) {}
+    Finder(const Image& image, Analysis& analysis) : image_(image), analysis_(analysis), guessing_(image) {}
 
     void run() {
         // New code can hold new pointers; repeat until nothing changes.
@@ -49,7 +49,7 @@ private:
 
     bool try_at(std::uint32_t address, std::vector<std::uint32_t>* claimed = nullptr) {
         if (!candidate(address)) return false;
-        return try_code(image_, analysis_, {address}, claimed);
+        return try_code(image_, analysis_, guessing_, {address}, claimed);
     }
 
     // An address handed over in registers: lda #<x followed by ldx #>x or
@@ -165,6 +165,7 @@ private:
 
     const Image& image_;
     Analysis& analysis_;
+    Guessing guessing_;
 };
 
 }  // namespace

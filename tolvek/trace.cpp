@@ -40,42 +40,26 @@ namespace {
 // fails as a whole when any path goes wrong.
 class Tracer {
 public:
-    Tracer(const Image& image, Analysis& analysis, bool strict)
-        : image_(image), analysis_(analysis), strict_(strict) {}
+    // Without `guessing` the tracer is lenient, with it strict.
+    Tracer(const Image& image, Analysis& analysis, Guessing* guessing)
+        : image_(image), analysis_(analysis), guessing_(guessing), strict_(guessing != nullptr) {}
 
     // Paths are taken in the order they were found, so that the code a
-    // routine falls into is claimed before jumps into its middle.
+    // routine falls into is claimed before jumps into its middle. A
+    // lenient tracer just ends a path where it goes wrong; a strict one
+    // gives up.
     bool run(std::vector<std::uint32_t> work) {
         for (std::size_t next_path = 0; next_path < work.size(); ++next_path) {
-            std::uint32_t at = work[next_path];
-            while (true) {
-                if (!image_.contains(at)) {
-                    if (strict_) return false;
-                    break;
+            walk_.clear();
+            const Outcome outcome = follow(work[next_path], work);
+            if (strict_ && outcome != Outcome::Done) {
+                // When the cause lies in the bytes themselves (not in a clash
+                // with other claims), the path that led there is marked, so
+                // that later guesses running into it fail at once.
+                if (outcome == Outcome::Bad) {
+                    for (std::uint32_t address : walk_) guessing_->no_code[image_.offset(address)] = true;
                 }
-                const ByteKind here = kind_at(at);
-                if (here == ByteKind::Code) break;  // joins known code
-                if (here == ByteKind::Operand && skipped_by_bit(at)) break;
-                const int status = decode(at);
-                if (status < 0) {
-                    if (strict_) return false;
-                    break;
-                }
-                if (strict_ && ++count_ > kBudget) return false;
-                const std::uint8_t byte = image_.at(at);
-                const Opcode& op = opcode(byte);
-                const std::uint32_t next = at + static_cast<std::uint32_t>(length_of(op.mode));
-                const Flow flow = flow_of(byte);
-                if (flow == Flow::Branch || flow == Flow::Call || flow == Flow::Jump) {
-                    const std::uint32_t target = operand_of(image_, at);
-                    if (image_.contains(target)) {
-                        work.push_back(target);
-                    } else if (strict_ && !outside_target_ok(flow, target)) {
-                        return false;
-                    }
-                }
-                if (flow == Flow::Jump || flow == Flow::Stop) break;
-                at = next;
+                return false;
             }
         }
         return true;
@@ -120,21 +104,54 @@ private:
         return before == 0x2c || before == 0x24;
     }
 
-    // Claims the instruction at `at`; -1 when it cannot be code there.
-    int decode(std::uint32_t at) {
+    enum class Outcome { Done, Bad, Clash };
+
+    // Follows one path from `at`, queueing the targets it finds.
+    Outcome follow(std::uint32_t at, std::vector<std::uint32_t>& work) {
+        while (true) {
+            if (!image_.contains(at)) return Outcome::Bad;
+            if (strict_ && guessing_->no_code[image_.offset(at)]) return Outcome::Bad;
+            const ByteKind here = kind_at(at);
+            if (here == ByteKind::Code) return Outcome::Done;  // joins known code
+            if (here == ByteKind::Operand && skipped_by_bit(at)) return Outcome::Done;
+            const Outcome decoded = decode(at);
+            if (decoded != Outcome::Done) return decoded;
+            walk_.push_back(at);
+            if (strict_ && (++count_ > kBudget || --guessing_->steps_left < 0)) return Outcome::Bad;
+            const std::uint8_t byte = image_.at(at);
+            const Flow flow = flow_of(byte);
+            if (flow == Flow::Branch || flow == Flow::Call || flow == Flow::Jump) {
+                const std::uint32_t target = operand_of(image_, at);
+                if (image_.contains(target)) {
+                    work.push_back(target);
+                } else if (strict_ && !outside_target_ok(flow, target)) {
+                    return Outcome::Bad;
+                }
+            }
+            if (flow == Flow::Jump || flow == Flow::Stop) return Outcome::Done;
+            at += static_cast<std::uint32_t>(length_of(opcode(byte).mode));
+        }
+    }
+
+    // Claims the instruction at `at` if it can be code there.
+    Outcome decode(std::uint32_t at) {
         const std::uint8_t byte = image_.at(at);
         const Opcode& op = opcode(byte);
-        if (!op.documented) return -1;
-        if (strict_ && byte == 0x00) return -1;  // brk is rarely meant in guessed code
+        if (!op.documented) return Outcome::Bad;
+        if (strict_ && byte == 0x00) return Outcome::Bad;  // brk is rarely meant in guessed code
         const auto length = static_cast<std::uint32_t>(length_of(op.mode));
-        if (at + length > image_.end()) return -1;  // cut off by the image end
-        if (strict_ && length == 3 && !plausible_absolute(operand_of(image_, at))) return -1;
+        if (at + length > image_.end()) return Outcome::Bad;  // cut off by the image end
+        if (strict_ && length == 3 && !plausible_absolute(operand_of(image_, at))) return Outcome::Bad;
         for (std::uint32_t a = at; a < at + length; ++a) {
-            if (in_basic(a) || kind_at(a) != ByteKind::Data) return -1;
+            if (in_basic(a)) return Outcome::Bad;
+            // Known code stays; only this guess's own claims could differ
+            // in another guess.
+            if (analysis_.kind[image_.offset(a)] != ByteKind::Data) return Outcome::Bad;
+            if (kind_at(a) != ByteKind::Data) return Outcome::Clash;
         }
         set_kind(at, ByteKind::Code);
         for (std::uint32_t a = at + 1; a < at + length; ++a) set_kind(a, ByteKind::Operand);
-        return 0;
+        return Outcome::Done;
     }
 
     // Assemblers use zero page addressing where they can, and programs
@@ -155,16 +172,18 @@ private:
 
     const Image& image_;
     Analysis& analysis_;
+    Guessing* guessing_;
     bool strict_;
     int count_ = 0;
+    std::vector<std::uint32_t> walk_;  // instructions of the current path
     std::unordered_map<std::uint32_t, ByteKind> pending_;
 };
 
 }  // namespace
 
-bool try_code(const Image& image, Analysis& analysis, std::vector<std::uint32_t> roots,
+bool try_code(const Image& image, Analysis& analysis, Guessing& guessing, std::vector<std::uint32_t> roots,
               std::vector<std::uint32_t>* claimed) {
-    Tracer tracer(image, analysis, true);
+    Tracer tracer(image, analysis, &guessing);
     if (!tracer.run(std::move(roots))) return false;
     tracer.commit(claimed);
     return true;
@@ -180,7 +199,7 @@ Analysis trace_program(const Image& image, std::int64_t entry) {
     const auto start = static_cast<std::uint32_t>(entry);
     analysis.entry_in_basic = !analysis.basic.lines.empty() && start < analysis.basic.end;
     if (analysis.entry_in_basic) return analysis;
-    Tracer tracer(image, analysis, false);
+    Tracer tracer(image, analysis, nullptr);
     tracer.run({start});
     return analysis;
 }

@@ -41,11 +41,18 @@ std::uint32_t operand_of(const Image& image, std::uint32_t address);
 // jmp, brk, or a byte that is no documented opcode.
 Analysis trace_program(const Image& image, std::int64_t entry);
 
+// What guessing has learnt so far, shared by all guesses of one run.
+struct Guessing {
+    explicit Guessing(const Image& image) : no_code(image.bytes.size(), false) {}
+    std::vector<bool> no_code;   // a guess running through here fails
+    long steps_left = 4000000;   // instructions all guesses may decode
+};
+
 // Claims everything reachable from `roots` as code if all of it decodes
 // cleanly (documented opcodes, no brk, no clash with known code, no
 // branch out of the image, nothing cut off); claims nothing otherwise.
 // Adds the claimed addresses to `claimed` when given.
-bool try_code(const Image& image, Analysis& analysis, std::vector<std::uint32_t> roots,
+bool try_code(const Image& image, Analysis& analysis, Guessing& guessing, std::vector<std::uint32_t> roots,
               std::vector<std::uint32_t>* claimed = nullptr);
 
 // Adds code that plain tracing cannot reach: targets of address tables
