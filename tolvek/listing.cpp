@@ -1,6 +1,7 @@
 #include "listing.hpp"
 
 #include <algorithm>
+#include <cctype>
 
 #include "labels.hpp"
 #include "opcodes.hpp"
@@ -121,7 +122,9 @@ private:
         for (std::uint32_t a = begin; find_text && a < end;) {
             std::uint32_t b = a;
             while (b < end && petscii_char(image_.at(b)) != 0) ++b;
-            if (b - a >= kMinText) std::fill(text.begin() + (a - begin), text.begin() + (b - begin), true);
+            if (b - a >= kMinText && looks_like_text(a, b)) {
+                std::fill(text.begin() + (a - begin), text.begin() + (b - begin), true);
+            }
             a = b == a ? a + 1 : b;
         }
         for (std::uint32_t a = begin; a < end;) {
@@ -147,6 +150,20 @@ private:
             rows.push_back(std::move(row));
             a = b;
         }
+    }
+
+    // Printable bytes that read as words or numbers, not as a table that
+    // happens to be printable: mostly letters, digits and spaces, and not
+    // one byte repeated.
+    bool looks_like_text(std::uint32_t begin, std::uint32_t end) const {
+        std::uint32_t plain = 0;
+        bool varied = false;
+        for (std::uint32_t a = begin; a < end; ++a) {
+            const char c = petscii_char(image_.at(a));
+            plain += (std::isalnum(static_cast<unsigned char>(c)) || c == ' ') ? 1u : 0u;
+            varied = varied || image_.at(a) != image_.at(begin);
+        }
+        return varied && plain * 2 >= end - begin;
     }
 
     void add_basic(std::vector<Row>& rows) {

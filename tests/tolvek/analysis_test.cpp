@@ -253,6 +253,20 @@ TEST_F(ListingTest, TextRowsAndBasicComments) {
     EXPECT_EQ(row_at(0x081b)->text, "!byte $0d");
 }
 
+TEST_F(ListingTest, PrintableTablesAreNotText) {
+    // Printable, but a repeated byte and punctuation: a table, not text.
+    asm_for(make_image(0x1000, {0x60, 0x33, 0x33, 0x33, 0x33, 0x33, 0x00, 0x50, 0x55, 0x25, 0x22, 0x22, 0x22,
+                                0x22, 0x22, 0x00, 0x2d, 0x31, 0x32, 0x38}),
+            0x1000);
+    for (const Row& row : listing.rows) {
+        if (row.address < 0x1010) {
+            EXPECT_EQ(row.comment.find('"'), std::string::npos) << row.comment;
+        }
+    }
+    ASSERT_NE(row_at(0x1010), nullptr);
+    EXPECT_EQ(row_at(0x1010)->comment, "\"-128\"") << "numbers are text";
+}
+
 TEST_F(ListingTest, ListingRowsShowAddressBytesAndSource) {
     const Image image = make_image(0x1000, {0xa9, 0x01, 0x8d, 0x20, 0xd0, 0x60, 1, 2, 3, 4, 5, 6, 7, 8, 9});
     const Analysis analysis = trace_program(image, 0x1000);
