@@ -101,6 +101,12 @@ TEST_F(BadInput, UnreadableImage) {
     fs::remove(dir / "folder.tmp");
 }
 
+TEST_F(BadInput, OutputCannotBeCreated) {
+    write_bytes(dir / "blocked.tmp", {0x60});
+    fs::create_directory(dir / "blocked.asm");
+    fails("-a -c6502 -o2049 -e2049 -t blocked.tmp", "cannot create 'blocked.asm'");
+}
+
 TEST_F(BadInput, ImageWouldBeOverwritten) {
     fails("-a -c6502 -o2049 -e2049 -t game.asm", "overwritten");
 }
