@@ -1,9 +1,6 @@
 // Finding code that the trace from the entry cannot reach. Every guess
 // goes through try_code, which takes it only when everything reachable from
-// it decodes as clean code; the order below goes from strong evidence to
-// weaker.
-#include <algorithm>
-
+// it decodes as clean code.
 #include "listing.hpp"
 #include "opcodes.hpp"
 #include "trace.hpp"
@@ -15,13 +12,15 @@ class Finder {
 public:
     Finder(const Image& image, Analysis& analysis) : image_(image), analysis_(analysis), guessing_(image) {}
 
+    // Gaps come first: they start right after the end of a routine, so
+    // they cannot be out of step with the instructions. Tables may point
+    // anywhere, and immediate pairs are more often plain numbers; they come
+    // after the better founded code has claimed its bytes.
     void run() {
         // New code can hold new pointers; repeat until nothing changes.
         for (int round = 0; round < 8; ++round) {
             bool found = gaps();
             found = address_tables() || found;
-            // Immediate pairs are more often plain numbers; they come last,
-            // after the better founded code has claimed its bytes.
             if (!found) found = immediate_pairs();
             if (!found) break;
         }
@@ -70,7 +69,7 @@ private:
         return found;
     }
 
-    // lda #lo / sta p / lda #hi / sta p+1 with zero page or absolute p.
+    // lda #lo / sta p / lda #hi / sta p+1 with p in zero page.
     bool stored_pointer(std::uint32_t a) const {
         const std::uint8_t store = image_.at(a + 2);
         if (store == 0x85) {  // sta zp
