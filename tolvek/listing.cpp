@@ -104,6 +104,8 @@ private:
         default: break;
         }
         row.text = arg.empty() ? mnemonic : mnemonic + " " + arg;
+        const Flow flow = flow_of(image_.at(a));
+        row.ends_flow = flow == Flow::Jump || flow == Flow::Stop;
         // The CPU does not carry into the high byte here; ACME warns too.
         if (op.mode == Mode::Indirect && (value & 0xff) == 0xff) {
             row.comment = "high byte read from " + hex(value & 0xff00, 4);

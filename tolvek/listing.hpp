@@ -18,6 +18,7 @@ struct Row {
     std::string label;       // defined at this row's address, or empty
     std::string text;        // "lda #$00" or "!byte $01,$02"
     std::string comment;     // without the leading "; ", may be empty
+    bool ends_flow = false;  // rts, rti, brk or jmp: nothing falls through
 };
 
 struct Symbol {

@@ -53,6 +53,7 @@ std::string write_asm(const Listing& listing) {
     for (const Row& row : listing.rows) {
         if (!row.label.empty()) text.line(row.label);
         text.line("\t" + source(row));
+        if (row.ends_flow) text.line();  // a blank line between routines
     }
     if (!listing.end_label.empty()) text.line(listing.end_label);
     return text.take();
