@@ -225,7 +225,7 @@ TEST_F(ListingTest, LabelsEquatesAndLabelPlusOffset) {
     EXPECT_NE(text.find("; load address: $c000, 21 bytes\n"), std::string::npos) << text;
     EXPECT_NE(text.find("; entry address: $c000 (49152)\n"), std::string::npos) << text;
     EXPECT_NE(text.find("; code: 19 bytes, data: 2 bytes\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("\trts\n\nDc013\n"), std::string::npos) << "no blank line after the routine";
+    EXPECT_NE(text.find("\trts\n\n\t!byte $00\nDc014\n"), std::string::npos) << "no blank line after the routine";
 }
 
 TEST_F(ListingTest, EntryOutsideTheImageIsReported) {
