@@ -21,6 +21,7 @@ public:
         for (int round = 0; round < 8; ++round) {
             bool found = gaps();
             found = address_tables() || found;
+            found = split_tables() || found;
             if (!found) found = immediate_pairs();
             if (!found) break;
         }
@@ -97,6 +98,47 @@ private:
                     ++a;
                 }
             }
+        }
+        return found;
+    }
+
+    // Tables of low and high bytes apart, as code reads them to jump:
+    //   lda hi,x / pha / lda lo,x / pha (then rts: the rts trick, minus one)
+    //   lda lo,x / sta p / lda hi,x / sta p+1 (then jmp (p))
+    bool split_tables() {
+        bool found = false;
+        for (std::uint32_t a = image_.load; a + 8 <= image_.end(); ++a) {
+            if (kind(a) != ByteKind::Code || !indexed_load(a)) continue;
+            const std::uint32_t first = operand_of(image_, a);
+            if (image_.at(a + 3) == 0x48 && kind(a + 4) == ByteKind::Code && indexed_load(a + 4) &&
+                image_.at(a + 7) == 0x48) {
+                found = follow_split(operand_of(image_, a + 4), first, 1) || found;
+            } else if (image_.at(a + 3) == 0x85 && a + 10 <= image_.end() && kind(a + 5) == ByteKind::Code &&
+                       indexed_load(a + 5) && image_.at(a + 8) == 0x85 &&
+                       image_.at(a + 9) == static_cast<std::uint8_t>(image_.at(a + 4) + 1)) {
+                found = follow_split(first, operand_of(image_, a + 5), 0) || found;
+            }
+        }
+        return found;
+    }
+
+    // lda abs,x or lda abs,y
+    bool indexed_load(std::uint32_t a) const { return image_.at(a) == 0xbd || image_.at(a) == 0xb9; }
+
+    // Tries the entries of a split table, as long as they look like one.
+    bool follow_split(std::uint32_t low, std::uint32_t high, std::uint32_t add) {
+        bool found = false;
+        // One table ends where the other begins, if they follow each other.
+        const std::uint32_t apart = low < high ? high - low : low - high;
+        for (std::uint32_t i = 0; i < 128 && i < apart; ++i) {
+            if (!image_.contains(low + i) || !image_.contains(high + i)) break;
+            if (kind(low + i) != ByteKind::Data || kind(high + i) != ByteKind::Data) break;
+            const std::uint32_t target =
+                static_cast<std::uint32_t>(image_.at(high + i) << 8 | image_.at(low + i)) + add;
+            if (!image_.contains(target)) break;
+            if (kind(target) == ByteKind::Code) continue;
+            if (!try_at(target)) break;
+            found = true;
         }
         return found;
     }

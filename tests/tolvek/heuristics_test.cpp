@@ -84,6 +84,44 @@ TEST(MoreCode, RtsTrickTable) {
     EXPECT_FALSE(analysis.is_code(p.image, r1 - 1));
 }
 
+TEST(MoreCode, SplitLowHighTables) {
+    Program p(0x3000);
+    const std::uint32_t start = p.add({0x20, 0x00, 0x00,   // jsr rts_trick
+                                       0xb9, 0x00, 0x00,   // lda low2,y
+                                       0x85, 0xfb,         // sta $fb
+                                       0xb9, 0x00, 0x00,   // lda high2,y
+                                       0x85, 0xfc,         // sta $fc
+                                       0x6c, 0xfb, 0x00}); // jmp ($00fb)
+    const std::uint32_t rts_trick = p.add({0xbd, 0x00, 0x00,   // lda high,x
+                                           0x48,               // pha
+                                           0xbd, 0x00, 0x00,   // lda low,x
+                                           0x48,               // pha
+                                           0x60});             // rts
+    const std::uint32_t low = p.add({0, 0, 0});
+    const std::uint32_t high = p.add({0, 0, 0});
+    const std::uint32_t low2 = p.add({0});
+    const std::uint32_t high2 = p.add({0, 0x02});  // jam after the table
+    const std::uint32_t r1 = p.add({0xe8, 0x60, 0x02});
+    const std::uint32_t r2 = p.add({0xca, 0x60, 0x02});
+    const std::uint32_t r3 = p.add({0xc8, 0x60, 0x02});
+    const std::uint32_t r4 = p.add({0x88, 0x60});
+    const std::uint32_t targets[] = {r1 - 1, r2 - 1, r3 - 1};
+    for (int i = 0; i < 3; ++i) {
+        p.image.bytes[low - p.image.load + static_cast<std::uint32_t>(i)] = static_cast<std::uint8_t>(targets[i]);
+        p.image.bytes[high - p.image.load + static_cast<std::uint32_t>(i)] = static_cast<std::uint8_t>(targets[i] >> 8);
+    }
+    p.set_word(start + 1, rts_trick);
+    p.set_word(start + 4, low2);
+    p.set_word(start + 9, high2);
+    p.set_word(rts_trick + 1, high);
+    p.set_word(rts_trick + 5, low);
+    p.image.bytes[low2 - p.image.load] = static_cast<std::uint8_t>(r4);
+    p.image.bytes[high2 - p.image.load] = static_cast<std::uint8_t>(r4 >> 8);
+    const Analysis analysis = p.analyse(start);
+    for (std::uint32_t r : {r1, r2, r3, r4}) EXPECT_TRUE(analysis.is_code(p.image, r)) << r;
+    EXPECT_TRUE(is_data(analysis, p.image, low, r1));
+}
+
 TEST(MoreCode, PointerBuiltFromImmediates) {
     Program p(0x1000);
     const std::uint32_t start = p.add({0xa9, 0x00,        // lda #<handler
