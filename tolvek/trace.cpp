@@ -1,8 +1,5 @@
 #include "trace.hpp"
 
-#include <unordered_map>
-#include <utility>
-
 #include "c64symbols.hpp"
 #include "opcodes.hpp"
 
@@ -37,21 +34,36 @@ namespace {
 // Claims instructions reachable from a set of roots. A lenient tracer
 // (for the entry) writes straight into the analysis and simply stops a path
 // at a bad byte; a strict one (for guesses) collects its claims aside and
-// fails as a whole when any path goes wrong.
+// fails as a whole when any path goes wrong. Its lists live with the
+// caller, so that one guess after another reuses them.
 class Tracer {
 public:
-    // Without `guessing` the tracer is lenient, with it strict.
-    Tracer(const Image& image, Analysis& analysis, Guessing* guessing)
-        : image_(image), analysis_(analysis), guessing_(guessing), strict_(guessing != nullptr) {}
+    // Without `guessing` the tracer is lenient, with it strict. `work`
+    // holds the roots to start from.
+    Tracer(const Image& image, Analysis& analysis, Guessing* guessing, std::vector<std::uint32_t>& work,
+           std::vector<std::uint32_t>& walk)
+        : image_(image), analysis_(analysis), guessing_(guessing), strict_(guessing != nullptr), work_(work),
+          walk_(walk) {}
+
+    Tracer(const Tracer&) = delete;
+    Tracer& operator=(const Tracer&) = delete;
+
+    // Claims left aside are dropped, leaving the room clean for the next
+    // guess.
+    ~Tracer() {
+        if (!strict_) return;
+        for (std::uint32_t address : guessing_->pending) guessing_->pending_kind[image_.offset(address)].reset();
+        guessing_->pending.clear();
+    }
 
     // Paths are taken in the order they were found, so that the code a
     // routine falls into is claimed before jumps into its middle. A
     // lenient tracer just ends a path where it goes wrong; a strict one
     // gives up.
-    bool run(std::vector<std::uint32_t> work) {
-        for (std::size_t next_path = 0; next_path < work.size(); ++next_path) {
+    bool run() {
+        for (std::size_t next_path = 0; next_path < work_.size(); ++next_path) {
             walk_.clear();
-            const Outcome outcome = follow(work[next_path], work);
+            const Outcome outcome = follow(work_[next_path]);
             if (strict_ && outcome != Outcome::Done) {
                 // When the cause lies in the bytes themselves (not in a clash
                 // with other claims), the path that led there is marked, so
@@ -66,10 +78,10 @@ public:
     }
 
     void commit(std::vector<std::uint32_t>* claimed) {
-        for (const auto& [address, kind] : pending_) {
-            analysis_.kind[image_.offset(address)] = kind;
-            if (claimed) claimed->push_back(address);
+        for (std::uint32_t address : guessing_->pending) {
+            analysis_.kind[image_.offset(address)] = *guessing_->pending_kind[image_.offset(address)];
         }
+        if (claimed) claimed->insert(claimed->end(), guessing_->pending.begin(), guessing_->pending.end());
     }
 
 private:
@@ -77,15 +89,15 @@ private:
 
     ByteKind kind_at(std::uint32_t address) const {
         if (strict_) {
-            const auto it = pending_.find(address);
-            if (it != pending_.end()) return it->second;
+            if (const auto pending = guessing_->pending_kind[image_.offset(address)]) return *pending;
         }
         return analysis_.kind[image_.offset(address)];
     }
 
     void set_kind(std::uint32_t address, ByteKind kind) {
         if (strict_) {
-            pending_[address] = kind;
+            guessing_->pending_kind[image_.offset(address)] = kind;
+            guessing_->pending.push_back(address);
         } else {
             analysis_.kind[image_.offset(address)] = kind;
         }
@@ -107,7 +119,7 @@ private:
     enum class Outcome { Done, Bad, Clash };
 
     // Follows one path from `at`, queueing the targets it finds.
-    Outcome follow(std::uint32_t at, std::vector<std::uint32_t>& work) {
+    Outcome follow(std::uint32_t at) {
         while (true) {
             if (!image_.contains(at)) return Outcome::Bad;
             if (strict_ && guessing_->no_code[image_.offset(at)]) return Outcome::Bad;
@@ -123,7 +135,7 @@ private:
             if (flow == Flow::Branch || flow == Flow::Call || flow == Flow::Jump) {
                 const std::uint32_t target = operand_of(image_, at);
                 if (image_.contains(target)) {
-                    work.push_back(target);
+                    work_.push_back(target);
                 } else if (strict_ && !outside_target_ok(flow, target)) {
                     return Outcome::Bad;
                 }
@@ -175,16 +187,17 @@ private:
     Guessing* guessing_;
     bool strict_;
     int count_ = 0;
-    std::vector<std::uint32_t> walk_;  // instructions of the current path
-    std::unordered_map<std::uint32_t, ByteKind> pending_;
+    std::vector<std::uint32_t>& work_;  // paths to follow, done ones included
+    std::vector<std::uint32_t>& walk_;  // instructions of the current path
 };
 
 }  // namespace
 
 bool try_code(const Image& image, Analysis& analysis, Guessing& guessing, std::vector<std::uint32_t> roots,
               std::vector<std::uint32_t>* claimed) {
-    Tracer tracer(image, analysis, &guessing);
-    if (!tracer.run(std::move(roots))) return false;
+    guessing.work.assign(roots.begin(), roots.end());
+    Tracer tracer(image, analysis, &guessing, guessing.work, guessing.walk);
+    if (!tracer.run()) return false;
     tracer.commit(claimed);
     return true;
 }
@@ -199,8 +212,9 @@ Analysis trace_program(const Image& image, std::int64_t entry) {
     const auto start = static_cast<std::uint32_t>(entry);
     analysis.entry_in_basic = !analysis.basic.lines.empty() && start < analysis.basic.end;
     if (analysis.entry_in_basic) return analysis;
-    Tracer tracer(image, analysis, nullptr);
-    tracer.run({start});
+    std::vector<std::uint32_t> work{start};
+    std::vector<std::uint32_t> walk;
+    Tracer(image, analysis, nullptr, work, walk).run();
     return analysis;
 }
 

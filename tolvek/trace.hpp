@@ -41,11 +41,20 @@ std::uint32_t operand_of(const Image& image, std::uint32_t address);
 // jmp, brk, or a byte that is no documented opcode.
 Analysis trace_program(const Image& image, std::int64_t entry);
 
-// What guessing has learnt so far, shared by all guesses of one run.
+// What guessing has learnt so far, shared by all guesses of one run, and
+// the room each guess works in (kept here so that guesses reuse it).
 struct Guessing {
-    explicit Guessing(const Image& image) : no_code(image.bytes.size(), false) {}
+    explicit Guessing(const Image& image)
+        : no_code(image.bytes.size(), false), pending_kind(image.bytes.size()) {}
     std::vector<bool> no_code;   // a guess running through here fails
     long steps_left = 4000000;   // instructions all guesses may decode
+
+    // The current guess's claims, kept aside until it succeeds: per image
+    // byte the kind it would get, and the addresses claimed, in order.
+    std::vector<std::optional<ByteKind>> pending_kind;
+    std::vector<std::uint32_t> pending;
+    std::vector<std::uint32_t> work;  // paths still to follow
+    std::vector<std::uint32_t> walk;  // instructions of the current path
 };
 
 // Claims everything reachable from `roots` as code if all of it decodes
