@@ -49,7 +49,7 @@ private:
 
     bool try_at(std::uint32_t address, std::vector<std::uint32_t>* claimed = nullptr) {
         if (!candidate(address)) return false;
-        return try_code(image_, analysis_, guessing_, {address}, claimed);
+        return try_code(image_, analysis_, guessing_, address, claimed);
     }
 
     // An address handed over in registers: lda #<x followed by ldx #>x or

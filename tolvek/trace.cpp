@@ -193,13 +193,30 @@ private:
 
 }  // namespace
 
-bool try_code(const Image& image, Analysis& analysis, Guessing& guessing, std::vector<std::uint32_t> roots,
-              std::vector<std::uint32_t>* claimed) {
-    guessing.work.assign(roots.begin(), roots.end());
+namespace {
+
+// One guess from the roots in guessing.work.
+bool try_work(const Image& image, Analysis& analysis, Guessing& guessing, std::vector<std::uint32_t>* claimed) {
     Tracer tracer(image, analysis, &guessing, guessing.work, guessing.walk);
     if (!tracer.run()) return false;
     tracer.commit(claimed);
     return true;
+}
+
+}  // namespace
+
+bool try_code(const Image& image, Analysis& analysis, Guessing& guessing, std::vector<std::uint32_t> roots,
+              std::vector<std::uint32_t>* claimed) {
+    guessing.work.assign(roots.begin(), roots.end());
+    return try_work(image, analysis, guessing, claimed);
+}
+
+bool try_code(const Image& image, Analysis& analysis, Guessing& guessing, std::uint32_t root,
+              std::vector<std::uint32_t>* claimed) {
+    // A root on a path that went wrong before goes wrong again.
+    if (image.contains(root) && guessing.no_code[image.offset(root)]) return false;
+    guessing.work.assign(1, root);
+    return try_work(image, analysis, guessing, claimed);
 }
 
 Analysis trace_program(const Image& image, std::int64_t entry) {

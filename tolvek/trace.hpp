@@ -64,6 +64,10 @@ struct Guessing {
 bool try_code(const Image& image, Analysis& analysis, Guessing& guessing, std::vector<std::uint32_t> roots,
               std::vector<std::uint32_t>* claimed = nullptr);
 
+// The same for a single root, without building a list for it.
+bool try_code(const Image& image, Analysis& analysis, Guessing& guessing, std::uint32_t root,
+              std::vector<std::uint32_t>* claimed = nullptr);
+
 // Adds code that plain tracing cannot reach: targets of address tables
 // (also the rts trick's address-minus-one tables), pointers built from
 // immediate pairs, and gaps that decode as well-formed routines. A
