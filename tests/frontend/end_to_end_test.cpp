@@ -128,6 +128,13 @@ long spawn(const std::vector<std::string>& words, const fs::path& folder, const 
 void set_env(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
 #endif
 
+// A BASIC line "10 SYS2061" loaded at $0801, followed by a little code.
+const std::string basic_program = "\x01\x08\x0b\x08\x0a\x00\x9e" "2061\0\0\0\xee\x20\xd0\x60"s;
+
+std::vector<std::string> words_for(const char* option, const std::string& image_name) {
+  return {option, "-c6502", "-o2049", "-e2061", "-t", image_name};
+}
+
 const std::string system_path = std::getenv("PATH") ? std::getenv("PATH") : "";
 
 class PrgdisRun : public testing::Test {
@@ -199,15 +206,27 @@ class PrgdisRun : public testing::Test {
     EXPECT_EQ(runs(), 0u);
   }
 
+  // Runs prgdis on a program file called `name` and expects both runs of
+  // the tool to get its temporary name whole, as one word; removes the
+  // program file again. Returns the run's result.
+  Result expect_passed_whole(const std::string& name) {
+    SCOPED_TRACE(name);
+    const std::size_t before = runs();
+    write_file(work() / name, basic_program);
+    const Result r = run(name);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string tmp = name.substr(0, name.size() - 4) + ".tmp";
+    EXPECT_EQ(runs(), before + 2);
+    const int first = static_cast<int>(before) + 1;
+    EXPECT_EQ(args(first), words_for("-a", tmp));
+    EXPECT_EQ(args(first + 1), words_for("-w", tmp));
+    EXPECT_EQ(image(first), basic_program.substr(2));
+    fs::remove(work() / name);
+    return r;
+  }
+
   fs::path root_;
 };
-
-// A BASIC line "10 SYS2061" loaded at $0801, followed by a little code.
-const std::string basic_program = "\x01\x08\x0b\x08\x0a\x00\x9e" "2061\0\0\0\xee\x20\xd0\x60"s;
-
-std::vector<std::string> words_for(const char* option, const std::string& image_name) {
-  return {option, "-c6502", "-o2049", "-e2061", "-t", image_name};
-}
 
 TEST_F(PrgdisRun, SuccessfulRunEchoesRunsTwiceAndRemovesTheImage) {
   write_file(work() / "game.prg", basic_program);
@@ -383,21 +402,11 @@ TEST_F(PrgdisOnWindows, ToolInTheCurrentFolderIsFound) {
 TEST_F(PrgdisOnWindows, NamesWithCmdSpecialCharactersArePassedWhole) {
   const std::string names[] = {"my game.prg", "a&b.prg", "c^d.prg", "(e).prg", "f!g.prg",
                                "it's.prg",    "h;i.prg", "j,k=l.prg", "m  n.prg"};
-  int n = 0;
   for (const auto& name : names) {
-    SCOPED_TRACE(name);
-    write_file(work() / name, basic_program);
-    const Result r = run(name);
-    EXPECT_EQ(r.status, 0) << r.err;
+    const Result r = expect_passed_whole(name);
     const std::string tmp = name.substr(0, name.size() - 4) + ".tmp";
     const std::string word = (name == "j,k=l.prg") ? tmp : "\"" + tmp + "\"";
     EXPECT_EQ(r.out.substr(0, r.out.find('\r')), "Tolvek.exe -a -c6502 -o2049 -e2061 -t " + word);
-    ASSERT_EQ(runs(), static_cast<std::size_t>(n + 2));
-    EXPECT_EQ(args(n + 1), words_for("-a", tmp));
-    EXPECT_EQ(args(n + 2), words_for("-w", tmp));
-    EXPECT_EQ(image(n + 1), basic_program.substr(2));
-    n += 2;
-    fs::remove(work() / name);
   }
   EXPECT_TRUE(listing().empty());
 }
@@ -434,20 +443,7 @@ TEST_F(PrgdisOnPosix, AnyNameReachesTheToolAsOneWordAndNeverAsACommand) {
       "my game.prg", "x;touch pwned.prg", "$(touch pwned).prg", "`touch pwned`.prg",
       "it's.prg", "a\"b.prg", "star*.prg", "line\nbreak.prg", "tab\tand\\back.prg",
       "-dash.prg", "~tilde&amp|pipe>gt<lt.prg", "100%.prg", "\xc3\xa4\xc3\xb6.prg"};
-  int n = 0;
-  for (const auto& name : names) {
-    SCOPED_TRACE(name);
-    write_file(work() / name, basic_program);
-    const Result r = run(name);
-    EXPECT_EQ(r.status, 0) << r.err;
-    const std::string tmp = name.substr(0, name.size() - 4) + ".tmp";
-    ASSERT_EQ(runs(), static_cast<std::size_t>(n + 2));
-    EXPECT_EQ(args(n + 1), words_for("-a", tmp));
-    EXPECT_EQ(args(n + 2), words_for("-w", tmp));
-    EXPECT_EQ(image(n + 1), basic_program.substr(2));
-    n += 2;
-    fs::remove(work() / name);
-  }
+  for (const auto& name : names) expect_passed_whole(name);
   EXPECT_TRUE(listing().empty());  // no "pwned", no leftover .tmp
 }
 
