@@ -7,14 +7,6 @@
 #include "opcodes.hpp"
 
 namespace tolvek {
-
-char petscii_char(std::uint8_t byte) {
-    if (byte >= 0x41 && byte <= 0x5a) return static_cast<char>(byte + 0x20);  // a-z
-    if (byte >= 0xc1 && byte <= 0xda) return static_cast<char>(byte - 0x80);  // A-Z
-    if ((byte >= 0x20 && byte <= 0x40) || byte == 0x5b || byte == 0x5d) return static_cast<char>(byte);
-    return 0;
-}
-
 namespace {
 
 // Shorter runs of printable bytes are too often numbers or pointers.

@@ -39,6 +39,11 @@ Listing build_listing(const Image& image, const Analysis& analysis, std::string_
 
 // The character a byte stands for in the C64's upper/lower case set, for
 // comments on data; 0 when it has no plain ASCII look.
-char petscii_char(std::uint8_t byte);
+inline char petscii_char(std::uint8_t byte) {
+    if (byte >= 0x41 && byte <= 0x5a) return static_cast<char>(byte + 0x20);  // a-z
+    if (byte >= 0xc1 && byte <= 0xda) return static_cast<char>(byte - 0x80);  // A-Z
+    if ((byte >= 0x20 && byte <= 0x40) || byte == 0x5b || byte == 0x5d) return static_cast<char>(byte);
+    return 0;
+}
 
 }  // namespace tolvek

@@ -1,7 +1,6 @@
 #include "opcodes.hpp"
 
 namespace tolvek {
-namespace {
 
 using enum Mode;
 
@@ -121,18 +120,5 @@ constexpr std::array<Opcode, 256> kOpcodes{{
     {"nop", AbsoluteX, false}, {"sbc", AbsoluteX, true}, {"inc", AbsoluteX, true},
     {"isc", AbsoluteX, false},
 }};
-
-}  // namespace
-
-const Opcode& opcode(std::uint8_t byte) { return kOpcodes[byte]; }
-
-Flow flow_of(std::uint8_t byte) {
-    const Opcode& op = kOpcodes[byte];
-    if (op.mode == Mode::Relative) return Flow::Branch;
-    if (byte == 0x20) return Flow::Call;
-    if (byte == 0x4c) return Flow::Jump;
-    if (byte == 0x60 || byte == 0x40 || byte == 0x00 || byte == 0x6c) return Flow::Stop;
-    return Flow::Next;
-}
 
 }  // namespace tolvek

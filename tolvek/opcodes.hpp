@@ -53,7 +53,10 @@ constexpr bool is_zero_page(Mode mode) {
         || mode == Mode::IndirectX || mode == Mode::IndirectY;
 }
 
-const Opcode& opcode(std::uint8_t byte);
+// Row n of the table describes opcode byte n.
+extern const std::array<Opcode, 256> kOpcodes;
+
+inline const Opcode& opcode(std::uint8_t byte) { return kOpcodes[byte]; }
 
 // How control flow continues after an instruction.
 enum class Flow : std::uint8_t {
@@ -64,6 +67,12 @@ enum class Flow : std::uint8_t {
     Stop,    // rts, rti, brk, jmp (indirect): nothing known follows
 };
 
-Flow flow_of(std::uint8_t byte);
+inline Flow flow_of(std::uint8_t byte) {
+    if (opcode(byte).mode == Mode::Relative) return Flow::Branch;
+    if (byte == 0x20) return Flow::Call;
+    if (byte == 0x4c) return Flow::Jump;
+    if (byte == 0x60 || byte == 0x40 || byte == 0x00 || byte == 0x6c) return Flow::Stop;
+    return Flow::Next;
+}
 
 }  // namespace tolvek

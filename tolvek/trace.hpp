@@ -8,6 +8,7 @@
 
 #include "basic.hpp"
 #include "image.hpp"
+#include "opcodes.hpp"
 
 namespace tolvek {
 
@@ -35,7 +36,20 @@ std::optional<std::uint32_t> target_of(const Image& image, std::uint32_t address
 
 // The operand of the instruction at `address` as a number (branch targets
 // resolved); meaningful only for modes that carry an operand.
-std::uint32_t operand_of(const Image& image, std::uint32_t address);
+inline std::uint32_t operand_of(const Image& image, std::uint32_t address) {
+    const Opcode& op = opcode(image.at(address));
+    if (length_of(op.mode) == 3) {
+        return static_cast<std::uint32_t>(image.at(address + 1) | image.at(address + 2) << 8);
+    }
+    const std::uint8_t low = image.at(address + 1);
+    if (op.mode == Mode::Relative) {
+        // The offset counts from the next instruction; targets wrap
+        // around the 64 KiB address space like the CPU's program counter.
+        const int offset = low < 0x80 ? low : low - 0x100;
+        return static_cast<std::uint32_t>(static_cast<int>(address) + 2 + offset) & 0xffffu;
+    }
+    return low;
+}
 
 // Follows every path from the entry as the CPU would, stopping at rts, rti,
 // jmp, brk, or a byte that is no documented opcode.
