@@ -6,13 +6,19 @@
 namespace tolvek {
 
 std::string hex(std::uint32_t value, int digits) {
-    constexpr char kDigits[] = "0123456789abcdef";
-    std::string out(static_cast<std::size_t>(digits) + 1, '$');
-    for (int i = digits; i > 0; --i) {
-        out[static_cast<std::size_t>(i)] = kDigits[value & 15];
+    std::string out = "$";
+    append_hex_digits(out, value, digits);
+    return out;
+}
+
+void append_hex_digits(std::string& out, std::uint32_t value, int digits) {
+    char text[8];
+    const auto count = static_cast<std::size_t>(digits);
+    for (std::size_t i = count; i > 0; --i) {
+        text[i - 1] = kHexDigits[value & 15];
         value >>= 4;
     }
-    return out;
+    out.append(text, count);
 }
 
 Labels::Labels(const Image& image, const Analysis& analysis)

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "image.hpp"
@@ -40,6 +41,12 @@ private:
     std::map<std::uint32_t, std::string> equates_;
 };
 
+inline constexpr std::string_view kHexDigits = "0123456789abcdef";
+
+// "$" and `digits` lower case hex digits.
 std::string hex(std::uint32_t value, int digits);
+
+// Appends `digits` lower case hex digits of `value`, without the "$".
+void append_hex_digits(std::string& out, std::uint32_t value, int digits);
 
 }  // namespace tolvek

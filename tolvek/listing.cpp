@@ -129,11 +129,7 @@ private:
             row.address = a;
             row.size = b - a;
             row.label = labels_.label_at(a);
-            row.text = "!byte ";
-            for (std::uint32_t i = a; i < b; ++i) {
-                if (i != a) row.text += ',';
-                row.text += hex(image_.at(i), 2);
-            }
+            row.text = byte_row(a, b);
             if (a == begin && !first_comment.empty()) row.comment = first_comment;
             if (is_text) {
                 std::string shown = "\"";
@@ -144,6 +140,20 @@ private:
             rows.push_back(std::move(row));
             a = b;
         }
+    }
+
+    // "!byte $01,$02" for the bytes [begin, end), written in place.
+    std::string byte_row(std::uint32_t begin, std::uint32_t end) const {
+        constexpr std::string_view kDirective = "!byte ";
+        std::string text(kDirective.size() + 4 * (end - begin) - 1, ',');
+        kDirective.copy(text.data(), kDirective.size());
+        for (std::uint32_t a = begin; a < end; ++a) {
+            const std::size_t at = kDirective.size() + 4 * (a - begin);
+            text[at] = '$';
+            text[at + 1] = kHexDigits[image_.at(a) >> 4];
+            text[at + 2] = kHexDigits[image_.at(a) & 15];
+        }
+        return text;
     }
 
     // Printable bytes that read as words or numbers, not as a table that

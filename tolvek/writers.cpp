@@ -1,6 +1,7 @@
 #include "writers.hpp"
 
 #include <algorithm>
+#include <string_view>
 #include <utility>
 
 #include "labels.hpp"
@@ -8,51 +9,80 @@
 namespace tolvek {
 namespace {
 
-// Every line of both files goes through here; the one place to change
-// the line ending.
+// The text of a whole file, built up in one string: parts are appended to
+// the current line, and every line ends through end_line(), the one place
+// to change the line ending.
 class Text {
 public:
-    void line(const std::string& content = {}) {
-        out_ += content;
-        out_ += kNewline;
+    // `expected` is a guess at the final size, to spare regrowing.
+    explicit Text(std::size_t expected) { out_.reserve(expected); }
+
+    Text& operator<<(std::string_view part) {
+        out_ += part;
+        return *this;
+    }
+    Text& spaces(std::size_t count) {
+        out_.append(count, ' ');
+        return *this;
+    }
+    // Hex digits without the "$".
+    Text& digits(std::uint32_t value, int count) {
+        append_hex_digits(out_, value, count);
+        return *this;
+    }
+    void end_line() { out_ += kNewline; }
+    void line(std::string_view content = {}) {
+        *this << content;
+        end_line();
     }
     std::string take() { return std::move(out_); }
 
 private:
-    static constexpr const char* kNewline = "\n";
+    static constexpr std::string_view kNewline = "\n";
     std::string out_;
 };
 
 constexpr std::size_t kTextWidth = 24;  // column where row comments start
 
-// The source of a row: instruction or data, and its comment.
-std::string source(const Row& row) {
-    if (row.comment.empty()) return row.text;
-    std::string out = row.text;
-    out.resize(std::max(out.size() + 1, kTextWidth), ' ');
-    return out + "; " + row.comment;
+// Rough sizes of a row in each file, for reserving the text.
+constexpr std::size_t kAsmRowSize = 40;
+constexpr std::size_t kLstRowSize = 80;
+
+// The source of a row: instruction or data, and its comment, which starts
+// at column kTextWidth of the source (or one space after a longer text).
+void source(Text& text, const Row& row) {
+    text << row.text;
+    if (row.comment.empty()) return;
+    text.spaces(row.text.size() < kTextWidth ? kTextWidth - row.text.size() : 1) << "; " << row.comment;
 }
 
 void header(Text& text, const Listing& listing) {
-    for (const std::string& line : listing.header) text.line("; " + line);
+    for (const std::string& line : listing.header) {
+        text << "; ";
+        text.line(line);
+    }
     text.line();
 }
 
 }  // namespace
 
 std::string write_asm(const Listing& listing) {
-    Text text;
+    Text text(listing.rows.size() * kAsmRowSize);
     header(text, listing);
     if (!listing.equates.empty()) {
         for (const Symbol& symbol : listing.equates) {
-            text.line(symbol.name + " = " + hex(symbol.address, symbol.address < 0x100 ? 2 : 4));
+            text << symbol.name << " = $";
+            text.digits(symbol.address, symbol.address < 0x100 ? 2 : 4).end_line();
         }
         text.line();
     }
-    text.line("\t* = " + hex(listing.origin, 4));
+    text << "\t* = $";
+    text.digits(listing.origin, 4).end_line();
     for (const Row& row : listing.rows) {
         if (!row.label.empty()) text.line(row.label);
-        text.line("\t" + source(row));
+        text << "\t";
+        source(text, row);
+        text.end_line();
         if (row.ends_flow) text.line();  // a blank line between routines
     }
     if (!listing.end_label.empty()) text.line(listing.end_label);
@@ -60,31 +90,35 @@ std::string write_asm(const Listing& listing) {
 }
 
 std::string write_lst(const Listing& listing, const Image& image) {
-    Text text;
+    Text text(listing.rows.size() * kLstRowSize);
     header(text, listing);
     // Address, two spaces, room for eight hex pairs, two spaces, source.
     constexpr std::size_t kBytesWidth = 8 * 3 - 1;
-    const std::string no_bytes(kBytesWidth, ' ');
     for (const Row& row : listing.rows) {
-        const std::string address = hex(row.address, 4).substr(1);
-        if (!row.label.empty()) text.line(address + "  " + no_bytes + "  " + row.label);
-        std::string bytes;
-        for (std::uint32_t i = 0; i < row.size; ++i) {
-            if (i != 0) bytes += ' ';
-            bytes += hex(image.at(row.address + i), 2).substr(1);
+        if (!row.label.empty()) {
+            text.digits(row.address, 4).spaces(2 + kBytesWidth + 2).line(row.label);
         }
-        bytes.resize(kBytesWidth, ' ');
-        text.line(address + "  " + bytes + "          " + source(row));
+        text.digits(row.address, 4) << "  ";
+        // As many bytes as the column holds: all of them, as rows hold at
+        // most eight.
+        const std::uint32_t shown = std::min<std::uint32_t>(row.size, 8);
+        for (std::uint32_t i = 0; i < shown; ++i) {
+            if (i != 0) text << " ";
+            text.digits(image.at(row.address + i), 2);
+        }
+        text.spaces(kBytesWidth - (shown == 0 ? 0 : shown * 3 - 1)).spaces(10);
+        source(text, row);
+        text.end_line();
     }
     if (!listing.end_label.empty()) {
-        text.line(hex(image.end(), 4).substr(1) + "  " + no_bytes + "  " + listing.end_label);
+        text.digits(image.end(), 4).spaces(2 + kBytesWidth + 2).line(listing.end_label);
     }
     text.line();
     text.line("; symbol table");
     for (const Symbol& symbol : listing.symbols) {
-        std::string name = symbol.name;
-        name.resize(std::max<std::size_t>(name.size() + 1, 16), ' ');
-        text.line(name + hex(symbol.address, 4));
+        text << symbol.name;
+        text.spaces(symbol.name.size() < 16 ? 16 - symbol.name.size() : 1) << "$";
+        text.digits(symbol.address, 4).end_line();
     }
     return text.take();
 }
