@@ -19,16 +19,15 @@ namespace {
 // Claims instructions reachable from a set of roots. A lenient tracer
 // (for the entry) writes straight into the analysis and simply stops a path
 // at a bad byte; a strict one (for guesses) collects its claims aside and
-// fails as a whole when any path goes wrong. Its lists live with the
+// fails as a whole when any path goes wrong. It works in lists owned by the
 // caller, so that one guess after another reuses them.
 class Tracer {
 public:
-    // Without `guessing` the tracer is lenient, with it strict. `work`
-    // holds the roots to start from.
-    Tracer(const Image& image, Analysis& analysis, Guessing* guessing, std::vector<std::uint32_t>& work,
-           std::vector<std::uint32_t>& walk)
+    // Without `guessing` the tracer is lenient, with it strict; a strict
+    // one keeps its claims in `guessing`. `work` holds the roots.
+    Tracer(const Image& image, Analysis& analysis, Guessing* guessing, std::vector<std::uint32_t>& work)
         : image_(image), analysis_(analysis), guessing_(guessing), strict_(guessing != nullptr), work_(work),
-          walk_(walk) {}
+          basic_end_(analysis.basic.lines.empty() ? 0 : analysis.basic.end) {}
 
     Tracer(const Tracer&) = delete;
     Tracer& operator=(const Tracer&) = delete;
@@ -37,7 +36,10 @@ public:
     // guess.
     ~Tracer() {
         if (!strict_) return;
-        for (std::uint32_t address : guessing_->pending) guessing_->pending_kind[image_.offset(address)].reset();
+        for (std::uint32_t at : guessing_->pending) {
+            const std::uint32_t end = at + length_at(at);
+            for (std::uint32_t a = at; a < end; ++a) pending_kind(a) = ByteKind::Data;
+        }
         guessing_->pending.clear();
     }
 
@@ -47,14 +49,18 @@ public:
     // gives up.
     bool run() {
         for (std::size_t next_path = 0; next_path < work_.size(); ++next_path) {
-            walk_.clear();
+            const std::size_t path_start = strict_ ? guessing_->pending.size() : 0;
             const Outcome outcome = follow(work_[next_path]);
             if (strict_ && outcome != Outcome::Done) {
                 // When the cause lies in the bytes themselves (not in a clash
-                // with other claims), the path that led there is marked, so
-                // that later guesses running into it fail at once.
+                // with other claims), the instructions of the path that led
+                // there are marked, so that later guesses running into them
+                // fail at once.
                 if (outcome == Outcome::Bad) {
-                    for (std::uint32_t address : walk_) guessing_->no_code[image_.offset(address)] = true;
+                    const std::vector<std::uint32_t>& pending = guessing_->pending;
+                    for (std::size_t i = path_start; i < pending.size(); ++i) {
+                        guessing_->no_code[image_.offset(pending[i])] = true;
+                    }
                 }
                 return false;
             }
@@ -63,33 +69,29 @@ public:
     }
 
     void commit(std::vector<std::uint32_t>* claimed) {
-        for (std::uint32_t address : guessing_->pending) {
-            analysis_.kind[image_.offset(address)] = *guessing_->pending_kind[image_.offset(address)];
+        for (std::uint32_t at : guessing_->pending) {
+            const std::uint32_t end = at + length_at(at);
+            for (std::uint32_t a = at; a < end; ++a) {
+                analysis_.kind[image_.offset(a)] = pending_kind(a);
+                if (claimed) claimed->push_back(a);
+            }
         }
-        if (claimed) claimed->insert(claimed->end(), guessing_->pending.begin(), guessing_->pending.end());
     }
 
 private:
     static constexpr int kBudget = 4000;
 
+    std::uint32_t length_at(std::uint32_t at) const {
+        return static_cast<std::uint32_t>(length_of(opcode(image_.at(at)).mode));
+    }
+
+    ByteKind& pending_kind(std::uint32_t address) { return guessing_->pending_kind[image_.offset(address)]; }
+
+    // The current guess claims only bytes that are data in the analysis.
     ByteKind kind_at(std::uint32_t address) const {
-        if (strict_) {
-            if (const auto pending = guessing_->pending_kind[image_.offset(address)]) return *pending;
-        }
-        return analysis_.kind[image_.offset(address)];
-    }
-
-    void set_kind(std::uint32_t address, ByteKind kind) {
-        if (strict_) {
-            guessing_->pending_kind[image_.offset(address)] = kind;
-            guessing_->pending.push_back(address);
-        } else {
-            analysis_.kind[image_.offset(address)] = kind;
-        }
-    }
-
-    bool in_basic(std::uint32_t address) const {
-        return !analysis_.basic.lines.empty() && address < analysis_.basic.end;
+        const std::size_t offset = image_.offset(address);
+        if (strict_ && guessing_->pending_kind[offset] != ByteKind::Data) return guessing_->pending_kind[offset];
+        return analysis_.kind[offset];
     }
 
     // The classic trick of hiding an instruction in the operand of a bit
@@ -103,7 +105,9 @@ private:
 
     enum class Outcome { Done, Bad, Clash };
 
-    // Follows one path from `at`, queueing the targets it finds.
+    // Follows one path from `at`, queueing the targets it finds. A strict
+    // tracer's claims of the path are its instructions in `pending` from
+    // where the path started.
     Outcome follow(std::uint32_t at) {
         while (true) {
             if (!image_.contains(at)) return Outcome::Bad;
@@ -111,11 +115,12 @@ private:
             const ByteKind here = kind_at(at);
             if (here == ByteKind::Code) return Outcome::Done;  // joins known code
             if (here == ByteKind::Operand && skipped_by_bit(at)) return Outcome::Done;
-            const Outcome decoded = decode(at);
-            if (decoded != Outcome::Done) return decoded;
-            walk_.push_back(at);
-            if (strict_ && (++count_ > kBudget || --guessing_->steps_left < 0)) return Outcome::Bad;
             const std::uint8_t byte = image_.at(at);
+            const Opcode& op = opcode(byte);
+            const auto length = static_cast<std::uint32_t>(length_of(op.mode));
+            const Outcome decoded = claim(at, byte, op, length);
+            if (decoded != Outcome::Done) return decoded;
+            if (strict_ && (++count_ > kBudget || --guessing_->steps_left < 0)) return Outcome::Bad;
             const Flow flow = flow_of(byte);
             if (flow == Flow::Branch || flow == Flow::Call || flow == Flow::Jump) {
                 const std::uint32_t target = operand_of(image_, at);
@@ -126,28 +131,33 @@ private:
                 }
             }
             if (flow == Flow::Jump || flow == Flow::Stop) return Outcome::Done;
-            at += static_cast<std::uint32_t>(length_of(opcode(byte).mode));
+            at += length;
         }
     }
 
     // Claims the instruction at `at` if it can be code there.
-    Outcome decode(std::uint32_t at) {
-        const std::uint8_t byte = image_.at(at);
-        const Opcode& op = opcode(byte);
+    Outcome claim(std::uint32_t at, std::uint8_t byte, const Opcode& op, std::uint32_t length) {
         if (!op.documented) return Outcome::Bad;
         if (strict_ && byte == 0x00) return Outcome::Bad;  // brk is rarely meant in guessed code
-        const auto length = static_cast<std::uint32_t>(length_of(op.mode));
         if (at + length > image_.end()) return Outcome::Bad;  // cut off by the image end
         if (strict_ && length == 3 && !plausible_absolute(operand_of(image_, at))) return Outcome::Bad;
+        // BASIC is at the start of the image: if the first byte lies
+        // outside it, so do the others.
+        if (at < basic_end_) return Outcome::Bad;
         for (std::uint32_t a = at; a < at + length; ++a) {
-            if (in_basic(a)) return Outcome::Bad;
             // Known code stays; only this guess's own claims could differ
             // in another guess.
             if (analysis_.kind[image_.offset(a)] != ByteKind::Data) return Outcome::Bad;
             if (kind_at(a) != ByteKind::Data) return Outcome::Clash;
         }
-        set_kind(at, ByteKind::Code);
-        for (std::uint32_t a = at + 1; a < at + length; ++a) set_kind(a, ByteKind::Operand);
+        if (strict_) {
+            pending_kind(at) = ByteKind::Code;
+            for (std::uint32_t a = at + 1; a < at + length; ++a) pending_kind(a) = ByteKind::Operand;
+            guessing_->pending.push_back(at);
+        } else {
+            analysis_.kind[image_.offset(at)] = ByteKind::Code;
+            for (std::uint32_t a = at + 1; a < at + length; ++a) analysis_.kind[image_.offset(a)] = ByteKind::Operand;
+        }
         return Outcome::Done;
     }
 
@@ -173,16 +183,12 @@ private:
     bool strict_;
     int count_ = 0;
     std::vector<std::uint32_t>& work_;  // paths to follow, done ones included
-    std::vector<std::uint32_t>& walk_;  // instructions of the current path
+    std::uint32_t basic_end_;           // addresses below are BASIC
 };
-
-}  // namespace
-
-namespace {
 
 // One guess from the roots in guessing.work.
 bool try_work(const Image& image, Analysis& analysis, Guessing& guessing, std::vector<std::uint32_t>* claimed) {
-    Tracer tracer(image, analysis, &guessing, guessing.work, guessing.walk);
+    Tracer tracer(image, analysis, &guessing, guessing.work);
     if (!tracer.run()) return false;
     tracer.commit(claimed);
     return true;
@@ -215,8 +221,7 @@ Analysis trace_program(const Image& image, std::int64_t entry) {
     analysis.entry_in_basic = !analysis.basic.lines.empty() && start < analysis.basic.end;
     if (analysis.entry_in_basic) return analysis;
     std::vector<std::uint32_t> work{start};
-    std::vector<std::uint32_t> walk;
-    Tracer(image, analysis, nullptr, work, walk).run();
+    Tracer(image, analysis, nullptr, work).run();
     return analysis;
 }
 

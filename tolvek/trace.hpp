@@ -59,16 +59,16 @@ Analysis trace_program(const Image& image, std::int64_t entry);
 // the room each guess works in (kept here so that guesses reuse it).
 struct Guessing {
     explicit Guessing(const Image& image)
-        : no_code(image.bytes.size(), false), pending_kind(image.bytes.size()) {}
+        : no_code(image.bytes.size(), false), pending_kind(image.bytes.size(), ByteKind::Data) {}
     std::vector<bool> no_code;   // a guess running through here fails
     long steps_left = 4000000;   // instructions all guesses may decode
 
     // The current guess's claims, kept aside until it succeeds: per image
-    // byte the kind it would get, and the addresses claimed, in order.
-    std::vector<std::optional<ByteKind>> pending_kind;
+    // byte the kind it would give it (Data where it claims nothing), and
+    // the addresses of its instructions, in the order claimed.
+    std::vector<ByteKind> pending_kind;
     std::vector<std::uint32_t> pending;
     std::vector<std::uint32_t> work;  // paths still to follow
-    std::vector<std::uint32_t> walk;  // instructions of the current path
 };
 
 // Claims everything reachable from `roots` as code if all of it decodes
