@@ -58,8 +58,11 @@ Analysis trace_program(const Image& image, std::int64_t entry);
 // What guessing has learnt so far, shared by all guesses of one run, and
 // the room each guess works in (kept here so that guesses reuse it).
 struct Guessing {
-    explicit Guessing(const Image& image)
-        : no_code(image.bytes.size(), false), pending_kind(image.bytes.size(), ByteKind::Data) {}
+    explicit Guessing(const Image& image);
+    // Per image byte: whether an instruction starting there is fit for
+    // guessed code by its own bytes (documented, no brk, not cut off by the
+    // image end, no implausible absolute operand); worked out once.
+    std::vector<std::uint8_t> clean_start;
     std::vector<bool> no_code;   // a guess running through here fails
     long steps_left = 4000000;   // instructions all guesses may decode
 
