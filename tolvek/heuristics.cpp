@@ -10,7 +10,13 @@ namespace {
 
 class Finder {
 public:
-    Finder(const Image& image, Analysis& analysis) : image_(image), analysis_(analysis), guessing_(image) {}
+    Finder(const Image& image, Analysis& analysis)
+        : image_(image), analysis_(analysis), guessing_(image),
+          basic_end_(analysis.basic.lines.empty() ? 0 : analysis.basic.end), may_start_(image.bytes.size()) {
+        for (std::uint32_t a = image.load; a < image.end(); ++a) {
+            may_start_[image.offset(a)] = !in_basic(a) && !starts_text(a) ? 1 : 0;
+        }
+    }
 
     // Gaps come first: they start right after the end of a routine, so
     // they cannot be out of step with the instructions. Tables may point
@@ -30,9 +36,7 @@ public:
 private:
     ByteKind kind(std::uint32_t address) const { return analysis_.kind[image_.offset(address)]; }
 
-    bool in_basic(std::uint32_t address) const {
-        return !analysis_.basic.lines.empty() && address < analysis_.basic.end;
-    }
+    bool in_basic(std::uint32_t address) const { return address < basic_end_; }
 
     // Starts of printable text are data, whatever they would decode to.
     bool starts_text(std::uint32_t address) const {
@@ -43,8 +47,7 @@ private:
 
     // A guessed entry point: a data byte that is not BASIC or text.
     bool candidate(std::uint32_t address) const {
-        return image_.contains(address) && kind(address) == ByteKind::Data && !in_basic(address) &&
-               !starts_text(address);
+        return image_.contains(address) && kind(address) == ByteKind::Data && may_start_[image_.offset(address)] != 0;
     }
 
     bool try_at(std::uint32_t address, std::vector<std::uint32_t>* claimed = nullptr) {
@@ -207,6 +210,10 @@ private:
     const Image& image_;
     Analysis& analysis_;
     Guessing guessing_;
+    std::uint32_t basic_end_;  // addresses below are BASIC
+    // Per image byte: not BASIC and not the start of text, whatever code
+    // has been found so far.
+    std::vector<std::uint8_t> may_start_;
 };
 
 }  // namespace
