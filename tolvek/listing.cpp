@@ -21,6 +21,7 @@ public:
     Listing build(std::string_view image_name) {
         Listing listing;
         listing.origin = image_.load;
+        reserve_rows(listing.rows);
         std::uint32_t a = image_.load;
         const std::uint32_t basic_end = analysis_.basic.lines.empty() ? image_.load : analysis_.basic.end;
         if (basic_end > a) {
@@ -53,6 +54,16 @@ public:
     }
 
 private:
+    // Room for a row per instruction and, for data, one per four bytes:
+    // data rows hold up to eight, but labels and text split them.
+    void reserve_rows(std::vector<Row>& rows) const {
+        std::size_t instructions = 0;
+        for (ByteKind k : analysis_.kind) instructions += k == ByteKind::Code ? 1 : 0;
+        std::size_t data = 0;
+        for (ByteKind k : analysis_.kind) data += k == ByteKind::Data ? 1 : 0;
+        rows.reserve(instructions + data / 4 + 1);
+    }
+
     Row instruction(std::uint32_t a) {
         const Opcode& op = opcode(image_.at(a));
         Row row;
