@@ -48,12 +48,6 @@ std::uint32_t Labels::instruction_start(std::uint32_t address) const {
     return address;
 }
 
-bool Labels::has_label(std::uint32_t address) const {
-    if (address < image_.load || address > image_.end()) return false;
-    if (address == image_.end() && !end_usable_) return false;
-    return labelled_[address - image_.load];
-}
-
 std::string Labels::label_at(std::uint32_t address) const {
     if (!has_label(address)) return {};
     const bool code = image_.contains(address) && analysis_.kind[image_.offset(address)] == ByteKind::Code;

@@ -20,7 +20,11 @@ public:
 
     // The label defined at an in-image address (or the image end), or "".
     std::string label_at(std::uint32_t address) const;
-    bool has_label(std::uint32_t address) const;
+    bool has_label(std::uint32_t address) const {
+        if (address < image_.load || address > image_.end()) return false;
+        if (address == image_.end() && !end_usable_) return false;
+        return labelled_[address - image_.load];
+    }
 
     // How an operand naming `target` is written: a label, label+offset
     // into an instruction, an equate, or hex with `digits` digits. Equates

@@ -136,10 +136,10 @@ private:
             const bool is_text = text[a - begin];
             std::uint32_t b = a + 1;
             while (b < end && b - a < kRowBytes && text[b - begin] == is_text && !labels_.has_label(b)) ++b;
-            Row row;
+            Row& row = rows.emplace_back();
             row.address = a;
             row.size = b - a;
-            row.label = labels_.label_at(a);
+            if (labels_.has_label(a)) row.label = labels_.label_at(a);
             row.text = byte_row(a, b);
             if (a == begin && !first_comment.empty()) row.comment = first_comment;
             if (is_text) {
@@ -148,7 +148,6 @@ private:
                 shown += '"';
                 row.comment = row.comment.empty() ? shown : row.comment + " " + shown;
             }
-            rows.push_back(std::move(row));
             a = b;
         }
     }

@@ -181,7 +181,7 @@ private:
             // Known code stays; only this guess's own claims could differ
             // in another guess.
             if (analysis_.kind[image_.offset(a)] != ByteKind::Data) return Outcome::Bad;
-            if (kind_at(a) != ByteKind::Data) return Outcome::Clash;
+            if (strict_ && pending_kind(a) != ByteKind::Data) return Outcome::Clash;
         }
         if (strict_) {
             pending_kind(at) = ByteKind::Code;
