@@ -39,7 +39,7 @@ bool clean_start(const Image& image, std::uint32_t at) {
 }  // namespace
 
 Guessing::Guessing(const Image& image)
-    : clean_start(image.bytes.size()), no_code(image.bytes.size(), false),
+    : clean_start(image.bytes.size()), no_code(image.bytes.size(), 0),
       pending_kind(image.bytes.size(), ByteKind::Data) {
     for (std::uint32_t at = image.load; at < image.end(); ++at) {
         clean_start[image.offset(at)] = tolvek::clean_start(image, at) ? 1 : 0;
@@ -91,7 +91,7 @@ public:
                 if (outcome == Outcome::Bad) {
                     const std::vector<std::uint32_t>& pending = guessing_->pending;
                     for (std::size_t i = path_start; i < pending.size(); ++i) {
-                        guessing_->no_code[image_.offset(pending[i])] = true;
+                        guessing_->no_code[image_.offset(pending[i])] = 1;
                     }
                 }
                 return false;
@@ -143,7 +143,7 @@ private:
     Outcome follow(std::uint32_t at) {
         while (true) {
             if (!image_.contains(at)) return Outcome::Bad;
-            if (strict_ && guessing_->no_code[image_.offset(at)]) return Outcome::Bad;
+            if (strict_ && guessing_->no_code[image_.offset(at)] != 0) return Outcome::Bad;
             const ByteKind here = kind_at(at);
             if (here == ByteKind::Code) return Outcome::Done;  // joins known code
             if (here == ByteKind::Operand && skipped_by_bit(at)) return Outcome::Done;
@@ -228,7 +228,7 @@ bool try_code(const Image& image, Analysis& analysis, Guessing& guessing, std::v
 bool try_code(const Image& image, Analysis& analysis, Guessing& guessing, std::uint32_t root,
               std::vector<std::uint32_t>* claimed) {
     // A root on a path that went wrong before goes wrong again.
-    if (image.contains(root) && guessing.no_code[image.offset(root)]) return false;
+    if (image.contains(root) && guessing.no_code[image.offset(root)] != 0) return false;
     guessing.work.assign(1, root);
     return try_work(image, analysis, guessing, claimed);
 }

@@ -63,7 +63,7 @@ struct Guessing {
     // guessed code by its own bytes (documented, no brk, not cut off by the
     // image end, no implausible absolute operand); worked out once.
     std::vector<std::uint8_t> clean_start;
-    std::vector<bool> no_code;   // a guess running through here fails
+    std::vector<std::uint8_t> no_code;  // not 0: a guess running through here fails
     long steps_left = 4000000;   // instructions all guesses may decode
 
     // The current guess's claims, kept aside until it succeeds: per image
