@@ -13,12 +13,8 @@ std::string hex(std::uint32_t value, int digits) {
 
 void append_hex_digits(std::string& out, std::uint32_t value, int digits) {
     char text[8];
-    const auto count = static_cast<std::size_t>(digits);
-    for (std::size_t i = count; i > 0; --i) {
-        text[i - 1] = kHexDigits[value & 15];
-        value >>= 4;
-    }
-    out.append(text, count);
+    put_hex_digits(text, value, digits);
+    out.append(text, static_cast<std::size_t>(digits));
 }
 
 Labels::Labels(const Image& image, const Analysis& analysis)

@@ -47,6 +47,14 @@ private:
 
 inline constexpr std::string_view kHexDigits = "0123456789abcdef";
 
+// Writes `digits` lower case hex digits of `value` to out[0..digits).
+inline void put_hex_digits(char* out, std::uint32_t value, int digits) {
+    for (int i = digits - 1; i >= 0; --i) {
+        out[i] = kHexDigits[value & 15];
+        value >>= 4;
+    }
+}
+
 // "$" and `digits` lower case hex digits.
 std::string hex(std::uint32_t value, int digits);
 

@@ -160,8 +160,7 @@ private:
         for (std::uint32_t a = begin; a < end; ++a) {
             const std::size_t at = kDirective.size() + 4 * (a - begin);
             text[at] = '$';
-            text[at + 1] = kHexDigits[image_.at(a) >> 4];
-            text[at + 2] = kHexDigits[image_.at(a) & 15];
+            put_hex_digits(&text[at + 1], image_.at(a), 2);
         }
         return text;
     }

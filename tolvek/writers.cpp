@@ -1,6 +1,7 @@
 #include "writers.hpp"
 
 #include <algorithm>
+#include <array>
 #include <string_view>
 #include <utility>
 
@@ -92,27 +93,34 @@ std::string write_asm(const Listing& listing) {
 std::string write_lst(const Listing& listing, const Image& image) {
     Text text(listing.rows.size() * kLstRowSize);
     header(text, listing);
-    // Address, two spaces, room for eight hex pairs, two spaces, source.
+    // A row's columns: the address, two spaces, room for eight hex pairs,
+    // ten spaces, the source; a label stands two spaces after the pairs.
+    constexpr std::size_t kBytesAt = 4 + 2;
     constexpr std::size_t kBytesWidth = 8 * 3 - 1;
+    constexpr std::size_t kLabelAt = kBytesAt + kBytesWidth + 2;
+    constexpr std::size_t kSourceAt = kBytesAt + kBytesWidth + 10;
+    std::array<char, kSourceAt> columns{};
+    const auto label_line = [&](std::uint32_t address, const std::string& label) {
+        columns.fill(' ');
+        put_hex_digits(columns.data(), address, 4);
+        text << std::string_view(columns.data(), kLabelAt);
+        text.line(label);
+    };
     for (const Row& row : listing.rows) {
-        if (!row.label.empty()) {
-            text.digits(row.address, 4).spaces(2 + kBytesWidth + 2).line(row.label);
-        }
-        text.digits(row.address, 4) << "  ";
+        if (!row.label.empty()) label_line(row.address, row.label);
+        columns.fill(' ');
+        put_hex_digits(columns.data(), row.address, 4);
         // As many bytes as the column holds: all of them, as rows hold at
         // most eight.
         const std::uint32_t shown = std::min<std::uint32_t>(row.size, 8);
         for (std::uint32_t i = 0; i < shown; ++i) {
-            if (i != 0) text << " ";
-            text.digits(image.at(row.address + i), 2);
+            put_hex_digits(&columns[kBytesAt + 3 * i], image.at(row.address + i), 2);
         }
-        text.spaces(kBytesWidth - (shown == 0 ? 0 : shown * 3 - 1)).spaces(10);
+        text << std::string_view(columns.data(), kSourceAt);
         source(text, row);
         text.end_line();
     }
-    if (!listing.end_label.empty()) {
-        text.digits(image.end(), 4).spaces(2 + kBytesWidth + 2).line(listing.end_label);
-    }
+    if (!listing.end_label.empty()) label_line(image.end(), listing.end_label);
     text.line();
     text.line("; symbol table");
     for (const Symbol& symbol : listing.symbols) {
