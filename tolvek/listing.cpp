@@ -123,17 +123,17 @@ private:
     // rows (and comments) of its own.
     void add_data(std::vector<Row>& rows, std::uint32_t begin, std::uint32_t end, std::string first_comment,
                   bool find_text = true) {
-        std::vector<bool> text(end - begin, false);
+        std::vector<std::uint8_t> text(end - begin, 0);  // 1 where printable text is
         for (std::uint32_t a = begin; find_text && a < end;) {
             std::uint32_t b = a;
             while (b < end && petscii_char(image_.at(b)) != 0) ++b;
             if (b - a >= kMinText && looks_like_text(a, b)) {
-                std::fill(text.begin() + (a - begin), text.begin() + (b - begin), true);
+                std::fill(text.begin() + (a - begin), text.begin() + (b - begin), 1);
             }
             a = b == a ? a + 1 : b;
         }
         for (std::uint32_t a = begin; a < end;) {
-            const bool is_text = text[a - begin];
+            const std::uint8_t is_text = text[a - begin];
             std::uint32_t b = a + 1;
             while (b < end && b - a < kRowBytes && text[b - begin] == is_text && !labels_.has_label(b)) ++b;
             Row& row = rows.emplace_back();
