@@ -14,7 +14,9 @@ public:
         : image_(image), analysis_(analysis), guessing_(image),
           basic_end_(analysis.basic.lines.empty() ? 0 : analysis.basic.end), may_start_(image.bytes.size()) {
         for (std::uint32_t a = image.load; a < image.end(); ++a) {
-            may_start_[image.offset(a)] = !in_basic(a) && !starts_text(a) ? 1 : 0;
+            if (in_basic(a) || starts_text(a)) continue;
+            const std::uint8_t byte = image.at(a);
+            may_start_[image.offset(a)] = opcode(byte).documented && byte != 0 ? kMayStart | kTableTarget : kMayStart;
         }
     }
 
@@ -47,7 +49,8 @@ private:
 
     // A guessed entry point: a data byte that is not BASIC or text.
     bool candidate(std::uint32_t address) const {
-        return image_.contains(address) && kind(address) == ByteKind::Data && may_start_[image_.offset(address)] != 0;
+        return image_.contains(address) && kind(address) == ByteKind::Data &&
+               (may_start_[image_.offset(address)] & kMayStart) != 0;
     }
 
     bool try_at(std::uint32_t address, std::vector<std::uint32_t>* claimed = nullptr) {
@@ -157,7 +160,7 @@ private:
         const std::uint32_t target = word(address) + add;
         if (!image_.contains(target)) return false;
         if (kind(target) == ByteKind::Code) return true;
-        return candidate(target) && opcode(image_.at(target)).documented && image_.at(target) != 0;
+        return kind(target) == ByteKind::Data && (may_start_[image_.offset(target)] & kTableTarget) != 0;
     }
 
     // A stretch of data between code that decodes, from its first byte
@@ -211,8 +214,11 @@ private:
     Analysis& analysis_;
     Guessing guessing_;
     std::uint32_t basic_end_;  // addresses below are BASIC
-    // Per image byte: not BASIC and not the start of text, whatever code
-    // has been found so far.
+    // Per image byte, worked out once as it does not change while guessing:
+    // kMayStart where it is neither BASIC nor the start of text, and
+    // kTableTarget where it also holds a documented opcode other than brk.
+    static constexpr std::uint8_t kMayStart = 1;
+    static constexpr std::uint8_t kTableTarget = 2;
     std::vector<std::uint8_t> may_start_;
 };
 
