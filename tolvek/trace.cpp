@@ -52,13 +52,16 @@ namespace {
 // (for the entry) writes straight into the analysis and simply stops a path
 // at a bad byte; a strict one (for guesses) collects its claims aside and
 // fails as a whole when any path goes wrong. It works in lists owned by the
-// caller, so that one guess after another reuses them.
+// caller, so that one guess after another reuses them. The mode is fixed
+// when compiling, so that the guessing's busy loop carries no tests for
+// the other one.
+template <bool kStrict>
 class Tracer {
 public:
-    // Without `guessing` the tracer is lenient, with it strict; a strict
-    // one keeps its claims in `guessing`. `work` holds the roots.
+    // A strict tracer keeps its claims in `guessing`, a lenient one gets
+    // none. `work` holds the roots.
     Tracer(const Image& image, Analysis& analysis, Guessing* guessing, std::vector<std::uint32_t>& work)
-        : image_(image), analysis_(analysis), guessing_(guessing), strict_(guessing != nullptr), work_(work),
+        : image_(image), analysis_(analysis), guessing_(guessing), work_(work),
           basic_end_(analysis.basic.lines.empty() ? 0 : analysis.basic.end) {}
 
     Tracer(const Tracer&) = delete;
@@ -200,10 +203,11 @@ private:
         return (target >= 0xa000 && target < 0xc000) || target >= 0xe000;
     }
 
+    static constexpr bool strict_ = kStrict;
+
     const Image& image_;
     Analysis& analysis_;
     Guessing* guessing_;
-    bool strict_;
     int count_ = 0;
     std::vector<std::uint32_t>& work_;  // paths to follow, done ones included
     std::uint32_t basic_end_;           // addresses below are BASIC
@@ -211,7 +215,7 @@ private:
 
 // One guess from the roots in guessing.work.
 bool try_work(const Image& image, Analysis& analysis, Guessing& guessing, std::vector<std::uint32_t>* claimed) {
-    Tracer tracer(image, analysis, &guessing, guessing.work);
+    Tracer<true> tracer(image, analysis, &guessing, guessing.work);
     if (!tracer.run()) return false;
     tracer.commit(claimed);
     return true;
@@ -244,7 +248,7 @@ Analysis trace_program(const Image& image, std::int64_t entry) {
     analysis.entry_in_basic = !analysis.basic.lines.empty() && start < analysis.basic.end;
     if (analysis.entry_in_basic) return analysis;
     std::vector<std::uint32_t> work{start};
-    Tracer(image, analysis, nullptr, work).run();
+    Tracer<false>(image, analysis, nullptr, work).run();
     return analysis;
 }
 
