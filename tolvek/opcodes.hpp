@@ -67,12 +67,9 @@ enum class Flow : std::uint8_t {
     Stop,    // rts, rti, brk, jmp (indirect): nothing known follows
 };
 
-inline Flow flow_of(std::uint8_t byte) {
-    if (opcode(byte).mode == Mode::Relative) return Flow::Branch;
-    if (byte == 0x20) return Flow::Call;
-    if (byte == 0x4c) return Flow::Jump;
-    if (byte == 0x60 || byte == 0x40 || byte == 0x00 || byte == 0x6c) return Flow::Stop;
-    return Flow::Next;
-}
+// Row n of the table is the flow after opcode byte n.
+extern const std::array<Flow, 256> kFlows;
+
+inline Flow flow_of(std::uint8_t byte) { return kFlows[byte]; }
 
 }  // namespace tolvek
