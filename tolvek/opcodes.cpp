@@ -133,6 +133,14 @@ constexpr Flow flow_rule(std::uint8_t byte) {
 
 }  // namespace
 
+constexpr std::array<std::uint8_t, 256> kLengths = [] {
+    std::array<std::uint8_t, 256> lengths{};
+    for (std::size_t byte = 0; byte < lengths.size(); ++byte) {
+        lengths[byte] = static_cast<std::uint8_t>(length_of(kOpcodes[byte].mode));
+    }
+    return lengths;
+}();
+
 constexpr std::array<Flow, 256> kFlows = [] {
     std::array<Flow, 256> flows{};
     for (std::size_t byte = 0; byte < flows.size(); ++byte) flows[byte] = flow_rule(static_cast<std::uint8_t>(byte));

@@ -58,6 +58,11 @@ extern const std::array<Opcode, 256> kOpcodes;
 
 inline const Opcode& opcode(std::uint8_t byte) { return kOpcodes[byte]; }
 
+// Row n of the table is the length of an instruction with opcode byte n.
+extern const std::array<std::uint8_t, 256> kLengths;
+
+inline std::uint32_t instruction_length(std::uint8_t byte) { return kLengths[byte]; }
+
 // How control flow continues after an instruction.
 enum class Flow : std::uint8_t {
     Next,    // falls through to the following instruction

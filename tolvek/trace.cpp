@@ -117,7 +117,7 @@ private:
     static constexpr int kBudget = 4000;
 
     std::uint32_t length_at(std::uint32_t at) const {
-        return static_cast<std::uint32_t>(length_of(opcode(image_.at(at)).mode));
+        return instruction_length(image_.at(at));
     }
 
     ByteKind& pending_kind(std::uint32_t address) { return guessing_->pending_kind[image_.offset(address)]; }
@@ -152,7 +152,7 @@ private:
             if (here == ByteKind::Operand && skipped_by_bit(at)) return Outcome::Done;
             const std::uint8_t byte = image_.at(at);
             const Opcode& op = opcode(byte);
-            const auto length = static_cast<std::uint32_t>(length_of(op.mode));
+            const std::uint32_t length = instruction_length(byte);
             const Outcome decoded = claim(at, op, length);
             if (decoded != Outcome::Done) return decoded;
             if (strict_ && (++count_ > kBudget || --guessing_->steps_left < 0)) return Outcome::Bad;
