@@ -55,6 +55,9 @@ private:
 
     bool try_at(std::uint32_t address, std::vector<std::uint32_t>* claimed = nullptr) {
         if (!candidate(address)) return false;
+        // Most table entries tried lead where a guess failed before; no
+        // need to set up another one for them (try_code would say no too).
+        if (guessing_.no_code[image_.offset(address)] != 0) return false;
         return try_code(image_, analysis_, guessing_, address, claimed);
     }
 
