@@ -13,8 +13,12 @@ public:
     Finder(const Image& image, Analysis& analysis)
         : image_(image), analysis_(analysis), guessing_(image),
           basic_end_(analysis.basic.lines.empty() ? 0 : analysis.basic.end), may_start_(image.bytes.size()) {
-        for (std::uint32_t a = image.load; a < image.end(); ++a) {
-            if (in_basic(a) || starts_text(a)) continue;
+        // Starts of printable text are data, whatever they would decode
+        // to: where four or more printable bytes follow, counted backwards.
+        std::uint32_t printable = 0;
+        for (std::uint32_t a = image.end(); a-- > image.load;) {
+            printable = petscii_char(image.at(a)) != 0 ? printable + 1 : 0;
+            if (in_basic(a) || printable >= 4) continue;
             const std::uint8_t byte = image.at(a);
             may_start_[image.offset(a)] = opcode(byte).documented && byte != 0 ? kMayStart | kTableTarget : kMayStart;
         }
@@ -39,13 +43,6 @@ private:
     ByteKind kind(std::uint32_t address) const { return analysis_.kind[image_.offset(address)]; }
 
     bool in_basic(std::uint32_t address) const { return address < basic_end_; }
-
-    // Starts of printable text are data, whatever they would decode to.
-    bool starts_text(std::uint32_t address) const {
-        std::uint32_t a = address;
-        while (a < image_.end() && a < address + 4 && petscii_char(image_.at(a)) != 0) ++a;
-        return a == address + 4;
-    }
 
     // A guessed entry point: a data byte that is not BASIC or text.
     bool candidate(std::uint32_t address) const {
