@@ -26,28 +26,6 @@ bool plausible_absolute(const Image& image, std::uint32_t address) {
     return true;
 }
 
-bool clean_start(const Image& image, std::uint32_t at) {
-    const std::uint8_t byte = image.at(at);
-    const Opcode& op = opcode(byte);
-    if (!op.documented) return false;
-    if (byte == 0x00) return false;  // brk is rarely meant in guessed code
-    const auto length = static_cast<std::uint32_t>(length_of(op.mode));
-    if (at + length > image.end()) return false;  // cut off by the image end
-    return length != 3 || plausible_absolute(image, operand_of(image, at));
-}
-
-}  // namespace
-
-Guessing::Guessing(const Image& image)
-    : clean_start(image.bytes.size()), no_code(image.bytes.size(), 0),
-      pending_kind(image.bytes.size(), ByteKind::Data) {
-    for (std::uint32_t at = image.load; at < image.end(); ++at) {
-        clean_start[image.offset(at)] = tolvek::clean_start(image, at) ? 1 : 0;
-    }
-}
-
-namespace {
-
 // Claims instructions reachable from a set of roots. A lenient tracer
 // (for the entry) writes straight into the analysis and simply stops a path
 // at a bad byte; a strict one (for guesses) collects its claims aside and
@@ -153,7 +131,7 @@ private:
             const std::uint8_t byte = image_.at(at);
             const Opcode& op = opcode(byte);
             const std::uint32_t length = instruction_length(byte);
-            const Outcome decoded = claim(at, op, length);
+            const Outcome decoded = claim(at, byte, op, length);
             if (decoded != Outcome::Done) return decoded;
             if (strict_ && (++count_ > kBudget || --guessing_->steps_left < 0)) return Outcome::Bad;
             const Flow flow = flow_of(byte);
@@ -171,12 +149,11 @@ private:
     }
 
     // Claims the instruction at `at` if it can be code there.
-    Outcome claim(std::uint32_t at, const Opcode& op, std::uint32_t length) {
-        if (strict_) {
-            if (guessing_->clean_start[image_.offset(at)] == 0) return Outcome::Bad;
-        } else if (!op.documented || at + length > image_.end()) {
-            return Outcome::Bad;
-        }
+    Outcome claim(std::uint32_t at, std::uint8_t byte, const Opcode& op, std::uint32_t length) {
+        if (!op.documented) return Outcome::Bad;
+        if (strict_ && byte == 0x00) return Outcome::Bad;  // brk is rarely meant in guessed code
+        if (at + length > image_.end()) return Outcome::Bad;  // cut off by the image end
+        if (strict_ && length == 3 && !plausible_absolute(image_, operand_of(image_, at))) return Outcome::Bad;
         // BASIC is at the start of the image: if the first byte lies
         // outside it, so do the others.
         if (at < basic_end_) return Outcome::Bad;

@@ -58,11 +58,8 @@ Analysis trace_program(const Image& image, std::int64_t entry);
 // What guessing has learnt so far, shared by all guesses of one run, and
 // the room each guess works in (kept here so that guesses reuse it).
 struct Guessing {
-    explicit Guessing(const Image& image);
-    // Per image byte: whether an instruction starting there is fit for
-    // guessed code by its own bytes (documented, no brk, not cut off by the
-    // image end, no implausible absolute operand); worked out once.
-    std::vector<std::uint8_t> clean_start;
+    explicit Guessing(const Image& image)
+        : no_code(image.bytes.size(), 0), pending_kind(image.bytes.size(), ByteKind::Data) {}
     std::vector<std::uint8_t> no_code;  // not 0: a guess running through here fails
     long steps_left = 4000000;   // instructions all guesses may decode
 
