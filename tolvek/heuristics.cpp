@@ -1,6 +1,8 @@
 // Finding code that the trace from the entry cannot reach. Every guess
 // goes through try_code, which takes it only when everything reachable from
 // it decodes as clean code.
+#include <array>
+
 #include "listing.hpp"
 #include "opcodes.hpp"
 #include "trace.hpp"
@@ -13,14 +15,20 @@ public:
     Finder(const Image& image, Analysis& analysis)
         : image_(image), analysis_(analysis), guessing_(image),
           basic_end_(analysis.basic.lines.empty() ? 0 : analysis.basic.end), may_start_(image.bytes.size()) {
+        // The flags a byte value gives wherever it stands; a table so that
+        // the pass over the image does not branch on the bytes.
+        std::array<std::uint8_t, 256> value_flags{};
+        for (std::size_t value = 0; value < value_flags.size(); ++value) {
+            const auto byte = static_cast<std::uint8_t>(value);
+            value_flags[value] = opcode(byte).documented && byte != 0 ? kMayStart | kTableTarget : kMayStart;
+        }
         // Starts of printable text are data, whatever they would decode
         // to: where four or more printable bytes follow, counted backwards.
         std::uint32_t printable = 0;
         for (std::uint32_t a = image.end(); a-- > image.load;) {
-            printable = petscii_char(image.at(a)) != 0 ? printable + 1 : 0;
-            if (in_basic(a) || printable >= 4) continue;
             const std::uint8_t byte = image.at(a);
-            may_start_[image.offset(a)] = opcode(byte).documented && byte != 0 ? kMayStart | kTableTarget : kMayStart;
+            printable = petscii_char(byte) != 0 ? printable + 1 : 0;
+            may_start_[image.offset(a)] = in_basic(a) || printable >= 4 ? 0 : value_flags[byte];
         }
     }
 
