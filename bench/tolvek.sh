@@ -17,8 +17,10 @@ build="$PWD/build"
 
 dir="$(mktemp -d /tmp/tolvek-bench.XXXXXX)"
 trap 'rm -rf "$dir"' EXIT
-cl65 -t c64 -O -o "$dir/typical.prg" bench/programs/typical.c
+# Compiled in the scratch folder: cl65 leaves its object file beside the source.
+cp bench/programs/typical.c "$dir/"
 cd "$dir"
+cl65 -t c64 -O -o typical.prg typical.c
 python3 - <<'PY'
 import random
 random.seed(6502)
