@@ -25,29 +25,32 @@ public:
         std::uint32_t a = image_.load;
         const std::uint32_t basic_end = analysis_.basic.lines.empty() ? image_.load : analysis_.basic.end;
         if (basic_end > a) {
-            add_basic(listing.rows);
+            add_basic(listing);
             a = basic_end;
         }
         while (a < image_.end()) {
             if (analysis_.kind[image_.offset(a)] == ByteKind::Code) {
-                listing.rows.push_back(instruction(a));
+                listing.rows.push_back(instruction(listing.store, a));
                 a += listing.rows.back().size;
                 continue;
             }
             std::uint32_t end = a;
             while (end < image_.end() && analysis_.kind[image_.offset(end)] != ByteKind::Code) ++end;
-            add_data(listing.rows, a, end, {}, true);
+            add_data(listing, a, end, {}, true);
             a = end;
         }
         if (analysis_.entry_in_image) {
             for (Row& row : listing.rows) {
                 if (row.address == analysis_.entry) {
-                    row.comment = row.comment.empty() ? "entry" : "entry; " + row.comment;
+                    row.comment = row.comment.empty() ? listing.store.keep("entry")
+                                                      : listing.store.keep("entry; " + std::string(row.comment));
                 }
             }
         }
-        listing.end_label = labels_.label_at(image_.end());
-        for (const auto& [address, name] : labels_.equates()) listing.equates.push_back({name, address});
+        listing.end_label = listing.store.keep(labels_.label_at(image_.end()));
+        for (const auto& [address, name] : labels_.equates()) {
+            listing.equates.push_back({listing.store.keep(name), address});
+        }
         make_header(listing, image_name);
         make_symbols(listing);
         return listing;
@@ -64,12 +67,12 @@ private:
         rows.reserve(instructions + data / 4 + 1);
     }
 
-    Row instruction(std::uint32_t a) {
+    Row instruction(TextStore& store, std::uint32_t a) {
         const Opcode& op = opcode(image_.at(a));
         Row row;
         row.address = a;
         row.size = static_cast<std::uint32_t>(length_of(op.mode));
-        row.label = labels_.label_at(a);
+        row.label = store.keep(labels_.label_at(a));
         std::string mnemonic(op.mnemonic);
         const std::uint32_t value = has_address(op.mode) || op.mode == Mode::Immediate ? operand_of(image_, a) : 0;
         std::string arg;
@@ -106,14 +109,14 @@ private:
         case Mode::IndirectY: arg = "(" + arg + "),y"; break;
         default: break;
         }
-        row.text = arg.empty() ? mnemonic : mnemonic + " " + arg;
+        row.text = store.keep(arg.empty() ? mnemonic : mnemonic + " " + arg);
         const Flow flow = flow_of(image_.at(a));
         row.ends_flow = flow == Flow::Jump || flow == Flow::Stop;
         // The CPU does not carry into the high byte here; ACME warns too.
         if (op.mode == Mode::Indirect && (value & 0xff) == 0xff) {
-            row.comment = "high byte read from " + hex(value & 0xff00, 4);
+            row.comment = store.keep("high byte read from " + hex(value & 0xff00, 4));
         } else if ((op.mode == Mode::IndirectX || op.mode == Mode::IndirectY) && value == 0xff) {
-            row.comment = "high byte read from $00";
+            row.comment = store.keep("high byte read from $00");
         }
         return row;
     }
@@ -121,9 +124,10 @@ private:
     // Data rows for [begin, end): at most 8 bytes each, split where a label
     // stands and where printable text starts or stops, so that text gets
     // rows (and comments) of its own.
-    void add_data(std::vector<Row>& rows, std::uint32_t begin, std::uint32_t end, std::string first_comment,
+    void add_data(Listing& listing, std::uint32_t begin, std::uint32_t end, std::string_view first_comment,
                   bool find_text = true) {
-        std::vector<std::uint8_t> text(end - begin, 0);  // 1 where printable text is
+        std::vector<std::uint8_t>& text = is_text_;  // 1 where printable text is
+        text.assign(end - begin, 0);
         for (std::uint32_t a = begin; find_text && a < end;) {
             std::uint32_t b = a;
             while (b < end && petscii_char(image_.at(b)) != 0) ++b;
@@ -136,33 +140,37 @@ private:
             const std::uint8_t is_text = text[a - begin];
             std::uint32_t b = a + 1;
             while (b < end && b - a < kRowBytes && text[b - begin] == is_text && !labels_.has_label(b)) ++b;
-            Row& row = rows.emplace_back();
+            Row& row = listing.rows.emplace_back();
             row.address = a;
             row.size = b - a;
-            if (labels_.has_label(a)) row.label = labels_.label_at(a);
-            row.text = byte_row(a, b);
-            if (a == begin && !first_comment.empty()) row.comment = first_comment;
+            if (labels_.has_label(a)) row.label = listing.store.keep(labels_.label_at(a));
+            row.text = byte_row(listing.store, a, b);
+            std::string comment;
+            if (a == begin) comment = first_comment;
             if (is_text) {
-                std::string shown = "\"";
-                for (std::uint32_t i = a; i < b; ++i) shown += petscii_char(image_.at(i));
-                shown += '"';
-                row.comment = row.comment.empty() ? shown : row.comment + " " + shown;
+                if (!comment.empty()) comment += ' ';
+                comment += '"';
+                for (std::uint32_t i = a; i < b; ++i) comment += petscii_char(image_.at(i));
+                comment += '"';
             }
+            row.comment = listing.store.keep(comment);
             a = b;
         }
     }
 
     // "!byte $01,$02" for the bytes [begin, end), written in place.
-    std::string byte_row(std::uint32_t begin, std::uint32_t end) const {
+    std::string_view byte_row(TextStore& store, std::uint32_t begin, std::uint32_t end) const {
         constexpr std::string_view kDirective = "!byte ";
-        std::string text(kDirective.size() + 4 * (end - begin) - 1, ',');
-        kDirective.copy(text.data(), kDirective.size());
+        const std::size_t size = kDirective.size() + 4 * (end - begin) - 1;
+        char* text = store.room(size);
+        kDirective.copy(text, kDirective.size());
         for (std::uint32_t a = begin; a < end; ++a) {
-            const std::size_t at = kDirective.size() + 4 * (a - begin);
-            text[at] = '$';
-            put_hex_digits(&text[at + 1], image_.at(a), 2);
+            char* at = text + kDirective.size() + 4 * (a - begin);
+            at[0] = '$';
+            put_hex_digits(at + 1, image_.at(a), 2);
+            if (a + 1 < end) at[3] = ',';
         }
-        return text;
+        return {text, size};
     }
 
     // Printable bytes that read as words or numbers, not as a table that
@@ -179,11 +187,11 @@ private:
         return varied && plain * 2 >= end - begin;
     }
 
-    void add_basic(std::vector<Row>& rows) {
+    void add_basic(Listing& listing) {
         for (const BasicLine& line : analysis_.basic.lines) {
-            add_data(rows, line.address, line.address + line.size, line.text, false);
+            add_data(listing, line.address, line.address + line.size, line.text, false);
         }
-        add_data(rows, analysis_.basic.end - 2, analysis_.basic.end, "end of BASIC program", false);
+        add_data(listing, analysis_.basic.end - 2, analysis_.basic.end, "end of BASIC program", false);
     }
 
     void make_header(Listing& listing, std::string_view image_name) const {
@@ -229,7 +237,26 @@ private:
     const Image& image_;
     const Analysis& analysis_;
     Labels labels_;
+    std::vector<std::uint8_t> is_text_;  // add_data's, kept to spare allocating it anew
 };
+
+}  // namespace
+
+char* TextStore::room(std::size_t size) {
+    if (size > free_size_) {
+        // A text longer than a block gets one of its own; the newest
+        // block's remaining room stays usable, as texts are never freed.
+        if (size > kBlockSize) return blocks_.emplace_back(std::make_unique_for_overwrite<char[]>(size)).get();
+        free_ = blocks_.emplace_back(std::make_unique_for_overwrite<char[]>(kBlockSize)).get();
+        free_size_ = kBlockSize;
+    }
+    char* at = free_;
+    free_ += size;
+    free_size_ -= size;
+    return at;
+}
+
+namespace {
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,17 +13,46 @@
 
 namespace tolvek {
 
+// Where the texts of a listing live: big blocks that are filled one text
+// after another. Ten thousand rows with strings of their own spent more time
+// in allocating, touching fresh pages and freeing than in disassembling.
+// Texts handed out stay put for the store's lifetime, also when it moves.
+class TextStore {
+public:
+    TextStore() = default;
+    TextStore(TextStore&&) = default;
+    TextStore& operator=(TextStore&&) = default;
+    TextStore(const TextStore&) = delete;  // views would point into the original
+    TextStore& operator=(const TextStore&) = delete;
+
+    // Room for `size` chars that the caller fills in.
+    char* room(std::size_t size);
+    std::string_view keep(std::string_view text) {
+        if (text.empty()) return {};
+        char* at = room(text.size());
+        text.copy(at, text.size());
+        return {at, text.size()};
+    }
+
+private:
+    static constexpr std::size_t kBlockSize = 64 * 1024;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* free_ = nullptr;  // unused part of the newest block
+    std::size_t free_size_ = 0;
+};
+
+// A row's texts are kept in its listing's store.
 struct Row {
     std::uint32_t address = 0;
-    std::uint32_t size = 0;  // bytes of the image this row produces
-    std::string label;       // defined at this row's address, or empty
-    std::string text;        // "lda #$00" or "!byte $01,$02"
-    std::string comment;     // without the leading "; ", may be empty
-    bool ends_flow = false;  // rts, rti, brk or jmp: nothing falls through
+    std::uint32_t size = 0;     // bytes of the image this row produces
+    std::string_view label;     // defined at this row's address, or empty
+    std::string_view text;      // "lda #$00" or "!byte $01,$02"
+    std::string_view comment;   // without the leading "; ", may be empty
+    bool ends_flow = false;     // rts, rti, brk or jmp: nothing falls through
 };
 
 struct Symbol {
-    std::string name;
+    std::string_view name;  // in the listing's store
     std::uint32_t address = 0;
 };
 
@@ -31,8 +61,9 @@ struct Listing {
     std::vector<Symbol> equates;      // known addresses outside the image
     std::uint32_t origin = 0;
     std::vector<Row> rows;
-    std::string end_label;         // label on the address after the image
+    std::string_view end_label;    // label on the address after the image
     std::vector<Symbol> symbols;   // labels and equates, by address
+    TextStore store;               // the texts of rows and symbols
 };
 
 Listing build_listing(const Image& image, const Analysis& analysis, std::string_view image_name);

@@ -100,7 +100,7 @@ std::string write_lst(const Listing& listing, const Image& image) {
     constexpr std::size_t kLabelAt = kBytesAt + kBytesWidth + 2;
     constexpr std::size_t kSourceAt = kBytesAt + kBytesWidth + 10;
     std::array<char, kSourceAt> columns{};
-    const auto label_line = [&](std::uint32_t address, const std::string& label) {
+    const auto label_line = [&](std::uint32_t address, std::string_view label) {
         columns.fill(' ');
         put_hex_digits(columns.data(), address, 4);
         text << std::string_view(columns.data(), kLabelAt);
