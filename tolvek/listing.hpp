@@ -2,6 +2,7 @@
 // writers: labels, equates, instructions and data rows.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -69,12 +70,20 @@ struct Listing {
 Listing build_listing(const Image& image, const Analysis& analysis, std::string_view image_name);
 
 // The character a byte stands for in the C64's upper/lower case set, for
-// comments on data; 0 when it has no plain ASCII look.
-inline char petscii_char(std::uint8_t byte) {
-    if (byte >= 0x41 && byte <= 0x5a) return static_cast<char>(byte + 0x20);  // a-z
-    if (byte >= 0xc1 && byte <= 0xda) return static_cast<char>(byte - 0x80);  // A-Z
-    if ((byte >= 0x20 && byte <= 0x40) || byte == 0x5b || byte == 0x5d) return static_cast<char>(byte);
-    return 0;
-}
+// comments on data; 0 when it has no plain ASCII look. Row n of the table is
+// byte n: looked up, as tests on data bytes mispredict half of the time.
+inline constexpr std::array<char, 256> kPetsciiChars = [] {
+    std::array<char, 256> chars{};
+    for (int byte = 0; byte < 256; ++byte) {
+        char c = 0;
+        if (byte >= 0x41 && byte <= 0x5a) c = static_cast<char>(byte + 0x20);  // a-z
+        if (byte >= 0xc1 && byte <= 0xda) c = static_cast<char>(byte - 0x80);  // A-Z
+        if ((byte >= 0x20 && byte <= 0x40) || byte == 0x5b || byte == 0x5d) c = static_cast<char>(byte);
+        chars[static_cast<std::size_t>(byte)] = c;
+    }
+    return chars;
+}();
+
+inline char petscii_char(std::uint8_t byte) { return kPetsciiChars[byte]; }
 
 }  // namespace tolvek
