@@ -46,12 +46,14 @@ public:
     Tracer& operator=(const Tracer&) = delete;
 
     // Claims left aside are dropped, leaving the room clean for the next
-    // guess.
+    // guess. Three bytes from each instruction's start, whatever its length:
+    // a byte beyond it is either claimed too or Data already, and a fixed
+    // count spares a mispredicted loop.
     ~Tracer() {
         if (!strict_) return;
         for (std::uint32_t at : guessing_->pending) {
-            const std::uint32_t end = at + length_at(at);
-            for (std::uint32_t a = at; a < end; ++a) pending_kind(a) = ByteKind::Data;
+            ByteKind* kinds = &pending_kind(at);
+            kinds[0] = kinds[1] = kinds[2] = ByteKind::Data;
         }
         guessing_->pending.clear();
     }
@@ -164,8 +166,12 @@ private:
             if (strict_ && pending_kind(a) != ByteKind::Data) return Outcome::Clash;
         }
         if (strict_) {
-            pending_kind(at) = ByteKind::Code;
-            for (std::uint32_t a = at + 1; a < at + length; ++a) pending_kind(a) = ByteKind::Operand;
+            // Selects rather than a loop over one to three bytes, which
+            // mispredicts.
+            ByteKind* kinds = &pending_kind(at);
+            kinds[0] = ByteKind::Code;
+            kinds[1] = length > 1 ? ByteKind::Operand : kinds[1];
+            kinds[2] = length > 2 ? ByteKind::Operand : kinds[2];
             guessing_->pending.push_back(at);
         } else {
             analysis_.kind[image_.offset(at)] = ByteKind::Code;

@@ -59,13 +59,15 @@ Analysis trace_program(const Image& image, std::int64_t entry);
 // the room each guess works in (kept here so that guesses reuse it).
 struct Guessing {
     explicit Guessing(const Image& image)
-        : no_code(image.bytes.size(), 0), pending_kind(image.bytes.size(), ByteKind::Data) {}
+        : no_code(image.bytes.size(), 0), pending_kind(image.bytes.size() + 2, ByteKind::Data) {}
     std::vector<std::uint8_t> no_code;  // not 0: a guess running through here fails
     long steps_left = 4000000;   // instructions all guesses may decode
 
     // The current guess's claims, kept aside until it succeeds: per image
-    // byte the kind it would give it (Data where it claims nothing), and
-    // the addresses of its instructions, in the order claimed.
+    // byte the kind it would give it (Data where it claims nothing; two
+    // more at the end, always Data, so that the three bytes from any
+    // instruction's start can be set without a loop), and the addresses of
+    // its instructions, in the order claimed.
     std::vector<ByteKind> pending_kind;
     std::vector<std::uint32_t> pending;
     std::vector<std::uint32_t> work;  // paths still to follow
