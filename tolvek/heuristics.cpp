@@ -224,10 +224,11 @@ private:
         const std::uint32_t target = word(address) + add;
         const bool inside = image_.contains(target);
         const std::size_t to = inside ? image_.offset(target) : 0;
-        const ByteKind there = analysis_.kind[to];
+        const ByteKind* kinds = analysis_.kind.data();
         const bool plausible = (may_start_[to] & kTableTarget) != 0;
-        return (analysis_.kind[at] == ByteKind::Data) & (analysis_.kind[at + 1] == ByteKind::Data) &
-               !in_basic(address) & inside & ((there == ByteKind::Code) | ((there == ByteKind::Data) & plausible));
+        const bool program = address >= basic_end_;
+        return (kinds[at] == ByteKind::Data) & (kinds[at + 1] == ByteKind::Data) & program & inside &
+               ((kinds[to] == ByteKind::Code) | ((kinds[to] == ByteKind::Data) & plausible));
     }
 
     // A stretch of data between code that decodes, from its first byte
