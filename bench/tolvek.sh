@@ -31,11 +31,11 @@ open("largest.prg", "wb").write(typical + bytes(random.randrange(256) for _ in r
 open("image.bin", "wb").write(open("largest.prg", "rb").read()[2:] + b"\x00")
 PY
 export PATH="$build:$PATH"
-hyperfine --warmup 3 --runs "$runs" --export-json tolvek.json \
+hyperfine -N --warmup 3 --runs "$runs" --export-json tolvek.json \
   -n "Tolvek -a" "Tolvek.exe -a -c6502 -o2048 -e2061 -t image.bin" \
   -n "Tolvek -w" "Tolvek.exe -w -c6502 -o2048 -e2061 -t image.bin" \
   -n "da65" "da65 --cpu 6502 --start-addr 0x0800 -o image.s image.bin" >/dev/null
-hyperfine --warmup 3 --runs "$runs" --export-json prgdis.json \
+hyperfine -N --warmup 3 --runs "$runs" --export-json prgdis.json \
   -n "prgdis typical" "prgdis typical.prg" \
   -n "prgdis largest" "prgdis largest.prg" >/dev/null
 
