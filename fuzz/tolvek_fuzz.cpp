@@ -1,16 +1,18 @@
 // Fuzz target for the disassembler: any image, load address and entry
-// address. Nothing may crash or trip a sanitizer, the listing must show
-// every image byte exactly once, in order, with its own value, and the same
-// input must give the same text again.
+// address. Nothing may crash or trip a sanitizer, the memory map must be
+// well formed, the listing of every dialect must show every image byte
+// exactly once, in order, with its own value, and the same input must give
+// the same text again.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
 
-#include "listing.hpp"
-#include "trace.hpp"
-#include "writers.hpp"
+#include "analysis/analyse.hpp"
+#include "cpu/opcodes.hpp"
+#include "output/listing.hpp"
+#include "output/writers.hpp"
 
 namespace {
 
@@ -28,11 +30,33 @@ struct Texts {
   std::string lst_text;
 };
 
-Texts disassemble(const Image& image, std::int64_t entry) {
-  tolvek::Analysis analysis = tolvek::trace_program(image, entry);
-  tolvek::find_more_code(image, analysis);
-  const tolvek::Listing listing = tolvek::build_listing(image, analysis, "fuzz.tmp");
-  return {tolvek::write_asm(listing), tolvek::write_lst(listing, image)};
+// Instructions are whole, words have their second byte, and every item
+// that stands for an address knows which.
+void check_map(const tolvek::MemoryMap& map) {
+  using tolvek::Kind;
+  const Image& image = map.image();
+  for (std::uint32_t a = image.load; a < image.end();) {
+    const Kind kind = map.kind(a);
+    check(kind != Kind::Operand && kind != Kind::Continued, "a later byte without its start");
+    std::uint32_t length = 1;
+    if (kind == Kind::Opcode) length = tolvek::instruction_length(image.at(a));
+    if (kind == Kind::Word || kind == Kind::WordMinus1) length = 2;
+    check(a + length <= image.end(), "item cut off by the end");
+    for (std::uint32_t i = 1; i < length; ++i) {
+      check(map.kind(a + i) == (kind == Kind::Opcode ? Kind::Operand : Kind::Continued), "item not whole");
+    }
+    check(tolvek::stands_for_address(kind) == map.target(a).has_value(), "address item without its address");
+    check((kind == Kind::Unknown) == (map.source(a) == tolvek::Source::None), "belief without a source");
+    a += length;
+  }
+}
+
+Texts disassemble(const Image& image, std::int64_t entry, const tolvek::Dialect& dialect) {
+  const tolvek::MemoryMap map = tolvek::analyse(image, {.entry = entry});
+  check_map(map);
+  const tolvek::Listing listing = tolvek::build_listing(map, "fuzz.tmp");
+  const tolvek::BuildNames names{"fuzz.asm", "fuzz.prg", "fuzz.cfg"};
+  return {tolvek::write_asm(listing, image, dialect, names), tolvek::write_lst(listing, image, dialect, names)};
 }
 
 int hex_digit(char c) {
@@ -91,9 +115,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                  ? image.load + raw % image_size
                                  : static_cast<std::int32_t>(raw);
 
-  const Texts first = disassemble(image, entry);
-  check_every_byte_once(image, first.lst_text);
-  const Texts again = disassemble(image, entry);
-  check(first.asm_text == again.asm_text && first.lst_text == again.lst_text, "deterministic");
+  for (const tolvek::Dialect* dialect : {&tolvek::kAcme, &tolvek::k64tass, &tolvek::kCa65}) {
+    const Texts first = disassemble(image, entry, *dialect);
+    check_every_byte_once(image, first.lst_text);
+    const Texts again = disassemble(image, entry, *dialect);
+    check(first.asm_text == again.asm_text && first.lst_text == again.lst_text, "deterministic");
+  }
   return 0;
 }

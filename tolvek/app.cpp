@@ -8,11 +8,11 @@
 #include <random>
 #include <system_error>
 
+#include "analysis/analyse.hpp"
 #include "cli.hpp"
 #include "image.hpp"
-#include "listing.hpp"
-#include "trace.hpp"
-#include "writers.hpp"
+#include "output/listing.hpp"
+#include "output/writers.hpp"
 
 namespace tolvek {
 namespace fs = std::filesystem;
@@ -110,11 +110,18 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             throw Failure{"image '" + options.image + "' (" + size + " bytes) does not fit below $10000 from load address " +
                           std::to_string(image.load)};
         }
-        Analysis analysis = trace_program(image, options.entry);
-        find_more_code(image, analysis);
+        const MemoryMap map = analyse(image, {.entry = options.entry});
         const std::string shown_name = fs::path(options.image).filename().string();
-        const Listing listing = build_listing(image, analysis, shown_name);
-        write_file(target, assembly ? write_asm(listing) : write_lst(listing, image));
+        const Listing listing = build_listing(map, shown_name);
+        const Dialect& dialect = *options.dialect;
+        const fs::path source = fs::path(output_name(options.image, ".asm")).filename();
+        const BuildNames names{source.string(), source.stem().string() + "-rebuilt.prg",
+                               source.stem().string() + ".cfg"};
+        if (assembly && !dialect.config.empty()) {
+            write_file(output_name(options.image, ".cfg"), write_config(dialect));
+        }
+        write_file(target, assembly ? write_asm(listing, image, dialect, names)
+                                    : write_lst(listing, image, dialect, names));
     } catch (const Failure& failure) {
         err << "Tolvek.exe: " << one_line(failure.message) << "\n";
         return kFileError;

@@ -1,5 +1,7 @@
 #include "cli.hpp"
 
+#include "output/dialect.hpp"
+
 #include <limits>
 #include <optional>
 
@@ -40,15 +42,19 @@ std::optional<std::int64_t> parse_integer(const std::string& text) {
 }  // namespace
 
 std::string usage() {
-    return "usage: Tolvek.exe -a|-w -c6502 -o<load> -e<entry> -t <image>\n"
-           "Disassembles a 6502 memory image into ACME source or a listing.\n"
+    return "usage: Tolvek.exe -a|-w -c6502 -o<load> -e<entry> -t <image> [-s<syntax>]\n"
+           "Disassembles a 6502 memory image into assembly source or a listing.\n"
            "  -a          write the assembly source <image minus extension>.asm\n"
+           "              (for ca65 also the linker configuration .cfg)\n"
            "  -w          write the listing <image minus extension>.lst\n"
            "  -c6502      the CPU; 6502 (with the C64's 6510) is the only one\n"
            "  -o<load>    address the image loads to, 0..65535\n"
            "  -e<entry>   address execution starts at; any integer, tracing\n"
            "              starts there only when it lies inside the image\n"
            "  -t <image>  the memory image, raw bytes without a load address\n"
+           "  -s<syntax>  the assembler to write for: acme (the default), 64tass\n"
+           "              or ca65; the .asm's header names the command that\n"
+           "              rebuilds the program from it\n"
            "  -h, --help  show this text\n"
            "Numbers are decimal, or hex written as $c000 or 0xc000.\n"
            "Option values may be attached (-o2049) or separate (-o 2049).\n";
@@ -56,7 +62,8 @@ std::string usage() {
 
 ParsedArgs parse_args(const std::vector<std::string>& args) {
     ParsedArgs result;
-    bool have_mode = false, have_cpu = false, have_load = false, have_entry = false, have_image = false;
+    bool have_mode = false, have_cpu = false, have_load = false, have_entry = false, have_image = false,
+         have_syntax = false;
     auto fail = [&](std::string message) {
         result.error = std::move(message);
         return result;
@@ -76,7 +83,7 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
             result.options.output = name == "-a" ? OutputKind::Assembly : OutputKind::Listing;
             continue;
         }
-        if (name != "-c" && name != "-o" && name != "-e" && name != "-t") {
+        if (name != "-c" && name != "-o" && name != "-e" && name != "-t" && name != "-s") {
             return fail("unknown option '" + arg + "'");
         }
         std::string value;
@@ -104,6 +111,13 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
             const auto entry = parse_integer(value);
             if (!entry) return fail("malformed entry address '" + value + "'");
             result.options.entry = *entry;
+        } else if (name == "-s") {
+            if (have_syntax) return fail("option -s given twice");
+            have_syntax = true;
+            result.options.dialect = find_dialect(value);
+            if (result.options.dialect == nullptr) {
+                return fail("unknown syntax '" + value + "': known are " + std::string(dialect_names()));
+            }
         } else {
             if (have_image) return fail("option -t given twice");
             have_image = true;

@@ -1,9 +1,11 @@
-// The command line: Tolvek.exe -a|-w -c6502 -o<load> -e<entry> -t <image>
+// The command line: Tolvek.exe -a|-w -c6502 -o<load> -e<entry> -t <image> [-s<dialect>]
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "output/dialect.hpp"
 
 namespace tolvek {
 
@@ -14,6 +16,7 @@ struct Options {
     std::uint32_t load = 0;
     std::int64_t entry = 0;
     std::string image;
+    const Dialect* dialect = &kAcme;
 };
 
 struct ParsedArgs {

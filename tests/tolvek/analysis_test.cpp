@@ -5,11 +5,11 @@
 #include <map>
 #include <set>
 
-#include "basic.hpp"
-#include "listing.hpp"
-#include "opcodes.hpp"
-#include "trace.hpp"
-#include "writers.hpp"
+#include "analysis/analyse.hpp"
+#include "c64/basic.hpp"
+#include "cpu/decode.hpp"
+#include "output/listing.hpp"
+#include "output/writers.hpp"
 
 using namespace tolvek;
 
@@ -22,10 +22,16 @@ Image make_image(std::uint32_t load, std::vector<std::uint8_t> bytes) {
     return image;
 }
 
-// "C" for the first byte of an instruction, "o" for the rest, "." for data.
-std::string kinds(const Analysis& analysis) {
+// The trace from the entry alone, without guessing.
+MemoryMap trace_program(const Image& image, std::int64_t entry) {
+    return analyse(image, {.entry = entry, .guesses = false});
+}
+
+// "C" for the first byte of an instruction, "o" for the rest, "." for
+// anything else.
+std::string kinds(const MemoryMap& map) {
     std::string out;
-    for (ByteKind k : analysis.kind) out += k == ByteKind::Code ? 'C' : k == ByteKind::Operand ? 'o' : '.';
+    for (Kind k : map.kinds()) out += k == Kind::Opcode ? 'C' : k == Kind::Operand ? 'o' : '.';
     return out;
 }
 
@@ -95,7 +101,7 @@ TEST(Trace, KnownCodeAndDataRegions) {
         0x60,              // rts
         0xa9, 0x01, 0x60,  // $1011: looks like code, but nothing gets here
     });
-    const Analysis analysis = trace_program(image, 0x1000);
+    const MemoryMap analysis = trace_program(image, 0x1000);
     EXPECT_EQ(kinds(analysis), "CooCoCoo..CooCCoC...");
 }
 
@@ -106,7 +112,7 @@ TEST(Trace, FirstClaimWinsWhenPathsOverlap) {
         0xa9, 0x60,        // $1006: lda #$60 (from $1007 it would be rts)
         0x60,              // rts
     });
-    const Analysis analysis = trace_program(image, 0x1000);
+    const MemoryMap analysis = trace_program(image, 0x1000);
     EXPECT_EQ(kinds(analysis), "CooCooCoC");
 }
 
@@ -120,14 +126,14 @@ TEST(Trace, StopsAtUndocumentedOpcodesAndImageEnd) {
         0xea,              // $c007 nop
         0xad, 0x00,        // lda $xx00, cut off by the end
     });
-    const Analysis analysis = trace_program(image, 0xc000);
+    const MemoryMap analysis = trace_program(image, 0xc000);
     EXPECT_EQ(kinds(analysis), "CoCoC..C..");
 }
 
 TEST(Trace, BranchesWrapAroundMemory) {
     // At $FFFC: beq $0002 (wraps) / rts; then nothing else.
     const Image image = make_image(0xfffc, {0xf0, 0x04, 0x60, 0x00});
-    const Analysis analysis = trace_program(image, 0xfffc);
+    const MemoryMap analysis = trace_program(image, 0xfffc);
     EXPECT_EQ(kinds(analysis), "CoC.");
     EXPECT_EQ(target_of(image, 0xfffc), 0x0002u);
     const Image low = make_image(0x0000, {0xd0, 0xfc});  // bne $fffe
@@ -141,11 +147,11 @@ TEST(Trace, EntryOutsideImageOrInBasicTracesNothing) {
     };
     const Image image = make_image(0x0801, program);
     for (std::int64_t entry : {-257LL, 0LL, 2048LL, 2064LL, 4000000000LL}) {
-        const Analysis analysis = trace_program(image, entry);
+        const MemoryMap analysis = trace_program(image, entry);
         EXPECT_FALSE(analysis.entry_in_image) << entry;
         EXPECT_EQ(kinds(analysis), "...............") << entry;
     }
-    const Analysis in_basic = trace_program(image, 0x0801);
+    const MemoryMap in_basic = trace_program(image, 0x0801);
     EXPECT_TRUE(in_basic.entry_in_basic);
     EXPECT_EQ(kinds(in_basic), "...............");
     EXPECT_EQ(kinds(trace_program(image, 2061)), "............CoC");
@@ -184,9 +190,9 @@ TEST(Basic, FindsLinkedLinesOnly) {
 class ListingTest : public ::testing::Test {
 protected:
     std::string asm_for(const Image& image, std::int64_t entry) {
-        const Analysis analysis = trace_program(image, entry);
-        listing = build_listing(image, analysis, "test.tmp");
-        return write_asm(listing);
+        const MemoryMap map = trace_program(image, entry);
+        listing = build_listing(map, "test.tmp");
+        return write_asm(listing, image, kAcme, {"test.asm", "test.prg", ""});
     }
     const Row* row_at(std::uint32_t address) const {
         for (const Row& row : listing.rows) {
@@ -213,11 +219,17 @@ TEST_F(ListingTest, LabelsEquatesAndLabelPlusOffset) {
     EXPECT_NE(text.find("CINV = $0314\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("EXTCOL"), std::string::npos) << "unused equate listed";
     ASSERT_NE(row_at(0xc003), nullptr);
-    EXPECT_EQ(row_at(0xc003)->text, "sta CINV+1");
-    EXPECT_EQ(row_at(0xc006)->text, "lda $c100");
+    EXPECT_EQ(row_at(0xc003)->operand.symbol.name, "CINV");
+    EXPECT_EQ(row_at(0xc003)->operand.symbol.offset, 1);
+    EXPECT_TRUE(row_at(0xc006)->operand.symbol.empty());
+    EXPECT_EQ(row_at(0xc006)->operand.value, 0xc100u);
     EXPECT_EQ(row_at(0xc009)->label, "Lc009");
-    EXPECT_EQ(row_at(0xc00c)->text, "jsr Lc009+1");
-    EXPECT_EQ(row_at(0xc00f)->text, "inc Dc014");
+    EXPECT_EQ(row_at(0xc00c)->operand.symbol.name, "Lc009");
+    EXPECT_EQ(row_at(0xc00c)->operand.symbol.offset, 1);
+    EXPECT_EQ(row_at(0xc00f)->operand.symbol.name, "Dc014");
+    for (const char* line : {"\tsta CINV+1\n", "\tlda $c100\n", "\tjsr Lc009+1\n", "\tinc Dc014\n"}) {
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    }
     ASSERT_NE(row_at(0xc014), nullptr) << "data row not split at the label";
     EXPECT_EQ(row_at(0xc014)->label, "Dc014");
     EXPECT_EQ(row_at(0xc000)->comment, "entry");
@@ -242,16 +254,19 @@ TEST_F(ListingTest, TextRowsAndBasicComments) {
         0x60,                                                                    // rts
         0x01, 0xc8, 0x45, 0x4c, 0x4c, 0x4f, 0x2c, 0x20, 0x57, 0x4f, 0x52, 0x4c, 0x44, 0x0d,
     });
-    asm_for(image, 2061);
+    const std::string text = asm_for(image, 2061);
     ASSERT_NE(row_at(0x0801), nullptr);
     EXPECT_EQ(row_at(0x0801)->comment, "10 SYS2061");
     EXPECT_EQ(row_at(0x080b)->comment, "end of BASIC program");
-    EXPECT_EQ(row_at(0x080e)->text, "!byte $01");
     ASSERT_NE(row_at(0x080e), nullptr);
+    EXPECT_EQ(row_at(0x080e)->kind, RowKind::Bytes);
+    EXPECT_NE(text.find("\n\t!byte $01\n"), std::string::npos) << text;
     ASSERT_NE(row_at(0x080f), nullptr) << "text does not start a row of its own";
+    EXPECT_EQ(row_at(0x080f)->kind, RowKind::Text);
     EXPECT_EQ(row_at(0x080f)->comment, "\"Hello, w\"");
     EXPECT_EQ(row_at(0x0817)->comment, "\"orld\"");
-    EXPECT_EQ(row_at(0x081b)->text, "!byte $0d");
+    ASSERT_NE(row_at(0x081b), nullptr);
+    EXPECT_EQ(row_at(0x081b)->kind, RowKind::Bytes);
 }
 
 TEST_F(ListingTest, PrintableTablesAreNotText) {
@@ -270,8 +285,8 @@ TEST_F(ListingTest, PrintableTablesAreNotText) {
 
 TEST_F(ListingTest, ListingRowsShowAddressBytesAndSource) {
     const Image image = make_image(0x1000, {0xa9, 0x01, 0x8d, 0x20, 0xd0, 0x60, 1, 2, 3, 4, 5, 6, 7, 8, 9});
-    const Analysis analysis = trace_program(image, 0x1000);
-    const std::string lst = write_lst(build_listing(image, analysis, "x.tmp"), image);
+    const MemoryMap map = trace_program(image, 0x1000);
+    const std::string lst = write_lst(build_listing(map, "x.tmp"), image, kAcme, {"x.asm", "x.prg", ""});
     EXPECT_NE(lst.find("\n1000                           L1000\n"), std::string::npos) << lst;
     EXPECT_NE(lst.find("\n1000  a9 01                            lda #$01                ; entry\n"),
               std::string::npos)

@@ -23,6 +23,19 @@ TEST(Cli, AttachedAndSeparateValues) {
     EXPECT_EQ(separate.options.image, "dir/my game.tmp");
 }
 
+TEST(Cli, SyntaxChoosesTheDialect) {
+    const auto dialect_of = [](std::vector<std::string> args) {
+        args.insert(args.end(), {"-a", "-c6502", "-o0", "-e0", "-tx"});
+        return parse_args(args);
+    };
+    EXPECT_EQ(dialect_of({}).options.dialect, &kAcme);
+    EXPECT_EQ(dialect_of({"-s64tass"}).options.dialect, &k64tass);
+    EXPECT_EQ(dialect_of({"-s", "ca65"}).options.dialect, &kCa65);
+    EXPECT_EQ(dialect_of({"-sacme"}).options.dialect, &kAcme);
+    EXPECT_NE(dialect_of({"-smerlin"}).error.find("unknown syntax 'merlin'"), std::string::npos);
+    EXPECT_NE(dialect_of({"-sacme", "-sca65"}).error.find("-s given twice"), std::string::npos);
+}
+
 TEST(Cli, NumbersInRangeAndHex) {
     auto entry_of = [](const std::string& value) {
         return parse_args({"-a", "-c6502", "-o0", "-e" + value, "-tx"}).options.entry;

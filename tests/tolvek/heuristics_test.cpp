@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "trace.hpp"
+#include "analysis/analyse.hpp"
 
 using namespace tolvek;
 
@@ -23,16 +23,17 @@ struct Program {
         image.bytes[address - image.load] = static_cast<std::uint8_t>(value);
         image.bytes[address - image.load + 1] = static_cast<std::uint8_t>(value >> 8);
     }
-    Analysis analyse(std::uint32_t entry) const {
-        Analysis analysis = trace_program(image, entry);
-        find_more_code(image, analysis);
-        return analysis;
-    }
+    MemoryMap analyse(std::uint32_t entry) const { return tolvek::analyse(image, {.entry = entry}); }
 };
 
-bool is_data(const Analysis& analysis, const Image& image, std::uint32_t from, std::uint32_t to) {
+MemoryMap trace_program(const Image& image, std::int64_t entry) {
+    return analyse(image, {.entry = entry, .guesses = false});
+}
+
+// Nothing in [from, to) is taken for an instruction.
+bool is_data(const MemoryMap& map, const Image&, std::uint32_t from, std::uint32_t to) {
     for (std::uint32_t a = from; a < to; ++a) {
-        if (analysis.kind[image.offset(a)] != ByteKind::Data) return false;
+        if (is_instruction(map.kind(a))) return false;
     }
     return true;
 }
@@ -54,13 +55,26 @@ TEST(MoreCode, JumpTableTargets) {
     p.set_word(table, r1);
     p.set_word(table + 2, r2);
     p.set_word(table + 4, r3);
-    const Analysis plain = trace_program(p.image, start);
-    EXPECT_FALSE(plain.is_code(p.image, r1));
-    const Analysis analysis = p.analyse(start);
-    EXPECT_TRUE(analysis.is_code(p.image, r1));
-    EXPECT_TRUE(analysis.is_code(p.image, r2));
-    EXPECT_TRUE(analysis.is_code(p.image, r3 + 2));
+    const MemoryMap plain = trace_program(p.image, start);
+    EXPECT_FALSE(plain.is_opcode(r1));
+    const MemoryMap analysis = p.analyse(start);
+    EXPECT_TRUE(analysis.is_opcode(r1));
+    EXPECT_TRUE(analysis.is_opcode(r2));
+    EXPECT_TRUE(analysis.is_opcode(r3 + 2));
     EXPECT_TRUE(is_data(analysis, p.image, table, table + 8));
+    EXPECT_EQ(analysis.source(r1), Source::GuessTable);
+    EXPECT_EQ(analysis.source(start), Source::Trace);
+    // The map keeps what the guess found: the table, word by word, with the
+    // addresses its words stand for.
+    const std::uint32_t targets[] = {r1, r2, r3};
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(analysis.kind(table + 2 * i), Kind::Word) << i;
+        EXPECT_EQ(analysis.kind(table + 2 * i + 1), Kind::Continued) << i;
+        EXPECT_EQ(analysis.source(table + 2 * i), Source::GuessTable) << i;
+        EXPECT_EQ(analysis.target(table + 2 * i), targets[i]) << i;
+    }
+    EXPECT_EQ(analysis.target(start), std::nullopt);
+    EXPECT_EQ(analysis.kind(table + 6), Kind::Unknown) << "padding is still unknown, not data";
 }
 
 TEST(MoreCode, RtsTrickTable) {
@@ -78,14 +92,15 @@ TEST(MoreCode, RtsTrickTable) {
     p.set_word(start + 5, table);
     p.set_word(table, r1 - 1);
     p.set_word(table + 2, r2 - 1);
-    const Analysis analysis = p.analyse(start);
-    EXPECT_TRUE(analysis.is_code(p.image, r1));
-    EXPECT_TRUE(analysis.is_code(p.image, r2));
-    EXPECT_FALSE(analysis.is_code(p.image, r1 - 1));
+    const MemoryMap analysis = p.analyse(start);
+    EXPECT_TRUE(analysis.is_opcode(r1));
+    EXPECT_TRUE(analysis.is_opcode(r2));
+    EXPECT_FALSE(analysis.is_opcode(r1 - 1));
 }
 
 TEST(MoreCode, SplitLowHighTables) {
-    Program p(0x3000);
+    // At $c000, so that the tables' bytes do not read as text.
+    Program p(0xc000);
     const std::uint32_t start = p.add({0x20, 0x00, 0x00,   // jsr rts_trick
                                        0xb9, 0x00, 0x00,   // lda low2,y
                                        0x85, 0xfb,         // sta $fb
@@ -117,9 +132,20 @@ TEST(MoreCode, SplitLowHighTables) {
     p.set_word(rts_trick + 5, low);
     p.image.bytes[low2 - p.image.load] = static_cast<std::uint8_t>(r4);
     p.image.bytes[high2 - p.image.load] = static_cast<std::uint8_t>(r4 >> 8);
-    const Analysis analysis = p.analyse(start);
-    for (std::uint32_t r : {r1, r2, r3, r4}) EXPECT_TRUE(analysis.is_code(p.image, r)) << r;
+    const MemoryMap analysis = p.analyse(start);
+    for (std::uint32_t r : {r1, r2, r3, r4}) EXPECT_TRUE(analysis.is_opcode(r)) << r;
     EXPECT_TRUE(is_data(analysis, p.image, low, r1));
+    // Both split tables are kept as halves of the addresses they stand for:
+    // minus one where an rts jumps through them.
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(analysis.kind(low + i), Kind::LowMinus1) << i;
+        EXPECT_EQ(analysis.kind(high + i), Kind::HighMinus1) << i;
+        EXPECT_EQ(analysis.target(high + i), targets[i] + 1) << i;
+        EXPECT_EQ(analysis.source(low + i), Source::GuessSplit) << i;
+    }
+    EXPECT_EQ(analysis.kind(low2), Kind::Low);
+    EXPECT_EQ(analysis.kind(high2), Kind::High);
+    EXPECT_EQ(analysis.target(low2), r4);
 }
 
 TEST(MoreCode, PointerBuiltFromImmediates) {
@@ -133,9 +159,9 @@ TEST(MoreCode, PointerBuiltFromImmediates) {
     const std::uint32_t handler = p.add({0xee, 0x20, 0xd0, 0x4c, 0x31, 0xea});  // inc $d020 / jmp $ea31
     p.image.bytes[1] = static_cast<std::uint8_t>(handler);
     p.image.bytes[3] = static_cast<std::uint8_t>(handler >> 8);
-    const Analysis analysis = p.analyse(start);
-    EXPECT_TRUE(analysis.is_code(p.image, handler));
-    EXPECT_TRUE(analysis.is_code(p.image, handler + 3));
+    const MemoryMap analysis = p.analyse(start);
+    EXPECT_TRUE(analysis.is_opcode(handler));
+    EXPECT_TRUE(analysis.is_opcode(handler + 3));
     EXPECT_TRUE(is_data(analysis, p.image, handler - 4, handler));
 }
 
@@ -147,10 +173,10 @@ TEST(MoreCode, GapOfWellFormedRoutines) {
                                      0xa2, 0x05, 0xca, 0xd0, 0xfd, 0x60});  // ldx #5 / dex / bne / rts
     const std::uint32_t last = p.add({0xea, 0x60});
     p.set_word(start + 1, last);
-    const Analysis analysis = p.analyse(start);
-    EXPECT_TRUE(analysis.is_code(p.image, gap));
-    EXPECT_TRUE(analysis.is_code(p.image, gap + 6));
-    EXPECT_TRUE(analysis.is_code(p.image, gap + 11));
+    const MemoryMap analysis = p.analyse(start);
+    EXPECT_TRUE(analysis.is_opcode(gap));
+    EXPECT_TRUE(analysis.is_opcode(gap + 6));
+    EXPECT_TRUE(analysis.is_opcode(gap + 11));
 }
 
 TEST(MoreCode, GapWithBitSkipTrick) {
@@ -163,10 +189,10 @@ TEST(MoreCode, GapWithBitSkipTrick) {
     const std::uint32_t last = p.add({0x60});
     p.set_word(start + 1, last);
     p.set_word(gap + 10, gap + 3);
-    const Analysis analysis = p.analyse(start);
-    EXPECT_TRUE(analysis.is_code(p.image, gap + 2));
-    EXPECT_TRUE(analysis.is_code(p.image, gap + 9));
-    EXPECT_EQ(analysis.kind[p.image.offset(gap + 3)], ByteKind::Operand);
+    const MemoryMap analysis = p.analyse(start);
+    EXPECT_TRUE(analysis.is_opcode(gap + 2));
+    EXPECT_TRUE(analysis.is_opcode(gap + 9));
+    EXPECT_EQ(analysis.kind(gap + 3), Kind::Operand);
 }
 
 TEST(MoreCode, TextAndBrokenGapsStayData) {
@@ -181,7 +207,7 @@ TEST(MoreCode, TextAndBrokenGapsStayData) {
     const std::uint32_t last = p.add({0x60});
     p.set_word(start + 1, first);
     p.add({0x20, 0x00, 0x00, 0x60});  // trailing code reached from nowhere keeps the gap inside
-    const Analysis analysis = p.analyse(start);
+    const MemoryMap analysis = p.analyse(start);
     EXPECT_TRUE(is_data(analysis, p.image, text, first));
     EXPECT_TRUE(is_data(analysis, p.image, broken, last));
 }
@@ -194,9 +220,9 @@ TEST(MoreCode, RandomDataBetweenCodeStaysData) {
     for (int i = 0; i < 4096; ++i) p.add({static_cast<std::uint8_t>(random())});
     const std::uint32_t last = p.add({0xa9, 0x00, 0x60});
     p.set_word(start + 1, last);
-    const Analysis analysis = p.analyse(start);
+    const MemoryMap analysis = p.analyse(start);
     int claimed = 0;
-    for (std::uint32_t a = data; a < last; ++a) claimed += analysis.kind[p.image.offset(a)] != ByteKind::Data;
+    for (std::uint32_t a = data; a < last; ++a) claimed += is_instruction(analysis.kind(a)) ? 1 : 0;
     // A table of two words that happen to point at decodable bytes can
     // still be taken; much more would mean the checks do not hold.
     EXPECT_LT(claimed, 4096 / 50) << claimed << " random bytes taken for code";

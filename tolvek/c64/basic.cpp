@@ -1,4 +1,4 @@
-#include "basic.hpp"
+#include "c64/basic.hpp"
 
 #include <array>
 #include <string_view>

@@ -6,17 +6,25 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "analysis/memory_map.hpp"
 #include "image.hpp"
-#include "trace.hpp"
 
 namespace tolvek {
+
+// A value as a name plus an offset; no name: written as a number.
+struct SymbolRef {
+    std::string_view name;  // of static storage or in the listing's store
+    std::int32_t offset = 0;
+    bool empty() const { return name.empty(); }
+};
 
 class Labels {
 public:
     // Collects every address the code refers to, plus the entry.
-    Labels(const Image& image, const Analysis& analysis);
+    explicit Labels(const MemoryMap& map);
 
     // The label defined at an in-image address (or the image end), or "".
     std::string label_at(std::uint32_t address) const;
@@ -26,20 +34,28 @@ public:
         return labelled_[address - image_.load];
     }
 
-    // How an operand naming `target` is written: a label, label+offset
-    // into an instruction, an equate, or hex with `digits` digits. Equates
-    // used are remembered for the header.
-    std::string operand(std::uint32_t target, int digits);
+    // The name an operand naming `target` is written with: a label,
+    // label+offset into an instruction, an equate (remembered for the
+    // header), or none. A label's name is kept in `keep`'s store.
+    template <class Keep>
+    SymbolRef operand(std::uint32_t target, Keep&& keep) {
+        const auto [start, label] = label_for(target);
+        if (label) return {keep(label_at(start)), static_cast<std::int32_t>(target - start)};
+        return equate(target);
+    }
+    // The equate for an address outside the image, or none.
+    SymbolRef equate(std::uint32_t target);
     bool is_label(std::uint32_t target) const;
 
     const std::map<std::uint32_t, std::string>& equates() const { return equates_; }
 
 private:
-    std::uint32_t instruction_start(std::uint32_t address) const;
+    // Where the label for `target` stands, and whether there is one.
+    std::pair<std::uint32_t, bool> label_for(std::uint32_t target) const;
     void add(std::uint32_t target);
 
     const Image& image_;
-    const Analysis& analysis_;
+    const MemoryMap& map_;
     std::vector<bool> labelled_;  // one per image byte, plus the end address
     bool end_usable_ = false;     // whether the end address may carry a label
     std::map<std::uint32_t, std::string> equates_;

@@ -1,19 +1,8 @@
-#include "trace.hpp"
+#include "analysis/trace.hpp"
 
-#include "c64symbols.hpp"
-#include "opcodes.hpp"
+#include "c64/symbols.hpp"
 
 namespace tolvek {
-
-std::optional<std::uint32_t> target_of(const Image& image, std::uint32_t address) {
-    switch (flow_of(image.at(address))) {
-    case Flow::Branch:
-    case Flow::Call:
-    case Flow::Jump: return operand_of(image, address);
-    default: return std::nullopt;
-    }
-}
-
 namespace {
 
 // Assemblers use zero page addressing where they can, and programs touch
@@ -38,22 +27,22 @@ class Tracer {
 public:
     // A strict tracer keeps its claims in `guessing`, a lenient one gets
     // none. `work` holds the roots.
-    Tracer(const Image& image, Analysis& analysis, Guessing* guessing, std::vector<std::uint32_t>& work)
-        : image_(image), analysis_(analysis), guessing_(guessing), work_(work),
-          basic_end_(analysis.basic.lines.empty() ? 0 : analysis.basic.end) {}
+    Tracer(MemoryMap& map, Guessing* guessing, std::vector<std::uint32_t>& work, Source source)
+        : image_(map.image()), kinds_(map.kinds()), sources_(map.sources()), guessing_(guessing), work_(work),
+          source_(source) {}
 
     Tracer(const Tracer&) = delete;
     Tracer& operator=(const Tracer&) = delete;
 
     // Claims left aside are dropped, leaving the room clean for the next
     // guess. Three bytes from each instruction's start, whatever its length:
-    // a byte beyond it is either claimed too or Data already, and a fixed
+    // a byte beyond it is either claimed too or Unknown already, and a fixed
     // count spares a mispredicted loop.
     ~Tracer() {
         if (!strict_) return;
         for (std::uint32_t at : guessing_->pending) {
-            ByteKind* kinds = &pending_kind(at);
-            kinds[0] = kinds[1] = kinds[2] = ByteKind::Data;
+            Kind* kinds = &pending_kind(at);
+            kinds[0] = kinds[1] = kinds[2] = Kind::Unknown;
         }
         guessing_->pending.clear();
     }
@@ -87,7 +76,8 @@ public:
         for (std::uint32_t at : guessing_->pending) {
             const std::uint32_t end = at + length_at(at);
             for (std::uint32_t a = at; a < end; ++a) {
-                analysis_.kind[image_.offset(a)] = pending_kind(a);
+                kinds_[image_.offset(a)] = pending_kind(a);
+                sources_[image_.offset(a)] = source_;
                 if (claimed) claimed->push_back(a);
             }
         }
@@ -100,20 +90,20 @@ private:
         return instruction_length(image_.at(at));
     }
 
-    ByteKind& pending_kind(std::uint32_t address) { return guessing_->pending_kind[image_.offset(address)]; }
+    Kind& pending_kind(std::uint32_t address) { return guessing_->pending_kind[image_.offset(address)]; }
 
-    // The current guess claims only bytes that are data in the analysis.
-    ByteKind kind_at(std::uint32_t address) const {
+    // The current guess claims only bytes that are unknown in the map.
+    Kind kind_at(std::uint32_t address) const {
         const std::size_t offset = image_.offset(address);
-        if (strict_ && guessing_->pending_kind[offset] != ByteKind::Data) return guessing_->pending_kind[offset];
-        return analysis_.kind[offset];
+        if (strict_ && guessing_->pending_kind[offset] != Kind::Unknown) return guessing_->pending_kind[offset];
+        return kinds_[offset];
     }
 
     // The classic trick of hiding an instruction in the operand of a bit
     // ($2C) so that code running into it skips it: a jump to the hidden
     // instruction is fine, even though only one reading can be shown.
     bool skipped_by_bit(std::uint32_t at) const {
-        if (at == image_.load || kind_at(at - 1) != ByteKind::Code) return false;
+        if (at == image_.load || kind_at(at - 1) != Kind::Opcode) return false;
         const std::uint8_t before = image_.at(at - 1);
         return before == 0x2c || before == 0x24;
     }
@@ -127,9 +117,9 @@ private:
         while (true) {
             if (!image_.contains(at)) return Outcome::Bad;
             if (strict_ && guessing_->no_code[image_.offset(at)] != 0) return Outcome::Bad;
-            const ByteKind here = kind_at(at);
-            if (here == ByteKind::Code) return Outcome::Done;  // joins known code
-            if (here == ByteKind::Operand && skipped_by_bit(at)) return Outcome::Done;
+            const Kind here = kind_at(at);
+            if (here == Kind::Opcode) return Outcome::Done;  // joins known code
+            if (here == Kind::Operand && skipped_by_bit(at)) return Outcome::Done;
             const std::uint8_t byte = image_.at(at);
             const Opcode& op = opcode(byte);
             const std::uint32_t length = instruction_length(byte);
@@ -156,26 +146,26 @@ private:
         if (strict_ && byte == 0x00) return Outcome::Bad;  // brk is rarely meant in guessed code
         if (at + length > image_.end()) return Outcome::Bad;  // cut off by the image end
         if (strict_ && length == 3 && !plausible_absolute(image_, operand_of(image_, at))) return Outcome::Bad;
-        // BASIC is at the start of the image: if the first byte lies
-        // outside it, so do the others.
-        if (at < basic_end_) return Outcome::Bad;
         for (std::uint32_t a = at; a < at + length; ++a) {
-            // Known code stays; only this guess's own claims could differ
-            // in another guess.
-            if (analysis_.kind[image_.offset(a)] != ByteKind::Data) return Outcome::Bad;
-            if (strict_ && pending_kind(a) != ByteKind::Data) return Outcome::Clash;
+            // What is known stays (code, and data such as the BASIC
+            // program); only this guess's own claims could differ in
+            // another guess.
+            if (kinds_[image_.offset(a)] != Kind::Unknown) return Outcome::Bad;
+            if (strict_ && pending_kind(a) != Kind::Unknown) return Outcome::Clash;
         }
         if (strict_) {
             // Selects rather than a loop over one to three bytes, which
             // mispredicts.
-            ByteKind* kinds = &pending_kind(at);
-            kinds[0] = ByteKind::Code;
-            kinds[1] = length > 1 ? ByteKind::Operand : kinds[1];
-            kinds[2] = length > 2 ? ByteKind::Operand : kinds[2];
+            Kind* kinds = &pending_kind(at);
+            kinds[0] = Kind::Opcode;
+            kinds[1] = length > 1 ? Kind::Operand : kinds[1];
+            kinds[2] = length > 2 ? Kind::Operand : kinds[2];
             guessing_->pending.push_back(at);
         } else {
-            analysis_.kind[image_.offset(at)] = ByteKind::Code;
-            for (std::uint32_t a = at + 1; a < at + length; ++a) analysis_.kind[image_.offset(a)] = ByteKind::Operand;
+            for (std::uint32_t a = at; a < at + length; ++a) {
+                kinds_[image_.offset(a)] = a == at ? Kind::Opcode : Kind::Operand;
+                sources_[image_.offset(a)] = source_;
+            }
         }
         return Outcome::Done;
     }
@@ -189,16 +179,17 @@ private:
     static constexpr bool strict_ = kStrict;
 
     const Image& image_;
-    Analysis& analysis_;
+    std::vector<Kind>& kinds_;      // the map's, written directly
+    std::vector<Source>& sources_;
     Guessing* guessing_;
     int count_ = 0;
     std::vector<std::uint32_t>& work_;  // paths to follow, done ones included
-    std::uint32_t basic_end_;           // addresses below are BASIC
+    Source source_;                     // of what this tracer claims
 };
 
 // One guess from the roots in guessing.work.
-bool try_work(const Image& image, Analysis& analysis, Guessing& guessing, std::vector<std::uint32_t>* claimed) {
-    Tracer<true> tracer(image, analysis, &guessing, guessing.work);
+bool try_work(MemoryMap& map, Guessing& guessing, Source source, std::vector<std::uint32_t>* claimed) {
+    Tracer<true> tracer(map, &guessing, guessing.work, source);
     if (!tracer.run()) return false;
     tracer.commit(claimed);
     return true;
@@ -206,33 +197,24 @@ bool try_work(const Image& image, Analysis& analysis, Guessing& guessing, std::v
 
 }  // namespace
 
-bool try_code(const Image& image, Analysis& analysis, Guessing& guessing, std::vector<std::uint32_t> roots,
+bool try_code(MemoryMap& map, Guessing& guessing, std::vector<std::uint32_t> roots, Source source,
               std::vector<std::uint32_t>* claimed) {
     guessing.work.assign(roots.begin(), roots.end());
-    return try_work(image, analysis, guessing, claimed);
+    return try_work(map, guessing, source, claimed);
 }
 
-bool try_code(const Image& image, Analysis& analysis, Guessing& guessing, std::uint32_t root,
+bool try_code(MemoryMap& map, Guessing& guessing, std::uint32_t root, Source source,
               std::vector<std::uint32_t>* claimed) {
     // A root on a path that went wrong before goes wrong again.
+    const Image& image = map.image();
     if (image.contains(root) && guessing.no_code[image.offset(root)] != 0) return false;
     guessing.work.assign(1, root);
-    return try_work(image, analysis, guessing, claimed);
+    return try_work(map, guessing, source, claimed);
 }
 
-Analysis trace_program(const Image& image, std::int64_t entry) {
-    Analysis analysis;
-    analysis.kind.assign(image.bytes.size(), ByteKind::Data);
-    analysis.basic = find_basic(image);
-    analysis.entry = entry;
-    analysis.entry_in_image = image.contains(entry);
-    if (!analysis.entry_in_image) return analysis;
-    const auto start = static_cast<std::uint32_t>(entry);
-    analysis.entry_in_basic = !analysis.basic.lines.empty() && start < analysis.basic.end;
-    if (analysis.entry_in_basic) return analysis;
-    std::vector<std::uint32_t> work{start};
-    Tracer<false>(image, analysis, nullptr, work).run();
-    return analysis;
+void trace_from(MemoryMap& map, std::uint32_t entry, Source source) {
+    std::vector<std::uint32_t> work{entry};
+    Tracer<false>(map, nullptr, work, source).run();
 }
 
 }  // namespace tolvek

@@ -1,4 +1,4 @@
-#include "opcodes.hpp"
+#include "cpu/opcodes.hpp"
 
 namespace tolvek {
 

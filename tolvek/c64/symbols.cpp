@@ -1,4 +1,4 @@
-#include "c64symbols.hpp"
+#include "c64/symbols.hpp"
 
 #include <algorithm>
 #include <array>

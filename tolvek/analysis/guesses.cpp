@@ -4,20 +4,20 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <utility>
 #include <vector>
 
-#include "listing.hpp"
-#include "opcodes.hpp"
-#include "trace.hpp"
+#include "analysis/trace.hpp"
+#include "c64/petscii.hpp"
 
 namespace tolvek {
 namespace {
 
 class Finder {
 public:
-    Finder(const Image& image, Analysis& analysis)
-        : image_(image), analysis_(analysis), guessing_(image),
-          basic_end_(analysis.basic.lines.empty() ? 0 : analysis.basic.end), may_start_(image.bytes.size()) {
+    explicit Finder(MemoryMap& map)
+        : image_(map.image()), map_(map), guessing_(map.image()), may_start_(map.image().bytes.size()) {
+        const Image& image = image_;
         pointers_.bits.resize(image.bytes.size() / 64 + 2);
         // The flags a byte value gives wherever it stands; a table so that
         // the pass over the image does not branch on the bytes.
@@ -32,7 +32,7 @@ public:
         for (std::uint32_t a = image.end(); a-- > image.load;) {
             const std::uint8_t byte = image.at(a);
             printable = petscii_char(byte) != 0 ? printable + 1 : 0;
-            may_start_[image.offset(a)] = in_basic(a) || printable >= 4 ? 0 : value_flags[byte];
+            may_start_[image.offset(a)] = map.kind(a) == Kind::Basic || printable >= 4 ? 0 : value_flags[byte];
         }
     }
 
@@ -51,23 +51,23 @@ public:
         }
     }
 
+    std::vector<AddressTable> take_tables() { return std::move(tables_); }
+
 private:
-    ByteKind kind(std::uint32_t address) const { return analysis_.kind[image_.offset(address)]; }
+    Kind kind(std::uint32_t address) const { return map_.kind(address); }
 
-    bool in_basic(std::uint32_t address) const { return address < basic_end_; }
-
-    // A guessed entry point: a data byte that is not BASIC or text.
+    // A guessed entry point: an unknown byte that is not the start of text.
     bool candidate(std::uint32_t address) const {
-        return image_.contains(address) && kind(address) == ByteKind::Data &&
+        return image_.contains(address) && kind(address) == Kind::Unknown &&
                (may_start_[image_.offset(address)] & kMayStart) != 0;
     }
 
-    bool try_at(std::uint32_t address, std::vector<std::uint32_t>* claimed = nullptr) {
+    bool try_at(std::uint32_t address, Source source, std::vector<std::uint32_t>* claimed = nullptr) {
         if (!candidate(address)) return false;
         // Most table entries tried lead where a guess failed before; no
         // need to set up another one for them (try_code would say no too).
         if (guessing_.no_code[image_.offset(address)] != 0) return false;
-        return try_code(image_, analysis_, guessing_, address, claimed);
+        return try_code(map_, guessing_, address, source, claimed);
     }
 
     // An address handed over in registers: lda #<x followed by ldx #>x or
@@ -76,13 +76,17 @@ private:
     bool immediate_pairs() {
         bool found = false;
         for (std::uint32_t a = image_.load; a + 4 <= image_.end(); ++a) {
-            if (kind(a) != ByteKind::Code || kind(a + 2) != ByteKind::Code) continue;
+            if (kind(a) != Kind::Opcode || kind(a + 2) != Kind::Opcode) continue;
             const std::uint8_t first = image_.at(a);
             const std::uint8_t second = image_.at(a + 2);
             const bool pair = (first == 0xa9 && (second == 0xa2 || second == 0xa0)) || (first == 0xa2 && second == 0xa0);
-            if (pair && try_at(static_cast<std::uint32_t>(image_.at(a + 3) << 8 | image_.at(a + 1)))) found = true;
+            if (pair && try_at(static_cast<std::uint32_t>(image_.at(a + 3) << 8 | image_.at(a + 1)), Source::GuessPair)) {
+                found = true;
+            }
             if (first == 0xa9 && a + 8 <= image_.end() && stored_pointer(a)) {
-                if (try_at(static_cast<std::uint32_t>(image_.at(a + 5) << 8 | image_.at(a + 1)))) found = true;
+                if (try_at(static_cast<std::uint32_t>(image_.at(a + 5) << 8 | image_.at(a + 1)), Source::GuessPair)) {
+                    found = true;
+                }
             }
         }
         return found;
@@ -93,7 +97,7 @@ private:
         const std::uint8_t store = image_.at(a + 2);
         if (store == 0x85) {  // sta zp
             return a + 8 <= image_.end() && image_.at(a + 4) == 0xa9 && image_.at(a + 6) == 0x85 &&
-                   image_.at(a + 7) == static_cast<std::uint8_t>(image_.at(a + 3) + 1) && kind(a + 4) == ByteKind::Code;
+                   image_.at(a + 7) == static_cast<std::uint8_t>(image_.at(a + 3) + 1) && kind(a + 4) == Kind::Opcode;
         }
         return false;
     }
@@ -107,14 +111,17 @@ private:
             for (std::uint32_t a = next_table(image_.load); a < image_.end(); a = next_table(a)) {
                 std::uint32_t end = a + 4;
                 while (is_pointer(end)) end += 2;
+                bool led_to_code = false;
                 for (std::uint32_t p = a; p < end; p += 2) {
-                    if (try_at(word(p) + add)) {
-                        found = true;
+                    if (try_at(word(p) + add, Source::GuessTable)) {
+                        led_to_code = true;
                         // New code changes which words point at code; the
                         // scan goes on at `end`.
                         pointers_.forget_from(image_.offset(end));
                     }
                 }
+                if (led_to_code) tables_.push_back({a, (end - a) / 2, add != 0 ? Kind::WordMinus1 : Kind::Word});
+                found = found || led_to_code;
                 a = end;
             }
         }
@@ -176,12 +183,12 @@ private:
     bool split_tables() {
         bool found = false;
         for (std::uint32_t a = image_.load; a + 8 <= image_.end(); ++a) {
-            if (kind(a) != ByteKind::Code || !indexed_load(a)) continue;
+            if (kind(a) != Kind::Opcode || !indexed_load(a)) continue;
             const std::uint32_t first = operand_of(image_, a);
-            if (image_.at(a + 3) == 0x48 && kind(a + 4) == ByteKind::Code && indexed_load(a + 4) &&
+            if (image_.at(a + 3) == 0x48 && kind(a + 4) == Kind::Opcode && indexed_load(a + 4) &&
                 image_.at(a + 7) == 0x48) {
                 found = follow_split(operand_of(image_, a + 4), first, 1) || found;
-            } else if (image_.at(a + 3) == 0x85 && a + 10 <= image_.end() && kind(a + 5) == ByteKind::Code &&
+            } else if (image_.at(a + 3) == 0x85 && a + 10 <= image_.end() && kind(a + 5) == Kind::Opcode &&
                        indexed_load(a + 5) && image_.at(a + 8) == 0x85 &&
                        image_.at(a + 9) == static_cast<std::uint8_t>(image_.at(a + 4) + 1)) {
                 found = follow_split(first, operand_of(image_, a + 5), 0) || found;
@@ -198,16 +205,18 @@ private:
         bool found = false;
         // One table ends where the other begins, if they follow each other.
         const std::uint32_t apart = low < high ? high - low : low - high;
-        for (std::uint32_t i = 0; i < 128 && i < apart; ++i) {
+        std::uint32_t i = 0;
+        for (; i < 128 && i < apart; ++i) {
             if (!image_.contains(low + i) || !image_.contains(high + i)) break;
-            if (kind(low + i) != ByteKind::Data || kind(high + i) != ByteKind::Data) break;
+            if (kind(low + i) != Kind::Unknown || kind(high + i) != Kind::Unknown) break;
             const std::uint32_t target =
                 static_cast<std::uint32_t>(image_.at(high + i) << 8 | image_.at(low + i)) + add;
             if (!image_.contains(target)) break;
-            if (kind(target) == ByteKind::Code) continue;
-            if (!try_at(target)) break;
+            if (kind(target) == Kind::Opcode) continue;
+            if (!try_at(target, Source::GuessSplit)) break;
             found = true;
         }
+        if (found) tables_.push_back({low, i, add != 0 ? Kind::LowMinus1 : Kind::Low, high});
         return found;
     }
 
@@ -224,11 +233,10 @@ private:
         const std::uint32_t target = word(address) + add;
         const bool inside = image_.contains(target);
         const std::size_t to = inside ? image_.offset(target) : 0;
-        const ByteKind* kinds = analysis_.kind.data();
+        const Kind* kinds = map_.kinds().data();
         const bool plausible = (may_start_[to] & kTableTarget) != 0;
-        const bool program = address >= basic_end_;
-        return (kinds[at] == ByteKind::Data) & (kinds[at + 1] == ByteKind::Data) & program & inside &
-               ((kinds[to] == ByteKind::Code) | ((kinds[to] == ByteKind::Data) & plausible));
+        return (kinds[at] == Kind::Unknown) & (kinds[at + 1] == Kind::Unknown) & inside &
+               ((kinds[to] == Kind::Opcode) | ((kinds[to] == Kind::Unknown) & plausible));
     }
 
     // A stretch of data between code that decodes, from its first byte
@@ -238,12 +246,12 @@ private:
         bool found = false;
         std::uint32_t a = image_.load;
         while (a < image_.end()) {
-            if (kind(a) != ByteKind::Data) {
+            if (kind(a) != Kind::Unknown) {
                 ++a;
                 continue;
             }
             std::uint32_t end = a;
-            while (end < image_.end() && kind(end) == ByteKind::Data) ++end;
+            while (end < image_.end() && kind(end) == Kind::Unknown) ++end;
             if (a > image_.load && end < image_.end() && ends_routine(a)) {
                 found = fill_gap(a, end) || found;
             }
@@ -255,8 +263,8 @@ private:
     // Whether the code before `address` cannot fall through into it.
     bool ends_routine(std::uint32_t address) const {
         std::uint32_t start = address - 1;
-        while (start > image_.load && kind(start) == ByteKind::Operand) --start;
-        if (kind(start) != ByteKind::Code) return false;
+        while (start > image_.load && kind(start) == Kind::Operand) --start;
+        if (kind(start) != Kind::Opcode) return false;
         const Flow flow = flow_of(image_.at(start));
         return flow == Flow::Jump || flow == Flow::Stop;
     }
@@ -266,22 +274,22 @@ private:
         std::vector<std::uint32_t> claimed;
         std::uint32_t a = begin;
         while (a < end) {
-            if (kind(a) != ByteKind::Data) {
+            if (kind(a) != Kind::Unknown) {
                 ++a;
                 continue;
             }
-            if (!try_at(a, &claimed)) break;
+            if (!try_at(a, Source::GuessGap, &claimed)) break;
         }
         if (a >= end) return true;
-        // Not all of it: undo, the gap stays data.
-        for (std::uint32_t address : claimed) analysis_.kind[image_.offset(address)] = ByteKind::Data;
+        // Not all of it: undo, the gap stays unknown.
+        for (std::uint32_t address : claimed) map_.set_unknown(address);
         return false;
     }
 
     const Image& image_;
-    Analysis& analysis_;
+    MemoryMap& map_;
     Guessing guessing_;
-    std::uint32_t basic_end_;  // addresses below are BASIC
+    std::vector<AddressTable> tables_;  // whose entries led to code
     // Per image byte, worked out once as it does not change while guessing:
     // kMayStart where it is neither BASIC nor the start of text, and
     // kTableTarget where it also holds a documented opcode other than brk.
@@ -293,9 +301,36 @@ private:
 
 }  // namespace
 
-void find_more_code(const Image& image, Analysis& analysis) {
-    if (image.bytes.empty()) return;
-    Finder(image, analysis).run();
+std::vector<AddressTable> find_more_code(MemoryMap& map) {
+    if (map.image().bytes.empty()) return {};
+    Finder finder(map);
+    finder.run();
+    return finder.take_tables();
+}
+
+void record_tables(MemoryMap& map, const std::vector<AddressTable>& tables) {
+    const Image& image = map.image();
+    const auto unknown = [&](std::uint32_t a) { return map.kind(a) == Kind::Unknown; };
+    for (const AddressTable& table : tables) {
+        for (std::uint32_t i = 0; i < table.entries; ++i) {
+            if (table.kind == Kind::Word || table.kind == Kind::WordMinus1) {
+                const std::uint32_t at = table.address + 2 * i;
+                if (!unknown(at) || !unknown(at + 1)) continue;
+                const std::uint32_t add = table.kind == Kind::WordMinus1 ? 1 : 0;
+                const auto value = static_cast<std::uint32_t>(image.at(at) | image.at(at + 1) << 8);
+                map.set_address_item(at, table.kind, (value + add) & 0xffff, Source::GuessTable);
+            } else {
+                const std::uint32_t low = table.address + i;
+                const std::uint32_t high = table.high + i;
+                if (!unknown(low) || !unknown(high)) continue;
+                const bool minus1 = table.kind == Kind::LowMinus1;
+                const auto value = static_cast<std::uint32_t>(image.at(high) << 8 | image.at(low));
+                const std::uint32_t target = (value + (minus1 ? 1 : 0)) & 0xffff;
+                map.set_address_item(low, table.kind, target, Source::GuessSplit);
+                map.set_address_item(high, minus1 ? Kind::HighMinus1 : Kind::High, target, Source::GuessSplit);
+            }
+        }
+    }
 }
 
 }  // namespace tolvek

@@ -1,16 +1,19 @@
-// The disassembly as rows of source text, shared by the .asm and .lst
-// writers: labels, equates, instructions and data rows.
+// The disassembly as rows of structure, without any assembler's syntax:
+// instructions with their operands as values and names, data rows with
+// their kinds, labels and comments. The .asm and .lst writers turn it into
+// text for one dialect.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "analysis/memory_map.hpp"
+#include "cpu/opcodes.hpp"
 #include "image.hpp"
-#include "trace.hpp"
+#include "output/labels.hpp"
 
 namespace tolvek {
 
@@ -42,23 +45,46 @@ private:
     std::size_t free_size_ = 0;
 };
 
+enum class RowKind : std::uint8_t {
+    Instruction,
+    Bytes,  // data bytes written as numbers
+    Text,   // data bytes that are PETSCII text (shown in the comment)
+};
+
+// Whether an operand's width must be stated because an assembler would
+// choose another one by itself.
+enum class Width : std::uint8_t {
+    Auto,
+    ZeroPage,  // a name the assembler may not know the value of yet
+    Absolute,  // an absolute mode with an address below $100
+};
+
+struct Operand {
+    std::uint32_t value = 0;  // the address or immediate value (branch targets resolved)
+    SymbolRef symbol;         // written as this name plus offset; no name: as a number
+    int digits = 2;           // hex digits when written as a number
+    Width width = Width::Auto;
+};
+
 // A row's texts are kept in its listing's store.
 struct Row {
+    RowKind kind = RowKind::Bytes;
     std::uint32_t address = 0;
-    std::uint32_t size = 0;     // bytes of the image this row produces
+    std::uint32_t size = 0;     // bytes of the image this row stands for
     std::string_view label;     // defined at this row's address, or empty
-    std::string_view text;      // "lda #$00" or "!byte $01,$02"
-    std::string_view comment;   // without the leading "; ", may be empty
+    std::string_view comment;   // plain text, may be empty
     bool ends_flow = false;     // rts, rti, brk or jmp: nothing falls through
+    std::uint8_t opcode = 0;    // instructions: the opcode byte
+    Operand operand;            // instructions with an operand
 };
 
 struct Symbol {
-    std::string_view name;  // in the listing's store
+    std::string_view name;  // in the listing's store or of static storage
     std::uint32_t address = 0;
 };
 
 struct Listing {
-    std::vector<std::string> header;  // comment lines without "; "
+    std::vector<std::string> header;  // comment lines, plain text
     std::vector<Symbol> equates;      // known addresses outside the image
     std::uint32_t origin = 0;
     std::vector<Row> rows;
@@ -67,23 +93,6 @@ struct Listing {
     TextStore store;               // the texts of rows and symbols
 };
 
-Listing build_listing(const Image& image, const Analysis& analysis, std::string_view image_name);
-
-// The character a byte stands for in the C64's upper/lower case set, for
-// comments on data; 0 when it has no plain ASCII look. Row n of the table is
-// byte n: looked up, as tests on data bytes mispredict half of the time.
-inline constexpr std::array<char, 256> kPetsciiChars = [] {
-    std::array<char, 256> chars{};
-    for (int byte = 0; byte < 256; ++byte) {
-        char c = 0;
-        if (byte >= 0x41 && byte <= 0x5a) c = static_cast<char>(byte + 0x20);  // a-z
-        if (byte >= 0xc1 && byte <= 0xda) c = static_cast<char>(byte - 0x80);  // A-Z
-        if ((byte >= 0x20 && byte <= 0x40) || byte == 0x5b || byte == 0x5d) c = static_cast<char>(byte);
-        chars[static_cast<std::size_t>(byte)] = c;
-    }
-    return chars;
-}();
-
-inline char petscii_char(std::uint8_t byte) { return kPetsciiChars[byte]; }
+Listing build_listing(const MemoryMap& map, std::string_view image_name);
 
 }  // namespace tolvek

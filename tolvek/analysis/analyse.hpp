@@ -1,0 +1,22 @@
+// The whole analysis of an image: from its bytes and what we are told about
+// it to the memory map.
+#pragma once
+
+#include <cstdint>
+
+#include "analysis/memory_map.hpp"
+#include "image.hpp"
+
+namespace tolvek {
+
+struct AnalysisOptions {
+    std::int64_t entry = 0;  // where execution starts; may lie outside the image
+    bool guesses = true;     // false: only what the trace from the entry finds
+};
+
+// Finds the BASIC program, traces from the entry, guesses the code that the
+// trace cannot reach and finds text. The map refers to `image`, which must
+// outlive it.
+MemoryMap analyse(const Image& image, const AnalysisOptions& options);
+
+}  // namespace tolvek

@@ -1,0 +1,119 @@
+// The memory map: for every byte of the image, what it is and why we
+// believe so. Every analysis writes into it and every writer reads from it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "c64/basic.hpp"
+#include "image.hpp"
+
+namespace tolvek {
+
+enum class Kind : std::uint8_t {
+    Unknown,     // nothing is known about the byte
+    Opcode,      // first byte of an instruction
+    Operand,     // later byte of an instruction
+    Continued,   // later byte of a data item: the high byte of a word
+    Bytes,       // data: plain bytes
+    Word,        // data: a 16-bit address, low byte first (then Continued)
+    WordMinus1,  // data: an address minus one, pushed for an rts to jump to
+    Low,         // data: the low half of an address (split tables)
+    High,        // data: the high half of an address
+    LowMinus1,   // data: the halves of an address minus one (split rts tables)
+    HighMinus1,
+    Petscii,     // data: text in PETSCII
+    ScreenCode,  // data: text in screen codes
+    Basic,       // data: the BASIC program the image starts with
+};
+
+// Where a belief came from.
+enum class Source : std::uint8_t {
+    None,           // for Unknown bytes
+    Trace,          // followed from an entry point
+    Basic,          // the BASIC program's own structure
+    GuessGap,       // a gap between routines that decodes as routines
+    GuessTable,     // a table of addresses pointing at code
+    GuessSplit,     // split tables of low and high halves that code reads
+    GuessPair,      // an address built from two immediates
+    TextScan,       // printable bytes that read as words
+    Hint,           // the user said so
+    Run,            // the program did it when it ran
+};
+
+constexpr bool is_instruction(Kind kind) { return kind == Kind::Opcode || kind == Kind::Operand; }
+
+// An address as a data item states it: the address it stands for (the
+// target) and how the bytes derive from it.
+constexpr bool stands_for_address(Kind kind) {
+    return kind == Kind::Word || kind == Kind::WordMinus1 || kind == Kind::Low || kind == Kind::High ||
+           kind == Kind::LowMinus1 || kind == Kind::HighMinus1;
+}
+
+class MemoryMap {
+public:
+    explicit MemoryMap(const Image& image)
+        : image_(&image), kind_(image.bytes.size(), Kind::Unknown), source_(image.bytes.size(), Source::None) {}
+
+    const Image& image() const { return *image_; }
+
+    Kind kind(std::uint32_t address) const { return kind_[image_->offset(address)]; }
+    Source source(std::uint32_t address) const { return source_[image_->offset(address)]; }
+    bool is_opcode(std::uint32_t address) const {
+        return image_->contains(address) && kind(address) == Kind::Opcode;
+    }
+
+    void set(std::uint32_t address, Kind kind, Source source) {
+        kind_[image_->offset(address)] = kind;
+        source_[image_->offset(address)] = source;
+    }
+    void set_unknown(std::uint32_t address) { set(address, Kind::Unknown, Source::None); }
+
+    // An instruction of `length` bytes at `address`.
+    void set_instruction(std::uint32_t address, std::uint32_t length, Source source) {
+        set(address, Kind::Opcode, source);
+        for (std::uint32_t a = address + 1; a < address + length; ++a) set(a, Kind::Operand, source);
+    }
+
+    // A data item that stands for `target`: a Word or WordMinus1 covers two
+    // bytes, the halves one.
+    void set_address_item(std::uint32_t address, Kind kind, std::uint32_t target, Source source);
+    std::optional<std::uint32_t> target(std::uint32_t address) const;
+
+    // The first byte of the item (instruction or word) that holds `address`.
+    std::uint32_t item_start(std::uint32_t address) const {
+        while (address > image_->load && (kind(address) == Kind::Operand || kind(address) == Kind::Continued)) {
+            --address;
+        }
+        return address;
+    }
+    // The first byte of the instruction that holds `address`, or `address`
+    // itself where no instruction does.
+    std::uint32_t instruction_start(std::uint32_t address) const {
+        const std::uint32_t start = item_start(address);
+        return kind(start) == Kind::Opcode ? start : address;
+    }
+
+    // The raw per-byte kinds, for loops that must not branch on them.
+    const std::vector<Kind>& kinds() const { return kind_; }
+    std::vector<Kind>& kinds() { return kind_; }
+    std::vector<Source>& sources() { return source_; }
+
+    // Set by the analysis: the BASIC program and the entry as given.
+    BasicProgram basic;
+    std::int64_t entry = 0;
+    bool entry_in_image = false;
+    bool entry_in_basic = false;
+
+    std::uint32_t basic_end() const { return basic.lines.empty() ? image_->load : basic.end; }
+
+private:
+    const Image* image_;
+    std::vector<Kind> kind_;
+    std::vector<Source> source_;
+    std::map<std::uint32_t, std::uint32_t> targets_;  // item start -> the address it stands for
+};
+
+}  // namespace tolvek

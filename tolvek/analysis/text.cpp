@@ -1,0 +1,45 @@
+#include "analysis/text.hpp"
+
+#include <cctype>
+
+#include "c64/petscii.hpp"
+
+namespace tolvek {
+namespace {
+
+// Shorter runs of printable bytes are too often numbers or pointers.
+constexpr std::uint32_t kMinText = 4;
+
+// Printable bytes that read as words or numbers, not as a table that
+// happens to be printable: mostly letters, digits and spaces, and not one
+// byte repeated.
+bool looks_like_text(const Image& image, std::uint32_t begin, std::uint32_t end) {
+    std::uint32_t plain = 0;
+    bool varied = false;
+    for (std::uint32_t a = begin; a < end; ++a) {
+        const char c = petscii_char(image.at(a));
+        plain += (std::isalnum(static_cast<unsigned char>(c)) || c == ' ') ? 1u : 0u;
+        varied = varied || image.at(a) != image.at(begin);
+    }
+    return varied && plain * 2 >= end - begin;
+}
+
+}  // namespace
+
+void mark_text(MemoryMap& map) {
+    const Image& image = map.image();
+    for (std::uint32_t a = map.basic_end(); a < image.end();) {
+        if (is_instruction(map.kind(a))) {
+            ++a;
+            continue;
+        }
+        std::uint32_t b = a;
+        while (b < image.end() && petscii_char(image.at(b)) != 0 && !is_instruction(map.kind(b))) ++b;
+        if (b - a >= kMinText && looks_like_text(image, a, b)) {
+            for (std::uint32_t t = a; t < b; ++t) map.set(t, Kind::Petscii, Source::TextScan);
+        }
+        a = b == a ? a + 1 : b;
+    }
+}
+
+}  // namespace tolvek

@@ -1,0 +1,12 @@
+// Finding text among the bytes nobody claimed.
+#pragma once
+
+#include "analysis/memory_map.hpp"
+
+namespace tolvek {
+
+// Marks runs of printable PETSCII that read as words or numbers as text,
+// among the bytes after the BASIC program that are not instructions.
+void mark_text(MemoryMap& map);
+
+}  // namespace tolvek

@@ -1,0 +1,39 @@
+// How each assembler spells what a listing holds. A dialect is a table:
+// the writers take all their syntax from it.
+#pragma once
+
+#include <array>
+#include <string_view>
+
+#include "output/listing.hpp"
+
+namespace tolvek {
+
+struct Dialect {
+    std::string_view name;       // as the command line names it
+    std::string_view assembler;  // as its makers name it
+    // The command that rebuilds the program; {source} and {program} stand
+    // for the file names, {config} for the linker configuration's.
+    std::string_view build;
+    std::string_view config;     // a linker configuration to write beside the source, or empty
+    std::string_view preamble;   // lines before the origin, "\n" ended; {load} is the load address
+    std::string_view origin;     // before the origin address, as in "* = $0801"
+    std::string_view label_suffix;    // after a label where it is defined
+    std::string_view byte_directive;  // before a row of bytes, one space included
+    // How a stated operand width is written, by Width: after the mnemonic
+    // and before the operand.
+    std::array<std::string_view, 3> mnemonic_suffix;
+    std::array<std::string_view, 3> operand_prefix;
+};
+
+extern const Dialect kAcme;
+extern const Dialect k64tass;
+extern const Dialect kCa65;
+
+// The dialect of this name, or nullptr.
+const Dialect* find_dialect(std::string_view name);
+
+// The names of all dialects, for messages and help: "acme, 64tass, ca65".
+std::string_view dialect_names();
+
+}  // namespace tolvek

@@ -1,0 +1,238 @@
+#include "output/writers.hpp"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+#include <utility>
+
+#include "output/labels.hpp"
+
+namespace tolvek {
+namespace {
+
+// The text of a whole file, built up in one string: parts are appended to
+// the current line, and every line ends through end_line(), the one place
+// to change the line ending.
+class Text {
+public:
+    // `expected` is a guess at the final size, to spare regrowing.
+    explicit Text(std::size_t expected) { out_.reserve(expected); }
+
+    Text& operator<<(std::string_view part) {
+        out_ += part;
+        return *this;
+    }
+    Text& operator<<(char c) {
+        out_ += c;
+        return *this;
+    }
+    Text& spaces(std::size_t count) {
+        out_.append(count, ' ');
+        return *this;
+    }
+    // Hex digits without the "$".
+    Text& digits(std::uint32_t value, int count) {
+        append_hex_digits(out_, value, count);
+        return *this;
+    }
+    void end_line() { out_ += kNewline; }
+    void line(std::string_view content = {}) {
+        *this << content;
+        end_line();
+    }
+    std::size_t size() const { return out_.size(); }
+    std::string take() { return std::move(out_); }
+
+private:
+    static constexpr std::string_view kNewline = "\n";
+    std::string out_;
+};
+
+constexpr std::size_t kTextWidth = 24;  // column where row comments start
+
+// Rough sizes of a row in each file, for reserving the text.
+constexpr std::size_t kAsmRowSize = 40;
+constexpr std::size_t kLstRowSize = 80;
+
+// `text` with each {name} replaced by its value.
+std::string fill_in(std::string_view text, const BuildNames& names, std::uint32_t load) {
+    const std::pair<std::string_view, std::string> values[] = {
+        {"{source}", names.source}, {"{program}", names.program}, {"{config}", names.config},
+        {"{load}", hex(load, 4)}};
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        bool replaced = false;
+        for (const auto& [key, value] : values) {
+            if (text.substr(i, key.size()) == key) {
+                out += value;
+                i += key.size();
+                replaced = true;
+                break;
+            }
+        }
+        if (!replaced) out += text[i++];
+    }
+    return out;
+}
+
+class Writer {
+public:
+    Writer(Text& text, const Image& image, const Dialect& dialect) : text_(text), image_(image), d_(dialect) {}
+
+    void header(const Listing& listing, const BuildNames& names) {
+        for (const std::string& line : listing.header) comment_line(line);
+        comment_line("rebuild with " + std::string(d_.assembler) + ": " + fill_in(d_.build, names, listing.origin));
+        text_.line();
+    }
+
+    // The source of a row: instruction or data, and its comment, which
+    // starts at column kTextWidth of the source (or one space after a
+    // longer text).
+    void source(const Row& row) {
+        const std::size_t start = text_.size();
+        if (row.kind == RowKind::Instruction) {
+            instruction(row);
+        } else {
+            bytes(row.address, row.size);
+        }
+        if (row.comment.empty()) return;
+        const std::size_t width = text_.size() - start;
+        text_.spaces(width < kTextWidth ? kTextWidth - width : 1) << "; " << row.comment;
+    }
+
+    void label(std::string_view name) {
+        text_ << name << d_.label_suffix;
+        text_.end_line();
+    }
+
+private:
+    void comment_line(std::string_view line) {
+        text_ << "; ";
+        text_.line(line);
+    }
+
+    void instruction(const Row& row) {
+        const Opcode& op = opcode(row.opcode);
+        const Operand& operand = row.operand;
+        const auto width = static_cast<std::size_t>(operand.width);
+        text_ << op.mnemonic << d_.mnemonic_suffix[width];
+        switch (op.mode) {
+        case Mode::Implied:
+        case Mode::Accumulator: return;
+        case Mode::Immediate: text_ << " #$"; text_.digits(operand.value, 2); return;
+        default: break;
+        }
+        text_ << ' ';
+        if (op.mode == Mode::Indirect || op.mode == Mode::IndirectX || op.mode == Mode::IndirectY) text_ << '(';
+        text_ << d_.operand_prefix[width];
+        value(operand);
+        switch (op.mode) {
+        case Mode::ZeroPageX:
+        case Mode::AbsoluteX: text_ << ",x"; break;
+        case Mode::ZeroPageY:
+        case Mode::AbsoluteY: text_ << ",y"; break;
+        case Mode::Indirect: text_ << ')'; break;
+        case Mode::IndirectX: text_ << ",x)"; break;
+        case Mode::IndirectY: text_ << "),y"; break;
+        default: break;
+        }
+    }
+
+    void value(const Operand& operand) {
+        if (operand.symbol.empty()) {
+            text_ << '$';
+            text_.digits(operand.value, operand.digits);
+            return;
+        }
+        text_ << operand.symbol.name;
+        if (operand.symbol.offset > 0) text_ << '+' << std::to_string(operand.symbol.offset);
+        if (operand.symbol.offset < 0) text_ << '-' << std::to_string(-static_cast<std::int64_t>(operand.symbol.offset));
+    }
+
+    // "!byte $01,$02" for the bytes of a row.
+    void bytes(std::uint32_t begin, std::uint32_t size) {
+        text_ << d_.byte_directive;
+        for (std::uint32_t a = begin; a < begin + size; ++a) {
+            if (a != begin) text_ << ',';
+            text_ << '$';
+            text_.digits(image_.at(a), 2);
+        }
+    }
+
+    Text& text_;
+    const Image& image_;
+    const Dialect& d_;
+};
+
+}  // namespace
+
+std::string write_asm(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names) {
+    Text text(listing.rows.size() * kAsmRowSize);
+    Writer writer(text, image, dialect);
+    writer.header(listing, names);
+    if (!listing.equates.empty()) {
+        for (const Symbol& symbol : listing.equates) {
+            text << symbol.name << " = $";
+            text.digits(symbol.address, symbol.address < 0x100 ? 2 : 4).end_line();
+        }
+        text.line();
+    }
+    text << fill_in(dialect.preamble, names, listing.origin);
+    text << '\t' << dialect.origin << '$';
+    text.digits(listing.origin, 4).end_line();
+    for (const Row& row : listing.rows) {
+        if (!row.label.empty()) writer.label(row.label);
+        text << '\t';
+        writer.source(row);
+        text.end_line();
+        if (row.ends_flow) text.line();  // a blank line between routines
+    }
+    if (!listing.end_label.empty()) writer.label(listing.end_label);
+    return text.take();
+}
+
+std::string write_lst(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names) {
+    Text text(listing.rows.size() * kLstRowSize);
+    Writer writer(text, image, dialect);
+    writer.header(listing, names);
+    // A row's columns: the address, two spaces, room for eight hex pairs,
+    // ten spaces, the source; a label stands two spaces after the pairs.
+    constexpr std::size_t kBytesAt = 4 + 2;
+    constexpr std::size_t kBytesWidth = 8 * 3 - 1;
+    constexpr std::size_t kLabelAt = kBytesAt + kBytesWidth + 2;
+    constexpr std::size_t kSourceAt = kBytesAt + kBytesWidth + 10;
+    std::array<char, kSourceAt> columns{};
+    const auto label_line = [&](std::uint32_t address, std::string_view label) {
+        columns.fill(' ');
+        put_hex_digits(columns.data(), address, 4);
+        text << std::string_view(columns.data(), kLabelAt);
+        writer.label(label);
+    };
+    for (const Row& row : listing.rows) {
+        if (!row.label.empty()) label_line(row.address, row.label);
+        columns.fill(' ');
+        put_hex_digits(columns.data(), row.address, 4);
+        // As many bytes as the column holds: all of them, as rows hold at
+        // most eight.
+        const std::uint32_t shown = std::min<std::uint32_t>(row.size, 8);
+        for (std::uint32_t i = 0; i < shown; ++i) {
+            put_hex_digits(&columns[kBytesAt + 3 * i], image.at(row.address + i), 2);
+        }
+        text << std::string_view(columns.data(), kSourceAt);
+        writer.source(row);
+        text.end_line();
+    }
+    if (!listing.end_label.empty()) label_line(image.end(), listing.end_label);
+    text.line();
+    text.line("; symbol table");
+    for (const Symbol& symbol : listing.symbols) {
+        text << symbol.name;
+        text.spaces(symbol.name.size() < 16 ? 16 - symbol.name.size() : 1) << "$";
+        text.digits(symbol.address, 4).end_line();
+    }
+    return text.take();
+}
+
+std::string write_config(const Dialect& dialect) { return std::string(dialect.config); }
+
+}  // namespace tolvek
