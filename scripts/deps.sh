@@ -21,6 +21,7 @@ for group in "$@"; do
       need_command clang++ clang
       need_package libclang-rt-dev   # libFuzzer and the sanitizers' runtimes
       need_command acme acme
+      need_command 64tass 64tass
       need_command cl65 cc65
       ;;
     bench)

@@ -68,7 +68,12 @@ void write_text(const fs::path& file, const std::string& text) {
     out << text;
 }
 
-bool have_acme() { return std::system("acme --version >/dev/null 2>&1") == 0; }
+bool have_acme() { return have_assembler("acme"); }
+
+bool have_assembler(const std::string& dialect) {
+    const std::string probe = dialect == "ca65" ? "cl65 --version" : dialect + " --version";
+    return std::system((probe + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 std::vector<std::uint8_t> assemble(const ScratchDir& dir, const std::string& source) {
     write_text(dir / "source.a", source);
@@ -79,36 +84,53 @@ std::vector<std::uint8_t> assemble(const ScratchDir& dir, const std::string& sou
 }
 
 std::string round_trip(const ScratchDir& dir, std::uint32_t load, std::int64_t entry,
-                       const std::vector<std::uint8_t>& image) {
+                       const std::vector<std::uint8_t>& image, const std::string& dialect) {
     write_bytes(dir / "image.tmp", image);
+    fs::remove(dir / "image-rebuilt.prg");
     const Result tolvek = run_in(dir.path(), quote(TOLVEK_EXE) + " -a -c6502 -o" + std::to_string(load) + " -e" +
-                                                 std::to_string(entry) + " -t image.tmp");
+                                                 std::to_string(entry) + " -t image.tmp -s" + dialect);
     EXPECT_EQ(tolvek.status, 0) << tolvek.err;
-    const Result acme = run_in(dir.path(), "acme -f cbm -o again.prg image.asm");
-    EXPECT_EQ(acme.status, 0) << acme.err;
+    const std::string source = read_text(dir / "image.asm");
+    // The header names the command that rebuilds the program.
+    const std::string marker = "; rebuild with ";
+    const std::size_t at = source.find(marker);
+    if (at == std::string::npos) {
+        ADD_FAILURE() << "no rebuild command in the header";
+        return source;
+    }
+    const std::size_t from = source.find(": ", at) + 2;
+    const std::string command = source.substr(from, source.find('\n', from) - from);
+    const Result build = run_in(dir.path(), command);
+    EXPECT_EQ(build.status, 0) << command << "\n" << build.err << build.out;
     // Remarks on 6502 quirks the original code has are fine; anything else
-    // (such as an oversized addressing mode) is a trap the .asm fell into.
-    std::istringstream remarks(acme.err);
+    // (such as an oversized addressing mode) is a trap the source fell into.
+    std::istringstream remarks(build.err);
     for (std::string line; std::getline(remarks, line);) {
+        // ACME's, 64tass's and ca65's words for jmp ($xxff) and for a zero
+        // page pointer at $ff; and what else the assemblers print.
         const bool quirk = line.find("buggy JMP($xxff)") != std::string::npos ||
-                           line.find("Zeropage pointer wraps around") != std::string::npos;
-        EXPECT_TRUE(quirk) << "acme complains: " << line;
+                           line.find("Zeropage pointer wraps around") != std::string::npos ||
+                           line.find("possible jmp ($xxff) bug") != std::string::npos ||
+                           line.find("\"jmp (abs)\" across page border") != std::string::npos ||
+                           line.find_first_not_of(" \t^") == std::string::npos ||
+                           line.find("\tjmp (") != std::string::npos;
+        EXPECT_TRUE(quirk) << dialect << " complains: " << line;
     }
     std::vector<std::uint8_t> expected(image.size() + 2);
     expected[0] = static_cast<std::uint8_t>(load & 0xff);
     expected[1] = static_cast<std::uint8_t>(load >> 8);
     std::copy(image.begin(), image.end(), expected.begin() + 2);
-    const std::vector<std::uint8_t> again = read_bytes(dir / "again.prg");
-    EXPECT_EQ(again.size(), expected.size());
+    const std::vector<std::uint8_t> again = read_bytes(dir / "image-rebuilt.prg");
+    EXPECT_EQ(again.size(), expected.size()) << dialect;
     if (again != expected) {
         for (std::size_t i = 0; i < std::min(again.size(), expected.size()); ++i) {
             if (again[i] != expected[i]) {
-                ADD_FAILURE() << "first difference at address $" << std::hex << load + i - 2;
+                ADD_FAILURE() << dialect << ": first difference at address $" << std::hex << load + i - 2;
                 break;
             }
         }
     }
-    return read_text(dir / "image.asm");
+    return source;
 }
 
 }  // namespace tolvek_test

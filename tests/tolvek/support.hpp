@@ -41,14 +41,19 @@ void write_text(const std::filesystem::path& file, const std::string& text);
 
 bool have_acme();
 
+// Whether the assembler of a dialect ("acme", "64tass", "ca65") is
+// installed.
+bool have_assembler(const std::string& dialect);
+
 // Assembles ACME source into a .prg with "acme -f cbm"; fails the test if
 // acme reports anything.
 std::vector<std::uint8_t> assemble(const ScratchDir& dir, const std::string& source);
 
-// Disassembles `image` at `load` with Tolvek.exe -a, reassembles the .asm
-// with acme and checks that the program file comes back byte for byte and
-// that acme has nothing to complain about. Returns the .asm text.
+// Disassembles `image` at `load` with Tolvek.exe -a in `dialect`, rebuilds
+// the program with the command that the .asm's header names and checks
+// that the program file comes back byte for byte and that the assembler
+// has nothing to complain about. Returns the .asm text.
 std::string round_trip(const ScratchDir& dir, std::uint32_t load, std::int64_t entry,
-                       const std::vector<std::uint8_t>& image);
+                       const std::vector<std::uint8_t>& image, const std::string& dialect = "acme");
 
 }  // namespace tolvek_test

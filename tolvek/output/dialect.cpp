@@ -44,6 +44,7 @@ const Dialect kCa65{
     .byte_directive = ".byte ",
     .mnemonic_suffix = {"", "", ""},
     .operand_prefix = {"", "z:", "a:"},
+    .wrapped_branch_relative = true,
 };
 
 const Dialect* find_dialect(std::string_view name) {

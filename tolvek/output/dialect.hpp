@@ -24,6 +24,9 @@ struct Dialect {
     // and before the operand.
     std::array<std::string_view, 3> mnemonic_suffix;
     std::array<std::string_view, 3> operand_prefix;
+    // Whether a branch that wraps around the ends of memory is written
+    // relative to its own address (*+n) instead of naming its target.
+    bool wrapped_branch_relative = false;
 };
 
 extern const Dialect kAcme;

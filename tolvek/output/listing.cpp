@@ -94,12 +94,15 @@ private:
         case Mode::Relative:
             operand.symbol = labels_.operand(value, keep);
             operand.digits = 4;
+            // The target lies beyond one end of memory, as the CPU counts.
+            operand.wraps = (value <= a) != (image_.at(a + 1) >= 0x80);
             break;
         default:
             // An assembler would pick zero page addressing for a value below
-            // $100. Zero page names stay off such operands: they are mostly
-            // placeholders of self-modifying code (jmp $0000).
-            if (value < 0x100) operand.width = Width::Absolute;
+            // $100 (jmp ($00xx) has no other form). Zero page names stay off
+            // such operands: they are mostly placeholders of self-modifying
+            // code (jmp $0000).
+            if (value < 0x100 && op.mode != Mode::Indirect) operand.width = Width::Absolute;
             if (value >= 0x100 || labels_.is_label(value)) operand.symbol = labels_.operand(value, keep);
             operand.digits = 4;
             break;

@@ -64,6 +64,7 @@ struct Operand {
     SymbolRef symbol;         // written as this name plus offset; no name: as a number
     int digits = 2;           // hex digits when written as a number
     Width width = Width::Auto;
+    bool wraps = false;       // a branch whose target wraps around the ends of memory
 };
 
 // A row's texts are kept in its listing's store.

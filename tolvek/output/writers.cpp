@@ -125,7 +125,13 @@ private:
         text_ << ' ';
         if (op.mode == Mode::Indirect || op.mode == Mode::IndirectX || op.mode == Mode::IndirectY) text_ << '(';
         text_ << d_.operand_prefix[width];
-        value(operand);
+        if (operand.wraps && d_.wrapped_branch_relative) {
+            // From the branch's own address: the offset byte plus two.
+            const auto offset = static_cast<std::int8_t>(image_.at(row.address + 1));
+            text_ << "*" << (offset + 2 >= 0 ? "+" : "-") << std::to_string(offset + 2 >= 0 ? offset + 2 : -(offset + 2));
+        } else {
+            value(operand);
+        }
         switch (op.mode) {
         case Mode::ZeroPageX:
         case Mode::AbsoluteX: text_ << ",x"; break;
