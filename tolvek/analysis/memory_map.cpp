@@ -5,14 +5,13 @@ namespace tolvek {
 void MemoryMap::set_address_item(std::uint32_t address, Kind kind, std::uint32_t target, Source source) {
     set(address, kind, source);
     if (kind == Kind::Word || kind == Kind::WordMinus1) set(address + 1, Kind::Continued, source);
-    targets_[address] = target;
+    if (targets_.empty()) targets_.resize(image_->bytes.size());
+    targets_[image_->offset(address)] = target;
 }
 
 std::optional<std::uint32_t> MemoryMap::target(std::uint32_t address) const {
     if (!stands_for_address(kind(address))) return std::nullopt;
-    const auto it = targets_.find(address);
-    if (it == targets_.end()) return std::nullopt;
-    return it->second;
+    return targets_[image_->offset(address)];
 }
 
 }  // namespace tolvek

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <vector>
 
@@ -113,7 +112,9 @@ private:
     const Image* image_;
     std::vector<Kind> kind_;
     std::vector<Source> source_;
-    std::map<std::uint32_t, std::uint32_t> targets_;  // item start -> the address it stands for
+    // Per image byte, the address an item starting there stands for; made
+    // when the first such item is set.
+    std::vector<std::uint32_t> targets_;
 };
 
 }  // namespace tolvek

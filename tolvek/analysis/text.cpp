@@ -28,17 +28,24 @@ bool looks_like_text(const Image& image, std::uint32_t begin, std::uint32_t end)
 
 void mark_text(MemoryMap& map) {
     const Image& image = map.image();
-    for (std::uint32_t a = map.basic_end(); a < image.end();) {
-        if (is_instruction(map.kind(a))) {
-            ++a;
+    // Plain pointers: this pass looks at every byte of the image.
+    const Kind* kinds = map.kinds().data();
+    const std::uint8_t* bytes = image.bytes.data();
+    const std::size_t end = image.bytes.size();
+    const auto printable = [&](std::size_t i) { return petscii_char(bytes[i]) != 0 && !is_instruction(kinds[i]); };
+    for (std::size_t i = image.offset(map.basic_end()); i < end;) {
+        if (!printable(i)) {
+            ++i;
             continue;
         }
-        std::uint32_t b = a;
-        while (b < image.end() && petscii_char(image.at(b)) != 0 && !is_instruction(map.kind(b))) ++b;
+        std::size_t j = i + 1;
+        while (j < end && printable(j)) ++j;
+        const auto a = image.load + static_cast<std::uint32_t>(i);
+        const auto b = image.load + static_cast<std::uint32_t>(j);
         if (b - a >= kMinText && looks_like_text(image, a, b)) {
             for (std::uint32_t t = a; t < b; ++t) map.set(t, Kind::Petscii, Source::TextScan);
         }
-        a = b == a ? a + 1 : b;
+        i = j;
     }
 }
 

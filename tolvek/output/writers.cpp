@@ -155,13 +155,24 @@ private:
         if (operand.symbol.offset < 0) text_ << '-' << std::to_string(-static_cast<std::int64_t>(operand.symbol.offset));
     }
 
-    // "!byte $01,$02" for the bytes of a row.
+    // "!byte $01,$02" for the bytes of a row. Data rows are most of a big
+    // image's text: each is put together in a buffer and appended at once.
     void bytes(std::uint32_t begin, std::uint32_t size) {
         text_ << d_.byte_directive;
-        for (std::uint32_t a = begin; a < begin + size; ++a) {
-            if (a != begin) text_ << ',';
-            text_ << '$';
-            text_.digits(image_.at(a), 2);
+        constexpr std::uint32_t kChunk = 16;
+        std::array<char, 4 * kChunk> chunk{};
+        for (std::uint32_t done = 0; done < size;) {
+            const std::uint32_t count = std::min(kChunk, size - done);
+            for (std::uint32_t i = 0; i < count; ++i) {
+                char* at = &chunk[4 * i];
+                at[0] = ',';
+                at[1] = '$';
+                put_hex_digits(at + 2, image_.at(begin + done + i), 2);
+            }
+            // The first byte of the row has no comma before it.
+            const std::size_t skip = done == 0 ? 1 : 0;
+            text_ << std::string_view(chunk.data() + skip, 4 * count - skip);
+            done += count;
         }
     }
 
