@@ -160,10 +160,11 @@ TEST_P(RoundTrip, LabelsDoNotClashWithEquates) {
     EXPECT_NE(asm_text.find("sta D6510_"), std::string::npos) << asm_text;
 }
 
-// Real programs: the C sources of the coverage bench, compiled by cc65.
+// Real programs: the C sources of the benchmarks, compiled by cc65.
 TEST_P(RoundTrip, CompiledCPrograms) {
     if (std::system("cl65 --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "cc65 is not installed";
-    for (const char* name : {"calc", "sieve"}) {
+    // The coverage benchmark's programs and the speed benchmark's.
+    for (const char* name : {"adventure", "calc", "sieve", "sorter", "sprites", "../programs/typical"}) {
         SCOPED_TRACE(name);
         const std::string source = std::string(BENCH_DIR) + "/" + name + ".c";
         std::filesystem::copy_file(source, dir / "program.c", std::filesystem::copy_options::overwrite_existing);
