@@ -1,14 +1,40 @@
 #include "analysis/analyse.hpp"
 
+#include "analysis/own_memory.hpp"
+#include "analysis/pairs.hpp"
 #include "analysis/text.hpp"
 #include "analysis/trace.hpp"
 
 namespace tolvek {
+namespace {
+
+// Code whose address the program stores into an interrupt, KERNAL or BASIC
+// vector is an entry, as sure as the program's own: the machine goes there.
+// Its code may install more.
+void trace_installed_vectors(MemoryMap& map) {
+    bool found = true;
+    for (int round = 0; found && round < 16; ++round) {
+        found = false;
+        for (const AddressPair& pair : find_address_pairs(map)) {
+            if (!pair.stored_to || !is_vector(*pair.stored_to)) continue;
+            const std::uint32_t target = (pair.value + static_cast<std::uint32_t>(pair.adjust)) & 0xffff;
+            if (!map.image().contains(target) || map.kind(target) != Kind::Unknown) continue;
+            trace_from(map, target, Source::Vector);
+            found = true;
+        }
+    }
+}
+
+}  // namespace
 
 MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
     MemoryMap map(image);
     map.basic = find_basic(image);
     for (std::uint32_t a = image.load; a < map.basic_end(); ++a) map.set(a, Kind::Basic, Source::Basic);
+    // Each line's link is the address of the next line.
+    for (const BasicLine& line : map.basic.lines) {
+        map.set_address_item(line.address, Kind::Word, line.address + line.size, Source::Basic);
+    }
     map.entry = options.entry;
     map.entry_in_image = image.contains(options.entry);
     if (map.entry_in_image) {
@@ -16,10 +42,14 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
         map.entry_in_basic = start < map.basic_end();
         if (!map.entry_in_basic) trace_from(map, start, Source::Trace);
     }
+    trace_installed_vectors(map);
     const std::vector<AddressTable> tables = options.guesses ? find_more_code(map) : std::vector<AddressTable>{};
     // Text first: a table found by chance must not cut through real text.
     mark_text(map);
     record_tables(map, tables);
+    const std::vector<AddressPair> pairs = find_address_pairs(map);
+    find_own_memory(map, pairs);
+    record_pairs(map, pairs);
     return map;
 }
 

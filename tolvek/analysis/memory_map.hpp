@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -38,6 +39,8 @@ enum class Source : std::uint8_t {
     GuessSplit,     // split tables of low and high halves that code reads
     GuessPair,      // an address built from two immediates
     TextScan,       // printable bytes that read as words
+    Vector,         // code whose address the program installs as a vector
+    Pair,           // an address the code builds from two immediates
     Hint,           // the user said so
     Run,            // the program did it when it ran
 };
@@ -51,10 +54,18 @@ constexpr bool stands_for_address(Kind kind) {
            kind == Kind::LowMinus1 || kind == Kind::HighMinus1;
 }
 
+// An instruction's immediate that is one half of an address.
+struct ImmediateRef {
+    bool high = false;         // the high half, else the low one
+    std::uint32_t target = 0;  // the address it stands for
+    std::int32_t adjust = 0;   // the halves are of target - adjust
+};
+
 class MemoryMap {
 public:
     explicit MemoryMap(const Image& image)
-        : image_(&image), kind_(image.bytes.size(), Kind::Unknown), source_(image.bytes.size(), Source::None) {}
+        : own_memory_end(image.end()), image_(&image), kind_(image.bytes.size(), Kind::Unknown),
+          source_(image.bytes.size(), Source::None) {}
 
     const Image& image() const { return *image_; }
 
@@ -95,6 +106,18 @@ public:
         return kind(start) == Kind::Opcode ? start : address;
     }
 
+    // The immediate of the instruction at `address` is half an address.
+    void set_immediate(std::uint32_t address, const ImmediateRef& ref) { immediates_[address] = ref; }
+    const std::map<std::uint32_t, ImmediateRef>& immediates() const { return immediates_; }
+    const ImmediateRef* immediate(std::uint32_t address) const {
+        const auto it = immediates_.find(address);
+        return it == immediates_.end() ? nullptr : &it->second;
+    }
+
+    // The program's own memory past the end of the image, which moves with
+    // it: [end, own_memory_end). Empty when own_memory_end is the end.
+    std::uint32_t own_memory_end = 0;
+
     // The raw per-byte kinds, for loops that must not branch on them.
     const std::vector<Kind>& kinds() const { return kind_; }
     std::vector<Kind>& kinds() { return kind_; }
@@ -115,6 +138,7 @@ private:
     // Per image byte, the address an item starting there stands for; made
     // when the first such item is set.
     std::vector<std::uint32_t> targets_;
+    std::map<std::uint32_t, ImmediateRef> immediates_;  // by instruction address
 };
 
 }  // namespace tolvek

@@ -11,6 +11,7 @@ const Dialect kAcme{
     .origin = "* = ",
     .label_suffix = "",
     .byte_directive = "!byte ",
+    .word_directive = "!word ",
     .mnemonic_suffix = {"", "+1", "+2"},
     .operand_prefix = {"", "", ""},
 };
@@ -24,6 +25,7 @@ const Dialect k64tass{
     .origin = "* = ",
     .label_suffix = "",
     .byte_directive = ".byte ",
+    .word_directive = ".word ",
     .mnemonic_suffix = {"", "", ""},
     .operand_prefix = {"", "@b ", "@w "},
 };
@@ -42,6 +44,7 @@ const Dialect kCa65{
     .origin = ".org ",
     .label_suffix = ":",
     .byte_directive = ".byte ",
+    .word_directive = ".word ",
     .mnemonic_suffix = {"", "", ""},
     .operand_prefix = {"", "z:", "a:"},
     .wrapped_branch_relative = true,

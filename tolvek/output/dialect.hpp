@@ -20,6 +20,7 @@ struct Dialect {
     std::string_view origin;     // before the origin address, as in "* = $0801"
     std::string_view label_suffix;    // after a label where it is defined
     std::string_view byte_directive;  // before a row of bytes, one space included
+    std::string_view word_directive;  // before a row of 16-bit words
     // How a stated operand width is written, by Width: after the mnemonic
     // and before the operand.
     std::array<std::string_view, 3> mnemonic_suffix;

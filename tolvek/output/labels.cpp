@@ -1,5 +1,7 @@
 #include "output/labels.hpp"
 
+#include <algorithm>
+
 #include "c64/symbols.hpp"
 #include "cpu/decode.hpp"
 
@@ -24,16 +26,32 @@ Labels::Labels(const MemoryMap& map)
     // program" references) unless it is beyond $FFFF or has a known name.
     end_usable_ = image.end() <= 0xffff && !find_known(image.end());
     for (std::uint32_t a = image.load; a < image.end(); ++a) {
-        if (map.kind(a) != Kind::Opcode) continue;
-        if (has_address(opcode(image.at(a)).mode)) add(operand_of(image, a));
+        const Kind kind = map.kind(a);
+        if (kind == Kind::Opcode && has_address(opcode(image.at(a)).mode)) add(operand_of(image, a));
+        // Every stretch of code starts with a label, so that a reader can
+        // name it: after data, and after an instruction that does not fall
+        // through.
+        if (kind == Kind::Opcode && (a == image.load || starts_stretch(a))) add(a);
+        if (stands_for_address(kind)) {
+            if (const auto target = map.target(a)) add(*target);
+        }
     }
+    for (const auto& [address, ref] : map.immediates()) add(ref.target);
     if (map.entry_in_image) add(static_cast<std::uint32_t>(map.entry));
+}
+
+bool Labels::starts_stretch(std::uint32_t address) const {
+    const std::uint32_t before = map_.item_start(address - 1);
+    if (map_.kind(before) != Kind::Opcode) return true;
+    const Flow flow = flow_of(image_.at(before));
+    return flow == Flow::Jump || flow == Flow::Stop;
 }
 
 void Labels::add(std::uint32_t target) {
     if (image_.contains(target)) {
-        labelled_[image_.offset(map_.instruction_start(target))] = true;
-    } else if (target == image_.end() && end_usable_) {
+        labelled_[image_.offset(map_.item_start(target))] = true;
+    } else if (target >= image_.end() && target < std::max(map_.own_memory_end, image_.end() + 1) && end_usable_) {
+        // The end and the program's own memory after it: named from the end.
         labelled_.back() = true;
     }
 }
@@ -48,16 +66,19 @@ std::string Labels::label_at(std::uint32_t address) const {
 }
 
 bool Labels::is_label(std::uint32_t target) const {
-    if (image_.contains(target)) return has_label(map_.instruction_start(target));
+    if (image_.contains(target)) return has_label(map_.item_start(target));
     return has_label(target);
 }
 
 std::pair<std::uint32_t, bool> Labels::label_for(std::uint32_t target) const {
     if (image_.contains(target)) {
-        const std::uint32_t start = map_.instruction_start(target);
+        const std::uint32_t start = map_.item_start(target);
         return {start, has_label(start)};
     }
-    return {target, target == image_.end() && has_label(target)};
+    if (target >= image_.end() && target < std::max(map_.own_memory_end, image_.end() + 1)) {
+        return {image_.end(), has_label(image_.end())};
+    }
+    return {target, false};
 }
 
 SymbolRef Labels::equate(std::uint32_t target) {

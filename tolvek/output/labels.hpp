@@ -53,6 +53,9 @@ private:
     // Where the label for `target` stands, and whether there is one.
     std::pair<std::uint32_t, bool> label_for(std::uint32_t target) const;
     void add(std::uint32_t target);
+    // Whether the instruction at `address` (not the image's first byte)
+    // starts a stretch of code.
+    bool starts_stretch(std::uint32_t address) const;
 
     const Image& image_;
     const MemoryMap& map_;

@@ -79,8 +79,16 @@ private:
         const std::uint32_t value = operand.value;
         switch (op.mode) {
         case Mode::Implied:
-        case Mode::Accumulator:
-        case Mode::Immediate: break;
+        case Mode::Accumulator: break;
+        case Mode::Immediate:
+            if (const ImmediateRef* ref = map_.immediate(a)) {
+                operand.symbol = labels_.operand(ref->target, keep);
+                if (!operand.symbol.empty()) {
+                    operand.symbol.offset -= ref->adjust;
+                    operand.half = ref->high ? Half::High : Half::Low;
+                }
+            }
+            break;
         case Mode::ZeroPage:
         case Mode::ZeroPageX:
         case Mode::ZeroPageY:
@@ -118,23 +126,64 @@ private:
         return row;
     }
 
+    // The kind of row the data item at `a` goes into.
+    RowKind row_kind(std::uint32_t a, bool find_text) const {
+        switch (map_.kind(a)) {
+        case Kind::Petscii: return find_text ? RowKind::Text : RowKind::Bytes;
+        case Kind::Word:
+        case Kind::WordMinus1: return RowKind::Words;
+        case Kind::Low:
+        case Kind::LowMinus1: return RowKind::LowBytes;
+        case Kind::High:
+        case Kind::HighMinus1: return RowKind::HighBytes;
+        default: return RowKind::Bytes;
+        }
+    }
+
+    static std::uint32_t item_size(RowKind kind) { return kind == RowKind::Words ? 2 : 1; }
+
+    // The address item at `a` as the listing writes it: its address as a
+    // name, less one where the bytes hold the address minus one.
+    DataItem address_item(TextStore& store, std::uint32_t a, RowKind kind) {
+        DataItem item;
+        item.value = kind == RowKind::Words ? static_cast<std::uint32_t>(image_.at(a) | image_.at(a + 1) << 8)
+                                            : image_.at(a);
+        const auto target = map_.target(a);
+        if (!target) return item;
+        item.symbol = labels_.operand(*target, [&store](const std::string& text) { return store.keep(text); });
+        const Kind k = map_.kind(a);
+        if (!item.symbol.empty() && (k == Kind::WordMinus1 || k == Kind::LowMinus1 || k == Kind::HighMinus1)) {
+            item.symbol.offset -= 1;
+        }
+        return item;
+    }
+
     // Data rows for [begin, end): at most 8 bytes each, split where a label
-    // stands and where text starts or stops, so that text gets rows (and
-    // comments) of their own.
+    // stands and where the kind of data changes, so that text and address
+    // items get rows (and comments) of their own.
     void add_data(Listing& listing, std::uint32_t begin, std::uint32_t end, std::string_view first_comment,
                   bool find_text = true) {
-        const auto is_text = [&](std::uint32_t a) { return find_text && map_.kind(a) == Kind::Petscii; };
         for (std::uint32_t a = begin; a < end;) {
-            const bool text = is_text(a);
-            std::uint32_t b = a + 1;
-            while (b < end && b - a < kRowBytes && is_text(b) == text && !labels_.has_label(b)) ++b;
+            const RowKind kind = row_kind(a, find_text);
+            const std::uint32_t step = item_size(kind);
+            std::uint32_t b = a + step;
+            while (b < end && b - a + item_size(row_kind(b, find_text)) <= kRowBytes &&
+                   row_kind(b, find_text) == kind && !labels_.has_label(b)) {
+                b += step;
+            }
             Row& row = listing.rows.emplace_back();
-            row.kind = text ? RowKind::Text : RowKind::Bytes;
+            row.kind = kind;
             row.address = a;
             row.size = b - a;
+            if (kind == RowKind::Words || kind == RowKind::LowBytes || kind == RowKind::HighBytes) {
+                row.first_item = static_cast<std::uint32_t>(listing.items.size());
+                row.items = row.size / step;
+                for (std::uint32_t i = a; i < b; i += step) listing.items.push_back(address_item(listing.store, i, kind));
+            }
             if (labels_.has_label(a)) row.label = listing.store.keep(labels_.label_at(a));
             std::string comment;
             if (a == begin) comment = first_comment;
+            const bool text = kind == RowKind::Text;
             if (text) {
                 if (!comment.empty()) comment += ' ';
                 comment += '"';

@@ -47,8 +47,18 @@ private:
 
 enum class RowKind : std::uint8_t {
     Instruction,
-    Bytes,  // data bytes written as numbers
-    Text,   // data bytes that are PETSCII text (shown in the comment)
+    Bytes,      // data bytes written as numbers
+    Text,       // data bytes that are PETSCII text (shown in the comment)
+    Words,      // data items: 16-bit words, each an address (the row's items)
+    LowBytes,   // data items: the low halves of addresses
+    HighBytes,  // data items: the high halves of addresses
+};
+
+// A data item that stands for an address: written as the symbol (the
+// item's address plus or minus the offset), or, without one, as the value.
+struct DataItem {
+    std::uint32_t value = 0;  // the word or byte in the image
+    SymbolRef symbol;
 };
 
 // Whether an operand's width must be stated because an assembler would
@@ -59,8 +69,11 @@ enum class Width : std::uint8_t {
     Absolute,  // an absolute mode with an address below $100
 };
 
+enum class Half : std::uint8_t { Whole, Low, High };
+
 struct Operand {
     std::uint32_t value = 0;  // the address or immediate value (branch targets resolved)
+    Half half = Half::Whole;  // immediates: the half of the symbol's address they hold
     SymbolRef symbol;         // written as this name plus offset; no name: as a number
     int digits = 2;           // hex digits when written as a number
     Width width = Width::Auto;
@@ -77,6 +90,8 @@ struct Row {
     bool ends_flow = false;     // rts, rti, brk or jmp: nothing falls through
     std::uint8_t opcode = 0;    // instructions: the opcode byte
     Operand operand;            // instructions with an operand
+    std::uint32_t first_item = 0;  // Words, LowBytes, HighBytes: the listing's items
+    std::uint32_t items = 0;
 };
 
 struct Symbol {
@@ -89,6 +104,7 @@ struct Listing {
     std::vector<Symbol> equates;      // known addresses outside the image
     std::uint32_t origin = 0;
     std::vector<Row> rows;
+    std::vector<DataItem> items;   // of the rows of address items
     std::string_view end_label;    // label on the address after the image
     std::vector<Symbol> symbols;   // labels and equates, by address
     TextStore store;               // the texts of rows and symbols

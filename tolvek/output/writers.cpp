@@ -77,7 +77,8 @@ std::string fill_in(std::string_view text, const BuildNames& names, std::uint32_
 
 class Writer {
 public:
-    Writer(Text& text, const Image& image, const Dialect& dialect) : text_(text), image_(image), d_(dialect) {}
+    Writer(Text& text, const Listing& listing, const Image& image, const Dialect& dialect)
+        : text_(text), listing_items_(listing.items), image_(image), d_(dialect) {}
 
     void header(const Listing& listing, const BuildNames& names) {
         for (const std::string& line : listing.header) comment_line(line);
@@ -90,10 +91,12 @@ public:
     // longer text).
     void source(const Row& row) {
         const std::size_t start = text_.size();
-        if (row.kind == RowKind::Instruction) {
-            instruction(row);
-        } else {
-            bytes(row.address, row.size);
+        switch (row.kind) {
+        case RowKind::Instruction: instruction(row); break;
+        case RowKind::Words:
+        case RowKind::LowBytes:
+        case RowKind::HighBytes: items(row); break;
+        default: bytes(row.address, row.size); break;
         }
         if (row.comment.empty()) return;
         const std::size_t width = text_.size() - start;
@@ -119,7 +122,15 @@ private:
         switch (op.mode) {
         case Mode::Implied:
         case Mode::Accumulator: return;
-        case Mode::Immediate: text_ << " #$"; text_.digits(operand.value, 2); return;
+        case Mode::Immediate:
+            text_ << " #";
+            if (operand.half == Half::Whole) {
+                text_ << '$';
+                text_.digits(operand.value, 2);
+            } else {
+                half(operand.half == Half::High, operand.symbol);
+            }
+            return;
         default: break;
         }
         text_ << ' ';
@@ -150,9 +161,45 @@ private:
             text_.digits(operand.value, operand.digits);
             return;
         }
-        text_ << operand.symbol.name;
-        if (operand.symbol.offset > 0) text_ << '+' << std::to_string(operand.symbol.offset);
-        if (operand.symbol.offset < 0) text_ << '-' << std::to_string(-static_cast<std::int64_t>(operand.symbol.offset));
+        symbol(operand.symbol);
+    }
+
+    // A name and its offset: "L1234", "L1234+2", "L1234-1".
+    void symbol(const SymbolRef& ref) {
+        text_ << ref.name;
+        if (ref.offset > 0) text_ << '+' << std::to_string(ref.offset);
+        if (ref.offset < 0) text_ << '-' << std::to_string(-static_cast<std::int64_t>(ref.offset));
+    }
+
+    // "!word L1234,L1240-1" or "!byte <L1234,<(L1240-1)": a row of address
+    // items, each a name where it has one and a number where not.
+    void items(const Row& row) {
+        const bool words = row.kind == RowKind::Words;
+        text_ << (words ? d_.word_directive : d_.byte_directive);
+        for (std::uint32_t i = 0; i < row.items; ++i) {
+            const DataItem& item = listing_items_[row.first_item + i];
+            if (i != 0) text_ << ',';
+            if (item.symbol.empty()) {
+                text_ << '$';
+                text_.digits(item.value, words ? 4 : 2);
+                continue;
+            }
+            if (words) {
+                symbol(item.symbol);
+            } else {
+                half(row.kind == RowKind::HighBytes, item.symbol);
+            }
+        }
+    }
+
+    // "<L1234" or ">(L1234-1)": the expression in parentheses where it has
+    // an offset, as assemblers differ in how far < and > reach.
+    void half(bool high, const SymbolRef& ref) {
+        text_ << (high ? '>' : '<');
+        const bool parens = ref.offset != 0;
+        if (parens) text_ << '(';
+        symbol(ref);
+        if (parens) text_ << ')';
     }
 
     // "!byte $01,$02" for the bytes of a row. Data rows are most of a big
@@ -177,6 +224,7 @@ private:
     }
 
     Text& text_;
+    const std::vector<DataItem>& listing_items_;
     const Image& image_;
     const Dialect& d_;
 };
@@ -185,7 +233,7 @@ private:
 
 std::string write_asm(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names) {
     Text text(listing.rows.size() * kAsmRowSize);
-    Writer writer(text, image, dialect);
+    Writer writer(text, listing, image, dialect);
     writer.header(listing, names);
     if (!listing.equates.empty()) {
         for (const Symbol& symbol : listing.equates) {
@@ -210,7 +258,7 @@ std::string write_asm(const Listing& listing, const Image& image, const Dialect&
 
 std::string write_lst(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names) {
     Text text(listing.rows.size() * kLstRowSize);
-    Writer writer(text, image, dialect);
+    Writer writer(text, listing, image, dialect);
     writer.header(listing, names);
     // A row's columns: the address, two spaces, room for eight hex pairs,
     // ten spaces, the source; a label stands two spaces after the pairs.

@@ -1,0 +1,46 @@
+#include "analysis/own_memory.hpp"
+
+#include <algorithm>
+
+#include "c64/symbols.hpp"
+#include "cpu/decode.hpp"
+
+namespace tolvek {
+namespace {
+
+// Variables further apart than this from the last one are somebody else's.
+constexpr std::uint32_t kMaxGap = 0x100;
+
+bool fixed_place(std::uint32_t address) {
+    return address >= 0xd000 || find_known(address).has_value() || (address & 0x3ff) == 0;
+}
+
+}  // namespace
+
+void find_own_memory(MemoryMap& map, const std::vector<AddressPair>& pairs) {
+    const Image& image = map.image();
+    std::vector<std::uint32_t> past;
+    for (std::uint32_t a = image.load; a < image.end(); ++a) {
+        if (map.kind(a) != Kind::Opcode) continue;
+        const Mode mode = opcode(image.at(a)).mode;
+        if (mode != Mode::Absolute && mode != Mode::AbsoluteX && mode != Mode::AbsoluteY) continue;
+        if (flow_of(image.at(a)) != Flow::Next) continue;  // jumps and calls go to code, not memory
+        const std::uint32_t target = operand_of(image, a);
+        if (target >= image.end()) past.push_back(target);
+    }
+    for (const AddressPair& pair : pairs) {
+        const std::uint32_t target = (pair.value + static_cast<std::uint32_t>(pair.adjust)) & 0xffff;
+        if (target >= image.end()) past.push_back(target);
+    }
+    std::sort(past.begin(), past.end());
+    std::uint32_t end = image.end();
+    for (const std::uint32_t address : past) {
+        if (address - end > kMaxGap) break;
+        if (fixed_place(address) && address != image.end()) break;
+        if (fixed_place(address)) continue;
+        end = std::max(end, address + 1);
+    }
+    map.own_memory_end = end;
+}
+
+}  // namespace tolvek

@@ -1,0 +1,216 @@
+#include "analysis/pairs.hpp"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include "cpu/decode.hpp"
+
+namespace tolvek {
+namespace {
+
+enum Register : std::uint8_t { A, X, Y, kRegisters };
+
+// What an instruction does to the values the tracking follows.
+enum class Effect : std::uint8_t {
+    Other,      // leaves A, X and Y alone (compares, flags, stores elsewhere)
+    LoadImm,    // lda/ldx/ldy #: the register holds an immediate
+    Load,       // the register gets a value not followed
+    Transfer,   // tax, tay, txa, tya
+    Store,      // sta/stx/sty to an address (not indexed)
+    AddImm,     // adc #
+    AddMem,     // adc from memory
+    Push,       // pha
+    Pull,       // pla
+    Call,       // jsr
+    Unknown,    // anything else that may change registers: forget them all
+};
+
+struct Step {
+    Effect effect = Effect::Other;
+    Register reg = A;   // the register read or written
+    Register from = A;  // Transfer: the source
+};
+
+Step step_of(std::uint8_t byte) {
+    const Opcode& op = opcode(byte);
+    const std::string_view m = op.mnemonic;
+    if (!op.documented) return {Effect::Unknown};
+    const auto reg_of = [](char c) { return c == 'x' ? X : c == 'y' ? Y : A; };
+    if (m == "lda" || m == "ldx" || m == "ldy") {
+        return {op.mode == Mode::Immediate ? Effect::LoadImm : Effect::Load, reg_of(m[2])};
+    }
+    if (m == "sta" || m == "stx" || m == "sty") {
+        const bool plain = op.mode == Mode::Absolute || op.mode == Mode::ZeroPage;
+        return {plain ? Effect::Store : Effect::Other, reg_of(m[2])};
+    }
+    if (m == "tax" || m == "tay" || m == "txa" || m == "tya") return {Effect::Transfer, reg_of(m[2]), reg_of(m[1])};
+    if (m == "adc") return {op.mode == Mode::Immediate ? Effect::AddImm : Effect::AddMem, A};
+    if (m == "pha") return {Effect::Push, A};
+    if (m == "pla") return {Effect::Pull, A};
+    if (m == "jsr") return {Effect::Call};
+    if (m == "inx" || m == "dex" || m == "tsx") return {Effect::Load, X};
+    if (m == "iny" || m == "dey") return {Effect::Load, Y};
+    if (m == "sbc" || m == "and" || m == "ora" || m == "eor") return {Effect::Load, A};
+    if (op.mode == Mode::Accumulator) return {Effect::Load, A};
+    if (m == "plp") return {Effect::Pull, kRegisters};
+    if (m == "php") return {Effect::Push, kRegisters};
+    return {Effect::Other};
+}
+
+const std::array<Step, 256>& steps() {
+    static const std::array<Step, 256> table = [] {
+        std::array<Step, 256> out{};
+        for (std::size_t byte = 0; byte < out.size(); ++byte) out[byte] = step_of(static_cast<std::uint8_t>(byte));
+        return out;
+    }();
+    return table;
+}
+
+// Where a value came from: an immediate, and whether something was added
+// to it since (pointer arithmetic).
+struct Tag {
+    bool known = false;
+    std::uint32_t at = 0;  // the instruction with the immediate
+    std::uint8_t value = 0;
+    bool sum = false;
+};
+
+struct Store {
+    std::uint32_t address;
+    Tag tag;
+};
+
+class Tracker {
+public:
+    explicit Tracker(const MemoryMap& map) : map_(map), image_(map.image()), entered_(image_.bytes.size() + 1, 0) {
+        // Where code can be entered other than by falling into it.
+        for (std::uint32_t a = image_.load; a < image_.end(); ++a) {
+            if (map.kind(a) != Kind::Opcode) continue;
+            if (const auto target = target_of(image_, a); target && image_.contains(*target)) {
+                entered_[image_.offset(*target)] = 1;
+            }
+        }
+    }
+
+    std::vector<AddressPair> run() {
+        bool fresh = true;
+        for (std::uint32_t a = image_.load; a < image_.end();) {
+            if (map_.kind(a) != Kind::Opcode) {
+                ++a;
+                fresh = true;
+                continue;
+            }
+            if (fresh || entered_[image_.offset(a)] != 0) forget();
+            fresh = false;
+            const std::uint8_t byte = image_.at(a);
+            follow(a, byte);
+            const Flow flow = flow_of(byte);
+            if (flow == Flow::Jump || flow == Flow::Stop) fresh = true;
+            a += instruction_length(byte);
+        }
+        return std::move(pairs_);
+    }
+
+private:
+    void forget() {
+        regs_ = {};
+        stores_.clear();
+        pushed_.clear();
+    }
+
+    void follow(std::uint32_t a, std::uint8_t byte) {
+        const Step step = steps()[byte];
+        Tag& reg = regs_[step.reg < kRegisters ? step.reg : A];
+        switch (step.effect) {
+        case Effect::Other: break;
+        case Effect::LoadImm: reg = {true, a, image_.at(a + 1), false}; break;
+        case Effect::Load: reg = {}; break;
+        case Effect::Transfer: regs_[step.reg] = regs_[step.from]; break;
+        case Effect::AddImm:
+            // Adding an immediate to a value from memory: the immediate is
+            // what the pointer arithmetic is about. Two immediates summed
+            // are neither.
+            reg = reg.known ? Tag{} : Tag{true, a, image_.at(a + 1), true};
+            break;
+        case Effect::AddMem:
+            if (reg.known) reg.sum = true;
+            break;
+        case Effect::Store: store(operand_of(image_, a), reg); break;
+        case Effect::Push: push(step.reg < kRegisters ? reg : Tag{}); break;
+        case Effect::Pull:
+            if (!pushed_.empty()) pushed_.pop_back();
+            if (step.reg < kRegisters) reg = {};
+            break;
+        case Effect::Call:
+            // Calling conventions: A and X (cc65), X and Y (the KERNAL's
+            // SETNAM and others), A and Y, low half first.
+            pair_registers(A, X) || pair_registers(X, Y) || pair_registers(A, Y);
+            regs_ = {};
+            stores_.clear();
+            break;
+        case Effect::Unknown: forget(); break;
+        }
+    }
+
+    bool pair_registers(Register low, Register high) {
+        const Tag& lo = regs_[low];
+        const Tag& hi = regs_[high];
+        if (!lo.known || !hi.known || lo.sum || hi.sum) return false;
+        add(lo, hi, 0, std::nullopt);
+        return true;
+    }
+
+    void store(std::uint32_t address, const Tag& tag) {
+        // The value stored replaces what was known to be at the address.
+        std::erase_if(stores_, [&](const Store& s) { return s.address == address; });
+        if (!tag.known) return;
+        for (const Store& other : stores_) {
+            if (other.tag.sum != tag.sum) continue;
+            if (other.address + 1 == address) add(other.tag, tag, 0, other.address);
+            if (address + 1 == other.address) add(tag, other.tag, 0, address);
+        }
+        stores_.push_back({address, tag});
+    }
+
+    // Pushed high half first, then the low half: an rts pulls them as an
+    // address and goes on one past it.
+    void push(const Tag& tag) {
+        if (tag.known && !pushed_.empty() && pushed_.back().known && !tag.sum && !pushed_.back().sum) {
+            add(tag, pushed_.back(), 1, std::nullopt);
+        }
+        pushed_.push_back(tag);
+    }
+
+    void add(const Tag& lo, const Tag& hi, std::int32_t adjust, std::optional<std::uint32_t> stored_to) {
+        if (lo.at == hi.at) return;
+        pairs_.push_back({lo.at, hi.at, static_cast<std::uint32_t>(hi.value << 8 | lo.value), adjust, stored_to});
+    }
+
+    const MemoryMap& map_;
+    const Image& image_;
+    std::vector<std::uint8_t> entered_;  // per image byte: code can be entered here
+    std::array<Tag, kRegisters> regs_{};
+    std::vector<Store> stores_;
+    std::vector<Tag> pushed_;
+    std::vector<AddressPair> pairs_;
+};
+
+}  // namespace
+
+std::vector<AddressPair> find_address_pairs(const MemoryMap& map) {
+    if (map.image().bytes.empty()) return {};
+    return Tracker(map).run();
+}
+
+void record_pairs(MemoryMap& map, const std::vector<AddressPair>& pairs) {
+    const Image& image = map.image();
+    for (const AddressPair& pair : pairs) {
+        const std::uint32_t target = (pair.value + static_cast<std::uint32_t>(pair.adjust)) & 0xffff;
+        if (target < image.load || target >= std::max(map.own_memory_end, image.end() + 1)) continue;
+        map.set_immediate(pair.low, {false, target, pair.adjust});
+        map.set_immediate(pair.high, {true, target, pair.adjust});
+    }
+}
+
+}  // namespace tolvek

@@ -1,0 +1,42 @@
+// Addresses that code builds from two immediates: the low half in one
+// instruction, the high half in another.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "analysis/memory_map.hpp"
+
+namespace tolvek {
+
+struct AddressPair {
+    std::uint32_t low = 0;   // the instruction with the low half as its immediate
+    std::uint32_t high = 0;  // the one with the high half
+    std::uint32_t value = 0; // the 16-bit value the halves make
+    // What the value stands for is value + 1 where it was pushed for an rts
+    // to jump through.
+    std::int32_t adjust = 0;
+    std::optional<std::uint32_t> stored_to;  // the address of the low byte, where stored
+};
+
+// Follows the known code from instruction to instruction and pairs two
+// immediates whose halves end up as one address: loaded into two registers
+// for a call (A and X, X and Y, A and Y), stored into the two bytes of a
+// pointer (also with the result of adc #imm, for pointer arithmetic), or
+// pushed high byte first for an rts. What comes together on different paths
+// is not paired: the tracking starts afresh wherever code can be entered.
+std::vector<AddressPair> find_address_pairs(const MemoryMap& map);
+
+// Enters in the map the pairs whose address lies in the image or in the
+// program's own memory past it (map.own_memory_end), so that both halves
+// are written as halves of a label; other pairs stay numbers.
+void record_pairs(MemoryMap& map, const std::vector<AddressPair>& pairs);
+
+// Whether a pointer stored at `address` is one that the KERNAL, BASIC or
+// the CPU jumps through: the RAM vectors in page 3 and the hardware vectors.
+constexpr bool is_vector(std::uint32_t address) {
+    return (address >= 0x0300 && address < 0x0334) || (address >= 0xfffa && address <= 0xfffe);
+}
+
+}  // namespace tolvek
