@@ -136,7 +136,7 @@ TEST(Trace, BranchesWrapAroundMemory) {
     const MemoryMap analysis = trace_program(image, 0xfffc);
     EXPECT_EQ(kinds(analysis), "CoC.");
     EXPECT_EQ(target_of(image, 0xfffc), 0x0002u);
-    const Image low = make_image(0x0000, {0xd0, 0xfc});  // bne $fffe
+    const Image low = make_image(0x0000, {0xd0, 0xfc, 0x60});  // bne $fffe / rts
     EXPECT_EQ(target_of(low, 0x0000), 0xfffeu);
 }
 
@@ -207,7 +207,7 @@ TEST_F(ListingTest, LabelsEquatesAndLabelPlusOffset) {
     const Image image = make_image(0xc000, {
         0x20, 0xd2, 0xff,  // jsr CHROUT
         0x8d, 0x15, 0x03,  // sta CINV+1
-        0xad, 0x00, 0xc1,  // lda $c100: outside, unnamed
+        0xad, 0x00, 0xc8,  // lda $c800: outside, unnamed, far from the end
         0x2c, 0xa9, 0x01,  // $c009: bit $01a9
         0x20, 0x0a, 0xc0,  // jsr $c00a: into the bit's operand
         0xee, 0x14, 0xc0,  // $c00f inc $c014
@@ -222,12 +222,12 @@ TEST_F(ListingTest, LabelsEquatesAndLabelPlusOffset) {
     EXPECT_EQ(row_at(0xc003)->operand.symbol.name, "CINV");
     EXPECT_EQ(row_at(0xc003)->operand.symbol.offset, 1);
     EXPECT_TRUE(row_at(0xc006)->operand.symbol.empty());
-    EXPECT_EQ(row_at(0xc006)->operand.value, 0xc100u);
+    EXPECT_EQ(row_at(0xc006)->operand.value, 0xc800u);
     EXPECT_EQ(row_at(0xc009)->label, "Lc009");
     EXPECT_EQ(row_at(0xc00c)->operand.symbol.name, "Lc009");
     EXPECT_EQ(row_at(0xc00c)->operand.symbol.offset, 1);
     EXPECT_EQ(row_at(0xc00f)->operand.symbol.name, "Dc014");
-    for (const char* line : {"\tsta CINV+1\n", "\tlda $c100\n", "\tjsr Lc009+1\n", "\tinc Dc014\n"}) {
+    for (const char* line : {"\tsta CINV+1\n", "\tlda $c800\n", "\tjsr Lc009+1\n", "\tinc Dc014\n"}) {
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }
     ASSERT_NE(row_at(0xc014), nullptr) << "data row not split at the label";

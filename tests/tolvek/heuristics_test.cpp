@@ -64,13 +64,13 @@ TEST(MoreCode, JumpTableTargets) {
     EXPECT_TRUE(is_data(analysis, p.image, table, table + 8));
     EXPECT_EQ(analysis.source(r1), Source::GuessTable);
     EXPECT_EQ(analysis.source(start), Source::Trace);
-    // The map keeps what the guess found: the table, word by word, with the
-    // addresses its words stand for.
+    // The map keeps the table that the code reads as pointers, word by
+    // word, with the addresses its words stand for.
     const std::uint32_t targets[] = {r1, r2, r3};
     for (std::uint32_t i = 0; i < 3; ++i) {
         EXPECT_EQ(analysis.kind(table + 2 * i), Kind::Word) << i;
         EXPECT_EQ(analysis.kind(table + 2 * i + 1), Kind::Continued) << i;
-        EXPECT_EQ(analysis.source(table + 2 * i), Source::GuessTable) << i;
+        EXPECT_EQ(analysis.source(table + 2 * i), Source::PointerTable) << i;
         EXPECT_EQ(analysis.target(table + 2 * i), targets[i]) << i;
     }
     EXPECT_EQ(analysis.target(start), std::nullopt);

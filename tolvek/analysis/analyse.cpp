@@ -2,6 +2,7 @@
 
 #include "analysis/own_memory.hpp"
 #include "analysis/pairs.hpp"
+#include "analysis/pointer_tables.hpp"
 #include "analysis/text.hpp"
 #include "analysis/trace.hpp"
 
@@ -10,13 +11,15 @@ namespace {
 
 // Code whose address the program stores into an interrupt, KERNAL or BASIC
 // vector is an entry, as sure as the program's own: the machine goes there.
-// Its code may install more.
-void trace_installed_vectors(MemoryMap& map) {
+// So is code whose address it pushes for an rts, and code that its jump
+// tables lead to. That code may lead to more.
+void trace_sure_entries(MemoryMap& map) {
     bool found = true;
     for (int round = 0; found && round < 16; ++round) {
-        found = false;
+        found = find_jump_tables(map);
         for (const AddressPair& pair : find_address_pairs(map)) {
-            if (!pair.stored_to || !is_vector(*pair.stored_to)) continue;
+            // Stored into a vector, or pushed for an rts to go to.
+            if (!(pair.stored_to && is_vector(*pair.stored_to)) && pair.adjust != 1) continue;
             const std::uint32_t target = (pair.value + static_cast<std::uint32_t>(pair.adjust)) & 0xffff;
             if (!map.image().contains(target) || map.kind(target) != Kind::Unknown) continue;
             trace_from(map, target, Source::Vector);
@@ -42,13 +45,16 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
         map.entry_in_basic = start < map.basic_end();
         if (!map.entry_in_basic) trace_from(map, start, Source::Trace);
     }
-    trace_installed_vectors(map);
+    trace_sure_entries(map);
     const std::vector<AddressTable> tables = options.guesses ? find_more_code(map) : std::vector<AddressTable>{};
-    // Text first: a table found by chance must not cut through real text.
-    mark_text(map);
-    record_tables(map, tables);
     const std::vector<AddressPair> pairs = find_address_pairs(map);
     find_own_memory(map, pairs);
+    // What the code reads as pointers comes before text; text before the
+    // tables the guesses found, so that a table found by chance cannot cut
+    // through real text.
+    find_pointer_tables(map, pairs);
+    mark_text(map);
+    record_tables(map, tables);
     record_pairs(map, pairs);
     return map;
 }

@@ -41,6 +41,7 @@ enum class Source : std::uint8_t {
     TextScan,       // printable bytes that read as words
     Vector,         // code whose address the program installs as a vector
     Pair,           // an address the code builds from two immediates
+    PointerTable,   // a table the code reads as addresses
     Hint,           // the user said so
     Run,            // the program did it when it ran
 };

@@ -9,7 +9,9 @@ namespace tolvek {
 namespace {
 
 // Variables further apart than this from the last one are somebody else's.
-constexpr std::uint32_t kMaxGap = 0x100;
+// As large as a buffer or array of the program's that the code names only
+// at its start (cc65's BSS begins with its arrays).
+constexpr std::uint32_t kMaxGap = 0x400;
 
 bool fixed_place(std::uint32_t address) {
     return address >= 0xd000 || find_known(address).has_value() || (address & 0x3ff) == 0;
@@ -35,7 +37,7 @@ void find_own_memory(MemoryMap& map, const std::vector<AddressPair>& pairs) {
     std::sort(past.begin(), past.end());
     std::uint32_t end = image.end();
     for (const std::uint32_t address : past) {
-        if (address - end > kMaxGap) break;
+        if (address > end && address - end > kMaxGap) break;
         if (fixed_place(address) && address != image.end()) break;
         if (fixed_place(address)) continue;
         end = std::max(end, address + 1);

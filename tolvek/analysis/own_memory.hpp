@@ -11,7 +11,7 @@ namespace tolvek {
 // Sets map.own_memory_end from what the code does: the addresses past the
 // end of the image that its instructions name and its address pairs build
 // belong to the program (variables and buffers that move with it) as long
-// as each lies within a page of the one before, starting at the end; an
+// as each lies within 1 KiB of the one before, starting at the end; an
 // address with a name of its own (I/O, KERNAL, screen), one from $D000 up,
 // or one on a 1 KiB boundary (a charset, screen or bitmap the program puts
 // at a fixed place) ends the program's memory.

@@ -48,7 +48,7 @@ Step step_of(std::uint8_t byte) {
     if (m == "adc") return {op.mode == Mode::Immediate ? Effect::AddImm : Effect::AddMem, A};
     if (m == "pha") return {Effect::Push, A};
     if (m == "pla") return {Effect::Pull, A};
-    if (m == "jsr") return {Effect::Call};
+    if (m == "jsr" || (m == "jmp" && op.mode == Mode::Absolute)) return {Effect::Call};
     if (m == "inx" || m == "dex" || m == "tsx") return {Effect::Load, X};
     if (m == "iny" || m == "dey") return {Effect::Load, Y};
     if (m == "sbc" || m == "and" || m == "ora" || m == "eor") return {Effect::Load, A};
@@ -114,6 +114,8 @@ public:
 
 private:
     void forget() {
+        last_load_imm_ = kNone;
+        adjacent_ax_ = false;
         regs_ = {};
         stores_.clear();
         pushed_.clear();
@@ -121,10 +123,25 @@ private:
 
     void follow(std::uint32_t a, std::uint8_t byte) {
         const Step step = steps()[byte];
+        previous_ = current_;
+        current_ = a;
+        // lda #<x / ldx #>x / clc / adc: an address and an offset added.
+        if (adjacent_ax_ && (step.effect == Effect::AddMem || step.effect == Effect::AddImm ||
+                             opcode(byte).mnemonic == "clc")) {
+            pair_registers(A, X);
+        }
+        if (step.effect != Effect::LoadImm && step.effect != Effect::Call) adjacent_ax_ = false;
         Tag& reg = regs_[step.reg < kRegisters ? step.reg : A];
         switch (step.effect) {
         case Effect::Other: break;
-        case Effect::LoadImm: reg = {true, a, image_.at(a + 1), false}; break;
+        case Effect::LoadImm:
+            reg = {true, a, image_.at(a + 1), false};
+            // lda #<x next to ldx #>x, in either order: how cc65 loads a
+            // 16-bit value into A and X.
+            adjacent_ax_ = (step.reg == A || step.reg == X) && last_load_imm_ == previous_ && previous_ != kNone &&
+                           regs_[step.reg == A ? X : A].at == last_load_imm_;
+            last_load_imm_ = a;
+            break;
         case Effect::Load: reg = {}; break;
         case Effect::Transfer: regs_[step.reg] = regs_[step.from]; break;
         case Effect::AddImm:
@@ -142,21 +159,38 @@ private:
             if (!pushed_.empty()) pushed_.pop_back();
             if (step.reg < kRegisters) reg = {};
             break;
-        case Effect::Call:
-            // Calling conventions: A and X (cc65), X and Y (the KERNAL's
-            // SETNAM and others), A and Y, low half first.
-            pair_registers(A, X) || pair_registers(X, Y) || pair_registers(A, Y);
+        case Effect::Call: {
+            // Calling conventions, low half first: A and X (cc65, also for a
+            // jump to a routine that returns to the caller), X and Y for the
+            // KERNAL routines that take an address there, A and Y for
+            // BASIC's string output. Immediates, or immediates added to a
+            // pointer. Elsewhere X and Y, or A and Y, are as often two
+            // numbers (a row and a column, a count).
+            const std::uint32_t target = operand_of(image_, a);
+            // A and X loaded apart are as often two numbers, unless both
+            // were added to a pointer.
+            const bool ax = adjacent_ax_ || (regs_[A].sum && regs_[X].sum);
+            if (!ax || !pair_registers(A, X)) {
+                if (takes_address_in_xy(target)) pair_registers(X, Y);
+                if (target == 0xab1e) pair_registers(A, Y);
+            }
             regs_ = {};
             stores_.clear();
             break;
+        }
         case Effect::Unknown: forget(); break;
         }
+    }
+
+    // SETNAM, LOAD, SAVE, MEMTOP and MEMBOT.
+    static bool takes_address_in_xy(std::uint32_t routine) {
+        return routine == 0xffbd || routine == 0xffd5 || routine == 0xffd8 || routine == 0xff99 || routine == 0xff9c;
     }
 
     bool pair_registers(Register low, Register high) {
         const Tag& lo = regs_[low];
         const Tag& hi = regs_[high];
-        if (!lo.known || !hi.known || lo.sum || hi.sum) return false;
+        if (!lo.known || !hi.known || lo.sum != hi.sum) return false;
         add(lo, hi, 0, std::nullopt);
         return true;
     }
@@ -184,12 +218,18 @@ private:
 
     void add(const Tag& lo, const Tag& hi, std::int32_t adjust, std::optional<std::uint32_t> stored_to) {
         if (lo.at == hi.at) return;
-        pairs_.push_back({lo.at, hi.at, static_cast<std::uint32_t>(hi.value << 8 | lo.value), adjust, stored_to});
+        pairs_.push_back(
+            {lo.at, hi.at, static_cast<std::uint32_t>(hi.value << 8 | lo.value), adjust, stored_to, lo.sum && hi.sum});
     }
 
     const MemoryMap& map_;
     const Image& image_;
     std::vector<std::uint8_t> entered_;  // per image byte: code can be entered here
+    static constexpr std::uint32_t kNone = 0xffffffff;
+    std::uint32_t current_ = kNone;        // the instruction being followed
+    std::uint32_t previous_ = kNone;       // and the one before it
+    std::uint32_t last_load_imm_ = kNone;  // the last lda/ldx/ldy #
+    bool adjacent_ax_ = false;             // A and X were just loaded as a pair
     std::array<Tag, kRegisters> regs_{};
     std::vector<Store> stores_;
     std::vector<Tag> pushed_;

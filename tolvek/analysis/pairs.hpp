@@ -18,6 +18,7 @@ struct AddressPair {
     // to jump through.
     std::int32_t adjust = 0;
     std::optional<std::uint32_t> stored_to;  // the address of the low byte, where stored
+    bool sum = false;        // both halves were added to a pointer (adc #)
 };
 
 // Follows the known code from instruction to instruction and pairs two

@@ -32,7 +32,7 @@ void mark_text(MemoryMap& map) {
     const Kind* kinds = map.kinds().data();
     const std::uint8_t* bytes = image.bytes.data();
     const std::size_t end = image.bytes.size();
-    const auto printable = [&](std::size_t i) { return petscii_char(bytes[i]) != 0 && !is_instruction(kinds[i]); };
+    const auto printable = [&](std::size_t i) { return petscii_char(bytes[i]) != 0 && kinds[i] == Kind::Unknown; };
     for (std::size_t i = image.offset(map.basic_end()); i < end;) {
         if (!printable(i)) {
             ++i;

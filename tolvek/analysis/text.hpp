@@ -6,7 +6,7 @@
 namespace tolvek {
 
 // Marks runs of printable PETSCII that read as words or numbers as text,
-// among the bytes after the BASIC program that are not instructions.
+// among the bytes nothing else claimed.
 void mark_text(MemoryMap& map);
 
 }  // namespace tolvek

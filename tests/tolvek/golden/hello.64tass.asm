@@ -10,8 +10,9 @@ CHROUT = $ffd2
 GETIN = $ffe4
 
 	* = $0801
-	.byte $0b,$08,$0a,$00,$9e,$32,$30,$36 ; 10 SYS2061
-	.byte $31,$00
+	.word D080b             ; 10 SYS2061
+	.byte $0a,$00,$9e,$32,$30,$36,$31,$00
+D080b
 	.byte $00,$00           ; end of BASIC program
 L080d
 	ldx #$00                ; entry

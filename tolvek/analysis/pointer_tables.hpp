@@ -1,0 +1,24 @@
+// Tables of addresses that the code reads as pointers.
+#pragma once
+
+#include <vector>
+
+#include "analysis/memory_map.hpp"
+#include "analysis/pairs.hpp"
+
+namespace tolvek {
+
+// Enters as address words the tables whose entries the code reads in pairs:
+// `lda t,x` and `lda t+1,x` (or ldx, ldy; with x or y) close together and
+// not straight into the I/O chips, or a base address that code adds an index
+// to (`adc #<t` ... `adc #>t`). A table runs from its start as long as its
+// words are addresses in the image or in the program's own memory and
+// nothing else claimed their bytes; it needs two such words at least.
+void find_pointer_tables(MemoryMap& map, const std::vector<AddressPair>& pairs);
+
+// `lda t+1,x / pha / lda t,x / pha` reads a table of code addresses minus
+// one for an rts to jump through: enters the table and traces the code at
+// its targets. Returns whether it found any.
+bool find_jump_tables(MemoryMap& map);
+
+}  // namespace tolvek
