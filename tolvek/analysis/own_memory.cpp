@@ -22,8 +22,9 @@ bool fixed_place(std::uint32_t address) {
 void find_own_memory(MemoryMap& map, const std::vector<AddressPair>& pairs) {
     const Image& image = map.image();
     std::vector<std::uint32_t> past;
+    const Kind* kinds = map.kinds().data();
     for (std::uint32_t a = image.load; a < image.end(); ++a) {
-        if (map.kind(a) != Kind::Opcode) continue;
+        if (kinds[a - image.load] != Kind::Opcode) continue;
         const Mode mode = opcode(image.at(a)).mode;
         if (mode != Mode::Absolute && mode != Mode::AbsoluteX && mode != Mode::AbsoluteY) continue;
         if (flow_of(image.at(a)) != Flow::Next) continue;  // jumps and calls go to code, not memory

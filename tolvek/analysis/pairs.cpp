@@ -85,8 +85,10 @@ class Tracker {
 public:
     explicit Tracker(const MemoryMap& map) : map_(map), image_(map.image()), entered_(image_.bytes.size() + 1, 0) {
         // Where code can be entered other than by falling into it.
-        for (std::uint32_t a = image_.load; a < image_.end(); ++a) {
-            if (map.kind(a) != Kind::Opcode) continue;
+        const Kind* kinds = map.kinds().data();
+        for (std::size_t i = 0; i < image_.bytes.size(); ++i) {
+            if (kinds[i] != Kind::Opcode) continue;
+            const std::uint32_t a = image_.load + static_cast<std::uint32_t>(i);
             if (const auto target = target_of(image_, a); target && image_.contains(*target)) {
                 entered_[image_.offset(*target)] = 1;
             }
@@ -94,20 +96,21 @@ public:
     }
 
     std::vector<AddressPair> run() {
+        const Kind* kinds = map_.kinds().data();
         bool fresh = true;
-        for (std::uint32_t a = image_.load; a < image_.end();) {
-            if (map_.kind(a) != Kind::Opcode) {
-                ++a;
+        for (std::size_t i = 0; i < image_.bytes.size();) {
+            if (kinds[i] != Kind::Opcode) {
+                ++i;
                 fresh = true;
                 continue;
             }
-            if (fresh || entered_[image_.offset(a)] != 0) forget();
+            if (fresh || entered_[i] != 0) forget();
             fresh = false;
-            const std::uint8_t byte = image_.at(a);
-            follow(a, byte);
+            const std::uint8_t byte = image_.bytes[i];
+            follow(image_.load + static_cast<std::uint32_t>(i), byte);
             const Flow flow = flow_of(byte);
             if (flow == Flow::Jump || flow == Flow::Stop) fresh = true;
-            a += instruction_length(byte);
+            i += instruction_length(byte);
         }
         return std::move(pairs_);
     }

@@ -13,11 +13,13 @@ constexpr std::uint32_t kLoadsApart = 4;
 
 // lda, ldx or ldy with an absolute indexed address; the index register.
 char indexed_load(const Image& image, std::uint32_t address) {
-    const Opcode& op = opcode(image.at(address));
-    if (!op.documented || op.mnemonic.substr(0, 2) != "ld") return 0;
-    if (op.mode == Mode::AbsoluteX) return 'x';
-    if (op.mode == Mode::AbsoluteY) return 'y';
-    return 0;
+    switch (image.at(address)) {
+    case 0xbd:                   // lda abs,x
+    case 0xbc: return 'x';       // ldy abs,x
+    case 0xb9:                   // lda abs,y
+    case 0xbe: return 'y';       // ldx abs,y
+    default: return 0;
+    }
 }
 
 class Finder {
@@ -29,9 +31,8 @@ public:
     // Pointer tables, or (`jumps`) the rts trick's tables only.
     void from_loads(bool jumps) {
         for (std::uint32_t a = image_.load; a < image_.end(); ++a) {
-            if (map_.kind(a) != Kind::Opcode) continue;
             const char index = indexed_load(image_, a);
-            if (index == 0) continue;
+            if (index == 0 || map_.kind(a) != Kind::Opcode) continue;
             const std::uint32_t first = operand_of(image_, a);
             std::uint32_t b = a + instruction_length(image_.at(a));
             for (std::uint32_t n = 0; n < kLoadsApart && image_.contains(b) && map_.kind(b) == Kind::Opcode; ++n) {

@@ -98,7 +98,14 @@ std::optional<KnownSymbol> find_known(std::uint32_t address) {
 }
 
 bool is_known_name(std::string_view name) {
-    return std::any_of(std::begin(kKnown), std::end(kKnown), [&](const KnownSymbol& s) { return s.name == name; });
+    // Sorted by name once: labels of every disassembly are checked here.
+    static const auto names = [] {
+        std::array<std::string_view, std::size(kKnown)> sorted{};
+        std::transform(std::begin(kKnown), std::end(kKnown), sorted.begin(), [](const KnownSymbol& s) { return s.name; });
+        std::sort(sorted.begin(), sorted.end());
+        return sorted;
+    }();
+    return std::binary_search(names.begin(), names.end(), name);
 }
 
 }  // namespace tolvek

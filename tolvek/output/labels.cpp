@@ -58,8 +58,9 @@ void Labels::add(std::uint32_t target) {
 
 std::string Labels::label_at(std::uint32_t address) const {
     if (!has_label(address)) return {};
-    const bool code = map_.is_opcode(address);
-    std::string name = (code ? "L" : "D") + hex(address, 4).substr(1);
+    char text[6] = {map_.is_opcode(address) ? 'L' : 'D'};
+    put_hex_digits(text + 1, address, 4);
+    std::string name(text, 5);
     // D6510 is also the name of the port register at $00.
     if (name.find_first_of("abcdef") == std::string::npos && is_known_name(name)) name += "_";
     return name;

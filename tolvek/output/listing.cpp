@@ -167,8 +167,7 @@ private:
             const RowKind kind = row_kind(a, find_text);
             const std::uint32_t step = item_size(kind);
             std::uint32_t b = a + step;
-            while (b < end && b - a + item_size(row_kind(b, find_text)) <= kRowBytes &&
-                   row_kind(b, find_text) == kind && !labels_.has_label(b)) {
+            while (b < end && b - a + step <= kRowBytes && row_kind(b, find_text) == kind && !labels_.has_label(b)) {
                 b += step;
             }
             Row& row = listing.rows.emplace_back();
@@ -181,16 +180,17 @@ private:
                 for (std::uint32_t i = a; i < b; i += step) listing.items.push_back(address_item(listing.store, i, kind));
             }
             if (labels_.has_label(a)) row.label = listing.store.keep(labels_.label_at(a));
-            std::string comment;
-            if (a == begin) comment = first_comment;
-            const bool text = kind == RowKind::Text;
-            if (text) {
+            const std::string_view given = a == begin ? first_comment : std::string_view{};
+            if (kind == RowKind::Text) {
+                std::string comment(given);
                 if (!comment.empty()) comment += ' ';
                 comment += '"';
                 for (std::uint32_t i = a; i < b; ++i) comment += petscii_char(image_.at(i));
                 comment += '"';
+                row.comment = listing.store.keep(comment);
+            } else {
+                row.comment = listing.store.keep(given);
             }
-            row.comment = listing.store.keep(comment);
             a = b;
         }
     }
