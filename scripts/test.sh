@@ -13,6 +13,10 @@ for preset in default asan clang; do
   ctest --preset "$preset" -j "$(nproc)"
 done
 
+echo "=== benchmark scorers ==="
+python3 bench/relocation/test_score.py
+python3 bench/coverage/test_score_asm.py
+
 echo "=== fuzz ==="
 scripts/fuzz.sh 60
 

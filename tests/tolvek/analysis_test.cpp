@@ -189,8 +189,8 @@ TEST(Basic, FindsLinkedLinesOnly) {
 
 class ListingTest : public ::testing::Test {
 protected:
-    std::string asm_for(const Image& image, std::int64_t entry) {
-        const MemoryMap map = trace_program(image, entry);
+    std::string asm_for(const Image& image, std::int64_t entry, bool guesses = false) {
+        const MemoryMap map = analyse(image, {.entry = entry, .guesses = guesses});
         listing = build_listing(map, "test.tmp");
         return write_asm(listing, image, kAcme, {"test.asm", "test.prg", ""});
     }
@@ -238,6 +238,28 @@ TEST_F(ListingTest, LabelsEquatesAndLabelPlusOffset) {
     EXPECT_NE(text.find("; entry address: $c000 (49152)\n"), std::string::npos) << text;
     EXPECT_NE(text.find("; code: 19 bytes, data: 2 bytes\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\trts\n\n\t!byte $00\nDc014\n"), std::string::npos) << "no blank line after the routine";
+}
+
+TEST_F(ListingTest, EveryStretchOfCodeStartsWithALabelAndBasicLinksAreLabels) {
+    const Image image = make_image(0x0801, {
+        0x0b, 0x08, 0x0a, 0x00, 0x9e, 0x32, 0x30, 0x36, 0x31, 0x00, 0x00, 0x00,  // 10 SYS2061
+        0x20, 0x13, 0x08,  // $080d: jsr $0813
+        0x4c, 0x18, 0x08,  // jmp $0818
+        0xa9, 0x01,        // $0813: lda #1, called
+        0x60,              // rts
+        0xe8,              // $0816: inx, reached by nothing: a gap of code
+        0x60,              // rts
+        0x60,              // $0818: rts
+    });
+    const std::string text = asm_for(image, 2061, true);
+    // The link of line 10 names the end of the program: a label there.
+    EXPECT_NE(text.find("\t!word D080b             ; 10 SYS2061\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("D080b\n\t!byte $00,$00"), std::string::npos) << text;
+    ASSERT_NE(row_at(0x0813), nullptr);
+    EXPECT_EQ(row_at(0x0813)->label, "L0813");
+    // After an rts, a new stretch, even where nothing refers to it.
+    ASSERT_NE(row_at(0x0816), nullptr);
+    EXPECT_EQ(row_at(0x0816)->label, "L0816") << text;
 }
 
 TEST_F(ListingTest, EntryOutsideTheImageIsReported) {
