@@ -311,6 +311,9 @@ std::vector<AddressTable> find_more_code(MemoryMap& map) {
 void record_tables(MemoryMap& map, const std::vector<AddressTable>& tables) {
     const Image& image = map.image();
     const auto unknown = [&](std::uint32_t a) { return map.kind(a) == Kind::Unknown; };
+    // An entry is taken as an address only where it leads to code: the
+    // words of a table found by chance often do not.
+    const auto code = [&](std::uint32_t target) { return map.is_opcode(target); };
     for (const AddressTable& table : tables) {
         for (std::uint32_t i = 0; i < table.entries; ++i) {
             if (table.kind == Kind::Word || table.kind == Kind::WordMinus1) {
@@ -318,6 +321,7 @@ void record_tables(MemoryMap& map, const std::vector<AddressTable>& tables) {
                 if (!unknown(at) || !unknown(at + 1)) continue;
                 const std::uint32_t add = table.kind == Kind::WordMinus1 ? 1 : 0;
                 const auto value = static_cast<std::uint32_t>(image.at(at) | image.at(at + 1) << 8);
+                if (!code((value + add) & 0xffff)) continue;
                 map.set_address_item(at, table.kind, (value + add) & 0xffff, Source::GuessTable);
             } else {
                 const std::uint32_t low = table.address + i;
@@ -326,6 +330,7 @@ void record_tables(MemoryMap& map, const std::vector<AddressTable>& tables) {
                 const bool minus1 = table.kind == Kind::LowMinus1;
                 const auto value = static_cast<std::uint32_t>(image.at(high) << 8 | image.at(low));
                 const std::uint32_t target = (value + (minus1 ? 1 : 0)) & 0xffff;
+                if (!code(target)) continue;
                 map.set_address_item(low, table.kind, target, Source::GuessSplit);
                 map.set_address_item(high, minus1 ? Kind::HighMinus1 : Kind::High, target, Source::GuessSplit);
             }

@@ -4,14 +4,23 @@ namespace tolvek {
 
 void MemoryMap::set_address_item(std::uint32_t address, Kind kind, std::uint32_t target, Source source) {
     set(address, kind, source);
-    if (kind == Kind::Word || kind == Kind::WordMinus1) set(address + 1, Kind::Continued, source);
-    if (targets_.empty()) targets_.resize(image_->bytes.size());
-    targets_[image_->offset(address)] = target;
+    if (kind == Kind::Word || kind == Kind::WordMinus1) {
+        set(address + 1, Kind::Continued, source);
+    } else {
+        half_targets_[address] = target;
+    }
 }
 
 std::optional<std::uint32_t> MemoryMap::target(std::uint32_t address) const {
-    if (!stands_for_address(kind(address))) return std::nullopt;
-    return targets_[image_->offset(address)];
+    const Kind k = kind(address);
+    if (k == Kind::Word || k == Kind::WordMinus1) {
+        const auto value = static_cast<std::uint32_t>(image_->at(address) | image_->at(address + 1) << 8);
+        return (value + (k == Kind::WordMinus1 ? 1u : 0u)) & 0xffff;
+    }
+    if (!stands_for_address(k)) return std::nullopt;
+    const auto it = half_targets_.find(address);
+    if (it == half_targets_.end()) return std::nullopt;
+    return it->second;
 }
 
 }  // namespace tolvek

@@ -89,7 +89,7 @@ public:
     }
 
     // A data item that stands for `target`: a Word or WordMinus1 covers two
-    // bytes, the halves one.
+    // bytes, whose value is the target (less one), the halves one.
     void set_address_item(std::uint32_t address, Kind kind, std::uint32_t target, Source source);
     std::optional<std::uint32_t> target(std::uint32_t address) const;
 
@@ -136,9 +136,9 @@ private:
     const Image* image_;
     std::vector<Kind> kind_;
     std::vector<Source> source_;
-    // Per image byte, the address an item starting there stands for; made
-    // when the first such item is set.
-    std::vector<std::uint32_t> targets_;
+    // The addresses that the halves of split tables stand for, by the
+    // half's address; a word's is in its bytes.
+    std::map<std::uint32_t, std::uint32_t> half_targets_;
     std::map<std::uint32_t, ImmediateRef> immediates_;  // by instruction address
 };
 

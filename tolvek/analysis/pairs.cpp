@@ -83,14 +83,15 @@ struct Store {
 
 class Tracker {
 public:
-    explicit Tracker(const MemoryMap& map) : map_(map), image_(map.image()), entered_(image_.bytes.size() + 1, 0) {
+    explicit Tracker(const MemoryMap& map)
+        : map_(map), image_(map.image()), entered_(image_.bytes.size() + 1, false) {
         // Where code can be entered other than by falling into it.
         const Kind* kinds = map.kinds().data();
         for (std::size_t i = 0; i < image_.bytes.size(); ++i) {
             if (kinds[i] != Kind::Opcode) continue;
             const std::uint32_t a = image_.load + static_cast<std::uint32_t>(i);
             if (const auto target = target_of(image_, a); target && image_.contains(*target)) {
-                entered_[image_.offset(*target)] = 1;
+                entered_[image_.offset(*target)] = true;
             }
         }
     }
@@ -104,7 +105,7 @@ public:
                 fresh = true;
                 continue;
             }
-            if (fresh || entered_[i] != 0) forget();
+            if (fresh || entered_[i]) forget();
             fresh = false;
             const std::uint8_t byte = image_.bytes[i];
             follow(image_.load + static_cast<std::uint32_t>(i), byte);
@@ -227,7 +228,7 @@ private:
 
     const MemoryMap& map_;
     const Image& image_;
-    std::vector<std::uint8_t> entered_;  // per image byte: code can be entered here
+    std::vector<bool> entered_;  // per image byte: code can be entered here
     static constexpr std::uint32_t kNone = 0xffffffff;
     std::uint32_t current_ = kNone;        // the instruction being followed
     std::uint32_t previous_ = kNone;       // and the one before it

@@ -176,7 +176,7 @@ private:
             row.size = b - a;
             if (kind == RowKind::Words || kind == RowKind::LowBytes || kind == RowKind::HighBytes) {
                 row.first_item = static_cast<std::uint32_t>(listing.items.size());
-                row.items = row.size / step;
+                row.items = static_cast<std::uint8_t>(row.size / step);
                 for (std::uint32_t i = a; i < b; i += step) listing.items.push_back(address_item(listing.store, i, kind));
             }
             if (labels_.has_label(a)) row.label = listing.store.keep(labels_.label_at(a));

@@ -72,26 +72,26 @@ enum class Width : std::uint8_t {
 enum class Half : std::uint8_t { Whole, Low, High };
 
 struct Operand {
-    std::uint32_t value = 0;  // the address or immediate value (branch targets resolved)
-    Half half = Half::Whole;  // immediates: the half of the symbol's address they hold
     SymbolRef symbol;         // written as this name plus offset; no name: as a number
-    int digits = 2;           // hex digits when written as a number
+    std::uint32_t value = 0;  // the address or immediate value (branch targets resolved)
+    std::uint8_t digits = 2;  // hex digits when written as a number
+    Half half = Half::Whole;  // immediates: the half of the symbol's address they hold
     Width width = Width::Auto;
     bool wraps = false;       // a branch whose target wraps around the ends of memory
 };
 
 // A row's texts are kept in its listing's store.
 struct Row {
-    RowKind kind = RowKind::Bytes;
     std::uint32_t address = 0;
     std::uint32_t size = 0;     // bytes of the image this row stands for
     std::string_view label;     // defined at this row's address, or empty
     std::string_view comment;   // plain text, may be empty
+    RowKind kind = RowKind::Bytes;
     bool ends_flow = false;     // rts, rti, brk or jmp: nothing falls through
     std::uint8_t opcode = 0;    // instructions: the opcode byte
+    std::uint8_t items = 0;     // Words, LowBytes, HighBytes: how many items
+    std::uint32_t first_item = 0;  // and the first of them in the listing's items
     Operand operand;            // instructions with an operand
-    std::uint32_t first_item = 0;  // Words, LowBytes, HighBytes: the listing's items
-    std::uint32_t items = 0;
 };
 
 struct Symbol {

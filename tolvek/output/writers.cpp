@@ -257,7 +257,8 @@ std::string write_asm(const Listing& listing, const Image& image, const Dialect&
 }
 
 std::string write_lst(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names) {
-    Text text(listing.rows.size() * kLstRowSize);
+    // A line per row, another per label, and the symbol table.
+    Text text(listing.rows.size() * kLstRowSize + listing.symbols.size() * (kLstRowSize / 2 + 24));
     Writer writer(text, listing, image, dialect);
     writer.header(listing, names);
     // A row's columns: the address, two spaces, room for eight hex pairs,
