@@ -18,6 +18,8 @@ enum class Effect : std::uint8_t {
     Load,       // the register gets a value not followed
     Transfer,   // tax, tay, txa, tya
     Store,      // sta/stx/sty to an address (not indexed)
+    StoreIndirect,  // sta (zp),y
+    Count,      // iny (from == Y) or dey
     AddImm,     // adc #
     AddMem,     // adc from memory
     Push,       // pha
@@ -42,16 +44,20 @@ Step step_of(std::uint8_t byte) {
     }
     if (m == "sta" || m == "stx" || m == "sty") {
         const bool plain = op.mode == Mode::Absolute || op.mode == Mode::ZeroPage;
+        if (op.mode == Mode::IndirectY) return {Effect::StoreIndirect, A};
         return {plain ? Effect::Store : Effect::Other, reg_of(m[2])};
     }
     if (m == "tax" || m == "tay" || m == "txa" || m == "tya") return {Effect::Transfer, reg_of(m[2]), reg_of(m[1])};
-    if (m == "adc") return {op.mode == Mode::Immediate ? Effect::AddImm : Effect::AddMem, A};
+    // Subtracting a base address gives an offset; both are pointer
+    // arithmetic.
+    if (m == "adc" || m == "sbc") return {op.mode == Mode::Immediate ? Effect::AddImm : Effect::AddMem, A};
     if (m == "pha") return {Effect::Push, A};
     if (m == "pla") return {Effect::Pull, A};
     if (m == "jsr" || (m == "jmp" && op.mode == Mode::Absolute)) return {Effect::Call};
     if (m == "inx" || m == "dex" || m == "tsx") return {Effect::Load, X};
-    if (m == "iny" || m == "dey") return {Effect::Load, Y};
-    if (m == "sbc" || m == "and" || m == "ora" || m == "eor") return {Effect::Load, A};
+    if (m == "iny") return {Effect::Count, Y, Y};
+    if (m == "dey") return {Effect::Count, Y, A};
+    if (m == "and" || m == "ora" || m == "eor") return {Effect::Load, A};
     if (op.mode == Mode::Accumulator) return {Effect::Load, A};
     if (m == "plp") return {Effect::Pull, kRegisters};
     if (m == "php") return {Effect::Push, kRegisters};
@@ -118,6 +124,7 @@ public:
 
 private:
     void forget() {
+        y_.reset();
         last_load_imm_ = kNone;
         adjacent_ax_ = false;
         regs_ = {};
@@ -139,6 +146,7 @@ private:
         switch (step.effect) {
         case Effect::Other: break;
         case Effect::LoadImm:
+            if (step.reg == Y) y_ = image_.at(a + 1);
             reg = {true, a, image_.at(a + 1), false};
             // lda #<x next to ldx #>x, in either order: how cc65 loads a
             // 16-bit value into A and X.
@@ -146,8 +154,25 @@ private:
                            regs_[step.reg == A ? X : A].at == last_load_imm_;
             last_load_imm_ = a;
             break;
-        case Effect::Load: reg = {}; break;
-        case Effect::Transfer: regs_[step.reg] = regs_[step.from]; break;
+        case Effect::Load:
+            if (step.reg == Y) y_.reset();
+            reg = {};
+            break;
+        case Effect::Transfer:
+            if (step.reg == Y) y_.reset();
+            regs_[step.reg] = regs_[step.from];
+            break;
+        case Effect::Count:
+            // The Y of a run of stores through (zp),y: its value is known.
+            if (y_) y_ = static_cast<std::uint8_t>(*y_ + (step.from == Y ? 1 : -1));
+            reg = {};
+            break;
+        case Effect::StoreIndirect:
+            // Through the pointer at zp, at offset Y: two such stores at
+            // offsets one apart are the two bytes of an address. Such places
+            // get numbers beyond any real address.
+            if (y_) store(kThroughPointer + image_.at(a + 1) * 0x100u + *y_, reg);
+            break;
         case Effect::AddImm:
             // Adding an immediate to a value from memory: the immediate is
             // what the pointer arithmetic is about. Two immediates summed
@@ -160,8 +185,9 @@ private:
         case Effect::Store: store(operand_of(image_, a), reg); break;
         case Effect::Push: push(step.reg < kRegisters ? reg : Tag{}); break;
         case Effect::Pull:
+            // pla gets back what pha saved, if anything was followed.
+            if (step.reg < kRegisters) reg = pushed_.empty() ? Tag{} : pushed_.back();
             if (!pushed_.empty()) pushed_.pop_back();
-            if (step.reg < kRegisters) reg = {};
             break;
         case Effect::Call: {
             // Calling conventions, low half first: A and X (cc65, also for a
@@ -230,6 +256,8 @@ private:
     const Image& image_;
     std::vector<bool> entered_;  // per image byte: code can be entered here
     static constexpr std::uint32_t kNone = 0xffffffff;
+    static constexpr std::uint32_t kThroughPointer = 0x100000;
+    std::optional<std::uint8_t> y_;        // the value of Y, where known
     std::uint32_t current_ = kNone;        // the instruction being followed
     std::uint32_t previous_ = kNone;       // and the one before it
     std::uint32_t last_load_imm_ = kNone;  // the last lda/ldx/ldy #

@@ -1,6 +1,8 @@
 #include "analysis/pointer_tables.hpp"
 
 #include <algorithm>
+#include <array>
+#include <optional>
 
 #include "analysis/trace.hpp"
 #include "cpu/decode.hpp"
@@ -10,6 +12,8 @@ namespace {
 
 // How far apart the two loads of one entry may be.
 constexpr std::uint32_t kLoadsApart = 4;
+// The largest record of a table of records that is looked for.
+constexpr std::uint32_t kMaxRecord = 16;
 
 // lda, ldx or ldy with an absolute indexed address; the index register.
 char indexed_load(const Image& image, std::uint32_t address) {
@@ -45,8 +49,13 @@ public:
                         break;
                     }
                     if (jumps) break;
-                    if (second == first + 1) table_at(first, 2);
-                    if (first == second + 1) table_at(second, 2);
+                    if (second == first + 1) table_of_records_at(first, false);
+                    if (first == second + 1) table_of_records_at(second, false);
+                    // lda lo,x / sta p / lda hi,x / sta p+1: split tables.
+                    const auto p = stored_to(a);
+                    const auto q = stored_to(b);
+                    if (p && q && *q == *p + 1) split_table_at(first, second, 2);
+                    if (p && q && *p == *q + 1) split_table_at(second, first, 2);
                 }
                 if (flow_of(image_.at(b)) != Flow::Next) break;
                 b += instruction_length(image_.at(b));
@@ -57,7 +66,7 @@ public:
     void from_sums(const std::vector<AddressPair>& pairs) {
         for (const AddressPair& pair : pairs) {
             if (!pair.sum) continue;
-            table_at(pair.value, 2);
+            table_of_records_at(pair.value, true);
         }
     }
 
@@ -100,23 +109,84 @@ private:
         return end > start;
     }
 
+    // Where the instruction after the load at `a` stores A, X or Y, if it
+    // is a plain store.
+    std::optional<std::uint32_t> stored_to(std::uint32_t a) const {
+        const std::uint32_t next = a + instruction_length(image_.at(a));
+        if (!image_.contains(next) || map_.kind(next) != Kind::Opcode) return std::nullopt;
+        switch (image_.at(next)) {
+        case 0x85: case 0x86: case 0x84:  // sta, stx, sty zero page
+        case 0x8d: case 0x8e: case 0x8c:  // absolute
+            return operand_of(image_, next);
+        default: return std::nullopt;
+        }
+    }
+
+    // Low halves at `low`, high halves at `high`, as long as they make
+    // addresses, if at least `least` do.
+    void split_table_at(std::uint32_t low, std::uint32_t high, std::uint32_t least) {
+        const std::uint32_t apart = low < high ? high - low : low - high;
+        std::uint32_t count = 0;
+        while (count < apart && image_.contains(low + count) && image_.contains(high + count) &&
+               map_.kind(low + count) == Kind::Unknown && map_.kind(high + count) == Kind::Unknown &&
+               address(static_cast<std::uint32_t>(image_.at(high + count) << 8 | image_.at(low + count)))) {
+            ++count;
+        }
+        if (count < least) return;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const auto target = static_cast<std::uint32_t>(image_.at(high + i) << 8 | image_.at(low + i));
+            map_.set_address_item(low + i, Kind::Low, target, Source::PointerTable);
+            map_.set_address_item(high + i, Kind::High, target, Source::PointerTable);
+        }
+    }
+
     bool address(std::uint32_t value) const {
         return value >= image_.load && value < std::max(map_.own_memory_end, image_.end());
     }
 
+    // An address read from a table: a table of addresses, or of records
+    // with addresses in them (a C array of structures). The record's size
+    // is the step from one address to the next; every field that holds an
+    // address in each record is taken. Two addresses in a row make a table
+    // of addresses, three records a table of records. `any_field`: the
+    // table's start is known, not where in a record the code reads; then
+    // records are looked for first.
+    void table_of_records_at(std::uint32_t start, bool any_field) {
+        if (!any_field && table_at(start, 2)) return;
+        for (std::uint32_t step = 2; step <= kMaxRecord; ++step) {
+            std::uint32_t records = 0;
+            std::array<std::uint32_t, kMaxRecord> counts{};
+            for (std::uint32_t field = 0; field + 2 <= step && (field == 0 || any_field); ++field) {
+                while (address_word_at(start + field + counts[field] * step)) ++counts[field];
+                records = std::max(records, counts[field]);
+            }
+            if (records < 3) continue;
+            for (std::uint32_t field = 0; field + 2 <= step; ++field) {
+                if (counts[field] != records) continue;
+                for (std::uint32_t i = 0; i < records; ++i) enter_word(start + field + i * step);
+            }
+            return;
+        }
+    }
+
+    bool address_word_at(std::uint32_t a) const {
+        return image_.contains(a) && image_.contains(a + 1) && map_.kind(a) == Kind::Unknown &&
+               map_.kind(a + 1) == Kind::Unknown &&
+               address(static_cast<std::uint32_t>(image_.at(a) | image_.at(a + 1) << 8));
+    }
+
+    void enter_word(std::uint32_t a) {
+        map_.set_address_item(a, Kind::Word, static_cast<std::uint32_t>(image_.at(a) | image_.at(a + 1) << 8),
+                              Source::PointerTable);
+    }
+
     // The words from `start` that are addresses, if at least `least` are.
-    void table_at(std::uint32_t start, std::uint32_t least) {
+    bool table_at(std::uint32_t start, std::uint32_t least) {
         std::uint32_t end = start;
-        while (image_.contains(end) && image_.contains(end + 1) && map_.kind(end) == Kind::Unknown &&
-               map_.kind(end + 1) == Kind::Unknown &&
-               address(static_cast<std::uint32_t>(image_.at(end) | image_.at(end + 1) << 8))) {
-            end += 2;
-        }
-        if ((end - start) / 2 < least) return;
-        for (std::uint32_t a = start; a < end; a += 2) {
-            map_.set_address_item(a, Kind::Word, static_cast<std::uint32_t>(image_.at(a) | image_.at(a + 1) << 8),
-                                  Source::PointerTable);
-        }
+        while (address_word_at(end)) end += 2;
+        if ((end - start) / 2 < least) return false;
+        for (std::uint32_t a = start; a < end; a += 2) enter_word(a);
+        return true;
     }
 
     MemoryMap& map_;
