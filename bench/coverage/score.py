@@ -2,8 +2,8 @@
 """Scores Tolvek's code/data split against the segments of cc65's linker map.
 
 For each program: runs Tolvek.exe -w on its memory image, reads which
-bytes the listing shows as instructions and which as !byte rows, and
-compares with the segments the linker put them in.
+bytes the listing shows as instructions and which as data rows (!byte,
+!word), and compares with the segments the linker put them in.
 
 Usage: score.py TOLVEK_EXE PROGRAM.prg... (each with PROGRAM.map beside it)
 """
@@ -80,7 +80,7 @@ def shown(tolvek, prg):
                 continue
             address = int(m.group(1), 16)
             size = len(m.group(2).split())
-            kind = "data" if m.group(3).startswith("!byte") else "code"
+            kind = "data" if m.group(3).startswith("!") else "code"
             for a in range(address, address + size):
                 kinds[a] = kind
     return load, load + len(image), kinds

@@ -5,7 +5,8 @@ For each source: assembles it with `acme -f cbm -r report`, takes from the
 report which bytes of the program come from instructions (code) and which
 from data directives (data), runs Tolvek.exe -w on the memory image with
 the entry prgdis would pass, and counts how many code bytes the listing
-shows as instructions and how many data bytes it keeps in !byte rows.
+shows as instructions and how many data bytes it keeps in data rows
+(!byte, !word).
 
 Usage: score_asm.py [-v] TOLVEK_EXE PROGRAM.a...
   -v  also list, per program, the stretches shown the wrong way round
@@ -213,7 +214,7 @@ def listing_kinds(lst):
             if not m:
                 continue
             address = int(m.group(1), 16)
-            kind = "data" if m.group(3).startswith("!byte") else "code"
+            kind = "data" if m.group(3).startswith("!") else "code"
             for a in range(address, address + len(m.group(2).split())):
                 kinds[a] = kind
     return kinds
