@@ -28,7 +28,15 @@ char indexed_load(const Image& image, std::uint32_t address) {
 
 class Finder {
 public:
-    explicit Finder(MemoryMap& map) : map_(map), image_(map.image()) {}
+    Finder(MemoryMap& map, const std::vector<AddressPair>& pairs)
+        : map_(map), image_(map.image()), referenced_(image_.bytes.size(), false) {
+        // A table ends where code refers to something else: its own label.
+        for (std::uint32_t a = image_.load; a < image_.end(); ++a) {
+            if (map_.kind(a) != Kind::Opcode || length_of(opcode(image_.at(a)).mode) != 3) continue;
+            refer(operand_of(image_, a));
+        }
+        for (const AddressPair& pair : pairs) refer(pair.value);
+    }
 
     bool found() const { return found_; }
 
@@ -128,6 +136,7 @@ private:
         const std::uint32_t apart = low < high ? high - low : low - high;
         std::uint32_t count = 0;
         while (count < apart && image_.contains(low + count) && image_.contains(high + count) &&
+               !other_start(low + count, low) && !other_start(high + count, high) &&
                map_.kind(low + count) == Kind::Unknown && map_.kind(high + count) == Kind::Unknown &&
                address(static_cast<std::uint32_t>(image_.at(high + count) << 8 | image_.at(low + count)))) {
             ++count;
@@ -157,7 +166,10 @@ private:
             std::uint32_t records = 0;
             std::array<std::uint32_t, kMaxRecord> counts{};
             for (std::uint32_t field = 0; field + 2 <= step && (field == 0 || any_field); ++field) {
-                while (address_word_at(start + field + counts[field] * step)) ++counts[field];
+                while (address_word_at(start + field + counts[field] * step) &&
+                       !other_start(start + counts[field] * step, start)) {
+                    ++counts[field];
+                }
                 records = std::max(records, counts[field]);
             }
             if (records < 3) continue;
@@ -167,6 +179,15 @@ private:
             }
             return;
         }
+    }
+
+    void refer(std::uint32_t address) {
+        if (image_.contains(address)) referenced_[image_.offset(address)] = true;
+    }
+
+    // Whether a table that started before `a` runs into something else.
+    bool other_start(std::uint32_t a, std::uint32_t start) const {
+        return a != start && image_.contains(a) && referenced_[image_.offset(a)];
     }
 
     bool address_word_at(std::uint32_t a) const {
@@ -183,7 +204,7 @@ private:
     // The words from `start` that are addresses, if at least `least` are.
     bool table_at(std::uint32_t start, std::uint32_t least) {
         std::uint32_t end = start;
-        while (address_word_at(end)) end += 2;
+        while (address_word_at(end) && !other_start(end, start)) end += 2;
         if ((end - start) / 2 < least) return false;
         for (std::uint32_t a = start; a < end; a += 2) enter_word(a);
         return true;
@@ -191,19 +212,20 @@ private:
 
     MemoryMap& map_;
     const Image& image_;
+    std::vector<bool> referenced_;  // per image byte: code names it
     bool found_ = false;
 };
 
 }  // namespace
 
 void find_pointer_tables(MemoryMap& map, const std::vector<AddressPair>& pairs) {
-    Finder finder(map);
+    Finder finder(map, pairs);
     finder.from_loads(false);
     finder.from_sums(pairs);
 }
 
 bool find_jump_tables(MemoryMap& map) {
-    Finder finder(map);
+    Finder finder(map, {});
     finder.from_loads(true);
     return finder.found();
 }
