@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "comment_text.hpp"
 #include "labels.hpp"
 
 namespace tolvek {
@@ -24,6 +25,11 @@ public:
     }
     Text& spaces(std::size_t count) {
         out_.append(count, ' ');
+        return *this;
+    }
+    // Text inside a comment: whatever it holds, it stays there.
+    Text& comment(std::string_view part) {
+        append_comment_text(out_, part);
         return *this;
     }
     // Hex digits without the "$".
@@ -54,13 +60,14 @@ constexpr std::size_t kLstRowSize = 80;
 void source(Text& text, const Row& row) {
     text << row.text;
     if (row.comment.empty()) return;
-    text.spaces(row.text.size() < kTextWidth ? kTextWidth - row.text.size() : 1) << "; " << row.comment;
+    text.spaces(row.text.size() < kTextWidth ? kTextWidth - row.text.size() : 1) << "; ";
+    text.comment(row.comment);
 }
 
 void header(Text& text, const Listing& listing) {
     for (const std::string& line : listing.header) {
         text << "; ";
-        text.line(line);
+        text.comment(line).end_line();
     }
     text.line();
 }
