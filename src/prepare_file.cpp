@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <system_error>
 
 #include "prgdis.h"
@@ -21,6 +22,22 @@ constexpr std::size_t block_size = 64 * 1024;
 bool same_file(const std::string& a, const std::string& b) {
   std::error_code ec;
   return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+// The name of Tolvek.exe's output for the image `tmpname`, as Tolvek.exe
+// derives it: the last extension replaced by `extension`.
+std::string output_name(const std::string& tmpname, const char* extension) {
+  return std::filesystem::path(tmpname).replace_extension(extension).string();
+}
+
+// True when `name` is a file without its owner's write permission (the
+// read-only attribute on Windows). That is the user's word not to replace
+// it, and it is kept also by a user whom the bits do not stop (root).
+bool read_only(const std::string& name) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(name, ec);
+  return std::filesystem::is_regular_file(status) &&
+         (status.permissions() & std::filesystem::perms::owner_write) == std::filesystem::perms::none;
 }
 
 }  // namespace
@@ -75,6 +92,10 @@ void prepare_file(const std::string& inputname, const std::string& tmpname,
 
   if (same_file(inputname, tmpname)) {
     error_exit("Temporary file " + tmpname + " is the input file itself!");
+  }
+  for (const char* extension : {".asm", ".lst"}) {
+    const std::string output = output_name(tmpname, extension);
+    if (read_only(output)) error_exit("Output file " + output + " is read-only!");
   }
   std::FILE* out = std::fopen(tmpname.c_str(), "wb");
   if (out == nullptr) error_exit("Error opening output file!");

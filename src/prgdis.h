@@ -16,7 +16,10 @@
 std::string temporary_name(const std::string& inputname);
 
 // Copies the program file `inputname` without its two-byte load address to
-// `tmpname`, and determines the load address and the entry address.
+// `tmpname`, and determines the load address and the entry address. First
+// makes sure that Tolvek.exe may replace its outputs (the .asm and .lst
+// named after `tmpname`): one that the user made read-only stops the run
+// before anything is written.
 // Ends the process through error_exit on any failure.
 void prepare_file(const std::string& inputname, const std::string& tmpname,
                   std::int32_t& load, std::int32_t& entry);

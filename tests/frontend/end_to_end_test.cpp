@@ -368,6 +368,29 @@ TEST_F(PrgdisRun, MissingToolIsAFailedFirstRun) {
   EXPECT_TRUE(fs::exists(work() / "game.tmp"));
 }
 
+TEST_F(PrgdisRun, ReadOnlyOutputStopsTheRunBeforeAnythingIsWritten) {
+  // The user annotated an output by hand and made it read-only: the run
+  // would replace it, or replace the other one and then fail.
+  const fs::perms read_only = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+  write_file(work() / "game.prg", basic_program);
+  for (const std::string output : {"game.asm", "game.lst"}) {
+    SCOPED_TRACE(output);
+    write_file(work() / "game.asm", "; mine\n");
+    write_file(work() / "game.lst", "mine\n");
+    fs::permissions(work() / output, read_only);
+    expect_refused(run("game.prg"), "Output file " + output + " is read-only!");
+    EXPECT_EQ(listing(), (std::vector<std::string>{"game.asm", "game.lst", "game.prg"}));
+    EXPECT_EQ(read_file(work() / "game.asm"), "; mine\n");
+    EXPECT_EQ(fs::status(work() / output).permissions() & fs::perms::owner_write, fs::perms::none);
+    fs::permissions(work() / output, fs::perms::owner_write, fs::perm_options::add);
+  }
+  // Writable outputs are the tool's to replace, whatever else their mode.
+  fs::permissions(work() / "game.asm", fs::perms::owner_read | fs::perms::owner_write);
+  const Result r = run("game.prg");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(runs(), 2u);
+}
+
 TEST_F(PrgdisRun, LongPathsWorkWhole) {
 #ifdef _WIN32
   // Windows file names stop at MAX_PATH (260 characters) in all.
