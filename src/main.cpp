@@ -12,8 +12,8 @@ static std::string progname;
 static std::string tmpfilename;
 
 [[noreturn]] static void usage(const char* message) {
-  std::fprintf(stderr, "%s\n", message);
-  std::fprintf(stderr, "Usage: %s cbmfilename\n", progname.c_str());
+  print_text(stderr, std::string(message) + "\n");
+  print_text(stderr, "Usage: " + progname + " cbmfilename\n");
   std::exit(1);
 }
 
@@ -59,8 +59,8 @@ int main(int argc, char* argv[]) {
   run_disassembler(load, entry, tmpfilename);
 
   std::remove(tmpfilename.c_str());  // the result does not matter any more
-  std::printf("\n\nFile %s was disassembled successfully, see .asm and .lst file!\n",
-              inputname.c_str());
+  print_text(stdout, "\n\nFile " + inputname +
+                         " was disassembled successfully, see .asm and .lst file!\n");
   // The .asm and .lst are complete, but whoever reads standard output (a
   // pipe closed early, a full disk) did not get the report: say so.
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) error_exit("Error writing standard output!");

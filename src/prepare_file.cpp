@@ -17,17 +17,33 @@ constexpr unsigned char sys_token = 0x9E;  // BASIC V2 keyword SYS
 // with the file.
 constexpr std::size_t block_size = 64 * 1024;
 
-// True when `a` and `b` name one and the same existing file (a link, say):
-// writing the image to `b` would then destroy the program file itself.
-bool same_file(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  return std::filesystem::equivalent(a, b, ec) && !ec;
+// The path of a file name as the command line gives it: UTF-8 on Windows,
+// where prgdis runs with UTF-8 as its code page, any bytes elsewhere.
+std::filesystem::path file_path(const std::string& name) {
+#ifdef _WIN32
+  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+#else
+  return std::filesystem::path(name);
+#endif
 }
 
 // The name of Tolvek.exe's output for the image `tmpname`, as Tolvek.exe
 // derives it: the last extension replaced by `extension`.
 std::string output_name(const std::string& tmpname, const char* extension) {
-  return std::filesystem::path(tmpname).replace_extension(extension).string();
+  const std::filesystem::path output = file_path(tmpname).replace_extension(extension);
+#ifdef _WIN32
+  const std::u8string name = output.u8string();
+  return std::string(name.begin(), name.end());
+#else
+  return output.string();
+#endif
+}
+
+// True when `a` and `b` name one and the same existing file (a link, say):
+// writing the image to `b` would then destroy the program file itself.
+bool same_file(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return std::filesystem::equivalent(file_path(a), file_path(b), ec) && !ec;
 }
 
 // True when `name` is a file without its owner's write permission (the
@@ -35,7 +51,7 @@ std::string output_name(const std::string& tmpname, const char* extension) {
 // it, and it is kept also by a user whom the bits do not stop (root).
 bool read_only(const std::string& name) {
   std::error_code ec;
-  const std::filesystem::file_status status = std::filesystem::status(name, ec);
+  const std::filesystem::file_status status = std::filesystem::status(file_path(name), ec);
   return std::filesystem::is_regular_file(status) &&
          (status.permissions() & std::filesystem::perms::owner_write) == std::filesystem::perms::none;
 }

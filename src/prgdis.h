@@ -3,12 +3,18 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
 // Writes message and a newline to standard error and ends the process with
 // exit status 1 through the normal exit path (buffered output is written).
 [[noreturn]] void error_exit(const std::string& message);
+
+// Writes text to standard output or standard error. On Windows a console
+// gets it as UTF-16, so that it shows names beyond its own code page; files
+// and pipes get the UTF-8 bytes, on every platform.
+void print_text(std::FILE* stream, const std::string& text);
 
 // Name of the temporary image file for the program file `inputname`: a
 // trailing ".prg" or ".PRG" is replaced by ".tmp", any other name gets ".tmp"
