@@ -38,6 +38,23 @@ Result prgdis(const ScratchDir& dir, const std::string& name) {
 }
 #endif
 
+TEST(EndToEnd, NameWithLineBreaksGivesSourceThatReassembles) {
+#ifndef PRGDIS_EXE
+    GTEST_SKIP() << "prgdis is not part of this build";
+#else
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    ScratchDir dir;
+    write_text(dir / "secret.txt", "SECRET");
+    const std::string stem = "x\n!bin \"secret.txt\"\r";
+    fs::copy_file(fs::path(EXAMPLES_DIR) / "hello.prg", dir / (stem + ".prg"));
+    const Result result = prgdis(dir, stem + ".prg");
+    ASSERT_EQ(result.status, 0) << result.out << result.err;
+    const Result acme = run_in(dir.path(), "acme -f cbm -o again.prg " + quote(stem + ".asm"));
+    EXPECT_EQ(acme.status, 0) << acme.err;
+    EXPECT_EQ(read_bytes(dir / "again.prg"), read_bytes(dir / (stem + ".prg")));
+#endif
+}
+
 TEST(EndToEnd, FailingToolsLineComesBeforePrgdissOwn) {
 #ifndef PRGDIS_EXE
     GTEST_SKIP() << "prgdis is not part of this build";
