@@ -137,7 +137,10 @@ std::string write_output_file(const std::string& name, const std::string& conten
     catch_signals();
     fs::path temporary;
     std::FILE* file = create_temporary(target.parent_path(), target.filename().native().size(), temporary);
-    if (file == nullptr) return "cannot create '" + name + "': " + std::strerror(errno);
+    if (file == nullptr) {
+        const int error = errno;
+        return "cannot create '" + name + "': " + std::strerror(error);
+    }
     remember(temporary);
     const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
     const int write_error = errno;
