@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <initializer_list>
 #include <system_error>
@@ -21,7 +22,13 @@ constexpr std::size_t block_size = 64 * 1024;
 // where prgdis runs with UTF-8 as its code page, any bytes elsewhere.
 std::filesystem::path file_path(const std::string& name) {
 #ifdef _WIN32
-  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+  try {
+    return std::filesystem::path(std::u8string(name.begin(), name.end()));
+  } catch (const std::exception&) {
+    // Not UTF-8: a Windows older than the manifest's code page setting
+    // gave the name in its own code page.
+    return std::filesystem::path(name);
+  }
 #else
   return std::filesystem::path(name);
 #endif

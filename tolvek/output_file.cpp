@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <random>
 #include <string_view>
 #include <system_error>
@@ -110,7 +111,13 @@ void discard(const fs::path& temporary) {
 
 fs::path file_path(const std::string& name) {
 #ifdef _WIN32
-    return fs::path(std::u8string(name.begin(), name.end()));
+    try {
+        return fs::path(std::u8string(name.begin(), name.end()));
+    } catch (const std::exception&) {
+        // Not UTF-8: a Windows older than the manifest's code page setting
+        // gave the name in its own code page.
+        return fs::path(name);
+    }
 #else
     return fs::path(name);
 #endif
