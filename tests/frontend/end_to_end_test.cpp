@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -146,7 +147,9 @@ class PrgdisRun : public testing::Test {
  protected:
   void SetUp() override {
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    root_ = fs::temp_directory_path() / (std::string("prgdis-e2e-") + info->name());
+    // A name of its own, as other runs of the suite may share the folder.
+    root_ = fs::temp_directory_path() /
+            (std::string("prgdis-e2e-") + info->name() + "-" + std::to_string(std::random_device()()));
     fs::remove_all(root_);
     fs::create_directories(work());
     fs::create_directories(log());
