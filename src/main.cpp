@@ -1,5 +1,6 @@
 // The command-line driver: checks the command line, names the temporary
 // image file, has the program file prepared and disassembled, and cleans up.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -11,8 +12,8 @@ static std::string progname;
 static std::string tmpfilename;
 
 [[noreturn]] static void usage(const char* message) {
-  std::fprintf(stderr, "%s\n", message);
-  std::fprintf(stderr, "Usage: %s cbmfilename\n", progname.c_str());
+  print_text(stderr, std::string(message) + "\n");
+  print_text(stderr, "Usage: " + progname + " cbmfilename\n");
   std::exit(1);
 }
 
@@ -32,6 +33,16 @@ int main(int argc, char* argv[]) {
   // word 0); the usage line then shows our own name.
   progname = (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0') ? argv[0] : "prgdis";
 
+  // A closed pipe on standard output or a file size limit makes a write
+  // fail instead of ending the run half-way: the job is finished or stopped
+  // with a message, never cut off. Tolvek.exe inherits both settings.
+#ifdef SIGPIPE
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+#ifdef SIGXFSZ
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+
   if (argc < 2) usage("No input file given!");
   if (argc > 2) usage("Too many input files given (probably due to a space in filename)!");
 
@@ -48,7 +59,10 @@ int main(int argc, char* argv[]) {
   run_disassembler(load, entry, tmpfilename);
 
   std::remove(tmpfilename.c_str());  // the result does not matter any more
-  std::printf("\n\nFile %s was disassembled successfully, see .asm and .lst file!\n",
-              inputname.c_str());
+  print_text(stdout, "\n\nFile " + inputname +
+                         " was disassembled successfully, see .asm and .lst file!\n");
+  // The .asm and .lst are complete, but whoever reads standard output (a
+  // pipe closed early, a full disk) did not get the report: say so.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) error_exit("Error writing standard output!");
   return 0;
 }

@@ -3,7 +3,9 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
+#include <initializer_list>
 #include <system_error>
 
 #include "prgdis.h"
@@ -16,11 +18,49 @@ constexpr unsigned char sys_token = 0x9E;  // BASIC V2 keyword SYS
 // with the file.
 constexpr std::size_t block_size = 64 * 1024;
 
+// The path of a file name as the command line gives it: UTF-8 on Windows,
+// where prgdis runs with UTF-8 as its code page, any bytes elsewhere.
+std::filesystem::path file_path(const std::string& name) {
+#ifdef _WIN32
+  try {
+    return std::filesystem::path(std::u8string(name.begin(), name.end()));
+  } catch (const std::exception&) {
+    // Not UTF-8: a Windows older than the manifest's code page setting
+    // gave the name in its own code page.
+    return std::filesystem::path(name);
+  }
+#else
+  return std::filesystem::path(name);
+#endif
+}
+
+// The name of Tolvek.exe's output for the image `tmpname`, as Tolvek.exe
+// derives it: the last extension replaced by `extension`.
+std::string output_name(const std::string& tmpname, const char* extension) {
+  const std::filesystem::path output = file_path(tmpname).replace_extension(extension);
+#ifdef _WIN32
+  const std::u8string name = output.u8string();
+  return std::string(name.begin(), name.end());
+#else
+  return output.string();
+#endif
+}
+
 // True when `a` and `b` name one and the same existing file (a link, say):
 // writing the image to `b` would then destroy the program file itself.
 bool same_file(const std::string& a, const std::string& b) {
   std::error_code ec;
-  return std::filesystem::equivalent(a, b, ec) && !ec;
+  return std::filesystem::equivalent(file_path(a), file_path(b), ec) && !ec;
+}
+
+// True when `name` is a file without its owner's write permission (the
+// read-only attribute on Windows). That is the user's word not to replace
+// it, and it is kept also by a user whom the bits do not stop (root).
+bool read_only(const std::string& name) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(file_path(name), ec);
+  return std::filesystem::is_regular_file(status) &&
+         (status.permissions() & std::filesystem::perms::owner_write) == std::filesystem::perms::none;
 }
 
 }  // namespace
@@ -75,6 +115,10 @@ void prepare_file(const std::string& inputname, const std::string& tmpname,
 
   if (same_file(inputname, tmpname)) {
     error_exit("Temporary file " + tmpname + " is the input file itself!");
+  }
+  for (const char* extension : {".asm", ".lst"}) {
+    const std::string output = output_name(tmpname, extension);
+    if (read_only(output)) error_exit("Output file " + output + " is read-only!");
   }
   std::FILE* out = std::fopen(tmpname.c_str(), "wb");
   if (out == nullptr) error_exit("Error opening output file!");

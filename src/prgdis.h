@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -10,13 +11,21 @@
 // exit status 1 through the normal exit path (buffered output is written).
 [[noreturn]] void error_exit(const std::string& message);
 
+// Writes text to standard output or standard error. On Windows a console
+// gets it as UTF-16, so that it shows names beyond its own code page; files
+// and pipes get the UTF-8 bytes, on every platform.
+void print_text(std::FILE* stream, const std::string& text);
+
 // Name of the temporary image file for the program file `inputname`: a
 // trailing ".prg" or ".PRG" is replaced by ".tmp", any other name gets ".tmp"
 // appended.
 std::string temporary_name(const std::string& inputname);
 
 // Copies the program file `inputname` without its two-byte load address to
-// `tmpname`, and determines the load address and the entry address.
+// `tmpname`, and determines the load address and the entry address. First
+// makes sure that Tolvek.exe may replace its outputs (the .asm and .lst
+// named after `tmpname`): one that the user made read-only stops the run
+// before anything is written.
 // Ends the process through error_exit on any failure.
 void prepare_file(const std::string& inputname, const std::string& tmpname,
                   std::int32_t& load, std::int32_t& entry);

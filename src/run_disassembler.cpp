@@ -81,7 +81,7 @@ void run_disassembler(std::int32_t load, std::int32_t entry, const std::string& 
   const std::string name = command_word(tmpname);
 
   callstr = disassembler_command('a', load, entry, name);
-  std::printf("%s\n", callstr.c_str());
+  print_text(stdout, callstr + "\n");
   if (run_callstr() != 0) error_exit("Tolvek terminated due to an error!");
 
   callstr = disassembler_command('w', load, entry, name);

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <ostream>
-#include <random>
 #include <system_error>
 
 #include "analysis/analyse.hpp"
@@ -13,6 +12,7 @@
 #include "image.hpp"
 #include "output/listing.hpp"
 #include "output/writers.hpp"
+#include "output_file.hpp"
 
 namespace tolvek {
 namespace fs = std::filesystem;
@@ -28,8 +28,8 @@ struct Failure {
 
 std::vector<std::uint8_t> read_image(const std::string& name) {
     std::error_code ec;
-    if (fs::is_directory(name, ec)) throw Failure{"cannot read image '" + name + "': it is a directory"};
-    std::ifstream in(name, std::ios::binary);
+    if (fs::is_directory(file_path(name), ec)) throw Failure{"cannot read image '" + name + "': it is a directory"};
+    std::ifstream in(file_path(name), std::ios::binary);
     if (!in) throw Failure{"cannot read image '" + name + "': " + std::strerror(errno)};
     std::vector<std::uint8_t> bytes;
     char buffer[65536];
@@ -40,33 +40,6 @@ std::vector<std::uint8_t> read_image(const std::string& name) {
     }
     if (in.bad()) throw Failure{"cannot read image '" + name + "'"};
     return bytes;
-}
-
-// Writes to a fresh name beside the target and renames it into place, so
-// that a failure leaves neither half a file nor a damaged older one.
-void write_file(const std::string& name, const std::string& content) {
-    std::random_device random;
-    const std::string temporary = name + ".part" + std::to_string(random() % 1000000);
-    {
-        // Text mode: lines end the platform's way (CR LF on Windows, where
-        // editors expect it; acme reads both).
-        std::ofstream out(temporary, std::ios::trunc);
-        if (!out) throw Failure{"cannot write '" + temporary + "': " + std::strerror(errno)};
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            fs::remove(temporary, ignored);
-            throw Failure{"cannot write '" + temporary + "'"};
-        }
-    }
-    std::error_code ec;
-    fs::rename(temporary, name, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        throw Failure{"cannot create '" + name + "': " + ec.message()};
-    }
 }
 
 // Messages quote user input; keep them on one line whatever it holds.
@@ -80,7 +53,7 @@ std::string one_line(std::string text) {
 }  // namespace
 
 std::string output_name(const std::string& image, const char* extension) {
-    return fs::path(image).replace_extension(extension).string();
+    return file_name(file_path(image).replace_extension(extension));
 }
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -98,7 +71,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     const std::string target = output_name(options.image, assembly ? ".asm" : ".lst");
     try {
         std::error_code ec;
-        if (fs::path(target) == fs::path(options.image) || fs::equivalent(target, options.image, ec)) {
+        if (file_path(target) == file_path(options.image) ||
+            fs::equivalent(file_path(target), file_path(options.image), ec)) {
             throw Failure{"the image '" + options.image + "' would be overwritten by the output"};
         }
         Image image;
@@ -111,17 +85,19 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                           std::to_string(image.load)};
         }
         const MemoryMap map = analyse(image, {.entry = options.entry});
-        const std::string shown_name = fs::path(options.image).filename().string();
+        const std::string shown_name = file_name(file_path(options.image).filename());
         const Listing listing = build_listing(map, shown_name);
         const Dialect& dialect = *options.dialect;
-        const fs::path source = fs::path(output_name(options.image, ".asm")).filename();
-        const BuildNames names{source.string(), source.stem().string() + "-rebuilt.prg",
-                               source.stem().string() + ".cfg"};
+        const fs::path source = file_path(output_name(options.image, ".asm")).filename();
+        const std::string stem = file_name(source.stem());
+        const BuildNames names{file_name(source), stem + "-rebuilt.prg", stem + ".cfg"};
         if (assembly && !dialect.config.empty()) {
-            write_file(output_name(options.image, ".cfg"), write_config(dialect));
+            const std::string problem = write_output_file(output_name(options.image, ".cfg"), write_config(dialect));
+            if (!problem.empty()) throw Failure{problem};
         }
-        write_file(target, assembly ? write_asm(listing, image, dialect, names)
-                                    : write_lst(listing, image, dialect, names));
+        const std::string problem = write_output_file(target, assembly ? write_asm(listing, image, dialect, names)
+                                                                        : write_lst(listing, image, dialect, names));
+        if (!problem.empty()) throw Failure{problem};
     } catch (const Failure& failure) {
         err << "Tolvek.exe: " << one_line(failure.message) << "\n";
         return kFileError;

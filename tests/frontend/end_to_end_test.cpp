@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,6 +18,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -73,7 +76,7 @@ std::string quote_word(const std::string& word) {
 }
 
 long spawn(const std::vector<std::string>& words, const fs::path& folder, const fs::path& out,
-           const fs::path& err) {
+           const fs::path& err, const std::function<void()>& /*in_child: POSIX only*/) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE out_handle = CreateFileA(out.string().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -108,12 +111,15 @@ void set_env(const char* name, const std::string& value) { _putenv_s(name, value
 #else
 const char path_separator = ':';
 
+// `in_child` runs in the new process right before prgdis starts, after the
+// output streams are set up.
 long spawn(const std::vector<std::string>& words, const fs::path& folder, const fs::path& out,
-           const fs::path& err) {
+           const fs::path& err, const std::function<void()>& in_child) {
   const pid_t pid = fork();
   if (pid == 0) {
     if (chdir(folder.c_str()) != 0) _exit(127);
     if (!freopen(out.c_str(), "wb", stdout) || !freopen(err.c_str(), "wb", stderr)) _exit(127);
+    if (in_child) in_child();
     std::vector<char*> argv;
     for (const auto& w : words) argv.push_back(const_cast<char*>(w.c_str()));
     argv.push_back(nullptr);
@@ -141,7 +147,9 @@ class PrgdisRun : public testing::Test {
  protected:
   void SetUp() override {
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    root_ = fs::temp_directory_path() / (std::string("prgdis-e2e-") + info->name());
+    // A name of its own, as other runs of the suite may share the folder.
+    root_ = fs::temp_directory_path() /
+            (std::string("prgdis-e2e-") + info->name() + "-" + std::to_string(std::random_device()()));
     fs::remove_all(root_);
     fs::create_directories(work());
     fs::create_directories(log());
@@ -160,14 +168,15 @@ class PrgdisRun : public testing::Test {
   }
 
   // Runs prgdis with exactly these argument words (word 0 included) in the
-  // work folder, with bin/ first on PATH unless with_path is false.
+  // work folder, with bin/ first on PATH unless with_path is false. On POSIX
+  // systems `in_child` runs in prgdis's process right before it starts.
   Result run_words(const std::vector<std::string>& words, const std::string& fail_run = "",
-                   bool with_path = true) {
+                   bool with_path = true, const std::function<void()>& in_child = {}) {
     set_env("PATH", (with_path ? (root_ / "bin").string() + path_separator : "") + system_path);
     set_env("TOLVEK_LOG", log().string());
     set_env("TOLVEK_FAIL_RUN", fail_run.empty() ? "none" : fail_run);
     Result r;
-    r.status = spawn(words, work(), root_ / "stdout", root_ / "stderr");
+    r.status = spawn(words, work(), root_ / "stdout", root_ / "stderr", in_child);
     r.out = read_file(root_ / "stdout");
     r.err = read_file(root_ / "stderr");
     return r;
@@ -362,6 +371,29 @@ TEST_F(PrgdisRun, MissingToolIsAFailedFirstRun) {
   EXPECT_TRUE(fs::exists(work() / "game.tmp"));
 }
 
+TEST_F(PrgdisRun, ReadOnlyOutputStopsTheRunBeforeAnythingIsWritten) {
+  // The user annotated an output by hand and made it read-only: the run
+  // would replace it, or replace the other one and then fail.
+  const fs::perms read_only = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+  write_file(work() / "game.prg", basic_program);
+  for (const std::string output : {"game.asm", "game.lst"}) {
+    SCOPED_TRACE(output);
+    write_file(work() / "game.asm", "; mine\n");
+    write_file(work() / "game.lst", "mine\n");
+    fs::permissions(work() / output, read_only);
+    expect_refused(run("game.prg"), "Output file " + output + " is read-only!");
+    EXPECT_EQ(listing(), (std::vector<std::string>{"game.asm", "game.lst", "game.prg"}));
+    EXPECT_EQ(read_file(work() / "game.asm"), "; mine\n");
+    EXPECT_EQ(fs::status(work() / output).permissions() & fs::perms::owner_write, fs::perms::none);
+    fs::permissions(work() / output, fs::perms::owner_write, fs::perm_options::add);
+  }
+  // Writable outputs are the tool's to replace, whatever else their mode.
+  fs::permissions(work() / "game.asm", fs::perms::owner_read | fs::perms::owner_write);
+  const Result r = run("game.prg");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(runs(), 2u);
+}
+
 TEST_F(PrgdisRun, LongPathsWorkWhole) {
 #ifdef _WIN32
   // Windows file names stop at MAX_PATH (260 characters) in all.
@@ -464,6 +496,57 @@ TEST_F(PrgdisOnPosix, FullDiskIsAWriteErrorNotSuccess) {
     fs::create_symlink("/dev/full", work() / "x.tmp");
     expect_refused(run("x.prg"), "Error writing output file!");
   }
+}
+
+TEST_F(PrgdisOnPosix, FileSizeLimitIsAWriteErrorNotADeath) {
+  // Under a file size limit the copy fails with a message instead of
+  // killing prgdis (SIGXFSZ) half-way: a small image when it is flushed on
+  // closing, a large one on writing. (The limit holds for the file that
+  // takes standard error too, so it cannot be 0.)
+  const struct {
+    rlim_t limit;
+    std::size_t size;
+  } cases[] = {{1024, 3000}, {65536, 200000}};
+  for (const auto& each : cases) {
+    SCOPED_TRACE(each.size);
+    write_file(work() / "x.prg", "\x01\x08"s + std::string(each.size, 'a'));
+    const rlim_t limit = each.limit;
+    const Result r = run_words({"prgdis", "x.prg"}, "", true, [limit] {
+      const rlimit file_size{limit, limit};
+      if (setrlimit(RLIMIT_FSIZE, &file_size) != 0) _exit(126);
+    });
+    expect_refused(r, "Error writing output file!");
+  }
+}
+
+TEST_F(PrgdisOnPosix, ClosedPipeOnStandardOutputFinishesTheJobAndFails) {
+  // prgdis game.prg | head -c0: the reader is gone before anything is
+  // written. The job is done all the same (no SIGPIPE cuts it off), and the
+  // status says that the report was lost.
+  write_file(work() / "game.prg", basic_program);
+  int pipe_ends[2];
+  ASSERT_EQ(pipe(pipe_ends), 0);
+  close(pipe_ends[0]);
+  const int writer = pipe_ends[1];
+  const Result r = run_words({"prgdis", "game.prg"}, "", true, [writer] {
+    if (dup2(writer, STDOUT_FILENO) < 0) _exit(126);
+  });
+  close(writer);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Error writing standard output!\n");
+  EXPECT_EQ(runs(), 2u);
+  EXPECT_EQ(listing(), std::vector<std::string>{"game.prg"});
+}
+
+TEST_F(PrgdisOnPosix, FullStandardOutputFinishesTheJobAndFails) {
+  write_file(work() / "game.prg", basic_program);
+  const Result r = run_words({"prgdis", "game.prg"}, "", true, [] {
+    if (!freopen("/dev/full", "wb", stdout)) _exit(126);
+  });
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Error writing standard output!\n");
+  EXPECT_EQ(runs(), 2u);
+  EXPECT_EQ(listing(), std::vector<std::string>{"game.prg"});
 }
 
 TEST_F(PrgdisOnPosix, HostileImagesOfTokensAndDigits) {

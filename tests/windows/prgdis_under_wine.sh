@@ -3,7 +3,9 @@
 # prgdis.exe finds Tolvek.exe in the current folder through cmd.exe, leaves
 # .asm and .lst (with Windows line ends) and no .tmp, the .asm reassembles
 # with acme to the identical program file, and a second run replaces the
-# files of the first.
+# files of the first. Names beyond ASCII (Latin-1, Latin-2, Japanese, an
+# emoji) give outputs named exactly like the input, also shown right on a
+# console; read-only outputs are refused.
 #   prgdis_under_wine.sh PRGDIS_EXE TOLVEK_EXE PROGRAM.prg
 set -euo pipefail
 prgdis_exe="$1"
@@ -33,4 +35,48 @@ for run in 1 2; do
   acme -f cbm -o again.prg game.asm || fail "run $run: acme rejects game.asm"
   cmp game.prg again.prg || fail "run $run: reassembled program differs"
 done
-echo "prgdis.exe and Tolvek.exe under wine: 2 runs, .asm reassembles to the identical program"
+
+# Wine passes names between Linux and Windows as UTF-8 in this locale.
+export LC_ALL=C.UTF-8
+names=(ü ø ő ł 日本 🎮 "Dürer Åsa Łódź")
+for name in "${names[@]}"; do
+  cp game.prg "$name.prg"
+  wine prgdis.exe "$name.prg" > out.txt 2> err.txt || fail "$name: status $? ($(cat err.txt))"
+  grep -qF "File $name.prg was disassembled successfully" out.txt || fail "$name: no success message"
+  [ -f "$name.asm" ] && [ -f "$name.lst" ] || fail "$name: outputs not named like the input: $(ls | tr '\n' ' ')"
+  [ ! -e "$name.tmp" ] || fail "$name: $name.tmp left behind"
+  [ "$(head -n 1 "$name.asm")" = "; Disassembly of $name.tmp by Tolvek"$'\r' ] || fail "$name: header names $(head -n 1 "$name.asm")"
+  acme -f cbm -o again.prg "$name.asm" || fail "$name: acme rejects $name.asm"
+  cmp game.prg again.prg || fail "$name: reassembled program differs"
+  rm "$name.prg" "$name.asm" "$name.lst"
+done
+
+# On a console (wine gives programs one on a terminal, here script's) the
+# names show as they are, from prgdis.exe and from Tolvek.exe. Cursor moves
+# of wine's console are dropped, and spaces with them. (Wine's console shows
+# characters beyond 16 bits, such as the emoji, as two U+FFFD: not checked.)
+on_console() {  # on_console COMMAND: its console output, without escapes and spaces
+  script -qec "$1" /dev/null | sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' | tr -d ' \r'
+}
+cp game.prg 日本.prg
+on_console "wine prgdis.exe 日本.prg" > console.txt || fail "console: status $? ($(cat console.txt))"
+grep -qF "File日本.prgwasdisassembledsuccessfully" console.txt || fail "console shows: $(cat console.txt)"
+on_console "wine Tolvek.exe -a -c6502 -o2049 -e2061 -t Łódź.tmp" > console.txt && fail "Tolvek.exe found Łódź.tmp"
+grep -qF "Tolvek.exe:cannotreadimage'Łódź.tmp'" console.txt || fail "console shows: $(cat console.txt)"
+rm 日本.prg 日本.asm 日本.lst console.txt
+
+# A read-only output (wine's read-only attribute for a file without write
+# permission) stops prgdis.exe before it writes anything, and Tolvek.exe
+# alone leaves it too.
+chmod a-w game.asm
+wine prgdis.exe game.prg > out.txt 2> err.txt && fail "read-only game.asm: replaced"
+[ "$(cat err.txt)" = "Output file game.asm is read-only!"$'\r' ] || fail "read-only game.asm: $(cat err.txt)"
+[ ! -e game.tmp ] || fail "read-only game.asm: game.tmp written"
+tail -c +3 game.prg > image.tmp
+cp game.asm image.asm
+wine Tolvek.exe -a -c6502 -o2049 -e2061 -t image.tmp 2> err.txt && fail "read-only image.asm: replaced"
+grep -qF "Tolvek.exe: cannot replace 'image.asm': it is read-only" err.txt || fail "Tolvek.exe: $(cat err.txt)"
+cmp game.asm image.asm || fail "read-only image.asm changed"
+
+echo "prgdis.exe and Tolvek.exe under wine: 2 runs, .asm reassembles to the identical program;" \
+  "${#names[@]} names beyond ASCII; the console shows them; read-only outputs are left alone"

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "output/comment_text.hpp"
 #include "output/labels.hpp"
 
 namespace tolvek {
@@ -28,6 +29,11 @@ public:
     }
     Text& spaces(std::size_t count) {
         out_.append(count, ' ');
+        return *this;
+    }
+    // Text inside a comment: whatever it holds, it stays there.
+    Text& comment(std::string_view part) {
+        append_comment_text(out_, part);
         return *this;
     }
     // Hex digits without the "$".
@@ -100,7 +106,8 @@ public:
         }
         if (row.comment.empty()) return;
         const std::size_t width = text_.size() - start;
-        text_.spaces(width < kTextWidth ? kTextWidth - width : 1) << "; " << row.comment;
+        text_.spaces(width < kTextWidth ? kTextWidth - width : 1) << "; ";
+        text_.comment(row.comment);
     }
 
     void label(std::string_view name) {
@@ -111,7 +118,7 @@ public:
 private:
     void comment_line(std::string_view line) {
         text_ << "; ";
-        text_.line(line);
+        text_.comment(line).end_line();
     }
 
     void instruction(const Row& row) {

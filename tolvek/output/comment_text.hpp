@@ -1,0 +1,18 @@
+// Text that goes into a comment of the .asm or .lst: names, BASIC lines,
+// PETSCII text, hints.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tolvek {
+
+// Appends `text` to `out` so that it stays inside one comment line whatever
+// it holds: control characters (C0, DEL, and C1 as UTF-8), the Unicode
+// line and paragraph separators and bytes that are not UTF-8 are written as
+// escapes (\n, \r, \t, \xNN, \uNNNN), and the backslash as \\ so that
+// every escape reads one way. Anything else, UTF-8 included, is kept as it
+// is.
+void append_comment_text(std::string& out, std::string_view text);
+
+}  // namespace tolvek

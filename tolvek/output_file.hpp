@@ -1,0 +1,28 @@
+// Writing an output file whole: into a new temporary file beside it that
+// nobody can have planted, renamed over the output once complete.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace tolvek {
+
+// The path of a file name as the command line gives it: UTF-8 on Windows,
+// where both programs run with UTF-8 as their code page, and any bytes
+// elsewhere.
+std::filesystem::path file_path(const std::string& name);
+
+// The name of a path, as the command line would give it.
+std::string file_name(const std::filesystem::path& path);
+
+// Writes `content` as text (lines end the platform's way) to the file
+// `name`, so that an older file of that name is replaced only by a complete
+// new one and keeps its permissions. Refuses to replace a file without the
+// owner's write permission (the read-only attribute on Windows). A write
+// that fails (full disk, file size limit) or an interrupting SIGINT, SIGTERM
+// or SIGHUP leaves the older file as it was and no temporary file behind.
+// Returns an empty string on success, else one line naming `name` and the
+// problem.
+std::string write_output_file(const std::string& name, const std::string& content);
+
+}  // namespace tolvek
