@@ -95,8 +95,13 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             const std::string problem = write_output_file(output_name(options.image, ".cfg"), write_config(dialect));
             if (!problem.empty()) throw Failure{problem};
         }
-        const std::string problem = write_output_file(target, assembly ? write_asm(listing, image, dialect, names)
-                                                                        : write_lst(listing, image, dialect, names));
+        const std::string problem = write_output_file(target, [&](const TextSink& sink) {
+            if (assembly) {
+                write_asm(listing, image, dialect, names, sink);
+            } else {
+                write_lst(listing, image, dialect, names, sink);
+            }
+        });
         if (!problem.empty()) throw Failure{problem};
     } catch (const Failure& failure) {
         err << "Tolvek.exe: " << one_line(failure.message) << "\n";

@@ -133,6 +133,10 @@ std::string file_name(const fs::path& path) {
 }
 
 std::string write_output_file(const std::string& name, const std::string& content) {
+    return write_output_file(name, [&](const std::function<void(std::string_view)>& put) { put(content); });
+}
+
+std::string write_output_file(const std::string& name, const TextProducer& produce) {
     const fs::path target = file_path(name);
     std::error_code ec;
     const fs::file_status older = fs::status(target, ec);
@@ -149,8 +153,13 @@ std::string write_output_file(const std::string& name, const std::string& conten
         return "cannot create '" + name + "': " + std::strerror(error);
     }
     remember(temporary);
-    const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    const int write_error = errno;
+    bool written = true;
+    int write_error = 0;
+    produce([&](std::string_view part) {
+        if (!written) return;
+        written = std::fwrite(part.data(), 1, part.size(), file) == part.size();
+        if (!written) write_error = errno;
+    });
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed) {
         const std::string reason = std::strerror(written ? errno : write_error);

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace tolvek {
 
@@ -24,5 +26,10 @@ std::string file_name(const std::filesystem::path& path);
 // Returns an empty string on success, else one line naming `name` and the
 // problem.
 std::string write_output_file(const std::string& name, const std::string& content);
+
+// The same for a text that `produce` hands over piece by piece to the
+// function it is given, so that a big file need not be held whole.
+using TextProducer = std::function<void(const std::function<void(std::string_view)>&)>;
+std::string write_output_file(const std::string& name, const TextProducer& produce);
 
 }  // namespace tolvek

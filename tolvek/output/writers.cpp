@@ -11,13 +11,16 @@
 namespace tolvek {
 namespace {
 
-// The text of a whole file, built up in one string: parts are appended to
-// the current line, and every line ends through end_line(), the one place
-// to change the line ending.
+// The text of a file, built up in a buffer that goes to the sink whenever
+// it is full and at the end: parts are appended to the current line, and
+// every line ends through end_line(), the one place to change the line
+// ending. A big file is not held whole: its pages cost more than writing.
 class Text {
 public:
-    // `expected` is a guess at the final size, to spare regrowing.
-    explicit Text(std::size_t expected) { out_.reserve(expected); }
+    explicit Text(const TextSink& sink) : sink_(sink) { out_.reserve(kBuffer + kBuffer / 4); }
+    ~Text() { flush(); }
+    Text(const Text&) = delete;
+    Text& operator=(const Text&) = delete;
 
     Text& operator<<(std::string_view part) {
         out_ += part;
@@ -41,24 +44,30 @@ public:
         append_hex_digits(out_, value, count);
         return *this;
     }
-    void end_line() { out_ += kNewline; }
+    void end_line() {
+        out_ += kNewline;
+        if (out_.size() >= kBuffer) flush();
+    }
+    void flush() {
+        if (!out_.empty()) sink_(out_);
+        out_.clear();
+    }
     void line(std::string_view content = {}) {
         *this << content;
         end_line();
     }
+    // Characters in the buffer, for measuring what was just appended.
     std::size_t size() const { return out_.size(); }
-    std::string take() { return std::move(out_); }
 
 private:
     static constexpr std::string_view kNewline = "\n";
+    static constexpr std::size_t kBuffer = 64 * 1024;
+    const TextSink& sink_;
     std::string out_;
 };
 
 constexpr std::size_t kTextWidth = 24;  // column where row comments start
 
-// Rough sizes of a row in each file, for reserving the text.
-constexpr std::size_t kAsmRowSize = 40;
-constexpr std::size_t kLstRowSize = 80;
 
 // `text` with each {name} replaced by its value.
 std::string fill_in(std::string_view text, const BuildNames& names, std::uint32_t load) {
@@ -239,7 +248,20 @@ private:
 }  // namespace
 
 std::string write_asm(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names) {
-    Text text(listing.rows.size() * kAsmRowSize);
+    std::string out;
+    write_asm(listing, image, dialect, names, [&out](std::string_view part) { out += part; });
+    return out;
+}
+
+std::string write_lst(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names) {
+    std::string out;
+    write_lst(listing, image, dialect, names, [&out](std::string_view part) { out += part; });
+    return out;
+}
+
+void write_asm(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names,
+               const TextSink& sink) {
+    Text text(sink);
     Writer writer(text, listing, image, dialect);
     writer.header(listing, names);
     if (!listing.equates.empty()) {
@@ -260,12 +282,11 @@ std::string write_asm(const Listing& listing, const Image& image, const Dialect&
         if (row.ends_flow) text.line();  // a blank line between routines
     }
     if (!listing.end_label.empty()) writer.label(listing.end_label);
-    return text.take();
 }
 
-std::string write_lst(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names) {
-    // A line per row, another per label, and the symbol table.
-    Text text(listing.rows.size() * kLstRowSize + listing.symbols.size() * (kLstRowSize / 2 + 24));
+void write_lst(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names,
+               const TextSink& sink) {
+    Text text(sink);
     Writer writer(text, listing, image, dialect);
     writer.header(listing, names);
     // A row's columns: the address, two spaces, room for eight hex pairs,
@@ -303,7 +324,6 @@ std::string write_lst(const Listing& listing, const Image& image, const Dialect&
         text.spaces(symbol.name.size() < 16 ? 16 - symbol.name.size() : 1) << "$";
         text.digits(symbol.address, 4).end_line();
     }
-    return text.take();
 }
 
 std::string write_config(const Dialect& dialect) { return std::string(dialect.config); }

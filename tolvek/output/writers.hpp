@@ -2,7 +2,9 @@
 // assembler's dialect.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "image.hpp"
 #include "output/dialect.hpp"
@@ -17,11 +19,18 @@ struct BuildNames {
     std::string config;   // the linker configuration, where the dialect has one
 };
 
+// Where the writers hand over their text, a piece at a time.
+using TextSink = std::function<void(std::string_view)>;
+
 // Assembly source; assembled with the command in its header it gives back
 // the original program file.
+void write_asm(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names,
+               const TextSink& sink);
 std::string write_asm(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names);
 
 // Address, bytes and source per row, then the symbol table.
+void write_lst(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names,
+               const TextSink& sink);
 std::string write_lst(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names);
 
 // The linker configuration the dialect's build command reads, or "".
