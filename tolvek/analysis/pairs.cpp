@@ -19,7 +19,8 @@ enum class Effect : std::uint8_t {
     Transfer,   // tax, tay, txa, tya
     Store,      // sta/stx/sty to an address (not indexed)
     StoreIndirect,  // sta (zp),y
-    Count,      // iny (from == Y) or dey
+    Increment,  // iny
+    Decrement,  // dey
     AddImm,     // adc #
     AddMem,     // adc from memory
     Push,       // pha
@@ -55,8 +56,8 @@ Step step_of(std::uint8_t byte) {
     if (m == "pla") return {Effect::Pull, A};
     if (m == "jsr" || (m == "jmp" && op.mode == Mode::Absolute)) return {Effect::Call};
     if (m == "inx" || m == "dex" || m == "tsx") return {Effect::Load, X};
-    if (m == "iny") return {Effect::Count, Y, Y};
-    if (m == "dey") return {Effect::Count, Y, A};
+    if (m == "iny") return {Effect::Increment, Y};
+    if (m == "dey") return {Effect::Decrement, Y};
     if (m == "and" || m == "ora" || m == "eor") return {Effect::Load, A};
     if (op.mode == Mode::Accumulator) return {Effect::Load, A};
     if (m == "plp") return {Effect::Pull, kRegisters};
@@ -162,9 +163,10 @@ private:
             if (step.reg == Y) y_.reset();
             regs_[step.reg] = regs_[step.from];
             break;
-        case Effect::Count:
+        case Effect::Increment:
+        case Effect::Decrement:
             // The Y of a run of stores through (zp),y: its value is known.
-            if (y_) y_ = static_cast<std::uint8_t>(*y_ + (step.from == Y ? 1 : -1));
+            if (y_) y_ = static_cast<std::uint8_t>(*y_ + (step.effect == Effect::Increment ? 1 : -1));
             reg = {};
             break;
         case Effect::StoreIndirect:
