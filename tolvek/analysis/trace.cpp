@@ -142,7 +142,7 @@ private:
 
     // Claims the instruction at `at` if it can be code there.
     Outcome claim(std::uint32_t at, std::uint8_t byte, const Opcode& op, std::uint32_t length) {
-        if (!op.documented) return Outcome::Bad;
+        if (!op.documented()) return Outcome::Bad;
         if (strict_ && byte == 0x00) return Outcome::Bad;  // brk is rarely meant in guessed code
         if (at + length > image_.end()) return Outcome::Bad;  // cut off by the image end
         if (strict_ && length == 3 && !plausible_absolute(image_, operand_of(image_, at))) return Outcome::Bad;
