@@ -44,7 +44,7 @@ inline bool has_mnemonic(const Image& image, std::uint32_t address) {
     switch (opcode(image.at(address)).standing) {
     case Standing::Documented:
     case Standing::Stable: return true;
-    case Standing::ZeroOnly: return image.at(address + 1) == 0;
+    case Standing::ZeroOnly: return image.contains(address + 1) && image.at(address + 1) == 0;
     default: return false;
     }
 }
