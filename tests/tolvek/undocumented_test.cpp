@@ -239,26 +239,31 @@ struct GapProgram {
     }
 };
 
-TEST(Undocumented, GuessHoldsOnePerSixteenInstructions) {
-    // lax $fe as the sixteenth instruction of the routine: taken.
-    const GapProgram late(15, {0xa7, 0xfe}, 3);
+TEST(Undocumented, GuessHoldsOnePerThirtyTwoInstructions) {
+    // lax $fe as the thirty-second instruction of the routine: taken.
+    const GapProgram late(31, {0xa7, 0xfe}, 3);
     EXPECT_TRUE(all_code(late.analyse(), late.gap, late.gap_end()));
     // The documented instruction set alone leaves it data.
     EXPECT_TRUE(no_code(late.analyse(false), late.gap, late.gap_end()));
-    // As the fifteenth, or the second of two among thirty: the gap stays data.
-    const GapProgram early(14, {0xa7, 0xfe}, 3);
+    // As the thirty-first, or as the second of two among sixty: the gap
+    // stays data.
+    const GapProgram early(30, {0xa7, 0xfe}, 3);
     EXPECT_TRUE(no_code(early.analyse(), early.gap, early.gap_end()));
-    const GapProgram two(15, {0xa7, 0xfe, 0x87, 0xfe}, 13);
+    const GapProgram two(31, {0xa7, 0xfe, 0x87, 0xfe}, 30);
     EXPECT_TRUE(no_code(two.analyse(), two.gap, two.gap_end()));
-    const GapProgram two_apart(15, {0xa7, 0xfe, 0xa2, 0x00, 0xa0, 0x00, 0xa2, 0x00, 0xa0, 0x00, 0xa2, 0x00, 0xa0, 0x00,
-                                    0xa2, 0x00, 0xa0, 0x00, 0xa2, 0x00, 0xa0, 0x00, 0xa2, 0x00, 0xa0, 0x00, 0xa2, 0x00,
-                                    0xa0, 0x00, 0xa2, 0x00, 0x87, 0xfe},
-                               3);
+    // Thirty-one documented instructions between them: both taken.
+    std::vector<std::uint8_t> apart = {0xa7, 0xfe};
+    for (int i = 0; i < 31; ++i) apart.insert(apart.end(), {static_cast<std::uint8_t>(i % 2 == 0 ? 0xa2 : 0xa0), 0x00});
+    apart.insert(apart.end(), {0x87, 0xfe});
+    const GapProgram two_apart(31, apart, 3);
     EXPECT_TRUE(all_code(two_apart.analyse(), two_apart.gap, two_apart.gap_end()));
+    apart.erase(apart.end() - 4, apart.end() - 2);
+    const GapProgram two_close(31, apart, 3);
+    EXPECT_TRUE(no_code(two_close.analyse(), two_close.gap, two_close.gap_end()));
     // An unstable one or a duplicate is never taken, however late.
-    const GapProgram unstable(40, {0x9c, 0x00, 0x20}, 3);
+    const GapProgram unstable(80, {0x9c, 0x00, 0x20}, 3);
     EXPECT_TRUE(no_code(unstable.analyse(), unstable.gap, unstable.gap_end()));
-    const GapProgram duplicate(40, {0xeb, 0x01}, 3);
+    const GapProgram duplicate(80, {0xeb, 0x01}, 3);
     EXPECT_TRUE(no_code(duplicate.analyse(), duplicate.gap, duplicate.gap_end()));
 }
 

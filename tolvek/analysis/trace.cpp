@@ -86,7 +86,7 @@ public:
 private:
     static constexpr int kBudget = 4000;
     // A guess may hold one undocumented instruction per so many.
-    static constexpr int kPerUndocumented = 16;
+    static constexpr int kPerUndocumented = 32;
 
     std::uint32_t length_at(std::uint32_t at) const {
         return instruction_length(image_.at(at));
