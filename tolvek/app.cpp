@@ -84,7 +84,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             throw Failure{"image '" + options.image + "' (" + size + " bytes) does not fit below $10000 from load address " +
                           std::to_string(image.load)};
         }
-        const MemoryMap map = analyse(image, {.entry = options.entry});
+        const MemoryMap map = analyse(image, {.entry = options.entry, .undocumented = options.undocumented});
         const std::string shown_name = file_name(file_path(options.image).filename());
         const Listing listing = build_listing(map, shown_name);
         const Dialect& dialect = *options.dialect;

@@ -12,6 +12,7 @@ namespace tolvek {
 struct AnalysisOptions {
     std::int64_t entry = 0;  // where execution starts; may lie outside the image
     bool guesses = true;     // false: only what the trace from the entry finds
+    bool undocumented = true;  // the 6510's undocumented opcodes are code; false: documented ones only
 };
 
 // Finds the BASIC program, traces from the entry, guesses the code that the
