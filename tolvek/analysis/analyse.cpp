@@ -1,5 +1,7 @@
 #include "analysis/analyse.hpp"
 
+#include <algorithm>
+
 #include "analysis/own_memory.hpp"
 #include "analysis/pairs.hpp"
 #include "analysis/pointer_tables.hpp"
@@ -28,6 +30,22 @@ void trace_sure_entries(MemoryMap& map) {
     }
 }
 
+// Each SYS of the BASIC program that calls into the image after it is an
+// entry as sure as the one given: traced the same way, after it.
+void trace_sys_entries(MemoryMap& map) {
+    const Image& image = map.image();
+    for (const BasicLine& line : map.basic.lines) {
+        for (const std::uint32_t address : line.sys) {
+            if (!image.contains(address) || address < map.basic_end()) continue;
+            const bool seen = std::any_of(map.sys_entries.begin(), map.sys_entries.end(),
+                                          [&](const SysEntry& entry) { return entry.address == address; });
+            if (seen) continue;
+            map.sys_entries.push_back({address, line.number});
+            if (map.kind(address) == Kind::Unknown) trace_from(map, address, Source::Trace);
+        }
+    }
+}
+
 }  // namespace
 
 MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
@@ -45,6 +63,7 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
         map.entry_in_basic = start < map.basic_end();
         if (!map.entry_in_basic) trace_from(map, start, Source::Trace);
     }
+    trace_sys_entries(map);
     trace_sure_entries(map);
     const std::vector<AddressTable> tables = options.guesses ? find_more_code(map) : std::vector<AddressTable>{};
     const std::vector<AddressPair> pairs = find_address_pairs(map);

@@ -55,6 +55,12 @@ constexpr bool stands_for_address(Kind kind) {
            kind == Kind::LowMinus1 || kind == Kind::HighMinus1;
 }
 
+// A SYS statement of the BASIC program that calls into the image.
+struct SysEntry {
+    std::uint32_t address = 0;
+    std::uint32_t line = 0;  // its line number
+};
+
 // An instruction's immediate that is one half of an address.
 struct ImmediateRef {
     bool high = false;         // the high half, else the low one
@@ -129,6 +135,9 @@ public:
     std::int64_t entry = 0;
     bool entry_in_image = false;
     bool entry_in_basic = false;
+    // The SYS statements that call into the image after the BASIC program,
+    // in the program's order, one for each address: traced like the entry.
+    std::vector<SysEntry> sys_entries;
 
     std::uint32_t basic_end() const { return basic.lines.empty() ? image_->load : basic.end; }
 

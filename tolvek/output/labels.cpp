@@ -38,6 +38,7 @@ Labels::Labels(const MemoryMap& map)
     }
     for (const auto& [address, ref] : map.immediates()) add(ref.target);
     if (map.entry_in_image) add(static_cast<std::uint32_t>(map.entry));
+    for (const SysEntry& entry : map.sys_entries) add(entry.address);
 }
 
 bool Labels::starts_stretch(std::uint32_t address) const {

@@ -1,0 +1,314 @@
+// What C64 programs hide beyond the one entry: more SYS statements in the
+// BASIC program, chip registers among the image's own bytes where it covers
+// $D000-$DFFF, text in screen codes. In-process on hand-assembled images,
+// and as round trips in every dialect.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "analysis/analyse.hpp"
+#include "c64/basic.hpp"
+#include "output/dialect.hpp"
+#include "output/listing.hpp"
+#include "output/writers.hpp"
+#include "support.hpp"
+
+using namespace tolvek;
+
+namespace {
+
+// An image of at least `size` zero bytes at `load`, filled in piece by
+// piece; it grows where a piece goes beyond its end.
+struct Program {
+    Image image;
+    Program(std::uint32_t load, std::uint32_t size) {
+        image.load = load;
+        image.bytes.assign(size, 0);
+    }
+    void put(std::uint32_t address, std::initializer_list<std::uint8_t> bytes) {
+        const std::size_t at = address - image.load;
+        image.bytes.resize(std::max(image.bytes.size(), at + bytes.size()));
+        std::copy(bytes.begin(), bytes.end(), image.bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+};
+
+// The tokenized text of a BASIC line: bytes and plain characters.
+std::vector<std::uint8_t> tokens(std::initializer_list<std::uint8_t> bytes) { return bytes; }
+
+class Disassembly {
+public:
+    Disassembly(const Image& image, std::int64_t entry, bool guesses = false)
+        : map(analyse(image, {.entry = entry, .guesses = guesses})), listing(build_listing(map, "test.tmp")),
+          text(write_asm(listing, image, kAcme, {"test.asm", "test.prg", ""})) {}
+
+    const Row* row_at(std::uint32_t address) const {
+        for (const Row& row : listing.rows) {
+            if (row.address == address) return &row;
+        }
+        return nullptr;
+    }
+    // The name the instruction at `address` writes its operand with.
+    std::string operand_at(std::uint32_t address) const {
+        const Row* row = row_at(address);
+        return row == nullptr ? "(no row)" : std::string(row->operand.symbol.name);
+    }
+    std::string comment_at(std::uint32_t address) const {
+        const Row* row = row_at(address);
+        return row == nullptr ? "(no row)" : std::string(row->comment);
+    }
+    bool has(const std::string& part) const { return text.find(part) != std::string::npos; }
+
+    MemoryMap map;
+    Listing listing;
+    std::string text;
+};
+
+constexpr std::uint8_t kSys = 0x9e;
+
+TEST(SysStatements, EveryFormOfTheAddress) {
+    using V = std::vector<std::uint32_t>;
+    EXPECT_EQ(sys_addresses(tokens({kSys, '2', '0', '6', '1'})), V{2061});
+    EXPECT_EQ(sys_addresses(tokens({kSys, ' ', '2', '0', '6', '3'})), V{2063});
+    EXPECT_EQ(sys_addresses(tokens({kSys, '(', '2', '0', '6', '3', ')'})), V{2063});
+    EXPECT_EQ(sys_addresses(tokens({kSys, ' ', '(', ' ', '2', '0', '6', '3', ' ', ')', ' '})), V{2063});
+    // BASIC skips spaces inside numbers too.
+    EXPECT_EQ(sys_addresses(tokens({kSys, '4', '9', ' ', '1', '5', '2'})), V{49152});
+    // Constant arithmetic: + - * / ($AA-$AD), parentheses, signs.
+    EXPECT_EQ(sys_addresses(tokens({kSys, ' ', '2', '0', '0', '0', 0xaa, '1', '4', '2'})), V{2142});
+    EXPECT_EQ(sys_addresses(tokens({kSys, '4', '0', '9', '6', 0xac, '(', '1', '2', 0xab, '1', ')', 0xad, '2'})),
+              V{22528});
+    EXPECT_EQ(sys_addresses(tokens({kSys, 0xab, '(', 0xab, '2', '0', '6', '1', ')'})), V{2061});
+    // A fraction is cut off, as BASIC does.
+    EXPECT_EQ(sys_addresses(tokens({kSys, '2', '0', '6', '1', '.', '9'})), V{2061});
+    // Several statements; the address ends at ':' or ','.
+    EXPECT_EQ(sys_addresses(tokens({kSys, '2', '0', '6', '1', ':', 0x99, '"', 'A', '"', ':', kSys, '2', '1', '0', '0'})),
+              (V{2061, 2100}));
+    EXPECT_EQ(sys_addresses(tokens({kSys, '4', '9', '1', '5', '2', ',', '1', ',', '2'})), V{49152});
+    EXPECT_EQ(sys_addresses(tokens({kSys, '0'})), V{0});
+    EXPECT_EQ(sys_addresses(tokens({kSys, '6', '5', '5', '3', '5'})), V{65535});
+}
+
+TEST(SysStatements, TextsThatCallNoConstantAddress) {
+    const auto none = [](std::initializer_list<std::uint8_t> text) { return sys_addresses(tokens(text)).empty(); };
+    EXPECT_TRUE(none({kSys, 'A'}));                                // a variable
+    EXPECT_TRUE(none({kSys, '2', '0', '6', '1', 0xaa, 'A'}));      // with a variable
+    EXPECT_TRUE(none({kSys, 0xc2, '(', '1', ')'}));                // PEEK(1)
+    EXPECT_TRUE(none({kSys, '2', 0xae, '1', '1'}));                // 2^11: not followed
+    EXPECT_TRUE(none({kSys, '2', '0', '6', '1', 'X'}));            // junk after the number
+    EXPECT_TRUE(none({kSys, '6', '5', '5', '3', '6'}));            // beyond 65535
+    EXPECT_TRUE(none({kSys, 0xab, '1'}));                          // negative
+    EXPECT_TRUE(none({kSys, '1', 0xad, '0'}));                     // division by zero
+    EXPECT_TRUE(none({kSys, '(', '2', '0', '6', '1'}));            // unbalanced
+    EXPECT_TRUE(none({kSys}));
+    EXPECT_TRUE(none({kSys, ':', '2', '0', '6', '1'}));
+    EXPECT_TRUE(none({0x99, '"', kSys, '2', '0', '6', '1', '"'}));  // inside quotes: a character
+    EXPECT_TRUE(none({0x8f, ' ', kSys, '2', '0', '6', '1'}));      // after REM
+    EXPECT_TRUE(none({0x83, '1', ',', kSys, '2', '0', '6', '1'}));  // in DATA
+    // After the DATA statement ends, SYS counts again.
+    EXPECT_EQ(sys_addresses(tokens({0x83, '1', ':', kSys, '2', '0', '6', '1'})), std::vector<std::uint32_t>{2061});
+    // Deep parentheses do not run away.
+    std::vector<std::uint8_t> deep{kSys};
+    deep.insert(deep.end(), 5000, '(');
+    EXPECT_TRUE(sys_addresses(deep).empty());
+}
+
+// The decimal digits of n, as BASIC stores them.
+std::vector<std::uint8_t> digits(std::uint32_t n) {
+    const std::string text = std::to_string(n);
+    return {text.begin(), text.end()};
+}
+
+std::vector<std::uint8_t> join(std::initializer_list<std::vector<std::uint8_t>> parts) {
+    std::vector<std::uint8_t> out;
+    for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+// A program at $0801: BASIC lines 10, 20, ... whose texts `lines` makes
+// from the addresses of the routines, then the routines. The texts' lengths
+// must not depend on the addresses.
+using Lines = std::vector<std::vector<std::uint8_t>>;
+template <class MakeLines>
+Image basic_and_routines(MakeLines make_lines, const std::vector<std::vector<std::uint8_t>>& routines) {
+    const auto layout = [&](const Lines& lines) {
+        Image image;
+        image.load = 0x0801;
+        std::uint32_t number = 10;
+        for (const auto& text : lines) {
+            const std::uint32_t link = image.end() + 4 + static_cast<std::uint32_t>(text.size()) + 1;
+            image.bytes.insert(image.bytes.end(), {static_cast<std::uint8_t>(link), static_cast<std::uint8_t>(link >> 8),
+                                                   static_cast<std::uint8_t>(number), 0});
+            image.bytes.insert(image.bytes.end(), text.begin(), text.end());
+            image.bytes.push_back(0);
+            number += 10;
+        }
+        image.bytes.insert(image.bytes.end(), {0, 0});
+        return image;
+    };
+    std::vector<std::uint32_t> addresses(routines.size(), 2100);
+    std::uint32_t at = layout(make_lines(addresses)).end();
+    for (std::size_t i = 0; i < routines.size(); ++i) {
+        addresses[i] = at;
+        at += static_cast<std::uint32_t>(routines[i].size());
+    }
+    Image image = layout(make_lines(addresses));
+    EXPECT_EQ(image.end(), addresses.empty() ? image.end() : addresses[0]) << "line lengths depend on the addresses";
+    for (const auto& routine : routines) image.bytes.insert(image.bytes.end(), routine.begin(), routine.end());
+    return image;
+}
+
+// 10 SYS a:REM / 20 SYS(b) / 30 SYS 2000+(c-2000) / 40 SYS d, with routines
+// that nothing else leads to; the third ends in a byte that is no
+// instruction only after its rts.
+Image four_sys_lines() {
+    return basic_and_routines(
+        [](const std::vector<std::uint32_t>& a) {
+            return Lines{
+                join({{kSys, ' '}, digits(a[0]), {':', 0x8f}}),
+                join({{kSys, '('}, digits(a[1]), {')'}}),
+                join({{kSys, ' ', '2', '0', '0', '0', 0xaa}, digits(a[2] - 2000)}),
+                join({{kSys}, digits(a[3])}),
+            };
+        },
+        {
+            {0xee, 0x20, 0xd0, 0x60},  // inc $d020 / rts
+            {0xa9, 0x01, 0x60},        // lda #1 / rts
+            {0xe8, 0x60},              // inx / rts
+            {0xc8, 0x60},              // iny / rts
+        });
+}
+
+TEST(SysEntries, EachIsTracedLabelledAndNamed) {
+    const Image image = four_sys_lines();
+    const std::uint32_t first = 0x0801 + 4 * 5 + 8 + 7 + 10 + 5 + 2;  // after the BASIC program
+    ASSERT_EQ(image.at(first), 0xee);
+    const std::uint32_t routines[] = {first, first + 4, first + 7, first + 9};
+    // The entry prgdis passes: the last SYS.
+    const Disassembly d(image, routines[3]);
+    ASSERT_EQ(d.map.sys_entries.size(), 4u);
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(d.map.sys_entries[i].address, routines[i]) << i;
+        EXPECT_EQ(d.map.sys_entries[i].line, 10 * (i + 1)) << i;
+        EXPECT_TRUE(d.map.is_opcode(routines[i])) << i;
+        ASSERT_NE(d.row_at(routines[i]), nullptr) << i;
+        EXPECT_FALSE(d.row_at(routines[i])->label.empty()) << i;
+    }
+    EXPECT_EQ(d.comment_at(routines[0]), "SYS in line 10");
+    EXPECT_EQ(d.comment_at(routines[2]), "SYS in line 30");
+    EXPECT_EQ(d.comment_at(routines[3]), "entry") << "the entry says enough";
+    // The header names the SYS entries other than the entry, in order.
+    std::string expected = "; SYS entries traced: ";
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        expected += (i ? ", " : "") + hex(routines[i], 4) + " (line " + std::to_string(10 * (i + 1)) + ")";
+    }
+    EXPECT_TRUE(d.has(expected + "\n")) << d.text;
+    EXPECT_TRUE(d.has("; code: 11 bytes,")) << d.text;
+}
+
+TEST(SysEntries, EntryInTheBasicProgramOrOutsideTheImage) {
+    const Image image = four_sys_lines();
+    for (const std::int64_t entry : {std::int64_t{0x0801}, std::int64_t{0x0805}, std::int64_t{-1},
+                                     std::int64_t{0x0400}, std::int64_t{70000}}) {
+        const Disassembly d(image, entry);
+        EXPECT_EQ(d.map.sys_entries.size(), 4u) << entry;
+        const bool in_basic = entry >= 0x0801 && entry < 0x0900;
+        const std::string why = in_basic ? "lies in the BASIC program" : "lies outside the image";
+        EXPECT_TRUE(d.has(why + "; no code traced from it, but from the SYS entries\n")) << entry << d.text;
+        EXPECT_TRUE(d.has("; SYS entries traced: ")) << entry;
+        EXPECT_TRUE(d.has("(line 40)\n")) << "all four, the last too";
+        EXPECT_TRUE(d.has("; code: 11 bytes,")) << entry << d.text;
+    }
+}
+
+TEST(SysEntries, OnlyAddressesInTheImageAfterTheBasicProgram) {
+    // 10 SYS 49152 (outside) / 20 SYS 2049 (the BASIC program itself) /
+    // 30 SYS x, where x holds no instruction, / 40 SYS y, twice.
+    const Image image = basic_and_routines(
+        [](const std::vector<std::uint32_t>& a) {
+            return Lines{
+                join({{kSys}, digits(49152)}),
+                join({{kSys}, digits(2049)}),
+                join({{kSys}, digits(a[0])}),
+                join({{kSys}, digits(a[1]), {':', kSys}, digits(a[1])}),
+            };
+        },
+        {{0x02}, {0x60}});
+    const std::uint32_t jam = image.end() - 2;
+    const Disassembly d(image, -1);
+    ASSERT_EQ(d.map.sys_entries.size(), 2u);
+    EXPECT_EQ(d.map.sys_entries[0].address, jam);
+    EXPECT_EQ(d.map.sys_entries[1].address, jam + 1);
+    EXPECT_TRUE(d.has("; SYS entries traced: " + hex(jam, 4) + " (line 30, no valid instruction), " +
+                      hex(jam + 1, 4) + " (line 40)\n"))
+        << d.text;
+    EXPECT_FALSE(d.map.is_opcode(jam));
+    EXPECT_TRUE(d.map.is_opcode(jam + 1));
+    // Without a SYS into the image nothing is said about SYS.
+    const Image plain = basic_and_routines([](const std::vector<std::uint32_t>&) { return Lines{join({{kSys}, digits(49152)})}; },
+                                           {{0x60}});
+    const Disassembly none(plain, -1);
+    EXPECT_TRUE(none.map.sys_entries.empty());
+    EXPECT_FALSE(none.has("SYS entries"));
+    EXPECT_TRUE(none.has("lies outside the image; no code traced from it\n")) << none.text;
+}
+
+// Round trips of the three patterns in every dialect.
+class HiddenCodeRoundTrip : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        if (!tolvek_test::have_acme()) GTEST_SKIP() << "acme is not installed";
+        if (!tolvek_test::have_assembler(GetParam())) GTEST_SKIP() << GetParam() << " is not installed";
+    }
+    // Assembles the ACME source and checks its round trip; the .asm.
+    std::string check(const std::string& source, std::int64_t entry) {
+        const std::vector<std::uint8_t> prg = tolvek_test::assemble(dir, source);
+        if (prg.size() < 2) {
+            ADD_FAILURE() << "acme gave no program";
+            return {};
+        }
+        const auto load = static_cast<std::uint32_t>(prg[0] | prg[1] << 8);
+        return tolvek_test::round_trip(dir, load, entry, {prg.begin() + 2, prg.end()}, GetParam());
+    }
+    bool has(const std::string& text, const std::string& part) const { return text.find(part) != std::string::npos; }
+    tolvek_test::ScratchDir dir;
+};
+
+TEST_P(HiddenCodeRoundTrip, SysStatementsInEveryForm) {
+    const std::string text = check(R"(
+	* = $0801
+l10	!word l20, 10
+	!byte $9e, $20, '0' + a / 1000, '0' + a / 100 % 10, '0' + a / 10 % 10, '0' + a % 10, $3a, $8f, 0
+l20	!word l30, 20
+	!byte $9e, $28, '0' + b / 1000, '0' + b / 100 % 10, '0' + b / 10 % 10, '0' + b % 10, $29, 0
+l30	!word l40, 30
+	!byte $9e, '2', '0', '0', '0', $aa, '0' + (c - 2000) / 100, '0' + (c - 2000) / 10 % 10, '0' + (c - 2000) % 10, 0
+l40	!word l50, 40
+	!byte $9e, '0' + d / 1000, '0' + d / 100 % 10, '0' + d / 10 % 10, '0' + d % 10, 0
+l50	!word 0
+a	inc $d020
+	rts
+b	lda #1
+	sta $d021
+	rts
+c	ldx #0
+-	lda $0400,x
+	sta $0401,x
+	inx
+	bne -
+	rts
+d	jsr $ffe4
+	beq d
+	rts
+)",
+                                   2049);
+    EXPECT_TRUE(has(text, "lies in the BASIC program; no code traced from it, but from the SYS entries\n")) << text;
+    EXPECT_TRUE(has(text, "; SYS entries traced: ")) << text;
+    EXPECT_TRUE(has(text, "(line 40)\n")) << text;
+    EXPECT_TRUE(has(text, "inc EXTCOL")) << text;
+    EXPECT_TRUE(has(text, "jsr GETIN")) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialects, HiddenCodeRoundTrip, ::testing::Values("acme", "64tass", "ca65"));
+
+}  // namespace
