@@ -253,6 +253,132 @@ TEST(SysEntries, OnlyAddressesInTheImageAfterTheBasicProgram) {
     EXPECT_TRUE(none.has("lies outside the image; no code traced from it\n")) << none.text;
 }
 
+// At $CF00, covering $D000-$D02F: code that switches the I/O out and in
+// and names VIC-II registers in each state.
+Program banking_program() {
+    Program p(0xcf00, 0x130);
+    p.put(0xcf00, {0xa9, 0x34,         // lda #$34: RAM only
+                   0x85, 0x01,         // sta $01
+                   0xad, 0x12, 0xd0,   // lda $d012: the image's byte
+                   0x20, 0x60, 0xcf,   // jsr only_hidden
+                   0xa2, 0x00,         // ldx #0
+                   0xbd, 0x00, 0xd0,   // $cf0c: lda $d000,x (a loop, still RAM)
+                   0xca,               // dex
+                   0xd0, 0xfa,         // bne $cf0c
+                   0x20, 0x70, 0xcf,   // jsr both
+                   0xe6, 0x01,         // $cf15: inc $01: $35, I/O in
+                   0xad, 0x12, 0xd0,   // $cf17: lda RASTER
+                   0x20, 0x70, 0xcf,   // jsr both
+                   0xa0, 0x33,         // ldy #$33
+                   0x84, 0x01,         // sty $01: character ROM, no I/O
+                   0x8d, 0x20, 0xd0,   // $cf21: sta $d020: the RAM below
+                   0xa2, 0x37,         // ldx #$37
+                   0x86, 0x01,         // stx $01
+                   0x8d, 0x21, 0xd0,   // $cf28: sta BGCOL0
+                   0xa9, 0x00,         // lda #0
+                   0x8d, 0x01, 0x00,   // sta $0001 (absolute): no I/O either
+                   0x8d, 0x16, 0xd0,   // $cf30: sta $d016: RAM
+                   0xa9, 0x34,         // lda #$34
+                   0x20, 0x80, 0xcf,   // jsr $cf80, which changes A
+                   0x85, 0x01,         // sta $01: whatever the routine left
+                   0x8d, 0x17, 0xd0,   // $cf3a: sta YXPAND
+                   0x60});             // rts
+    p.put(0xcf60, {0xae, 0x19, 0xd0,   // only_hidden: ldx $d019
+                   0x60});
+    p.put(0xcf70, {0x8d, 0x18, 0xd0,   // both: sta VMCSB (I/O out on one call, in on the other)
+                   0x60});
+    p.put(0xcf80, {0xa9, 0x37, 0x60});  // lda #$37 / rts
+    return p;
+}
+
+TEST(IoArea, ChipRegistersWhereTheIoIsVisibleTheImagesBytesWhereNot) {
+    const Program p = banking_program();
+    const Disassembly d(p.image, 0xcf00);
+    EXPECT_EQ(d.operand_at(0xcf04), "Dd012");
+    EXPECT_EQ(d.operand_at(0xcf07), "Lcf60");
+    EXPECT_EQ(d.operand_at(0xcf0c), "Dd000") << "a loop keeps what $01 holds";
+    EXPECT_EQ(d.operand_at(0xcf17), "RASTER") << "inc $01 from $34";
+    EXPECT_EQ(d.operand_at(0xcf21), "Dd020") << "sty $01 with $33: character ROM";
+    EXPECT_EQ(d.operand_at(0xcf28), "BGCOL0") << "stx $01 with $37";
+    EXPECT_EQ(d.operand_at(0xcf30), "Dd016") << "sta $0001 with 0";
+    EXPECT_EQ(d.operand_at(0xcf60), "Dd019") << "a routine called with the I/O out only";
+    EXPECT_EQ(d.operand_at(0xcf70), "VMCSB") << "called both ways: the chips";
+    EXPECT_EQ(d.operand_at(0xcf3a), "YXPAND") << "A is not known after a call";
+    // The image's bytes get labels only where they are named as RAM; the
+    // chips' names are equates, as outside the image.
+    for (const std::uint32_t address : {0xd000u, 0xd012u, 0xd016u, 0xd019u, 0xd020u}) {
+        ASSERT_NE(d.row_at(address), nullptr) << std::hex << address;
+        EXPECT_FALSE(d.row_at(address)->label.empty()) << std::hex << address;
+    }
+    for (const std::uint32_t address : {0xd018u, 0xd021u}) {
+        EXPECT_EQ(d.row_at(address), nullptr) << "a data row split at $" << std::hex << address;
+    }
+    EXPECT_TRUE(d.has("\nRASTER = $d012\nYXPAND = $d017\nVMCSB = $d018\nBGCOL0 = $d021\n")) << d.text;
+    EXPECT_FALSE(d.has("EXTCOL")) << d.text;
+    EXPECT_TRUE(d.has("\tlda RASTER\n")) << d.text;
+    EXPECT_TRUE(d.has("\tlda Dd012\n")) << d.text;
+    EXPECT_EQ(d.map.io_hidden.front(), 0xcf04u);
+}
+
+TEST(IoArea, WithoutStoresIntoThePortTheChipsAreEverywhere) {
+    Program p(0xcff0, 0x40);
+    p.put(0xcff0, {0x8d, 0x20, 0xd0,   // sta $d020
+                   0xa5, 0x01,         // lda $01: read, not written
+                   0xad, 0x00, 0xd0,   // lda $d000
+                   0x4c, 0x11, 0xd0}); // jmp $d011: a jump names code, never a chip
+    p.put(0xd011, {0x60});
+    const Disassembly d(p.image, 0xcff0);
+    EXPECT_TRUE(d.map.io_hidden.empty());
+    EXPECT_EQ(d.operand_at(0xcff0), "EXTCOL");
+    EXPECT_EQ(d.operand_at(0xcff5), "SP0X");
+    EXPECT_EQ(d.operand_at(0xcff8), "Ld011");
+    EXPECT_TRUE(d.map.is_opcode(0xd011));
+    EXPECT_EQ(d.row_at(0xd000), nullptr) << "no label at $d000";
+}
+
+TEST(IoArea, AddressPairsNameColourRam) {
+    // lda #<$d800 / sta $fb / lda #>$d800 / sta $fc, with the image
+    // reaching $D800: colour RAM with the I/O in, the image's own bytes
+    // with it out.
+    Program p(0xd7e0, 0x40);
+    p.put(0xd7e0, {0xa9, 0x00, 0x85, 0xfb, 0xa9, 0xd8, 0x85, 0xfc,  // $d7e0
+                   0xa9, 0x34, 0x85, 0x01,                          // $d7e8
+                   0xa9, 0x10, 0x85, 0xfd, 0xa9, 0xd8, 0x85, 0xfe,  // $d7ec: $d810, I/O out
+                   0x60});
+    const Disassembly d(p.image, 0xd7e0);
+    EXPECT_TRUE(d.has("\tlda #<COLRAM            ; entry\n")) << d.text;
+    EXPECT_TRUE(d.has("\tlda #>COLRAM\n")) << d.text;
+    EXPECT_TRUE(d.has("\tlda #<Dd810\n")) << d.text;
+    EXPECT_TRUE(d.has("\tlda #>Dd810\n")) << d.text;
+    EXPECT_EQ(d.row_at(0xd800), nullptr) << "no label at $d800";
+}
+
+TEST(IoArea, NoCodeWhereTheCodeNamesChips) {
+    // A table of two words that a guess follows: $d01a (rti) and $d01e
+    // (rts). The code writes IRQMSK at $d01a with the I/O in: no code there.
+    const auto program = [](bool io_out) {
+        Program p(0xcff0, 0x40);
+        p.put(0xcff0, {0xa9, io_out ? std::uint8_t{0x34} : std::uint8_t{0x37}, 0x85, 0x01,  // lda # / sta $01
+                       0xa9, 0x01, 0x8d, 0x1a, 0xd0,                                         // lda #1 / sta $d01a
+                       0x60});
+        p.put(0xd010, {0x1a, 0xd0, 0x1e, 0xd0});  // !word $d01a, $d01e
+        p.put(0xd01a, {0x40, 0x02, 0x02, 0x02, 0x60});
+        return p;
+    };
+    const Program in = program(false);
+    const Disassembly chips(in.image, 0xcff0, true);
+    EXPECT_FALSE(chips.map.is_opcode(0xd01a)) << chips.text;
+    EXPECT_TRUE(chips.map.is_opcode(0xd01e)) << "the table's other entry is code";
+    EXPECT_EQ(chips.operand_at(0xcff6), "IRQMSK");
+    EXPECT_FALSE(chips.has("Ld01a")) << chips.text;
+    // With the I/O out where it writes $d01a, it writes the RAM: the guess
+    // may take the rti.
+    const Program out = program(true);
+    const Disassembly ram(out.image, 0xcff0, true);
+    EXPECT_TRUE(ram.map.is_opcode(0xd01a)) << ram.text;
+    EXPECT_EQ(ram.operand_at(0xcff6), "Ld01a");
+}
+
 // Round trips of the three patterns in every dialect.
 class HiddenCodeRoundTrip : public ::testing::TestWithParam<std::string> {
 protected:
@@ -307,6 +433,51 @@ d	jsr $ffe4
     EXPECT_TRUE(has(text, "(line 40)\n")) << text;
     EXPECT_TRUE(has(text, "inc EXTCOL")) << text;
     EXPECT_TRUE(has(text, "jsr GETIN")) << text;
+}
+
+TEST_P(HiddenCodeRoundTrip, ChipRegistersInsideTheImage) {
+    // Tables under the I/O area read with it out, then the chips written
+    // with it in: equates for addresses the image holds, labels beside them.
+    const std::string text = check(R"(
+	* = $cf80
+	sei
+	lda #$34
+	sta $01
+	ldx #$3f
+-	lda $d000,x
+	sta $c000,x
+	lda $d012,x
+	sta $c100,x
+	dex
+	bpl -
+	lda #$37
+	sta $01
+	lda #$1b
+	sta $d011
+	lda $d012
+	sta $d020
+	lda #<$d800
+	sta $fb
+	lda #>$d800
+	sta $fc
+	lda $dc0d
+	lda $d41b
+	sta $d040
+	cli
+	rts
+	!fill $d000 - *, 0
+	!for i, 0, $83f { !byte i & $ff }
+)",
+                                   0xcf80);
+    for (const char* part : {"\tlda Dd000,x\n", "\tlda Dd012,x\n", "\tsta SCROLY\n", "\tlda RASTER\n",
+                             "\tsta EXTCOL\n", "RASTER = $d012\n", "SCROLY = $d011\n", "CIAICR = $dc0d\n",
+                             "RANDOM = $d41b\n", "\tsta $d040\n"}) {
+        EXPECT_TRUE(has(text, part)) << part << "\n" << text;
+    }
+    EXPECT_TRUE(has(text, "#<COLRAM")) << text;
+    EXPECT_TRUE(has(text, "#>COLRAM")) << text;
+    EXPECT_FALSE(has(text, "Dd011")) << text;
+    EXPECT_FALSE(has(text, "Dd020")) << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialects, HiddenCodeRoundTrip, ::testing::Values("acme", "64tass", "ca65"));

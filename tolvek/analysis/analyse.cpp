@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "analysis/io_banking.hpp"
 #include "analysis/own_memory.hpp"
 #include "analysis/pairs.hpp"
 #include "analysis/pointer_tables.hpp"
@@ -65,7 +66,10 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
     }
     trace_sys_entries(map);
     trace_sure_entries(map);
-    const std::vector<AddressTable> tables = options.guesses ? find_more_code(map) : std::vector<AddressTable>{};
+    // Where the code reads or writes the chips, the I/O is there when it
+    // runs: no guessed code starts at those bytes.
+    const std::vector<std::uint32_t> chips = find_hidden_io(map);
+    const std::vector<AddressTable> tables = options.guesses ? find_more_code(map, chips) : std::vector<AddressTable>{};
     const std::vector<AddressPair> pairs = find_address_pairs(map);
     find_own_memory(map, pairs);
     // What the code reads as pointers comes before text; text before the
@@ -75,6 +79,9 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
     mark_text(map);
     record_tables(map, tables);
     record_pairs(map, pairs);
+    // Again with all the code: guessed code may switch the I/O, and the
+    // pairs name addresses.
+    find_hidden_io(map);
     return map;
 }
 

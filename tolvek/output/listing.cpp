@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "analysis/io_banking.hpp"
 #include "c64/petscii.hpp"
 #include "cpu/decode.hpp"
 
@@ -104,7 +105,8 @@ private:
         case Mode::Accumulator: break;
         case Mode::Immediate:
             if (const ImmediateRef* ref = map_.immediate(a)) {
-                operand.symbol = labels_.operand(ref->target, keep);
+                operand.symbol = names_chip(map_, a, ref->target) ? labels_.known_name(ref->target)
+                                                                  : labels_.operand(ref->target, keep);
                 if (!operand.symbol.empty()) {
                     operand.symbol.offset -= ref->adjust;
                     operand.half = ref->high ? Half::High : Half::Low;
@@ -133,7 +135,11 @@ private:
             // such operands: they are mostly placeholders of self-modifying
             // code (jmp $0000).
             if (value < 0x100 && op.mode != Mode::Indirect) operand.width = Width::Absolute;
-            if (value >= 0x100 || labels_.is_label(value)) operand.symbol = labels_.operand(value, keep);
+            if (names_chip(map_, a, value)) {
+                operand.symbol = labels_.known_name(value);  // the chips, not the image
+            } else if (value >= 0x100 || labels_.is_label(value)) {
+                operand.symbol = labels_.operand(value, keep);
+            }
             operand.digits = 4;
             break;
         }
