@@ -379,6 +379,91 @@ TEST(IoArea, NoCodeWhereTheCodeNamesChips) {
     EXPECT_EQ(ram.operand_at(0xcff6), "Ld01a");
 }
 
+TEST(ScreenCodes, TextInBothCharacterSetsAndPetscii) {
+    Program p(0xc000, 0x34);
+    p.put(0xc000, {0x60,                                               // rts
+                   0x0d, 0x00,                                         // PETSCII return and end: not text
+                   0x07, 0x01, 0x0d, 0x05, 0x20, 0x0f, 0x16, 0x05, 0x12,  // $c003: "game over", upper case set
+                   0xff,
+                   0x50, 0x12, 0x05, 0x13, 0x13, 0x20, 0x46, 0x09, 0x12, 0x05,  // $c00d: "Press Fire", lower/upper
+                   0x2e, 0x2e, 0x2e, 0x00,                             // "...", then 0
+                   0x48, 0x45, 0x4c, 0x4c, 0x4f, 0x20, 0x57, 0x4f, 0x52, 0x4c, 0x44, 0x00,  // $c01b: PETSCII
+                   0x13, 0x03, 0x0f, 0x12, 0x05, 0x20, 0x31, 0x30, 0x30, 0x20, 0x10, 0x14, 0x13});  // $c027
+    const Disassembly d(p.image, 0xc000);
+    EXPECT_EQ(d.map.kind(0xc001), Kind::Unknown) << "$0d $00 before the text stay bytes";
+    EXPECT_EQ(d.map.kind(0xc002), Kind::Unknown);
+    EXPECT_EQ(d.map.kind(0xc003), Kind::ScreenCode);
+    EXPECT_EQ(d.map.kind(0xc00c), Kind::Unknown) << "$ff ends the text";
+    ASSERT_NE(d.row_at(0xc003), nullptr) << d.text;
+    EXPECT_EQ(d.row_at(0xc003)->kind, RowKind::ScreenText);
+    EXPECT_EQ(d.comment_at(0xc003), "scr \"game ove\"");
+    EXPECT_EQ(d.comment_at(0xc00b), "scr \"r\"");
+    EXPECT_EQ(d.comment_at(0xc00d), "scr \"Press Fi\"");
+    EXPECT_EQ(d.comment_at(0xc015), "scr \"re...\"");
+    EXPECT_EQ(d.map.kind(0xc01a), Kind::Unknown);
+    EXPECT_EQ(d.row_at(0xc01b)->kind, RowKind::Text) << "PETSCII stays PETSCII";
+    EXPECT_EQ(d.comment_at(0xc01b), "\"hello wo\"");
+    // Spaces and digits read the same in both: screen text takes them.
+    EXPECT_EQ(d.comment_at(0xc027), "scr \"score 10\"");
+    EXPECT_EQ(d.comment_at(0xc02f), "scr \"0 pts\"");
+    // The bytes are written as bytes.
+    EXPECT_TRUE(d.has("\t!byte $07,$01,$0d,$05,$20,$0f,$16,$05 ; scr \"game ove\"\n")) << d.text;
+}
+
+TEST(ScreenCodes, TablesOfSmallNumbersAreNotText) {
+    Program p(0xc000, 0x4e);
+    p.put(0xc000, {0x60,
+                   // Colours of raster bars: letters, no space.
+                   0x06, 0x06, 0x0e, 0x06, 0x0e, 0x0e, 0x03, 0x0e, 0x03, 0x03, 0x01, 0x03, 0x01, 0x01, 0x01, 0x01,
+                   0xff,
+                   // Tiles of a level with gaps: two letters again and again.
+                   0x20, 0x20, 0x01, 0x02, 0x20, 0x20, 0x01, 0x02, 0x20, 0x20, 0x01, 0x02,
+                   0xff,
+                   // A rising curve.
+                   0x02, 0x03, 0x05, 0x08, 0x0c, 0x11, 0x17, 0x1e, 0x26, 0x2f, 0x39,
+                   0xff,
+                   // Letters three times in a row.
+                   0x0d, 0x01, 0x10, 0x20, 0x02, 0x02, 0x02, 0x20, 0x03, 0x0f, 0x04,
+                   0xff,
+                   // No vowels.
+                   0x18, 0x14, 0x12, 0x20, 0x0b, 0x0c, 0x0d, 0x20, 0x16, 0x17,
+                   0xff,
+                   // No word of three letters.
+                   0x01, 0x02, 0x20, 0x03, 0x01, 0x20, 0x02, 0x01,
+                   0xff,
+                   // Two letters only.
+                   0x01, 0x02, 0x01, 0x02, 0x20, 0x02, 0x01});
+    const Disassembly d(p.image, 0xc000);
+    for (std::uint32_t a = 0xc001; a < p.image.end(); ++a) {
+        EXPECT_NE(d.map.kind(a), Kind::ScreenCode) << std::hex << a;
+    }
+    EXPECT_FALSE(d.has("scr \"")) << d.text;
+}
+
+TEST(ScreenCodes, WhatTheCodeNamesApartIsNoPartOfTheText) {
+    // Colours right after a title, each read by the code on its own.
+    const auto program = [](bool colours_named) {
+        Program p(0xc000, 0x07);
+        p.put(0xc000, {0xbd, 0x0a, 0xc0});  // lda title,x
+        if (colours_named) p.put(0xc003, {0xbd, 0x19, 0xc0});  // lda colours,x
+        else p.put(0xc003, {0xea, 0xea, 0xea});
+        p.put(0xc006, {0x60, 0x00, 0x00, 0x00});
+        p.put(0xc00a, {0x20, 0x01, 0x20, 0x0c, 0x09, 0x14, 0x14, 0x0c, 0x05, 0x20,  // " a little intro"
+                       0x09, 0x0e, 0x14, 0x12, 0x0f,
+                       0x0b, 0x0c, 0x0f, 0x01, 0x01, 0x0f, 0x0c, 0x0b});  // $c019: colours
+        return p;
+    };
+    const Program named = program(true);
+    const Disassembly d(named.image, 0xc000);
+    for (std::uint32_t a = 0xc00a; a < 0xc019; ++a) EXPECT_EQ(d.map.kind(a), Kind::ScreenCode) << std::hex << a;
+    for (std::uint32_t a = 0xc019; a < 0xc021; ++a) EXPECT_EQ(d.map.kind(a), Kind::Unknown) << std::hex << a;
+    EXPECT_EQ(d.comment_at(0xc012), "scr \"e intro\"");
+    // Where nothing names the colours apart, they read as the text's end.
+    const Program glued = program(false);
+    const Disassembly g(glued.image, 0xc000);
+    EXPECT_EQ(g.map.kind(0xc019), Kind::ScreenCode);
+}
+
 // Round trips of the three patterns in every dialect.
 class HiddenCodeRoundTrip : public ::testing::TestWithParam<std::string> {
 protected:
@@ -478,6 +563,28 @@ TEST_P(HiddenCodeRoundTrip, ChipRegistersInsideTheImage) {
     EXPECT_TRUE(has(text, "#>COLRAM")) << text;
     EXPECT_FALSE(has(text, "Dd011")) << text;
     EXPECT_FALSE(has(text, "Dd020")) << text;
+}
+
+TEST_P(HiddenCodeRoundTrip, ScreenCodeText) {
+    const std::string text = check(R"(
+	* = $c000
+	ldx #0
+-	lda upper,x
+	sta $0400,x
+	lda mixed,x
+	sta $0428,x
+	inx
+	cpx #16
+	bne -
+	rts
+upper	!scr "press space bar", $ff
+mixed	!scr "Game Over [ok]", 0, $ff
+pet	!pet "hello there", 13, 0
+)",
+                                   0xc000);
+    EXPECT_TRUE(has(text, "; scr \"press sp\"\n")) << text;
+    EXPECT_TRUE(has(text, "; scr \"Game Ove\"\n")) << text;
+    EXPECT_TRUE(has(text, "; \"hello th\"\n")) << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialects, HiddenCodeRoundTrip, ::testing::Values("acme", "64tass", "ca65"));

@@ -158,6 +158,7 @@ private:
     RowKind row_kind(std::uint32_t a, bool find_text) const {
         switch (map_.kind(a)) {
         case Kind::Petscii: return find_text ? RowKind::Text : RowKind::Bytes;
+        case Kind::ScreenCode: return find_text ? RowKind::ScreenText : RowKind::Bytes;
         case Kind::Word:
         case Kind::WordMinus1: return RowKind::Words;
         case Kind::Low:
@@ -209,11 +210,14 @@ private:
             }
             if (labels_.has_label(a)) row.label = listing.store.keep(labels_.label_at(a));
             const std::string_view given = a == begin ? first_comment : std::string_view{};
-            if (kind == RowKind::Text) {
+            if (kind == RowKind::Text || kind == RowKind::ScreenText) {
+                const bool screen = kind == RowKind::ScreenText;
                 std::string comment(given);
                 if (!comment.empty()) comment += ' ';
-                comment += '"';
-                for (std::uint32_t i = a; i < b; ++i) comment += petscii_char(image_.at(i));
+                comment += screen ? "scr \"" : "\"";
+                for (std::uint32_t i = a; i < b; ++i) {
+                    comment += screen ? screen_char(image_.at(i)) : petscii_char(image_.at(i));
+                }
                 comment += '"';
                 row.comment = listing.store.keep(comment);
             } else {
