@@ -141,8 +141,9 @@ TEST(Trace, BranchesWrapAroundMemory) {
 }
 
 TEST(Trace, EntryOutsideImageOrInBasicTracesNothing) {
+    // A BASIC line without SYS: nothing else says where the code starts.
     const std::vector<std::uint8_t> program = {
-        0x0b, 0x08, 0x0a, 0x00, 0x9e, 0x32, 0x30, 0x36, 0x31, 0x00, 0x00, 0x00,  // 10 SYS2061
+        0x0b, 0x08, 0x0a, 0x00, 0x8f, 0x32, 0x30, 0x36, 0x31, 0x00, 0x00, 0x00,  // 10 REM2061
         0xa9, 0x01, 0x60,
     };
     const Image image = make_image(0x0801, program);
@@ -155,6 +156,17 @@ TEST(Trace, EntryOutsideImageOrInBasicTracesNothing) {
     EXPECT_TRUE(in_basic.entry_in_basic);
     EXPECT_EQ(kinds(in_basic), "...............");
     EXPECT_EQ(kinds(trace_program(image, 2061)), "............CoC");
+    // With 10 SYS2061 the code is traced from there, whatever the entry.
+    std::vector<std::uint8_t> with_sys = program;
+    with_sys[4] = 0x9e;
+    const Image sys_image = make_image(0x0801, with_sys);
+    for (std::int64_t entry : {-257LL, 2048LL, 2049LL, 2053LL, 2064LL, 2061LL}) {
+        const MemoryMap analysis = trace_program(sys_image, entry);
+        EXPECT_EQ(kinds(analysis), "............CoC") << entry;
+        ASSERT_EQ(analysis.sys_entries.size(), 1u) << entry;
+        EXPECT_EQ(analysis.sys_entries[0].address, 2061u);
+        EXPECT_EQ(analysis.sys_entries[0].line, 10u);
+    }
 }
 
 TEST(Basic, DetokenizesLinesAsListShowsThem) {

@@ -1,5 +1,8 @@
 #include "analysis/analyse.hpp"
 
+#include <algorithm>
+
+#include "analysis/io_banking.hpp"
 #include "analysis/own_memory.hpp"
 #include "analysis/pairs.hpp"
 #include "analysis/pointer_tables.hpp"
@@ -28,6 +31,22 @@ void trace_sure_entries(MemoryMap& map) {
     }
 }
 
+// Each SYS of the BASIC program that calls into the image after it is an
+// entry as sure as the one given: traced the same way, after it.
+void trace_sys_entries(MemoryMap& map) {
+    const Image& image = map.image();
+    for (const BasicLine& line : map.basic.lines) {
+        for (const std::uint32_t address : line.sys) {
+            if (!image.contains(address) || address < map.basic_end()) continue;
+            const bool seen = std::any_of(map.sys_entries.begin(), map.sys_entries.end(),
+                                          [&](const SysEntry& entry) { return entry.address == address; });
+            if (seen) continue;
+            map.sys_entries.push_back({address, line.number});
+            if (map.kind(address) == Kind::Unknown) trace_from(map, address, Source::Trace);
+        }
+    }
+}
+
 }  // namespace
 
 MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
@@ -46,8 +65,12 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
         map.entry_in_basic = start < map.basic_end();
         if (!map.entry_in_basic) trace_from(map, start, Source::Trace);
     }
+    trace_sys_entries(map);
     trace_sure_entries(map);
-    const std::vector<AddressTable> tables = options.guesses ? find_more_code(map) : std::vector<AddressTable>{};
+    // Where the code reads or writes the chips, the I/O is there when it
+    // runs: no guessed code starts at those bytes.
+    const std::vector<std::uint32_t> chips = find_hidden_io(map);
+    const std::vector<AddressTable> tables = options.guesses ? find_more_code(map, chips) : std::vector<AddressTable>{};
     const std::vector<AddressPair> pairs = find_address_pairs(map);
     find_own_memory(map, pairs);
     // What the code reads as pointers comes before text; text before the
@@ -57,6 +80,9 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
     mark_text(map);
     record_tables(map, tables);
     record_pairs(map, pairs);
+    // Again with all the code: guessed code may switch the I/O, and the
+    // pairs name addresses.
+    find_hidden_io(map);
     return map;
 }
 

@@ -15,8 +15,9 @@ namespace {
 
 class Finder {
 public:
-    explicit Finder(MemoryMap& map)
+    Finder(MemoryMap& map, const std::vector<std::uint32_t>& not_code)
         : image_(map.image()), map_(map), guessing_(map.image()), may_start_(map.image().bytes.size()) {
+        for (const std::uint32_t address : not_code) guessing_.no_code[image_.offset(address)] = 1;
         const Image& image = image_;
         pointers_.bits.resize(image.bytes.size() / 64 + 2);
         // The flags a byte value gives wherever it stands; a table so that
@@ -301,9 +302,9 @@ private:
 
 }  // namespace
 
-std::vector<AddressTable> find_more_code(MemoryMap& map) {
+std::vector<AddressTable> find_more_code(MemoryMap& map, const std::vector<std::uint32_t>& not_code) {
     if (map.image().bytes.empty()) return {};
-    Finder finder(map);
+    Finder finder(map, not_code);
     finder.run();
     return finder.take_tables();
 }

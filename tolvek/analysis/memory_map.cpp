@@ -1,5 +1,7 @@
 #include "analysis/memory_map.hpp"
 
+#include <cstring>
+
 namespace tolvek {
 
 void MemoryMap::set_address_item(std::uint32_t address, Kind kind, std::uint32_t target, Source source) {
@@ -21,6 +23,22 @@ std::optional<std::uint32_t> MemoryMap::target(std::uint32_t address) const {
     const auto it = half_targets_.find(address);
     if (it == half_targets_.end()) return std::nullopt;
     return it->second;
+}
+
+std::vector<std::uint32_t> MemoryMap::instructions() const {
+    // Most of a big image is data: memchr passes over it many bytes at a
+    // time.
+    static_assert(sizeof(Kind) == 1);
+    std::vector<std::uint32_t> code;
+    const auto* kinds = reinterpret_cast<const unsigned char*>(kind_.data());
+    const std::size_t size = kind_.size();
+    for (std::size_t i = 0; i < size; ++i) {
+        const void* found = std::memchr(kinds + i, static_cast<unsigned char>(Kind::Opcode), size - i);
+        if (found == nullptr) break;
+        i = static_cast<std::size_t>(static_cast<const unsigned char*>(found) - kinds);
+        code.push_back(image_->load + static_cast<std::uint32_t>(i));
+    }
+    return code;
 }
 
 }  // namespace tolvek

@@ -2,6 +2,7 @@
 // believe so. Every analysis writes into it and every writer reads from it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -54,6 +55,12 @@ constexpr bool stands_for_address(Kind kind) {
     return kind == Kind::Word || kind == Kind::WordMinus1 || kind == Kind::Low || kind == Kind::High ||
            kind == Kind::LowMinus1 || kind == Kind::HighMinus1;
 }
+
+// A SYS statement of the BASIC program that calls into the image.
+struct SysEntry {
+    std::uint32_t address = 0;
+    std::uint32_t line = 0;  // its line number
+};
 
 // An instruction's immediate that is one half of an address.
 struct ImmediateRef {
@@ -119,6 +126,9 @@ public:
     // it: [end, own_memory_end). Empty when own_memory_end is the end.
     std::uint32_t own_memory_end = 0;
 
+    // The addresses of all instructions, in order.
+    std::vector<std::uint32_t> instructions() const;
+
     // The raw per-byte kinds, for loops that must not branch on them.
     const std::vector<Kind>& kinds() const { return kind_; }
     std::vector<Kind>& kinds() { return kind_; }
@@ -133,6 +143,17 @@ public:
     std::int64_t entry = 0;
     bool entry_in_image = false;
     bool entry_in_basic = false;
+    // The SYS statements that call into the image after the BASIC program,
+    // in the program's order, one for each address: traced like the entry.
+    std::vector<SysEntry> sys_entries;
+
+    // The instructions that run with the I/O area switched out through the
+    // processor port at $01, in address order: what they name at
+    // $D000-$DFFF is RAM. Elsewhere the chips are there.
+    std::vector<std::uint32_t> io_hidden;
+    bool io_visible(std::uint32_t instruction) const {
+        return !std::binary_search(io_hidden.begin(), io_hidden.end(), instruction);
+    }
 
     std::uint32_t basic_end() const { return basic.lines.empty() ? image_->load : basic.end; }
 

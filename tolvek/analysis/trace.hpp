@@ -60,8 +60,9 @@ struct AddressTable {
 // (also the rts trick's address-minus-one tables), pointers built from
 // immediate pairs, and gaps that decode as well-formed routines. A
 // candidate is taken only if everything reachable from it is clean code.
-// Returns the tables whose entries led to code.
-std::vector<AddressTable> find_more_code(MemoryMap& map);
+// Returns the tables whose entries led to code. No guessed instruction
+// starts at an address in `not_code`.
+std::vector<AddressTable> find_more_code(MemoryMap& map, const std::vector<std::uint32_t>& not_code = {});
 
 // Enters the tables in the map as data that stands for addresses, where
 // nothing else claimed their bytes. Done after all guessing: while it goes

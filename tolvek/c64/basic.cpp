@@ -1,6 +1,8 @@
 #include "c64/basic.hpp"
 
 #include <array>
+#include <cmath>
+#include <optional>
 #include <string_view>
 
 namespace tolvek {
@@ -38,7 +40,126 @@ void append_char(std::string& out, std::uint8_t byte) {
     }
 }
 
+constexpr std::uint8_t kData = 0x83;
+constexpr std::uint8_t kRem = 0x8f;
+constexpr std::uint8_t kSys = 0x9e;
+constexpr std::uint8_t kPlus = 0xaa;
+constexpr std::uint8_t kMinus = 0xab;
+constexpr std::uint8_t kTimes = 0xac;
+constexpr std::uint8_t kDivide = 0xad;
+
+// A constant expression in a line's tokenized text, read as BASIC reads
+// it: spaces skipped everywhere. Anything but numbers, + - * / and
+// parentheses (a variable, a function, ^) makes it no constant.
+class Constant {
+public:
+    Constant(const std::vector<std::uint8_t>& text, std::size_t at) : text_(text), at_(at) {}
+
+    // The value of the expression from `at` up to the statement's end, a
+    // comma or the line's end.
+    std::optional<double> read() {
+        const std::optional<double> value = sum(0);
+        if (!value) return std::nullopt;
+        const std::uint8_t next = peek();
+        if (next != 0 && next != ':' && next != ',') return std::nullopt;
+        return value;
+    }
+
+private:
+    static constexpr int kMaxDepth = 32;
+
+    // The next byte that is not a space, or 0 at the end.
+    std::uint8_t peek() {
+        while (at_ < text_.size() && text_[at_] == ' ') ++at_;
+        return at_ < text_.size() ? text_[at_] : 0;
+    }
+
+    std::optional<double> sum(int depth) {
+        std::optional<double> value = product(depth);
+        while (value && (peek() == kPlus || peek() == kMinus)) {
+            const bool plus = text_[at_++] == kPlus;
+            const std::optional<double> right = product(depth);
+            if (!right) return std::nullopt;
+            *value = plus ? *value + *right : *value - *right;
+        }
+        return value;
+    }
+
+    std::optional<double> product(int depth) {
+        std::optional<double> value = factor(depth);
+        while (value && (peek() == kTimes || peek() == kDivide)) {
+            const bool times = text_[at_++] == kTimes;
+            const std::optional<double> right = factor(depth);
+            if (!right || (!times && *right == 0)) return std::nullopt;
+            *value = times ? *value * *right : *value / *right;
+        }
+        return value;
+    }
+
+    std::optional<double> factor(int depth) {
+        if (depth > kMaxDepth) return std::nullopt;
+        const std::uint8_t next = peek();
+        if (next == kPlus || next == kMinus) {
+            ++at_;
+            const std::optional<double> value = factor(depth + 1);
+            if (value && next == kMinus) return -*value;
+            return value;
+        }
+        if (next == '(') {
+            ++at_;
+            const std::optional<double> value = sum(depth + 1);
+            if (!value || peek() != ')') return std::nullopt;
+            ++at_;
+            return value;
+        }
+        return number();
+    }
+
+    // Digits with an optional fraction, spaces allowed between them.
+    std::optional<double> number() {
+        double value = 0;
+        bool digits = false;
+        while (peek() >= '0' && peek() <= '9') {
+            value = value * 10 + (text_[at_++] - '0');
+            digits = true;
+        }
+        if (peek() == '.') {
+            ++at_;
+            for (double scale = 0.1; peek() >= '0' && peek() <= '9'; scale /= 10) {
+                value += scale * (text_[at_++] - '0');
+                digits = true;
+            }
+        }
+        if (!digits) return std::nullopt;
+        return value;
+    }
+
+    const std::vector<std::uint8_t>& text_;
+    std::size_t at_;
+};
+
 }  // namespace
+
+std::vector<std::uint32_t> sys_addresses(const std::vector<std::uint8_t>& text) {
+    std::vector<std::uint32_t> addresses;
+    bool quoted = false;
+    bool data = false;  // in the text of a DATA statement
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::uint8_t byte = text[i];
+        if (byte == '"') quoted = !quoted;
+        if (quoted) continue;
+        if (data) {
+            data = byte != ':';
+            continue;
+        }
+        if (byte == kRem) break;
+        data = byte == kData;
+        if (byte != kSys) continue;
+        const std::optional<double> value = Constant(text, i + 1).read();
+        if (value && *value >= 0 && *value < 65536) addresses.push_back(static_cast<std::uint32_t>(std::floor(*value)));
+    }
+    return addresses;
+}
 
 std::string detokenize(const std::vector<std::uint8_t>& text) {
     std::string out;
@@ -77,7 +198,7 @@ BasicProgram find_basic(const Image& image) {
             if (image.at(a) == 0) return {};
             text.push_back(image.at(a));
         }
-        program.lines.push_back({at, link - at, std::to_string(number) + " " + detokenize(text)});
+        program.lines.push_back({at, link - at, std::to_string(number) + " " + detokenize(text), number, sys_addresses(text)});
         at = link;
     }
     if (program.lines.empty()) return {};

@@ -13,6 +13,10 @@ struct BasicLine {
     std::uint32_t address = 0;  // of the link word
     std::uint32_t size = 0;     // link, line number, text and the closing zero
     std::string text;           // "10 SYS2061"
+    std::uint32_t number = 0;   // the line number
+    // The addresses its SYS statements call, in order: those whose
+    // address is a constant (SYS2061, SYS 2061, SYS(2061), SYS 2000+61).
+    std::vector<std::uint32_t> sys;
 };
 
 struct BasicProgram {
@@ -27,5 +31,12 @@ BasicProgram find_basic(const Image& image);
 
 // The listing of one line's tokenized text, as LIST shows it.
 std::string detokenize(const std::vector<std::uint8_t>& text);
+
+// The addresses that the SYS statements of one line's tokenized text call,
+// where the address is a constant: numbers, + - * / and parentheses,
+// spaces anywhere, ending at the statement's end (':'), a comma or the
+// line's end, and within 0..65535 (as BASIC takes it: the fraction cut
+// off). Statements after REM and the text of DATA are not looked into.
+std::vector<std::uint32_t> sys_addresses(const std::vector<std::uint8_t>& text);
 
 }  // namespace tolvek

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "analysis/io_banking.hpp"
 #include "c64/symbols.hpp"
 #include "cpu/decode.hpp"
 
@@ -27,7 +28,11 @@ Labels::Labels(const MemoryMap& map)
     end_usable_ = image.end() <= 0xffff && !find_known(image.end());
     for (std::uint32_t a = image.load; a < image.end(); ++a) {
         const Kind kind = map.kind(a);
-        if (kind == Kind::Opcode && has_address(opcode(image.at(a)).mode)) add(operand_of(image, a));
+        if (kind == Kind::Opcode && has_address(opcode(image.at(a)).mode)) {
+            // A chip register is no place in the image.
+            const std::uint32_t target = operand_of(image, a);
+            if (!names_chip(map, a, target)) add(target);
+        }
         // Every stretch of code starts with a label, so that a reader can
         // name it: after data, and after an instruction that does not fall
         // through.
@@ -36,8 +41,11 @@ Labels::Labels(const MemoryMap& map)
             if (const auto target = map.target(a)) add(*target);
         }
     }
-    for (const auto& [address, ref] : map.immediates()) add(ref.target);
+    for (const auto& [address, ref] : map.immediates()) {
+        if (!names_chip(map, address, ref.target)) add(ref.target);
+    }
     if (map.entry_in_image) add(static_cast<std::uint32_t>(map.entry));
+    for (const SysEntry& entry : map.sys_entries) add(entry.address);
 }
 
 bool Labels::starts_stretch(std::uint32_t address) const {
@@ -84,6 +92,10 @@ std::pair<std::uint32_t, bool> Labels::label_for(std::uint32_t target) const {
 
 SymbolRef Labels::equate(std::uint32_t target) {
     if (image_.contains(target)) return {};
+    return known_name(target);
+}
+
+SymbolRef Labels::known_name(std::uint32_t target) {
     const auto known = find_known(target);
     if (!known) return {};
     equates_.emplace(known->address, std::string(known->name));

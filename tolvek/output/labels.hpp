@@ -45,6 +45,9 @@ public:
     }
     // The equate for an address outside the image, or none.
     SymbolRef equate(std::uint32_t target);
+    // The equate for a well-known address wherever it lies (a chip
+    // register where the image covers the I/O area), or none.
+    SymbolRef known_name(std::uint32_t target);
     bool is_label(std::uint32_t target) const;
 
     const std::map<std::uint32_t, std::string>& equates() const { return equates_; }

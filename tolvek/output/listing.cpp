@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "analysis/io_banking.hpp"
 #include "c64/petscii.hpp"
 #include "cpu/decode.hpp"
 
@@ -35,14 +36,7 @@ public:
             add_data(listing, a, end, {}, true);
             a = end;
         }
-        if (map_.entry_in_image) {
-            for (Row& row : listing.rows) {
-                if (row.address == map_.entry) {
-                    row.comment = row.comment.empty() ? listing.store.keep("entry")
-                                                      : listing.store.keep("entry; " + std::string(row.comment));
-                }
-            }
-        }
+        mark_entries(listing);
         listing.end_label = listing.store.keep(labels_.label_at(image_.end()));
         for (const auto& [address, name] : labels_.equates()) {
             listing.equates.push_back({listing.store.keep(name), address});
@@ -53,6 +47,35 @@ public:
     }
 
 private:
+    // Whether a SYS statement calls the entry given (which says enough).
+    bool is_entry(const SysEntry& sys) const { return map_.entry_in_image && sys.address == map_.entry; }
+
+    // "entry" on the row of the entry, "SYS in line 10" on the rows that
+    // other SYS statements call, before what the row says itself.
+    void mark_entries(Listing& listing) const {
+        std::vector<std::uint32_t> marked;
+        if (map_.entry_in_image) marked.push_back(static_cast<std::uint32_t>(map_.entry));
+        for (const SysEntry& sys : map_.sys_entries) marked.push_back(sys.address);
+        std::sort(marked.begin(), marked.end());
+        marked.erase(std::unique(marked.begin(), marked.end()), marked.end());
+        for (const std::uint32_t address : marked) {
+            // Rows are in address order.
+            const auto row = std::lower_bound(listing.rows.begin(), listing.rows.end(), address,
+                                              [](const Row& r, std::uint32_t a) { return r.address < a; });
+            if (row == listing.rows.end() || row->address != address) continue;
+            std::string marks;
+            if (map_.entry_in_image && address == map_.entry) marks = "entry";
+            for (const SysEntry& sys : map_.sys_entries) {
+                if (sys.address != address || is_entry(sys)) continue;
+                marks += marks.empty() ? "" : ", ";
+                marks += "SYS in line " + std::to_string(sys.line);
+            }
+            if (marks.empty()) continue;
+            if (!row->comment.empty()) marks += "; " + std::string(row->comment);
+            row->comment = listing.store.keep(marks);
+        }
+    }
+
     // Room for a row per instruction and, for data, one per four bytes:
     // data rows hold up to eight, but labels and text split them.
     void reserve_rows(std::vector<Row>& rows) const {
@@ -83,7 +106,8 @@ private:
         case Mode::Accumulator: break;
         case Mode::Immediate:
             if (const ImmediateRef* ref = map_.immediate(a)) {
-                operand.symbol = labels_.operand(ref->target, keep);
+                operand.symbol = names_chip(map_, a, ref->target) ? labels_.known_name(ref->target)
+                                                                  : labels_.operand(ref->target, keep);
                 if (!operand.symbol.empty()) {
                     operand.symbol.offset -= ref->adjust;
                     operand.half = ref->high ? Half::High : Half::Low;
@@ -112,7 +136,11 @@ private:
             // such operands: they are mostly placeholders of self-modifying
             // code (jmp $0000).
             if (value < 0x100 && op.mode != Mode::Indirect) operand.width = Width::Absolute;
-            if (value >= 0x100 || labels_.is_label(value)) operand.symbol = labels_.operand(value, keep);
+            if (names_chip(map_, a, value)) {
+                operand.symbol = labels_.known_name(value);  // the chips, not the image
+            } else if (value >= 0x100 || labels_.is_label(value)) {
+                operand.symbol = labels_.operand(value, keep);
+            }
             operand.digits = 4;
             break;
         }
@@ -131,6 +159,7 @@ private:
     RowKind row_kind(std::uint32_t a, bool find_text) const {
         switch (map_.kind(a)) {
         case Kind::Petscii: return find_text ? RowKind::Text : RowKind::Bytes;
+        case Kind::ScreenCode: return find_text ? RowKind::ScreenText : RowKind::Bytes;
         case Kind::Word:
         case Kind::WordMinus1: return RowKind::Words;
         case Kind::Low:
@@ -182,11 +211,14 @@ private:
             }
             if (labels_.has_label(a)) row.label = listing.store.keep(labels_.label_at(a));
             const std::string_view given = a == begin ? first_comment : std::string_view{};
-            if (kind == RowKind::Text) {
+            if (kind == RowKind::Text || kind == RowKind::ScreenText) {
+                const bool screen = kind == RowKind::ScreenText;
                 std::string comment(given);
                 if (!comment.empty()) comment += ' ';
-                comment += '"';
-                for (std::uint32_t i = a; i < b; ++i) comment += petscii_char(image_.at(i));
+                comment += screen ? "scr \"" : "\"";
+                for (std::uint32_t i = a; i < b; ++i) {
+                    comment += screen ? screen_char(image_.at(i)) : petscii_char(image_.at(i));
+                }
                 comment += '"';
                 row.comment = listing.store.keep(comment);
             } else {
@@ -224,7 +256,19 @@ private:
                 line += " holds no valid instruction; no code traced from it";
             }
         }
+        if (!map_.sys_entries.empty() && (!map_.entry_in_image || map_.entry_in_basic)) {
+            line += ", but from the SYS entries";
+        }
         listing.header.push_back(line);
+        // The SYS statements that call elsewhere than the entry.
+        line = "SYS entries traced:";
+        const std::size_t empty = line.size();
+        for (const SysEntry& sys : map_.sys_entries) {
+            if (is_entry(sys)) continue;
+            line += (line.size() == empty ? " " : ", ") + hex(sys.address, 4) + " (line " + std::to_string(sys.line) +
+                    (map_.is_opcode(sys.address) ? ")" : ", no valid instruction)");
+        }
+        if (line.size() > empty) listing.header.push_back(line);
         listing.header.push_back("code: " + bytes(code) + ", data: " + bytes(size - code));
         if (size == 0) listing.header.push_back("the image is empty");
     }

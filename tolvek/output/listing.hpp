@@ -49,6 +49,7 @@ enum class RowKind : std::uint8_t {
     Instruction,
     Bytes,      // data bytes written as numbers
     Text,       // data bytes that are PETSCII text (shown in the comment)
+    ScreenText, // data bytes that are screen codes (shown in the comment)
     Words,      // data items: 16-bit words, each an address (the row's items)
     LowBytes,   // data items: the low halves of addresses
     HighBytes,  // data items: the high halves of addresses

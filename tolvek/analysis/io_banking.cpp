@@ -1,0 +1,272 @@
+#include "analysis/io_banking.hpp"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "cpu/decode.hpp"
+
+namespace tolvek {
+namespace {
+
+// A register's or the port's value at an instruction: a byte, or one of
+// these.
+constexpr std::uint16_t kUnknown = 0x100;  // differs between paths, or not followed
+constexpr std::uint16_t kUnreached = 0x200;
+
+// $01 as BASIC and the KERNAL leave it: BASIC, KERNAL and I/O visible.
+constexpr std::uint16_t kStartPort = 0x37;
+
+struct State {
+    std::uint16_t port = kUnreached;
+    std::uint16_t a = kUnreached;
+    std::uint16_t x = kUnreached;
+    std::uint16_t y = kUnreached;
+};
+
+constexpr bool known(std::uint16_t value) { return value <= 0xff; }
+
+// With bits 0-1 both clear $D000-$DFFF is RAM; with bit 2 clear, the
+// character ROM (for reads; writes go to the RAM below).
+constexpr bool shows_io(std::uint16_t port) { return !known(port) || ((port & 3) != 0 && (port & 4) != 0); }
+
+std::uint16_t join(std::uint16_t old, std::uint16_t incoming) {
+    if (old == kUnreached) return incoming;
+    if (incoming == kUnreached || old == incoming) return old;
+    return kUnknown;
+}
+
+// Which registers an opcode changes in ways not followed below: bit 0 A,
+// bit 1 X, bit 2 Y; all three for undocumented opcodes. Worked out when
+// first needed: most runs never follow $01.
+constexpr std::uint8_t kA = 1;
+constexpr std::uint8_t kX = 2;
+constexpr std::uint8_t kY = 4;
+const std::array<std::uint8_t, 256>& changes_table() {
+    static const std::array<std::uint8_t, 256> table = [] {
+        std::array<std::uint8_t, 256> changes{};
+        for (int byte = 0; byte < 256; ++byte) {
+            const Opcode& op = opcode(static_cast<std::uint8_t>(byte));
+            const std::string_view m = op.mnemonic;
+            std::uint8_t c = 0;
+            if (m == "lda" || m == "adc" || m == "sbc" || m == "and" || m == "ora" || m == "eor" || m == "pla" ||
+                ((m == "asl" || m == "lsr" || m == "rol" || m == "ror") && op.mode == Mode::Accumulator)) {
+                c |= kA;
+            }
+            if (m == "ldx" || m == "tsx") c |= kX;
+            if (m == "ldy") c |= kY;
+            changes[static_cast<std::size_t>(byte)] = op.documented ? c : kA | kX | kY;
+        }
+        return changes;
+    }();
+    return table;
+}
+
+std::uint16_t plus(std::uint16_t value, int add) {
+    return known(value) ? static_cast<std::uint16_t>((value + add) & 0xff) : value;
+}
+
+// The state after the instruction at `at`: the registers' values where
+// immediates, transfers, counting and and/ora/eor # make them known, and
+// $01 where a register, inc or dec write it.
+State step(const Image& image, std::uint32_t at, State s) {
+    const std::uint8_t byte = image.at(at);
+    const Opcode& op = opcode(byte);
+    const std::uint32_t operand = length_of(op.mode) > 1 ? operand_of(image, at) : 0;
+    const bool port = (op.mode == Mode::ZeroPage || op.mode == Mode::Absolute) && operand == 1;
+    const auto value = static_cast<std::uint16_t>(operand & 0xff);
+    const std::uint16_t before = s.a;
+    const std::uint8_t changes = changes_table()[byte];
+    if ((changes & kA) != 0) s.a = kUnknown;
+    if ((changes & kX) != 0) s.x = kUnknown;
+    if ((changes & kY) != 0) s.y = kUnknown;
+    switch (byte) {
+    case 0xa9: s.a = value; break;  // lda #
+    case 0xa2: s.x = value; break;  // ldx #
+    case 0xa0: s.y = value; break;  // ldy #
+    case 0xa5:                      // lda $01
+    case 0xad: s.a = port ? s.port : kUnknown; break;
+    case 0x29: s.a = known(before) ? before & value : value == 0 ? 0 : kUnknown; break;  // and #
+    case 0x09: s.a = known(before) ? before | value : value == 0xff ? 0xff : kUnknown; break;  // ora #
+    case 0x49: s.a = known(before) ? before ^ value : kUnknown; break;  // eor #
+    case 0xaa: s.x = s.a; break;  // tax
+    case 0xa8: s.y = s.a; break;  // tay
+    case 0x8a: s.a = s.x; break;  // txa
+    case 0x98: s.a = s.y; break;  // tya
+    case 0xe8: s.x = plus(s.x, 1); break;
+    case 0xca: s.x = plus(s.x, -1); break;
+    case 0xc8: s.y = plus(s.y, 1); break;
+    case 0x88: s.y = plus(s.y, -1); break;
+    case 0x85:  // sta
+    case 0x8d: s.port = port ? s.a : s.port; break;
+    case 0x86:  // stx
+    case 0x8e: s.port = port ? s.x : s.port; break;
+    case 0x84:  // sty
+    case 0x8c: s.port = port ? s.y : s.port; break;
+    case 0x87:  // sax
+    case 0x8f: s.port = port ? (known(s.a) && known(s.x) ? s.a & s.x : kUnknown) : s.port; break;
+    case 0xe6:  // inc
+    case 0xee: s.port = port ? plus(s.port, 1) : s.port; break;
+    case 0xc6:  // dec
+    case 0xce: s.port = port ? plus(s.port, -1) : s.port; break;
+    case 0x06: case 0x0e: case 0x26: case 0x2e:  // asl, rol, lsr, ror
+    case 0x46: case 0x4e: case 0x66: case 0x6e: s.port = port ? kUnknown : s.port; break;
+    default: break;
+    }
+    return s;
+}
+
+// Whether the instruction at `at` stores into $01.
+bool writes_port(const Image& image, std::uint32_t at) {
+    switch (image.at(at)) {
+    case 0x85: case 0x86: case 0x84: case 0x87: case 0xe6: case 0xc6:
+    case 0x06: case 0x26: case 0x46: case 0x66: return image.at(at + 1) == 1;
+    case 0x8d: case 0x8e: case 0x8c: case 0x8f: case 0xee: case 0xce:
+    case 0x0e: case 0x2e: case 0x4e: case 0x6e: return operand_of(image, at) == 1;
+    default: return false;
+    }
+}
+
+// The address an instruction names as data in the image's part of the I/O
+// area (not a call, jump or branch target), if it names one.
+bool names_io_area(const Image& image, std::uint32_t at, std::uint32_t& target) {
+    const std::uint8_t byte = image.at(at);
+    if (length_of(opcode(byte).mode) != 3 || flow_of(byte) != Flow::Next) return false;
+    target = operand_of(image, at);
+    return in_io_area(target) && image.contains(target);
+}
+
+bool covers_io_area(const Image& image) { return image.end() > 0xd000 && image.load < 0xe000; }
+
+// The states of the instructions `code` (in address order), followed
+// along the paths between them.
+class PortFlow {
+public:
+    PortFlow(const MemoryMap& map, const std::vector<std::uint32_t>& code)
+        : map_(map), image_(map.image()), code_(code), targets_(code.size(), kNone), states_(code.size()),
+          queued_(code.size(), 0) {
+        for (std::size_t i = 0; i < code_.size(); ++i) {
+            const Flow flow = flow_of(image_.at(code_[i]));
+            if (flow == Flow::Branch || flow == Flow::Call || flow == Flow::Jump) {
+                targets_[i] = index(operand_of(image_, code_[i]));
+            }
+        }
+    }
+
+    // The instructions where every path leaves the I/O switched out.
+    std::vector<std::uint32_t> hidden() {
+        // Where code can be entered: the entries, and every instruction
+        // no other leads to (reached through tables, vectors, pointers).
+        std::vector<std::uint8_t> led_to(code_.size(), 0);
+        for (std::size_t i = 0; i < code_.size(); ++i) {
+            successors(i, [&](std::size_t next, bool) { led_to[next] = 1; });
+        }
+        const State start{kStartPort, kUnknown, kUnknown, kUnknown};
+        if (map_.entry_in_image) enter(index(static_cast<std::uint32_t>(map_.entry)), start);
+        for (const SysEntry& sys : map_.sys_entries) enter(index(sys.address), start);
+        for (std::size_t i = 0; i < code_.size(); ++i) {
+            if (led_to[i] == 0) enter(i, start);
+        }
+        while (!work_.empty()) {
+            const std::size_t i = work_.back();
+            work_.pop_back();
+            queued_[i] = 0;
+            const State out = step(image_, code_[i], states_[i]);
+            successors(i, [&](std::size_t next, bool returned) {
+                // After a call the registers hold what the routine left,
+                // and $01 what it was before: routines that switch the I/O
+                // out switch it back in before they return.
+                enter(next, returned ? State{out.port, kUnknown, kUnknown, kUnknown} : out);
+            });
+        }
+        std::vector<std::uint32_t> hidden;
+        for (std::size_t i = 0; i < code_.size(); ++i) {
+            if (!shows_io(states_[i].port)) hidden.push_back(code_[i]);
+        }
+        return hidden;
+    }
+
+private:
+    static constexpr std::size_t kNone = ~std::size_t{0};
+
+    // The index of the instruction at `address`, or kNone.
+    std::size_t index(std::uint32_t address) const {
+        const auto it = std::lower_bound(code_.begin(), code_.end(), address);
+        return it != code_.end() && *it == address ? static_cast<std::size_t>(it - code_.begin()) : kNone;
+    }
+
+    // Calls f(next, returned) for every instruction that can follow the
+    // i-th; `returned` where it follows a call.
+    template <class F>
+    void successors(std::size_t i, F&& f) const {
+        const std::uint32_t at = code_[i];
+        const std::uint8_t byte = image_.at(at);
+        const Flow flow = flow_of(byte);
+        if (targets_[i] != kNone) f(targets_[i], false);
+        if (flow != Flow::Jump && flow != Flow::Stop && i + 1 < code_.size() &&
+            code_[i + 1] == at + instruction_length(byte)) {
+            f(i + 1, flow == Flow::Call);
+        }
+    }
+
+    void enter(std::size_t i, const State& incoming) {
+        if (i == kNone) return;
+        State& state = states_[i];
+        const State before = state;
+        state.port = join(state.port, incoming.port);
+        state.a = join(state.a, incoming.a);
+        state.x = join(state.x, incoming.x);
+        state.y = join(state.y, incoming.y);
+        const bool changed = state.port != before.port || state.a != before.a || state.x != before.x ||
+                             state.y != before.y;
+        if (changed && queued_[i] == 0) {
+            queued_[i] = 1;
+            work_.push_back(i);
+        }
+    }
+
+    const MemoryMap& map_;
+    const Image& image_;
+    const std::vector<std::uint32_t>& code_;
+    std::vector<std::size_t> targets_;  // of branches, calls and jumps, where code
+    std::vector<State> states_;
+    std::vector<std::uint8_t> queued_;
+    std::vector<std::size_t> work_;
+};
+
+}  // namespace
+
+std::vector<std::uint32_t> find_hidden_io(MemoryMap& map) {
+    map.io_hidden.clear();
+    std::vector<std::uint32_t> chips;
+    const Image& image = map.image();
+    if (!covers_io_area(image)) return chips;
+    const std::vector<std::uint32_t> code = map.instructions();
+    bool port_written = false;
+    for (const std::uint32_t at : code) {
+        std::uint32_t target = 0;
+        if (names_io_area(image, at, target)) chips.push_back(at);
+        port_written = port_written || writes_port(image, at);
+    }
+    bool pairs = false;
+    for (const auto& [address, ref] : map.immediates()) pairs = pairs || (in_io_area(ref.target) && image.contains(ref.target));
+    if (port_written && (pairs || !chips.empty())) map.io_hidden = PortFlow(map, code).hidden();
+    // From the instructions to the registers they name, where the chips are.
+    std::size_t kept = 0;
+    for (const std::uint32_t at : chips) {
+        if (map.io_visible(at)) chips[kept++] = operand_of(image, at);
+    }
+    chips.resize(kept);
+    for (const auto& [address, ref] : map.immediates()) {
+        if (names_chip(map, address, ref.target)) chips.push_back(ref.target);
+    }
+    return chips;
+}
+
+bool names_chip(const MemoryMap& map, std::uint32_t instruction, std::uint32_t target) {
+    const Image& image = map.image();
+    if (!in_io_area(target) || !image.contains(target) || !image.contains(instruction)) return false;
+    return flow_of(image.at(instruction)) == Flow::Next && map.io_visible(instruction);
+}
+
+}  // namespace tolvek
