@@ -195,6 +195,38 @@ TEST(MoreCode, GapWithBitSkipTrick) {
     EXPECT_EQ(analysis.kind(gap + 3), Kind::Operand);
 }
 
+// Routines that talk to the expansion port ($DE00-$DFFF: cartridge banks,
+// a RAM expansion's registers) or use the RAM under the I/O area are code
+// like any other; an absolute operand below $100 still speaks for data.
+TEST(MoreCode, ExpansionPortAndRamUnderIo) {
+    Program p(0x0900);
+    const std::uint32_t start = p.add({0x20, 0x00, 0x00, 0x60});  // jsr last / rts
+    const std::uint32_t reu = p.add({0xa9, 0x90,                   // lda #$90
+                                     0x8d, 0x01, 0xdf,             // sta $df01
+                                     0x8d, 0x00, 0xde,             // sta $de00
+                                     0x60});
+    const std::uint32_t under_io = p.add({0xa0, 0x00,              // ldy #0
+                                          0xb9, 0x00, 0x04,        // lda $0400,y
+                                          0x99, 0x00, 0xd1,        // sta $d100,y
+                                          0xc8, 0xd0, 0xf7,        // iny / bne
+                                          0x60});
+    const std::uint32_t last = p.add({0x60});
+    p.set_word(start + 1, last);
+    const MemoryMap analysis = p.analyse(start);
+    for (std::uint32_t a : {reu, reu + 5, under_io + 5, under_io + 11}) {
+        EXPECT_TRUE(analysis.is_opcode(a)) << std::hex << a;
+        EXPECT_EQ(analysis.source(a), Source::GuessGap) << std::hex << a;
+    }
+
+    Program q(0x0900);
+    const std::uint32_t start2 = q.add({0x20, 0x00, 0x00, 0x60});
+    const std::uint32_t gap = q.add({0xad, 0xfb, 0x00,            // lda $00fb, absolute
+                                     0x8d, 0x01, 0xdf, 0x60});
+    const std::uint32_t last2 = q.add({0x60});
+    q.set_word(start2 + 1, last2);
+    EXPECT_TRUE(is_data(q.analyse(start2), q.image, gap, last2));
+}
+
 TEST(MoreCode, TextAndBrokenGapsStayData) {
     Program p(0x0900);
     const std::uint32_t start = p.add({0x20, 0x00, 0x00, 0x60});  // jsr last / rts

@@ -1,18 +1,16 @@
 #include "analysis/trace.hpp"
 
-#include "c64/symbols.hpp"
-
 namespace tolvek {
 namespace {
 
-// Assemblers use zero page addressing where they can, and programs touch
-// I/O only at real registers: anything else in a guessed instruction
-// speaks for data.
+// Assemblers use zero page addressing where they can: an absolute operand
+// below $100 in a guessed instruction speaks for data. All of $D000-$DFFF
+// is fine: the chips' registers and their mirrors, the expansion port's I/O
+// areas at $DE00-$DFFF (cartridges, RAM expansions, serial cards) and the
+// RAM under the I/O area, which a program reaches by banking the I/O out.
+// A guess that touches them is judged by its code, like any other.
 bool plausible_absolute(const Image& image, std::uint32_t address) {
-    if (image.contains(address)) return true;
-    if (address < 0x100) return false;
-    if (address >= 0xd000 && address < 0xe000) return find_known(address).has_value();
-    return true;
+    return address >= 0x100 || image.contains(address);
 }
 
 // Claims instructions reachable from a set of roots. A lenient tracer
