@@ -227,6 +227,54 @@ TEST(MoreCode, ExpansionPortAndRamUnderIo) {
     EXPECT_TRUE(is_data(q.analyse(start2), q.image, gap, last2));
 }
 
+// A guessed routine that calls a stub whose target the program sets at run
+// time (jmp $0000, or a jmp whose operand known code writes, also through
+// an indexed store into a row of stubs) is clean: the target is unknown,
+// not wrong. Without the store, a jmp to $0300 leads nowhere a routine can
+// go, and the guess is refused.
+TEST(MoreCode, CallsThroughPatchedStubs) {
+    enum class Store { None, Plain, Row };
+    std::uint32_t start = 0;
+    const auto build = [&start](std::uint16_t placeholder, Store store, std::uint32_t* gap, std::uint32_t* stub) {
+        Program p(0x0900);
+        start = p.add({0xa2, 0x00,                             // ldx #0
+                       0xea, 0xea, 0xea,                       // sta ... (below)
+                       0x20, 0x00, 0x00,                       // jsr last
+                       0x60});
+        *gap = p.add({0x20, 0x00, 0x00,                        // jsr to the stub
+                      0xa9, 0x0d, 0x60});                      // lda #13 / rts
+        const std::uint32_t stubs = p.add({0x4c, 0x00, 0x00,   // jmp: first stub of a row
+                                           0x4c, 0x00, 0x00,   // second stub
+                                           0x60});             // rts: the gap ends cleanly
+        const std::uint32_t last = p.add({0x60});
+        *stub = store == Store::Row ? stubs + 3 : stubs;
+        p.set_word(start + 6, last);
+        p.set_word(*gap + 1, *stub);
+        p.set_word(*stub + 1, placeholder);  // the other stub is jmp $0000
+        if (store != Store::None) {
+            p.image.bytes[start + 2 - p.image.load] = store == Store::Row ? 0x9d : 0x8d;  // sta abs,x / sta abs
+            p.set_word(start + 3, stubs + (store == Store::Row ? 1 : 2));
+        }
+        return p;
+    };
+    std::uint32_t gap = 0;
+    std::uint32_t stub = 0;
+    for (const auto& [placeholder, store] : {std::pair{std::uint16_t{0}, Store::None},
+                                             std::pair{std::uint16_t{0x0300}, Store::Plain},
+                                             std::pair{std::uint16_t{0x0300}, Store::Row}}) {
+        SCOPED_TRACE(std::to_string(placeholder) + " " + std::to_string(static_cast<int>(store)));
+        const Program p = build(placeholder, store, &gap, &stub);
+        const MemoryMap analysis = p.analyse(start);
+        EXPECT_TRUE(analysis.is_opcode(gap + 3));
+        EXPECT_TRUE(analysis.is_opcode(stub));
+        EXPECT_EQ(analysis.source(gap), Source::GuessGap);
+    }
+    const Program p = build(0x0300, Store::None, &gap, &stub);
+    const MemoryMap unpatched = p.analyse(start);
+    EXPECT_FALSE(unpatched.is_opcode(gap + 3));
+    EXPECT_FALSE(unpatched.is_opcode(stub));
+}
+
 TEST(MoreCode, TextAndBrokenGapsStayData) {
     Program p(0x0900);
     const std::uint32_t start = p.add({0x20, 0x00, 0x00, 0x60});  // jsr last / rts

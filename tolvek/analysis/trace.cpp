@@ -129,7 +129,7 @@ private:
                 const std::uint32_t target = operand_of(image_, at);
                 if (image_.contains(target)) {
                     work_.push_back(target);
-                } else if (strict_ && !outside_target_ok(flow, target)) {
+                } else if (strict_ && !outside_target_ok(flow, target, at)) {
                     return Outcome::Bad;
                 }
             }
@@ -143,7 +143,9 @@ private:
         if (!op.documented) return Outcome::Bad;
         if (strict_ && byte == 0x00) return Outcome::Bad;  // brk is rarely meant in guessed code
         if (at + length > image_.end()) return Outcome::Bad;  // cut off by the image end
-        if (strict_ && length == 3 && !plausible_absolute(image_, operand_of(image_, at))) return Outcome::Bad;
+        if (strict_ && length == 3 && !plausible_absolute(image_, operand_of(image_, at)) && !patched(at)) {
+            return Outcome::Bad;
+        }
         for (std::uint32_t a = at; a < at + length; ++a) {
             // What is known stays (code, and data such as the BASIC
             // program); only this guess's own claims could differ in
@@ -168,10 +170,24 @@ private:
         return Outcome::Done;
     }
 
-    // A guessed routine may leave the image only towards the ROMs.
-    static bool outside_target_ok(Flow flow, std::uint32_t target) {
+    // A jmp or jsr whose target the program sets at run time: a
+    // placeholder $0000, or an operand that known code writes. Only asked
+    // of instructions three bytes long, whose operand lies in the image.
+    // Rarely asked, and out of line: inlined, it slows the guessing's busy
+    // loop down.
+    [[gnu::noinline]] bool patched(std::uint32_t at) const {
+        const std::size_t operand = image_.offset(at) + 1;
+        const std::uint8_t byte = image_.at(at);
+        return (byte == 0x4c || byte == 0x20) &&
+               ((image_.bytes[operand] | image_.bytes[operand + 1]) == 0 ||
+                (guessing_->patched[operand] | guessing_->patched[operand + 1]) != 0);
+    }
+
+    // A guessed routine may leave the image only towards the ROMs, or
+    // through a stub whose target is set at run time: unknown, not wrong.
+    bool outside_target_ok(Flow flow, std::uint32_t target, std::uint32_t at) const {
         if (flow == Flow::Branch) return false;
-        return (target >= 0xa000 && target < 0xc000) || target >= 0xe000;
+        return (target >= 0xa000 && target < 0xc000) || target >= 0xe000 || patched(at);
     }
 
     static constexpr bool strict_ = kStrict;
@@ -208,6 +224,31 @@ bool try_code(MemoryMap& map, Guessing& guessing, std::uint32_t root, Source sou
     if (image.contains(root) && guessing.no_code[image.offset(root)] != 0) return false;
     guessing.work.assign(1, root);
     return try_work(map, guessing, source, claimed);
+}
+
+void find_patched_operands(const MemoryMap& map, Guessing& guessing) {
+    const Image& image = map.image();
+    const auto jump_at = [&](std::uint32_t a) {
+        return image.contains(a) && image.contains(a + 2) && (image.at(a) == 0x4c || image.at(a) == 0x20);
+    };
+    const Kind* kinds = map.kinds().data();
+    for (std::size_t i = 0; i + 3 <= image.bytes.size(); ++i) {
+        if (kinds[i] != Kind::Opcode) continue;
+        const std::uint8_t store = image.bytes[i];
+        // sta, stx, sty absolute; sta absolute indexed.
+        if (store != 0x8d && store != 0x8e && store != 0x8c && store != 0x9d && store != 0x99) continue;
+        const auto to = static_cast<std::uint32_t>(image.bytes[i + 1] | image.bytes[i + 2] << 8);
+        // The low or high byte of a jmp's or jsr's operand.
+        std::uint32_t stub = to - 1;
+        if (!jump_at(stub)) stub = to - 2;
+        if (!jump_at(stub)) continue;
+        guessing.patched[image.offset(to)] = 1;
+        // An indexed store fills a row of stubs, three bytes apart.
+        if (store != 0x9d && store != 0x99) continue;
+        for (stub += 3; jump_at(stub) && image.at(stub) == image.at(stub - 3); stub += 3) {
+            guessing.patched[image.offset(stub + 1)] = 1;
+        }
+    }
 }
 
 void trace_from(MemoryMap& map, std::uint32_t entry, Source source) {

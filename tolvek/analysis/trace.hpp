@@ -21,8 +21,13 @@ void trace_from(MemoryMap& map, std::uint32_t entry, Source source);
 // the room each guess works in (kept here so that guesses reuse it).
 struct Guessing {
     explicit Guessing(const Image& image)
-        : no_code(image.bytes.size(), 0), pending_kind(image.bytes.size() + 2, Kind::Unknown) {}
+        : no_code(image.bytes.size(), 0), patched(image.bytes.size() + 2, 0),
+          pending_kind(image.bytes.size() + 2, Kind::Unknown) {}
     std::vector<std::uint8_t> no_code;  // not 0: a guess running through here fails
+    // Not 0 where known code writes the operand of a jmp or jsr (two more
+    // at the end, always 0): its target is set at run time, see
+    // find_patched_operands.
+    std::vector<std::uint8_t> patched;
     long steps_left = 4000000;   // instructions all guesses may decode
 
     // The current guess's claims, kept aside until it succeeds: per image
@@ -34,6 +39,13 @@ struct Guessing {
     std::vector<std::uint32_t> pending;
     std::vector<std::uint32_t> work;  // paths still to follow
 };
+
+// Notes in `guessing` the operands of jmp and jsr instructions that known
+// code writes (sta stub+1, or sta stubs+1,x into a row of stubs): their
+// targets are set at run time. A guess that runs into such a stub, or into
+// `jmp $0000` / `jsr $0000`, is not refused for where its operand leads
+// now, outside the image.
+void find_patched_operands(const MemoryMap& map, Guessing& guessing);
 
 // Claims everything reachable from `roots` as code from `source` if all of
 // it decodes cleanly (documented opcodes, no brk, no clash with known code,
