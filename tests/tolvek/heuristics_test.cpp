@@ -55,14 +55,14 @@ TEST(MoreCode, JumpTableTargets) {
     p.set_word(table, r1);
     p.set_word(table + 2, r2);
     p.set_word(table + 4, r3);
-    const MemoryMap plain = trace_program(p.image, start);
-    EXPECT_FALSE(plain.is_opcode(r1));
-    const MemoryMap analysis = p.analyse(start);
+    // Code that reads a table into the pointer it jumps through leads to
+    // sure entries: the trace follows them without guessing.
+    const MemoryMap analysis = trace_program(p.image, start);
     EXPECT_TRUE(analysis.is_opcode(r1));
     EXPECT_TRUE(analysis.is_opcode(r2));
     EXPECT_TRUE(analysis.is_opcode(r3 + 2));
     EXPECT_TRUE(is_data(analysis, p.image, table, table + 8));
-    EXPECT_EQ(analysis.source(r1), Source::GuessTable);
+    EXPECT_EQ(analysis.source(r1), Source::Trace);
     EXPECT_EQ(analysis.source(start), Source::Trace);
     // The map keeps the table that the code reads as pointers, word by
     // word, with the addresses its words stand for.
@@ -114,12 +114,13 @@ TEST(MoreCode, SplitLowHighTables) {
                                            0x60});             // rts
     const std::uint32_t low = p.add({0, 0, 0});
     const std::uint32_t high = p.add({0, 0, 0});
-    const std::uint32_t low2 = p.add({0});
-    const std::uint32_t high2 = p.add({0, 0x02});  // jam after the table
+    const std::uint32_t low2 = p.add({0, 0});
+    const std::uint32_t high2 = p.add({0, 0, 0x02});  // jam after the table
     const std::uint32_t r1 = p.add({0xe8, 0x60, 0x02});
     const std::uint32_t r2 = p.add({0xca, 0x60, 0x02});
     const std::uint32_t r3 = p.add({0xc8, 0x60, 0x02});
-    const std::uint32_t r4 = p.add({0x88, 0x60});
+    const std::uint32_t r4 = p.add({0x88, 0x60, 0x02});
+    const std::uint32_t r5 = p.add({0x98, 0x60});
     const std::uint32_t targets[] = {r1 - 1, r2 - 1, r3 - 1};
     for (int i = 0; i < 3; ++i) {
         p.image.bytes[low - p.image.load + static_cast<std::uint32_t>(i)] = static_cast<std::uint8_t>(targets[i]);
@@ -130,10 +131,17 @@ TEST(MoreCode, SplitLowHighTables) {
     p.set_word(start + 9, high2);
     p.set_word(rts_trick + 1, high);
     p.set_word(rts_trick + 5, low);
-    p.image.bytes[low2 - p.image.load] = static_cast<std::uint8_t>(r4);
-    p.image.bytes[high2 - p.image.load] = static_cast<std::uint8_t>(r4 >> 8);
-    const MemoryMap analysis = p.analyse(start);
-    for (std::uint32_t r : {r1, r2, r3, r4}) EXPECT_TRUE(analysis.is_opcode(r)) << r;
+    for (std::uint32_t i = 0; i < 2; ++i) {
+        const std::uint32_t r = i == 0 ? r4 : r5;
+        p.image.bytes[low2 + i - p.image.load] = static_cast<std::uint8_t>(r);
+        p.image.bytes[high2 + i - p.image.load] = static_cast<std::uint8_t>(r >> 8);
+    }
+    // Both are sure entries, found without guessing.
+    const MemoryMap analysis = trace_program(p.image, start);
+    for (std::uint32_t r : {r1, r2, r3, r4, r5}) {
+        EXPECT_TRUE(analysis.is_opcode(r)) << r;
+        EXPECT_EQ(analysis.source(r), Source::Trace) << r;
+    }
     EXPECT_TRUE(is_data(analysis, p.image, low, r1));
     // Both split tables are kept as halves of the addresses they stand for:
     // minus one where an rts jumps through them.
@@ -141,11 +149,133 @@ TEST(MoreCode, SplitLowHighTables) {
         EXPECT_EQ(analysis.kind(low + i), Kind::LowMinus1) << i;
         EXPECT_EQ(analysis.kind(high + i), Kind::HighMinus1) << i;
         EXPECT_EQ(analysis.target(high + i), targets[i] + 1) << i;
-        EXPECT_EQ(analysis.source(low + i), Source::GuessSplit) << i;
+        EXPECT_EQ(analysis.source(low + i), Source::PointerTable) << i;
     }
-    EXPECT_EQ(analysis.kind(low2), Kind::Low);
-    EXPECT_EQ(analysis.kind(high2), Kind::High);
-    EXPECT_EQ(analysis.target(low2), r4);
+    for (std::uint32_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(analysis.kind(low2 + i), Kind::Low) << i;
+        EXPECT_EQ(analysis.kind(high2 + i), Kind::High) << i;
+        EXPECT_EQ(analysis.target(low2 + i), i == 0 ? r4 : r5) << i;
+    }
+    EXPECT_EQ(analysis.kind(high2 + 2), Kind::Unknown) << "the jam after the tables is no entry";
+}
+
+// Code that only a guess finds reads its tables the same ways; those
+// tables are the guesses' to find.
+TEST(MoreCode, TablesReadByGuessedCode) {
+    Program p(0xc000);
+    const std::uint32_t start = p.add({0x20, 0x00, 0x00, 0x60});  // jsr last / rts
+    const std::uint32_t reader = p.add({0xbd, 0x00, 0x00,          // lda high,x
+                                        0x48,                      // pha
+                                        0xbd, 0x00, 0x00,          // lda low,x
+                                        0x48,                      // pha
+                                        0x60});                    // rts
+    const std::uint32_t last = p.add({0x60});
+    const std::uint32_t low = p.add({0, 0});
+    const std::uint32_t high = p.add({0, 0, 0x02});
+    const std::uint32_t r1 = p.add({0xe8, 0x60, 0x02});
+    const std::uint32_t r2 = p.add({0xca, 0x60});
+    p.set_word(start + 1, last);
+    p.set_word(reader + 1, high);
+    p.set_word(reader + 5, low);
+    for (std::uint32_t i = 0; i < 2; ++i) {
+        const std::uint32_t r = (i == 0 ? r1 : r2) - 1;
+        p.image.bytes[low + i - p.image.load] = static_cast<std::uint8_t>(r);
+        p.image.bytes[high + i - p.image.load] = static_cast<std::uint8_t>(r >> 8);
+    }
+    EXPECT_FALSE(trace_program(p.image, start).is_opcode(r1));
+    const MemoryMap analysis = p.analyse(start);
+    EXPECT_EQ(analysis.source(reader), Source::GuessGap);
+    for (std::uint32_t r : {r1, r2}) EXPECT_EQ(analysis.source(r), Source::GuessSplit) << r;
+    EXPECT_EQ(analysis.kind(low + 1), Kind::LowMinus1);
+    EXPECT_EQ(analysis.target(high + 1), r2);
+}
+
+// Tables of plain addresses read into a jump: into the pointer of a
+// jmp (p) that the code reaches next (also through a jsr to the jmp, with
+// a test between load and store), into the operand of a jmp that the code
+// patches (split tables; a row of stubs through an indexed store), and a
+// single address into the operand of a jsr. All are sure entries. A table
+// read into a pointer that the code only reads data through is not.
+TEST(MoreCode, JumpTablesReadIntoAJump) {
+    Program p(0xc000);
+    const std::uint32_t start = p.add({
+        0xa2, 0x00,          // ldx #0
+        0xbd, 0x00, 0x00,    // lda words+1,x       (+2)
+        0xf0, 0x0d,          // beq +13
+        0x85, 0xfc,          // sta $fc
+        0xbd, 0x00, 0x00,    // lda words,x         (+9)
+        0x85, 0xfb,          // sta $fb
+        0x20, 0x00, 0x00,    // jsr via_pointer     (+14)
+        0xbd, 0x00, 0x00,    // lda split_lo,x      (+17)
+        0x8d, 0x00, 0x00,    // sta patched+1       (+20)
+        0xbd, 0x00, 0x00,    // lda split_hi,x      (+23)
+        0x8d, 0x00, 0x00,    // sta patched+2       (+26)
+        0xad, 0x00, 0x00,    // lda vector          (+29)
+        0x8d, 0x00, 0x00,    // sta call+1          (+32)
+        0xad, 0x00, 0x00,    // lda vector+1        (+35)
+        0x8d, 0x00, 0x00,    // sta call+2          (+38)
+        0xa0, 0x00,          // ldy #0
+        0xb9, 0x00, 0x00,    // lda driver,y        (+43)
+        0x9d, 0x00, 0x00,    // sta stubs+1,x       (+46)
+        0xb9, 0x00, 0x00,    // lda driver+1,y      (+49)
+        0x9d, 0x00, 0x00,    // sta stubs+2,x       (+52)
+        0xbd, 0x00, 0x00,    // lda data,x          (+55)
+        0x85, 0xfd,          // sta $fd
+        0xbd, 0x00, 0x00,    // lda data+1,x        (+60)
+        0x85, 0xfe,          // sta $fe
+        0xb1, 0xfd,          // lda ($fd),y
+        0x20, 0x00, 0x00,    // jsr call            (+67)
+        0x4c, 0x00, 0x00});  // jmp patched         (+70)
+    const std::uint32_t via_pointer = p.add({0x6c, 0xfb, 0x00});  // jmp ($00fb)
+    const std::uint32_t patched = p.add({0x4c, 0x00, 0x00});      // jmp $0000
+    const std::uint32_t call = p.add({0x20, 0x00, 0x00,           // jsr $0000
+                                      0x20, 0x00, 0x00, 0x60});   // jsr stubs / rts
+    const std::uint32_t stubs = p.add({0x4c, 0x00, 0x00, 0x4c, 0x00, 0x00});
+    p.add({0x6c, 0xfd, 0x00});  // jmp ($00fd), not where the data pointer goes
+    const std::uint32_t words = p.add({0, 0, 0, 0, 0, 0});  // two entries and a zero word
+    const std::uint32_t split_lo = p.add({0, 0});
+    const std::uint32_t split_hi = p.add({0, 0});
+    const std::uint32_t vector = p.add({0, 0, 0, 0, 0x02});  // the word after it leads to code too
+    const std::uint32_t driver = p.add({0, 0, 0, 0});
+    const std::uint32_t data = p.add({0, 0, 0, 0});
+    p.add({0x02});
+    std::vector<std::uint32_t> routines;
+    for (int i = 0; i < 7; ++i) routines.push_back(p.add({0xe8, 0x60, 0x02}));  // inx / rts / jam
+    const std::uint32_t text = p.add({0xa9, 0x00, 0x60, 0x02, 0xa9, 0x01, 0x60, 0x02});  // data that decodes
+    const std::pair<std::uint32_t, std::uint32_t> operands[] = {
+        {2, words + 1}, {9, words}, {14, via_pointer}, {17, split_lo}, {20, patched + 1}, {23, split_hi},
+        {26, patched + 2}, {29, vector}, {32, call + 1}, {35, vector + 1}, {38, call + 2}, {43, driver},
+        {46, stubs + 1}, {49, driver + 1}, {52, stubs + 2}, {55, data}, {60, data + 1}, {67, call},
+        {70, patched}};
+    for (const auto& [offset, value] : operands) p.set_word(start + offset + 1, value);
+    p.set_word(call + 4, stubs);
+    p.set_word(words, routines[0]);
+    p.set_word(words + 2, routines[1]);
+    for (std::uint32_t i = 0; i < 2; ++i) {
+        p.image.bytes[split_lo + i - p.image.load] = static_cast<std::uint8_t>(routines[2 + i]);
+        p.image.bytes[split_hi + i - p.image.load] = static_cast<std::uint8_t>(routines[2 + i] >> 8);
+    }
+    p.set_word(vector, routines[4]);
+    p.set_word(vector + 2, routines[0]);
+    p.set_word(driver, routines[5]);
+    p.set_word(driver + 2, routines[6]);
+    p.set_word(data, text);
+    p.set_word(data + 2, text + 4);
+    const MemoryMap analysis = trace_program(p.image, start);
+    for (std::uint32_t r : routines) {
+        EXPECT_TRUE(analysis.is_opcode(r)) << std::hex << r;
+        EXPECT_EQ(analysis.source(r), Source::Trace) << std::hex << r;
+    }
+    EXPECT_EQ(analysis.kind(words), Kind::Word);
+    EXPECT_EQ(analysis.target(words + 2), routines[1]);
+    EXPECT_EQ(analysis.kind(words + 4), Kind::Unknown) << "the zero word ends the list";
+    EXPECT_EQ(analysis.kind(split_lo + 1), Kind::Low);
+    EXPECT_EQ(analysis.target(split_hi + 1), routines[3]);
+    EXPECT_EQ(analysis.target(vector), routines[4]);
+    EXPECT_EQ(analysis.kind(vector + 2), Kind::Unknown) << "a single address is a table of one";
+    EXPECT_EQ(analysis.target(driver + 2), routines[6]);
+    EXPECT_TRUE(is_data(analysis, p.image, data, data + 4));
+    EXPECT_TRUE(is_data(analysis, p.image, text, text + 8));
 }
 
 TEST(MoreCode, PointerBuiltFromImmediates) {
