@@ -42,6 +42,7 @@ enum class Source : std::uint8_t {
     Vector,         // code whose address the program installs as a vector
     Pair,           // an address the code builds from two immediates
     PointerTable,   // a table the code reads as addresses
+    InlineData,     // placed after a jsr: the routine called reads it and returns past it
     Hint,           // the user said so
     Run,            // the program did it when it ran
 };
@@ -54,6 +55,22 @@ constexpr bool stands_for_address(Kind kind) {
     return kind == Kind::Word || kind == Kind::WordMinus1 || kind == Kind::Low || kind == Kind::High ||
            kind == Kind::LowMinus1 || kind == Kind::HighMinus1;
 }
+
+// How the data placed after a jsr is laid out, as the routine it calls
+// reads it.
+enum class InlineForm : std::uint8_t {
+    None,            // the routine returns right after the call
+    ZeroTerminated,  // up to a zero byte, which it skips too
+    LengthByte,      // a count, then that many bytes
+    Fixed,           // as many bytes at every call
+};
+
+// A routine that takes data placed after the jsr that calls it, reading it
+// through its return address and returning past it (analysis/inline_data).
+struct InlineRoutine {
+    InlineForm form = InlineForm::None;            // as its first call with data shows
+    std::map<std::uint32_t, std::uint32_t> calls;  // bytes of data after each call seen, by the jsr
+};
 
 // An instruction's immediate that is one half of an address.
 struct ImmediateRef {
@@ -123,6 +140,10 @@ public:
     const std::vector<Kind>& kinds() const { return kind_; }
     std::vector<Kind>& kinds() { return kind_; }
     std::vector<Source>& sources() { return source_; }
+
+    // The routines that take data from behind their calls, by address
+    // (one outside the image too: the C128 KERNAL's print-immediate).
+    std::map<std::uint32_t, InlineRoutine> inline_routines;
 
     // Set by the analysis: the BASIC program and the entry as given.
     BasicProgram basic;

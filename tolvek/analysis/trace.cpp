@@ -1,5 +1,7 @@
 #include "analysis/trace.hpp"
 
+#include "analysis/inline_data.hpp"
+
 namespace tolvek {
 namespace {
 
@@ -26,8 +28,8 @@ public:
     // A strict tracer keeps its claims in `guessing`, a lenient one gets
     // none. `work` holds the roots.
     Tracer(MemoryMap& map, Guessing* guessing, std::vector<std::uint32_t>& work, Source source)
-        : image_(map.image()), kinds_(map.kinds()), sources_(map.sources()), guessing_(guessing), work_(work),
-          source_(source) {}
+        : map_(map), image_(map.image()), kinds_(map.kinds()), sources_(map.sources()), guessing_(guessing),
+          work_(work), source_(source) {}
 
     Tracer(const Tracer&) = delete;
     Tracer& operator=(const Tracer&) = delete;
@@ -43,6 +45,10 @@ public:
             kinds[0] = kinds[1] = kinds[2] = Kind::Unknown;
         }
         guessing_->pending.clear();
+        for (const auto& [begin, length] : guessing_->pending_data) {
+            for (std::uint32_t a = begin; a < begin + length; ++a) pending_kind(a) = Kind::Unknown;
+        }
+        guessing_->pending_data.clear();
     }
 
     // Paths are taken in the order they were found, so that the code a
@@ -76,6 +82,13 @@ public:
             for (std::uint32_t a = at; a < end; ++a) {
                 kinds_[image_.offset(a)] = pending_kind(a);
                 sources_[image_.offset(a)] = source_;
+                if (claimed) claimed->push_back(a);
+            }
+        }
+        for (const auto& [begin, length] : guessing_->pending_data) {
+            for (std::uint32_t a = begin; a < begin + length; ++a) {
+                kinds_[image_.offset(a)] = pending_kind(a);
+                sources_[image_.offset(a)] = Source::InlineData;
                 if (claimed) claimed->push_back(a);
             }
         }
@@ -132,10 +145,64 @@ private:
                 } else if (strict_ && !outside_target_ok(flow, target, at)) {
                     return Outcome::Bad;
                 }
+                if (flow == Flow::Call && may_take_data(target)) {
+                    const Outcome data = claim_inline_data(at);
+                    if (data != Outcome::Done) return data;
+                    at += data_after_;
+                }
             }
             if (flow == Flow::Jump || flow == Flow::Stop) return Outcome::Done;
             at += length;
         }
+    }
+
+    // A quick first answer for takes_inline_data: false where it is sure
+    // to say no.
+    bool may_take_data(std::uint32_t routine) const {
+        if (strict_) return guessing_->inline_routine[routine] != 1;
+        return image_.contains(routine) || routine == kPrintImmediate;
+    }
+
+    // Whether the routine at `routine` may take data from behind its
+    // calls; while guessing, remembered per routine.
+    bool takes_inline_data(std::uint32_t routine) {
+        if (!strict_) return may_take_inline_data(image_, routine);
+        std::uint8_t& known = guessing_->inline_routine[routine];
+        if (known == 0) known = may_take_inline_data(image_, routine) ? 2 : 1;
+        return known == 2;
+    }
+
+    // Claims the data that the routine called at `call` reads from behind
+    // the call, if it does, and sets data_after_ to its length. Bytes that
+    // are known already stay as they are in the trace, and make a guess
+    // fail. Out of line: inlined, it slows the guessing's busy loop down.
+    [[gnu::noinline]] Outcome claim_inline_data(std::uint32_t call) {
+        data_after_ = 0;
+        if (!takes_inline_data(operand_of(image_, call))) return Outcome::Done;
+        const InlineSpan span = inline_data_after(map_, call);
+        data_after_ = span.length;
+        if (span.length == 0) return Outcome::Done;
+        std::vector<Kind> kinds;
+        inline_data_kinds(image_, call, span, kinds);
+        const std::uint32_t begin = call + 3;
+        for (std::uint32_t i = 0; i < span.length; ++i) {
+            const std::size_t offset = image_.offset(begin + i);
+            if (kinds_[offset] != Kind::Unknown) {
+                if (strict_) return Outcome::Bad;
+                continue;
+            }
+            if (strict_) {
+                if (guessing_->pending_kind[offset] != Kind::Unknown) return Outcome::Clash;
+            } else {
+                kinds_[offset] = kinds[i];
+                sources_[offset] = Source::InlineData;
+            }
+        }
+        if (strict_) {
+            for (std::uint32_t i = 0; i < span.length; ++i) pending_kind(begin + i) = kinds[i];
+            guessing_->pending_data.emplace_back(begin, span.length);
+        }
+        return Outcome::Done;
     }
 
     // Claims the instruction at `at` if it can be code there.
@@ -192,6 +259,7 @@ private:
 
     static constexpr bool strict_ = kStrict;
 
+    MemoryMap& map_;
     const Image& image_;
     std::vector<Kind>& kinds_;      // the map's, written directly
     std::vector<Source>& sources_;
@@ -199,6 +267,7 @@ private:
     int count_ = 0;
     std::vector<std::uint32_t>& work_;  // paths to follow, done ones included
     Source source_;                     // of what this tracer claims
+    std::uint32_t data_after_ = 0;      // bytes of data after the call just claimed
 };
 
 // One guess from the roots in guessing.work.
@@ -225,6 +294,10 @@ bool try_code(MemoryMap& map, Guessing& guessing, std::uint32_t root, Source sou
     guessing.work.assign(1, root);
     return try_work(map, guessing, source, claimed);
 }
+
+Guessing::Guessing(const Image& image)
+    : no_code(image.bytes.size(), 0), patched(image.bytes.size() + 2, 0), inline_routine(0x10000, 0),
+      pending_kind(image.bytes.size() + 2, Kind::Unknown) {}
 
 void find_patched_operands(const MemoryMap& map, Guessing& guessing) {
     const Image& image = map.image();
