@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <vector>
@@ -48,6 +49,14 @@ enum class Source : std::uint8_t {
 };
 
 constexpr bool is_instruction(Kind kind) { return kind == Kind::Opcode || kind == Kind::Operand; }
+
+// The offset of the first instruction in `kinds` from `offset` on, or the
+// size: searched for a block at a time, as code is sparse in big images.
+inline std::size_t next_opcode(const std::vector<Kind>& kinds, std::size_t offset) {
+    if (offset >= kinds.size()) return kinds.size();
+    const void* found = std::memchr(kinds.data() + offset, static_cast<int>(Kind::Opcode), kinds.size() - offset);
+    return found == nullptr ? kinds.size() : static_cast<std::size_t>(static_cast<const Kind*>(found) - kinds.data());
+}
 
 // An address as a data item states it: the address it stands for (the
 // target) and how the bytes derive from it.

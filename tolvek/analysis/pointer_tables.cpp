@@ -32,8 +32,10 @@ public:
     Finder(MemoryMap& map, const std::vector<AddressPair>& pairs)
         : map_(map), image_(map.image()), referenced_(image_.bytes.size(), false) {
         // A table ends where code refers to something else: its own label.
-        for (std::uint32_t a = image_.load; a < image_.end(); ++a) {
-            if (map_.kind(a) != Kind::Opcode || length_of(opcode(image_.at(a)).mode) != 3) continue;
+        const std::vector<Kind>& kinds = map_.kinds();
+        for (std::size_t i = next_opcode(kinds, 0); i < kinds.size(); i = next_opcode(kinds, i + 1)) {
+            const std::uint32_t a = image_.load + static_cast<std::uint32_t>(i);
+            if (length_of(opcode(image_.at(a)).mode) != 3) continue;
             refer(operand_of(image_, a));
         }
         for (const AddressPair& pair : pairs) refer(pair.value);
@@ -43,9 +45,11 @@ public:
 
     // Pointer tables, or (`jumps`) the rts trick's tables only.
     void from_loads(bool jumps) {
-        for (std::uint32_t a = image_.load; a < image_.end(); ++a) {
+        const std::vector<Kind>& kinds = map_.kinds();
+        for (std::size_t i = next_opcode(kinds, 0); i < kinds.size(); i = next_opcode(kinds, i + 1)) {
+            const std::uint32_t a = image_.load + static_cast<std::uint32_t>(i);
             const char index = indexed_load(image_, a);
-            if (index == 0 || map_.kind(a) != Kind::Opcode) continue;
+            if (index == 0) continue;
             const std::uint32_t first = operand_of(image_, a);
             std::uint32_t b = a + instruction_length(image_.at(a));
             for (std::uint32_t n = 0; n < kLoadsApart && image_.contains(b) && map_.kind(b) == Kind::Opcode; ++n) {
@@ -79,9 +83,8 @@ public:
     // jmp or jsr. A single address read that way counts as a table of one.
     void jumps_through_tables() {
         std::vector<Load> loads;
-        const Kind* kinds = map_.kinds().data();
-        for (std::size_t i = 0; i + 3 <= image_.bytes.size(); ++i) {
-            if (kinds[i] != Kind::Opcode) continue;
+        const std::vector<Kind>& kinds = map_.kinds();
+        for (std::size_t i = next_opcode(kinds, 0); i + 3 <= image_.bytes.size(); i = next_opcode(kinds, i + 1)) {
             const std::uint8_t byte = image_.bytes[i];
             // lda, ldx, ldy absolute, and indexed (indexed_load).
             if (byte != 0xad && byte != 0xae && byte != 0xac && byte != 0xbd && byte != 0xb9 && byte != 0xbc &&

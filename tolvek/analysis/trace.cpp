@@ -304,9 +304,7 @@ void find_patched_operands(const MemoryMap& map, Guessing& guessing) {
     const auto jump_at = [&](std::uint32_t a) {
         return image.contains(a) && image.contains(a + 2) && (image.at(a) == 0x4c || image.at(a) == 0x20);
     };
-    const Kind* kinds = map.kinds().data();
-    for (std::size_t i = 0; i + 3 <= image.bytes.size(); ++i) {
-        if (kinds[i] != Kind::Opcode) continue;
+    for (std::size_t i = next_opcode(map.kinds(), 0); i + 3 <= image.bytes.size(); i = next_opcode(map.kinds(), i + 1)) {
         const std::uint8_t store = image.bytes[i];
         // sta, stx, sty absolute; sta absolute indexed.
         if (store != 0x8d && store != 0x8e && store != 0x8c && store != 0x9d && store != 0x99) continue;
