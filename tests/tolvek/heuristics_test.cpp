@@ -55,14 +55,14 @@ TEST(MoreCode, JumpTableTargets) {
     p.set_word(table, r1);
     p.set_word(table + 2, r2);
     p.set_word(table + 4, r3);
-    const MemoryMap plain = trace_program(p.image, start);
-    EXPECT_FALSE(plain.is_opcode(r1));
-    const MemoryMap analysis = p.analyse(start);
+    // Code that reads a table into the pointer it jumps through leads to
+    // sure entries: the trace follows them without guessing.
+    const MemoryMap analysis = trace_program(p.image, start);
     EXPECT_TRUE(analysis.is_opcode(r1));
     EXPECT_TRUE(analysis.is_opcode(r2));
     EXPECT_TRUE(analysis.is_opcode(r3 + 2));
     EXPECT_TRUE(is_data(analysis, p.image, table, table + 8));
-    EXPECT_EQ(analysis.source(r1), Source::GuessTable);
+    EXPECT_EQ(analysis.source(r1), Source::Trace);
     EXPECT_EQ(analysis.source(start), Source::Trace);
     // The map keeps the table that the code reads as pointers, word by
     // word, with the addresses its words stand for.
@@ -114,12 +114,13 @@ TEST(MoreCode, SplitLowHighTables) {
                                            0x60});             // rts
     const std::uint32_t low = p.add({0, 0, 0});
     const std::uint32_t high = p.add({0, 0, 0});
-    const std::uint32_t low2 = p.add({0});
-    const std::uint32_t high2 = p.add({0, 0x02});  // jam after the table
+    const std::uint32_t low2 = p.add({0, 0});
+    const std::uint32_t high2 = p.add({0, 0, 0x02});  // jam after the table
     const std::uint32_t r1 = p.add({0xe8, 0x60, 0x02});
     const std::uint32_t r2 = p.add({0xca, 0x60, 0x02});
     const std::uint32_t r3 = p.add({0xc8, 0x60, 0x02});
-    const std::uint32_t r4 = p.add({0x88, 0x60});
+    const std::uint32_t r4 = p.add({0x88, 0x60, 0x02});
+    const std::uint32_t r5 = p.add({0x98, 0x60});
     const std::uint32_t targets[] = {r1 - 1, r2 - 1, r3 - 1};
     for (int i = 0; i < 3; ++i) {
         p.image.bytes[low - p.image.load + static_cast<std::uint32_t>(i)] = static_cast<std::uint8_t>(targets[i]);
@@ -130,10 +131,17 @@ TEST(MoreCode, SplitLowHighTables) {
     p.set_word(start + 9, high2);
     p.set_word(rts_trick + 1, high);
     p.set_word(rts_trick + 5, low);
-    p.image.bytes[low2 - p.image.load] = static_cast<std::uint8_t>(r4);
-    p.image.bytes[high2 - p.image.load] = static_cast<std::uint8_t>(r4 >> 8);
-    const MemoryMap analysis = p.analyse(start);
-    for (std::uint32_t r : {r1, r2, r3, r4}) EXPECT_TRUE(analysis.is_opcode(r)) << r;
+    for (std::uint32_t i = 0; i < 2; ++i) {
+        const std::uint32_t r = i == 0 ? r4 : r5;
+        p.image.bytes[low2 + i - p.image.load] = static_cast<std::uint8_t>(r);
+        p.image.bytes[high2 + i - p.image.load] = static_cast<std::uint8_t>(r >> 8);
+    }
+    // Both are sure entries, found without guessing.
+    const MemoryMap analysis = trace_program(p.image, start);
+    for (std::uint32_t r : {r1, r2, r3, r4, r5}) {
+        EXPECT_TRUE(analysis.is_opcode(r)) << r;
+        EXPECT_EQ(analysis.source(r), Source::Trace) << r;
+    }
     EXPECT_TRUE(is_data(analysis, p.image, low, r1));
     // Both split tables are kept as halves of the addresses they stand for:
     // minus one where an rts jumps through them.
@@ -141,11 +149,133 @@ TEST(MoreCode, SplitLowHighTables) {
         EXPECT_EQ(analysis.kind(low + i), Kind::LowMinus1) << i;
         EXPECT_EQ(analysis.kind(high + i), Kind::HighMinus1) << i;
         EXPECT_EQ(analysis.target(high + i), targets[i] + 1) << i;
-        EXPECT_EQ(analysis.source(low + i), Source::GuessSplit) << i;
+        EXPECT_EQ(analysis.source(low + i), Source::PointerTable) << i;
     }
-    EXPECT_EQ(analysis.kind(low2), Kind::Low);
-    EXPECT_EQ(analysis.kind(high2), Kind::High);
-    EXPECT_EQ(analysis.target(low2), r4);
+    for (std::uint32_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(analysis.kind(low2 + i), Kind::Low) << i;
+        EXPECT_EQ(analysis.kind(high2 + i), Kind::High) << i;
+        EXPECT_EQ(analysis.target(low2 + i), i == 0 ? r4 : r5) << i;
+    }
+    EXPECT_EQ(analysis.kind(high2 + 2), Kind::Unknown) << "the jam after the tables is no entry";
+}
+
+// Code that only a guess finds reads its tables the same ways; those
+// tables are the guesses' to find.
+TEST(MoreCode, TablesReadByGuessedCode) {
+    Program p(0xc000);
+    const std::uint32_t start = p.add({0x20, 0x00, 0x00, 0x60});  // jsr last / rts
+    const std::uint32_t reader = p.add({0xbd, 0x00, 0x00,          // lda high,x
+                                        0x48,                      // pha
+                                        0xbd, 0x00, 0x00,          // lda low,x
+                                        0x48,                      // pha
+                                        0x60});                    // rts
+    const std::uint32_t last = p.add({0x60});
+    const std::uint32_t low = p.add({0, 0});
+    const std::uint32_t high = p.add({0, 0, 0x02});
+    const std::uint32_t r1 = p.add({0xe8, 0x60, 0x02});
+    const std::uint32_t r2 = p.add({0xca, 0x60});
+    p.set_word(start + 1, last);
+    p.set_word(reader + 1, high);
+    p.set_word(reader + 5, low);
+    for (std::uint32_t i = 0; i < 2; ++i) {
+        const std::uint32_t r = (i == 0 ? r1 : r2) - 1;
+        p.image.bytes[low + i - p.image.load] = static_cast<std::uint8_t>(r);
+        p.image.bytes[high + i - p.image.load] = static_cast<std::uint8_t>(r >> 8);
+    }
+    EXPECT_FALSE(trace_program(p.image, start).is_opcode(r1));
+    const MemoryMap analysis = p.analyse(start);
+    EXPECT_EQ(analysis.source(reader), Source::GuessGap);
+    for (std::uint32_t r : {r1, r2}) EXPECT_EQ(analysis.source(r), Source::GuessSplit) << r;
+    EXPECT_EQ(analysis.kind(low + 1), Kind::LowMinus1);
+    EXPECT_EQ(analysis.target(high + 1), r2);
+}
+
+// Tables of plain addresses read into a jump: into the pointer of a
+// jmp (p) that the code reaches next (also through a jsr to the jmp, with
+// a test between load and store), into the operand of a jmp that the code
+// patches (split tables; a row of stubs through an indexed store), and a
+// single address into the operand of a jsr. All are sure entries. A table
+// read into a pointer that the code only reads data through is not.
+TEST(MoreCode, JumpTablesReadIntoAJump) {
+    Program p(0xc000);
+    const std::uint32_t start = p.add({
+        0xa2, 0x00,          // ldx #0
+        0xbd, 0x00, 0x00,    // lda words+1,x       (+2)
+        0xf0, 0x0d,          // beq +13
+        0x85, 0xfc,          // sta $fc
+        0xbd, 0x00, 0x00,    // lda words,x         (+9)
+        0x85, 0xfb,          // sta $fb
+        0x20, 0x00, 0x00,    // jsr via_pointer     (+14)
+        0xbd, 0x00, 0x00,    // lda split_lo,x      (+17)
+        0x8d, 0x00, 0x00,    // sta patched+1       (+20)
+        0xbd, 0x00, 0x00,    // lda split_hi,x      (+23)
+        0x8d, 0x00, 0x00,    // sta patched+2       (+26)
+        0xad, 0x00, 0x00,    // lda vector          (+29)
+        0x8d, 0x00, 0x00,    // sta call+1          (+32)
+        0xad, 0x00, 0x00,    // lda vector+1        (+35)
+        0x8d, 0x00, 0x00,    // sta call+2          (+38)
+        0xa0, 0x00,          // ldy #0
+        0xb9, 0x00, 0x00,    // lda driver,y        (+43)
+        0x9d, 0x00, 0x00,    // sta stubs+1,x       (+46)
+        0xb9, 0x00, 0x00,    // lda driver+1,y      (+49)
+        0x9d, 0x00, 0x00,    // sta stubs+2,x       (+52)
+        0xbd, 0x00, 0x00,    // lda data,x          (+55)
+        0x85, 0xfd,          // sta $fd
+        0xbd, 0x00, 0x00,    // lda data+1,x        (+60)
+        0x85, 0xfe,          // sta $fe
+        0xb1, 0xfd,          // lda ($fd),y
+        0x20, 0x00, 0x00,    // jsr call            (+67)
+        0x4c, 0x00, 0x00});  // jmp patched         (+70)
+    const std::uint32_t via_pointer = p.add({0x6c, 0xfb, 0x00});  // jmp ($00fb)
+    const std::uint32_t patched = p.add({0x4c, 0x00, 0x00});      // jmp $0000
+    const std::uint32_t call = p.add({0x20, 0x00, 0x00,           // jsr $0000
+                                      0x20, 0x00, 0x00, 0x60});   // jsr stubs / rts
+    const std::uint32_t stubs = p.add({0x4c, 0x00, 0x00, 0x4c, 0x00, 0x00});
+    p.add({0x6c, 0xfd, 0x00});  // jmp ($00fd), not where the data pointer goes
+    const std::uint32_t words = p.add({0, 0, 0, 0, 0, 0});  // two entries and a zero word
+    const std::uint32_t split_lo = p.add({0, 0});
+    const std::uint32_t split_hi = p.add({0, 0});
+    const std::uint32_t vector = p.add({0, 0, 0, 0, 0x02});  // the word after it leads to code too
+    const std::uint32_t driver = p.add({0, 0, 0, 0});
+    const std::uint32_t data = p.add({0, 0, 0, 0});
+    p.add({0x02});
+    std::vector<std::uint32_t> routines;
+    for (int i = 0; i < 7; ++i) routines.push_back(p.add({0xe8, 0x60, 0x02}));  // inx / rts / jam
+    const std::uint32_t text = p.add({0xa9, 0x00, 0x60, 0x02, 0xa9, 0x01, 0x60, 0x02});  // data that decodes
+    const std::pair<std::uint32_t, std::uint32_t> operands[] = {
+        {2, words + 1}, {9, words}, {14, via_pointer}, {17, split_lo}, {20, patched + 1}, {23, split_hi},
+        {26, patched + 2}, {29, vector}, {32, call + 1}, {35, vector + 1}, {38, call + 2}, {43, driver},
+        {46, stubs + 1}, {49, driver + 1}, {52, stubs + 2}, {55, data}, {60, data + 1}, {67, call},
+        {70, patched}};
+    for (const auto& [offset, value] : operands) p.set_word(start + offset + 1, value);
+    p.set_word(call + 4, stubs);
+    p.set_word(words, routines[0]);
+    p.set_word(words + 2, routines[1]);
+    for (std::uint32_t i = 0; i < 2; ++i) {
+        p.image.bytes[split_lo + i - p.image.load] = static_cast<std::uint8_t>(routines[2 + i]);
+        p.image.bytes[split_hi + i - p.image.load] = static_cast<std::uint8_t>(routines[2 + i] >> 8);
+    }
+    p.set_word(vector, routines[4]);
+    p.set_word(vector + 2, routines[0]);
+    p.set_word(driver, routines[5]);
+    p.set_word(driver + 2, routines[6]);
+    p.set_word(data, text);
+    p.set_word(data + 2, text + 4);
+    const MemoryMap analysis = trace_program(p.image, start);
+    for (std::uint32_t r : routines) {
+        EXPECT_TRUE(analysis.is_opcode(r)) << std::hex << r;
+        EXPECT_EQ(analysis.source(r), Source::Trace) << std::hex << r;
+    }
+    EXPECT_EQ(analysis.kind(words), Kind::Word);
+    EXPECT_EQ(analysis.target(words + 2), routines[1]);
+    EXPECT_EQ(analysis.kind(words + 4), Kind::Unknown) << "the zero word ends the list";
+    EXPECT_EQ(analysis.kind(split_lo + 1), Kind::Low);
+    EXPECT_EQ(analysis.target(split_hi + 1), routines[3]);
+    EXPECT_EQ(analysis.target(vector), routines[4]);
+    EXPECT_EQ(analysis.kind(vector + 2), Kind::Unknown) << "a single address is a table of one";
+    EXPECT_EQ(analysis.target(driver + 2), routines[6]);
+    EXPECT_TRUE(is_data(analysis, p.image, data, data + 4));
+    EXPECT_TRUE(is_data(analysis, p.image, text, text + 8));
 }
 
 TEST(MoreCode, PointerBuiltFromImmediates) {
@@ -193,6 +323,86 @@ TEST(MoreCode, GapWithBitSkipTrick) {
     EXPECT_TRUE(analysis.is_opcode(gap + 2));
     EXPECT_TRUE(analysis.is_opcode(gap + 9));
     EXPECT_EQ(analysis.kind(gap + 3), Kind::Operand);
+}
+
+// Routines that talk to the expansion port ($DE00-$DFFF: cartridge banks,
+// a RAM expansion's registers) or use the RAM under the I/O area are code
+// like any other; an absolute operand below $100 still speaks for data.
+TEST(MoreCode, ExpansionPortAndRamUnderIo) {
+    Program p(0x0900);
+    const std::uint32_t start = p.add({0x20, 0x00, 0x00, 0x60});  // jsr last / rts
+    const std::uint32_t reu = p.add({0xa9, 0x90,                   // lda #$90
+                                     0x8d, 0x01, 0xdf,             // sta $df01
+                                     0x8d, 0x00, 0xde,             // sta $de00
+                                     0x60});
+    const std::uint32_t under_io = p.add({0xa0, 0x00,              // ldy #0
+                                          0xb9, 0x00, 0x04,        // lda $0400,y
+                                          0x99, 0x00, 0xd1,        // sta $d100,y
+                                          0xc8, 0xd0, 0xf7,        // iny / bne
+                                          0x60});
+    const std::uint32_t last = p.add({0x60});
+    p.set_word(start + 1, last);
+    const MemoryMap analysis = p.analyse(start);
+    for (std::uint32_t a : {reu, reu + 5, under_io + 5, under_io + 11}) {
+        EXPECT_TRUE(analysis.is_opcode(a)) << std::hex << a;
+        EXPECT_EQ(analysis.source(a), Source::GuessGap) << std::hex << a;
+    }
+
+    Program q(0x0900);
+    const std::uint32_t start2 = q.add({0x20, 0x00, 0x00, 0x60});
+    const std::uint32_t gap = q.add({0xad, 0xfb, 0x00,            // lda $00fb, absolute
+                                     0x8d, 0x01, 0xdf, 0x60});
+    const std::uint32_t last2 = q.add({0x60});
+    q.set_word(start2 + 1, last2);
+    EXPECT_TRUE(is_data(q.analyse(start2), q.image, gap, last2));
+}
+
+// A guessed routine that calls a stub whose target the program sets at run
+// time (jmp $0000, or a jmp whose operand known code writes, also through
+// an indexed store into a row of stubs) is clean: the target is unknown,
+// not wrong. Without the store, a jmp to $0300 leads nowhere a routine can
+// go, and the guess is refused.
+TEST(MoreCode, CallsThroughPatchedStubs) {
+    enum class Store { None, Plain, Row };
+    std::uint32_t start = 0;
+    const auto build = [&start](std::uint16_t placeholder, Store store, std::uint32_t* gap, std::uint32_t* stub) {
+        Program p(0x0900);
+        start = p.add({0xa2, 0x00,                             // ldx #0
+                       0xea, 0xea, 0xea,                       // sta ... (below)
+                       0x20, 0x00, 0x00,                       // jsr last
+                       0x60});
+        *gap = p.add({0x20, 0x00, 0x00,                        // jsr to the stub
+                      0xa9, 0x0d, 0x60});                      // lda #13 / rts
+        const std::uint32_t stubs = p.add({0x4c, 0x00, 0x00,   // jmp: first stub of a row
+                                           0x4c, 0x00, 0x00,   // second stub
+                                           0x60});             // rts: the gap ends cleanly
+        const std::uint32_t last = p.add({0x60});
+        *stub = store == Store::Row ? stubs + 3 : stubs;
+        p.set_word(start + 6, last);
+        p.set_word(*gap + 1, *stub);
+        p.set_word(*stub + 1, placeholder);  // the other stub is jmp $0000
+        if (store != Store::None) {
+            p.image.bytes[start + 2 - p.image.load] = store == Store::Row ? 0x9d : 0x8d;  // sta abs,x / sta abs
+            p.set_word(start + 3, stubs + (store == Store::Row ? 1 : 2));
+        }
+        return p;
+    };
+    std::uint32_t gap = 0;
+    std::uint32_t stub = 0;
+    for (const auto& [placeholder, store] : {std::pair{std::uint16_t{0}, Store::None},
+                                             std::pair{std::uint16_t{0x0300}, Store::Plain},
+                                             std::pair{std::uint16_t{0x0300}, Store::Row}}) {
+        SCOPED_TRACE(std::to_string(placeholder) + " " + std::to_string(static_cast<int>(store)));
+        const Program p = build(placeholder, store, &gap, &stub);
+        const MemoryMap analysis = p.analyse(start);
+        EXPECT_TRUE(analysis.is_opcode(gap + 3));
+        EXPECT_TRUE(analysis.is_opcode(stub));
+        EXPECT_EQ(analysis.source(gap), Source::GuessGap);
+    }
+    const Program p = build(0x0300, Store::None, &gap, &stub);
+    const MemoryMap unpatched = p.analyse(start);
+    EXPECT_FALSE(unpatched.is_opcode(gap + 3));
+    EXPECT_FALSE(unpatched.is_opcode(stub));
 }
 
 TEST(MoreCode, TextAndBrokenGapsStayData) {

@@ -280,6 +280,38 @@ TEST_P(RoundTrip, CompiledCPrograms) {
     }
 }
 
+// The hand-written benchmark programs for code that programs hide: data
+// after a jsr, jump tables, the expansion port and the RAM under I/O, calls
+// through patched stubs. Each comes back byte for byte, with the data and
+// the tables shown as such.
+TEST_P(RoundTrip, HiddenCodePrograms) {
+    const std::string byte = acme() ? "!byte " : ".byte ";
+    const std::string word = acme() ? "!word " : ".word ";
+    const struct {
+        const char* name;
+        std::vector<std::string> shown;
+    } programs[] = {
+        // Fixed parameters, zero-terminated text (pla / pla and tsx), a
+        // length byte and its text, each followed by the next call.
+        {"inline_data",
+         {"\t" + byte + "$06,$0e\n", "; \"text aft\"", "; \"read thr\"", "\t" + byte + "$0c\n",
+          "; \"counted \"", "\t" + byte + "$0d,$00\nL0828" + (dialect() == "ca65" ? ":" : "") + "\n"}},
+        // The rts trick's tables, interleaved and split, and tables read
+        // into jmp (ptr) and into a jmp's operand.
+        {"jump_tables",
+         {word + "L0890-1,L0894-1,L0898-1,L089d-1", byte + "<(L08a2-1),<(L08ab-1),<(L08b0-1),<(L08b0-1)",
+          word + "L08b1,L08b6,L08b1,L08b6", word + "L08be,L08c3,L08cc"}},
+        {"io_ranges", {"\tsta $df01\n", "\tsta $de00\n", "\tsta $d100,y\n"}},
+        {"patched_stubs", {word + "L0872,L087c,L087f", byte + "<L0884,<L088f,<L089e"}},
+    };
+    for (const auto& program : programs) {
+        SCOPED_TRACE(program.name);
+        const std::string source = read_text(std::string(BENCH_DIR) + "/acme/" + program.name + ".a");
+        const std::string asm_text = check(source, 2061);
+        for (const std::string& text : program.shown) EXPECT_NE(asm_text.find(text), std::string::npos) << text << asm_text;
+    }
+}
+
 // Random bytes at several load addresses, traced from random entries; and
 // all of memory, mostly documented opcodes so that long stretches are code.
 TEST_P(RoundTrip, RandomImages) {

@@ -43,6 +43,8 @@ public:
     // after the better founded code has claimed its bytes.
     void run() {
         // New code can hold new pointers; repeat until nothing changes.
+        // The stores that patch stubs are in the code the trace found.
+        find_patched_operands(map_, guessing_);
         for (int round = 0; round < 8; ++round) {
             bool found = gaps();
             found = address_tables() || found;

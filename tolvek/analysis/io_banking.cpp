@@ -55,7 +55,7 @@ const std::array<std::uint8_t, 256>& changes_table() {
             }
             if (m == "ldx" || m == "tsx") c |= kX;
             if (m == "ldy") c |= kY;
-            changes[static_cast<std::size_t>(byte)] = op.documented ? c : kA | kX | kY;
+            changes[static_cast<std::size_t>(byte)] = op.documented() ? c : kA | kX | kY;
         }
         return changes;
     }();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <vector>
@@ -43,11 +44,20 @@ enum class Source : std::uint8_t {
     Vector,         // code whose address the program installs as a vector
     Pair,           // an address the code builds from two immediates
     PointerTable,   // a table the code reads as addresses
+    InlineData,     // placed after a jsr: the routine called reads it and returns past it
     Hint,           // the user said so
     Run,            // the program did it when it ran
 };
 
 constexpr bool is_instruction(Kind kind) { return kind == Kind::Opcode || kind == Kind::Operand; }
+
+// The offset of the first instruction in `kinds` from `offset` on, or the
+// size: searched for a block at a time, as code is sparse in big images.
+inline std::size_t next_opcode(const std::vector<Kind>& kinds, std::size_t offset) {
+    if (offset >= kinds.size()) return kinds.size();
+    const void* found = std::memchr(kinds.data() + offset, static_cast<int>(Kind::Opcode), kinds.size() - offset);
+    return found == nullptr ? kinds.size() : static_cast<std::size_t>(static_cast<const Kind*>(found) - kinds.data());
+}
 
 // An address as a data item states it: the address it stands for (the
 // target) and how the bytes derive from it.
@@ -60,6 +70,22 @@ constexpr bool stands_for_address(Kind kind) {
 struct SysEntry {
     std::uint32_t address = 0;
     std::uint32_t line = 0;  // its line number
+};
+
+// How the data placed after a jsr is laid out, as the routine it calls
+// reads it.
+enum class InlineForm : std::uint8_t {
+    None,            // the routine returns right after the call
+    ZeroTerminated,  // up to a zero byte, which it skips too
+    LengthByte,      // a count, then that many bytes
+    Fixed,           // as many bytes at every call
+};
+
+// A routine that takes data placed after the jsr that calls it, reading it
+// through its return address and returning past it (analysis/inline_data).
+struct InlineRoutine {
+    InlineForm form = InlineForm::None;            // as its first call with data shows
+    std::map<std::uint32_t, std::uint32_t> calls;  // bytes of data after each call seen, by the jsr
 };
 
 // An instruction's immediate that is one half of an address.
@@ -137,6 +163,9 @@ public:
     // The CPU: whether the 6510's undocumented opcodes count as code (the
     // C64 runs them), or only the documented ones do.
     bool undocumented_opcodes = true;
+    // The routines that take data from behind their calls, by address
+    // (one outside the image too: the C128 KERNAL's print-immediate).
+    std::map<std::uint32_t, InlineRoutine> inline_routines;
 
     // Set by the analysis: the BASIC program and the entry as given.
     BasicProgram basic;

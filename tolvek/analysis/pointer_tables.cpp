@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <string_view>
 
 #include "analysis/trace.hpp"
 #include "cpu/decode.hpp"
@@ -31,8 +32,10 @@ public:
     Finder(MemoryMap& map, const std::vector<AddressPair>& pairs)
         : map_(map), image_(map.image()), referenced_(image_.bytes.size(), false) {
         // A table ends where code refers to something else: its own label.
-        for (std::uint32_t a = image_.load; a < image_.end(); ++a) {
-            if (map_.kind(a) != Kind::Opcode || length_of(opcode(image_.at(a)).mode) != 3) continue;
+        const std::vector<Kind>& kinds = map_.kinds();
+        for (std::size_t i = next_opcode(kinds, 0); i < kinds.size(); i = next_opcode(kinds, i + 1)) {
+            const std::uint32_t a = image_.load + static_cast<std::uint32_t>(i);
+            if (length_of(opcode(image_.at(a)).mode) != 3) continue;
             refer(operand_of(image_, a));
         }
         for (const AddressPair& pair : pairs) refer(pair.value);
@@ -42,9 +45,11 @@ public:
 
     // Pointer tables, or (`jumps`) the rts trick's tables only.
     void from_loads(bool jumps) {
-        for (std::uint32_t a = image_.load; a < image_.end(); ++a) {
+        const std::vector<Kind>& kinds = map_.kinds();
+        for (std::size_t i = next_opcode(kinds, 0); i < kinds.size(); i = next_opcode(kinds, i + 1)) {
+            const std::uint32_t a = image_.load + static_cast<std::uint32_t>(i);
             const char index = indexed_load(image_, a);
-            if (index == 0 || map_.kind(a) != Kind::Opcode) continue;
+            if (index == 0) continue;
             const std::uint32_t first = operand_of(image_, a);
             std::uint32_t b = a + instruction_length(image_.at(a));
             for (std::uint32_t n = 0; n < kLoadsApart && image_.contains(b) && map_.kind(b) == Kind::Opcode; ++n) {
@@ -71,6 +76,31 @@ public:
         }
     }
 
+    // Tables of code addresses that code jumps through, other than the rts
+    // trick's interleaved ones (from_loads): split tables of addresses minus
+    // one, pushed high half first for an rts; and tables of addresses, split
+    // or not, read into the pointer of a jmp (p) or into the operand of a
+    // jmp or jsr. A single address read that way counts as a table of one.
+    void jumps_through_tables() {
+        std::vector<Load> loads;
+        const std::vector<Kind>& kinds = map_.kinds();
+        for (std::size_t i = next_opcode(kinds, 0); i + 3 <= image_.bytes.size(); i = next_opcode(kinds, i + 1)) {
+            const std::uint8_t byte = image_.bytes[i];
+            // lda, ldx, ldy absolute, and indexed (indexed_load).
+            if (byte != 0xad && byte != 0xae && byte != 0xac && byte != 0xbd && byte != 0xb9 && byte != 0xbc &&
+                byte != 0xbe) {
+                continue;
+            }
+            const std::uint32_t a = image_.load + static_cast<std::uint32_t>(i);
+            loads.push_back({a, operand_of(image_, a), indexed_load(image_, a), use_of(a)});
+        }
+        for (std::size_t i = 0; i < loads.size(); ++i) {
+            for (std::size_t j = i + 1; j < loads.size() && loads[j].at - loads[i].at <= kPairApart; ++j) {
+                pair_loads(loads[i], loads[j]);
+            }
+        }
+    }
+
     void from_sums(const std::vector<AddressPair>& pairs) {
         for (const AddressPair& pair : pairs) {
             if (!pair.sum) continue;
@@ -79,6 +109,173 @@ public:
     }
 
 private:
+    // Where the value that a load gets goes: stored (at `address`, indexed
+    // or not), or pushed; by the instruction at `at`.
+    struct Use {
+        enum class What : std::uint8_t { None, Store, Push } what = What::None;
+        std::uint32_t address = 0;
+        std::uint32_t at = 0;
+        bool indexed = false;
+    };
+
+    struct Load {
+        std::uint32_t at;       // the load instruction
+        std::uint32_t from;     // its operand: the table, or a half of it
+        char index;             // 'x', 'y', or 0 for a single address
+        Use use;
+    };
+
+    // How far apart the two loads of a jump through a table may be, in bytes.
+    static constexpr std::uint32_t kPairApart = 16;
+
+    // Follows the register that the load at `load` fills through the next
+    // few instructions (the fall-through of branches too) to where it is
+    // stored or pushed, until something else changes it.
+    Use use_of(std::uint32_t load) const {
+        const Opcode& loaded = opcode(image_.at(load));
+        const char reg = loaded.mnemonic[2];  // lda, ldx, ldy
+        std::uint32_t b = load + 3;
+        for (int n = 0; n < 4 && image_.contains(b) && map_.kind(b) == Kind::Opcode; ++n) {
+            const std::uint8_t byte = image_.at(b);
+            const Opcode& op = opcode(byte);
+            const Flow flow = flow_of(byte);
+            if (!op.documented() || (flow != Flow::Next && flow != Flow::Branch)) break;
+            const std::string_view m = op.mnemonic;
+            if (m.substr(0, 2) == "st" && m[2] == reg && has_address(op.mode) && !is_zero_page(op.mode)) {
+                return {Use::What::Store, operand_of(image_, b), b, op.mode != Mode::Absolute};
+            }
+            if ((m == "sta" || m == "stx" || m == "sty") && m[2] == reg && op.mode == Mode::ZeroPage) {
+                return {Use::What::Store, operand_of(image_, b), b, false};
+            }
+            if (reg == 'a' && byte == 0x48) return {Use::What::Push, 0, b, false};
+            if (changes(m, op.mode, reg)) break;
+            b += instruction_length(byte);
+        }
+        return {};
+    }
+
+    // Whether an instruction changes register `reg` (a, x or y).
+    static bool changes(std::string_view m, Mode mode, char reg) {
+        switch (reg) {
+        case 'a':
+            return m == "lda" || m == "pla" || m == "txa" || m == "tya" || m == "adc" || m == "sbc" || m == "and" ||
+                   m == "ora" || m == "eor" || mode == Mode::Accumulator;
+        case 'x': return m == "ldx" || m == "tax" || m == "tsx" || m == "inx" || m == "dex";
+        default: return m == "ldy" || m == "tay" || m == "iny" || m == "dey";
+        }
+    }
+
+    // Two loads from tables with the same index (or two single loads) whose
+    // values make a code address.
+    void pair_loads(const Load& first, const Load& second) {
+        if (first.index != second.index) return;
+        const Use& u = first.use;
+        const Use& v = second.use;
+        if (u.what == Use::What::Store && v.what == Use::What::Store && u.indexed == v.indexed) {
+            const bool first_low = v.address == u.address + 1;
+            if (!first_low && u.address != v.address + 1) return;
+            const Load& low = first_low ? first : second;
+            const Load& high = first_low ? second : first;
+            if (!jumps_through(low.use.address, std::max(u.at, v.at))) return;
+            found_ = jump_table_at(low.from, high.from, first.index != 0, 0) || found_;
+        } else if (u.what == Use::What::Push && v.what == Use::What::Push && first.index != 0 &&
+                   first.from != second.from + 1 && returns_after(v.at)) {
+            // The high half is pushed first; interleaved tables
+            // (first.from == second.from + 1) are from_loads' business.
+            found_ = jump_table_at(second.from, first.from, true, 1) || found_;
+        }
+    }
+
+    // Whether the pointer at `pointer` is one that code jumps through: the
+    // operand of a jmp or jsr (code that patches its own jump), or a
+    // pointer for jmp (pointer) that the code after `stored` (the later
+    // store) reaches soon, itself or through a jmp or jsr to it.
+    bool jumps_through(std::uint32_t pointer, std::uint32_t stored) const {
+        const auto indirect_jump = [&](std::uint32_t a) {
+            return image_.contains(a) && map_.kind(a) == Kind::Opcode && image_.at(a) == 0x6c &&
+                   operand_of(image_, a) == pointer;
+        };
+        if (image_.contains(pointer - 1) && map_.kind(pointer - 1) == Kind::Opcode &&
+            (image_.at(pointer - 1) == 0x4c || image_.at(pointer - 1) == 0x20)) {
+            return true;
+        }
+        std::uint32_t b = stored + instruction_length(image_.at(stored));
+        for (int n = 0; n < 8 && image_.contains(b) && map_.kind(b) == Kind::Opcode; ++n) {
+            const std::uint8_t byte = image_.at(b);
+            if (indirect_jump(b)) return true;
+            const Flow flow = flow_of(byte);
+            if (flow == Flow::Call || flow == Flow::Jump) return indirect_jump(operand_of(image_, b));
+            if (flow == Flow::Stop) return false;
+            b += instruction_length(byte);
+        }
+        return false;
+    }
+
+    // Whether an rts follows the push at `push` closely, nothing in between
+    // touching the stack.
+    bool returns_after(std::uint32_t push) const {
+        std::uint32_t b = push + 1;
+        for (int n = 0; n < 4 && image_.contains(b) && map_.kind(b) == Kind::Opcode; ++n) {
+            const std::uint8_t byte = image_.at(b);
+            if (byte == 0x60) return true;
+            if (flow_of(byte) != Flow::Next || byte == 0x48 || byte == 0x68 || byte == 0x08 || byte == 0x28 ||
+                byte == 0x9a) {
+                return false;
+            }
+            b += instruction_length(byte);
+        }
+        return false;
+    }
+
+    // Where a table's entry may lead: known code, or an unknown byte that
+    // starts an instruction other than brk.
+    bool code_target(std::uint32_t target) const {
+        if (!image_.contains(target)) return false;
+        const Kind k = map_.kind(target);
+        const std::uint8_t byte = image_.at(target);
+        return k == Kind::Opcode || (k == Kind::Unknown && opcode(byte).documented() && byte != 0x00);
+    }
+
+    // A table of code addresses (less `minus`) with the low halves at `low`
+    // and the high ones at `high`: words when high is low + 1 (as good as
+    // always; split tables one byte long each read the same), else split
+    // tables. It runs as long as its entries lead to code and nothing else
+    // claimed or names their bytes; a single address (`many` false) is a
+    // table of one. Enters it and traces the code at its targets.
+    bool jump_table_at(std::uint32_t low, std::uint32_t high, bool many, std::uint32_t minus) {
+        const bool words = high == low + 1;
+        const std::uint32_t step = words ? 2 : 1;
+        const std::uint32_t apart = low < high ? high - low : low - high;
+        const auto value = [&](std::uint32_t i) {
+            return (static_cast<std::uint32_t>(image_.at(high + i * step) << 8 | image_.at(low + i * step)) + minus) &
+                   0xffff;
+        };
+        std::uint32_t count = 0;
+        for (; count < (many ? 128u : 1u); ++count) {
+            const std::uint32_t lo = low + count * step;
+            const std::uint32_t hi = high + count * step;
+            if (!words && count >= apart) break;
+            if (!image_.contains(lo) || !image_.contains(hi) || map_.kind(lo) != Kind::Unknown ||
+                map_.kind(hi) != Kind::Unknown || other_start(lo, low) || (!words && other_start(hi, high)) ||
+                !code_target(value(count))) {
+                break;
+            }
+        }
+        const Kind low_kind = words ? (minus != 0 ? Kind::WordMinus1 : Kind::Word)
+                                    : (minus != 0 ? Kind::LowMinus1 : Kind::Low);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            map_.set_address_item(low + i * step, low_kind, value(i), Source::PointerTable);
+            if (!words) {
+                map_.set_address_item(high + i, minus != 0 ? Kind::HighMinus1 : Kind::High, value(i),
+                                      Source::PointerTable);
+            }
+        }
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (map_.kind(value(i)) == Kind::Unknown) trace_from(map_, value(i), Source::Trace);
+        }
+        return count > 0;
+    }
+
     // Whether what the load at `a` gets goes straight into the chips (a
     // table of SID frequencies or VIC positions, not of addresses).
     bool to_hardware(std::uint32_t a) const {
@@ -227,6 +424,7 @@ void find_pointer_tables(MemoryMap& map, const std::vector<AddressPair>& pairs) 
 bool find_jump_tables(MemoryMap& map) {
     Finder finder(map, {});
     finder.from_loads(true);
+    finder.jumps_through_tables();
     return finder.found();
 }
 

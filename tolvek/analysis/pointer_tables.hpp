@@ -16,9 +16,12 @@ namespace tolvek {
 // nothing else claimed their bytes; it needs two such words at least.
 void find_pointer_tables(MemoryMap& map, const std::vector<AddressPair>& pairs);
 
-// `lda t+1,x / pha / lda t,x / pha` reads a table of code addresses minus
-// one for an rts to jump through: enters the table and traces the code at
-// its targets. Returns whether it found any.
+// Jump tables that known code reads: `lda t+1,x / pha / lda t,x / pha` and
+// split `lda hi,x / pha / lda lo,x / pha` before an rts (addresses minus
+// one), and tables of addresses, split or not, read into the pointer of a
+// jmp (p) that the code goes on to, or into the operand of a jmp or jsr.
+// Enters the tables and traces the code at their targets. Returns whether
+// it found any.
 bool find_jump_tables(MemoryMap& map);
 
 }  // namespace tolvek

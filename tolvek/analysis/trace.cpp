@@ -1,18 +1,18 @@
 #include "analysis/trace.hpp"
 
-#include "c64/symbols.hpp"
+#include "analysis/inline_data.hpp"
 
 namespace tolvek {
 namespace {
 
-// Assemblers use zero page addressing where they can, and programs touch
-// I/O only at real registers: anything else in a guessed instruction
-// speaks for data.
+// Assemblers use zero page addressing where they can: an absolute operand
+// below $100 in a guessed instruction speaks for data. All of $D000-$DFFF
+// is fine: the chips' registers and their mirrors, the expansion port's I/O
+// areas at $DE00-$DFFF (cartridges, RAM expansions, serial cards) and the
+// RAM under the I/O area, which a program reaches by banking the I/O out.
+// A guess that touches them is judged by its code, like any other.
 bool plausible_absolute(const Image& image, std::uint32_t address) {
-    if (image.contains(address)) return true;
-    if (address < 0x100) return false;
-    if (address >= 0xd000 && address < 0xe000) return find_known(address).has_value();
-    return true;
+    return address >= 0x100 || image.contains(address);
 }
 
 // Claims instructions reachable from a set of roots. A lenient tracer
@@ -28,8 +28,8 @@ public:
     // A strict tracer keeps its claims in `guessing`, a lenient one gets
     // none. `work` holds the roots.
     Tracer(MemoryMap& map, Guessing* guessing, std::vector<std::uint32_t>& work, Source source)
-        : image_(map.image()), kinds_(map.kinds()), sources_(map.sources()), guessing_(guessing), work_(work),
-          source_(source), undocumented_(map.undocumented_opcodes) {}
+        : map_(map), image_(map.image()), kinds_(map.kinds()), sources_(map.sources()), guessing_(guessing),
+          work_(work), source_(source), undocumented_(map.undocumented_opcodes) {}
 
     Tracer(const Tracer&) = delete;
     Tracer& operator=(const Tracer&) = delete;
@@ -45,6 +45,10 @@ public:
             kinds[0] = kinds[1] = kinds[2] = Kind::Unknown;
         }
         guessing_->pending.clear();
+        for (const auto& [begin, length] : guessing_->pending_data) {
+            for (std::uint32_t a = begin; a < begin + length; ++a) pending_kind(a) = Kind::Unknown;
+        }
+        guessing_->pending_data.clear();
     }
 
     // Paths are taken in the order they were found, so that the code a
@@ -78,6 +82,13 @@ public:
             for (std::uint32_t a = at; a < end; ++a) {
                 kinds_[image_.offset(a)] = pending_kind(a);
                 sources_[image_.offset(a)] = source_;
+                if (claimed) claimed->push_back(a);
+            }
+        }
+        for (const auto& [begin, length] : guessing_->pending_data) {
+            for (std::uint32_t a = begin; a < begin + length; ++a) {
+                kinds_[image_.offset(a)] = pending_kind(a);
+                sources_[image_.offset(a)] = Source::InlineData;
                 if (claimed) claimed->push_back(a);
             }
         }
@@ -133,8 +144,13 @@ private:
                 const std::uint32_t target = operand_of(image_, at);
                 if (image_.contains(target)) {
                     work_.push_back(target);
-                } else if (strict_ && !outside_target_ok(flow, target)) {
+                } else if (strict_ && !outside_target_ok(flow, target, at)) {
                     return Outcome::Bad;
+                }
+                if (flow == Flow::Call && may_take_data(target)) {
+                    const Outcome data = claim_inline_data(at);
+                    if (data != Outcome::Done) return data;
+                    at += data_after_;
                 }
             }
             if (flow == Flow::Jump || flow == Flow::Stop) return Outcome::Done;
@@ -142,12 +158,63 @@ private:
         }
     }
 
+    // A quick first answer for takes_inline_data: false where it is sure
+    // to say no.
+    bool may_take_data(std::uint32_t routine) const {
+        if (strict_) return guessing_->inline_routine[routine] != 1;
+        return image_.contains(routine) || routine == kPrintImmediate;
+    }
+
+    // Whether the routine at `routine` may take data from behind its
+    // calls; while guessing, remembered per routine.
+    bool takes_inline_data(std::uint32_t routine) {
+        if (!strict_) return may_take_inline_data(image_, routine);
+        std::uint8_t& known = guessing_->inline_routine[routine];
+        if (known == 0) known = may_take_inline_data(image_, routine) ? 2 : 1;
+        return known == 2;
+    }
+
+    // Claims the data that the routine called at `call` reads from behind
+    // the call, if it does, and sets data_after_ to its length. Bytes that
+    // are known already stay as they are in the trace, and make a guess
+    // fail. Out of line: inlined, it slows the guessing's busy loop down.
+    [[gnu::noinline]] Outcome claim_inline_data(std::uint32_t call) {
+        data_after_ = 0;
+        if (!takes_inline_data(operand_of(image_, call))) return Outcome::Done;
+        const InlineSpan span = inline_data_after(map_, call);
+        data_after_ = span.length;
+        if (span.length == 0) return Outcome::Done;
+        std::vector<Kind> kinds;
+        inline_data_kinds(image_, call, span, kinds);
+        const std::uint32_t begin = call + 3;
+        for (std::uint32_t i = 0; i < span.length; ++i) {
+            const std::size_t offset = image_.offset(begin + i);
+            if (kinds_[offset] != Kind::Unknown) {
+                if (strict_) return Outcome::Bad;
+                continue;
+            }
+            if (strict_) {
+                if (guessing_->pending_kind[offset] != Kind::Unknown) return Outcome::Clash;
+            } else {
+                kinds_[offset] = kinds[i];
+                sources_[offset] = Source::InlineData;
+            }
+        }
+        if (strict_) {
+            for (std::uint32_t i = 0; i < span.length; ++i) pending_kind(begin + i) = kinds[i];
+            guessing_->pending_data.emplace_back(begin, span.length);
+        }
+        return Outcome::Done;
+    }
+
     // Claims the instruction at `at` if it can be code there.
     Outcome claim(std::uint32_t at, std::uint8_t byte, const Opcode& op, std::uint32_t length) {
         if (!op.documented() && !undocumented_runs(at, length)) return Outcome::Bad;
         if (strict_ && byte == 0x00) return Outcome::Bad;  // brk is rarely meant in guessed code
         if (at + length > image_.end()) return Outcome::Bad;  // cut off by the image end
-        if (strict_ && length == 3 && !plausible_absolute(image_, operand_of(image_, at))) return Outcome::Bad;
+        if (strict_ && length == 3 && !plausible_absolute(image_, operand_of(image_, at)) && !patched(at)) {
+            return Outcome::Bad;
+        }
         for (std::uint32_t a = at; a < at + length; ++a) {
             // What is known stays (code, and data such as the BASIC
             // program); only this guess's own claims could differ in
@@ -186,14 +253,29 @@ private:
         return true;
     }
 
-    // A guessed routine may leave the image only towards the ROMs.
-    static bool outside_target_ok(Flow flow, std::uint32_t target) {
+    // A jmp or jsr whose target the program sets at run time: a
+    // placeholder $0000, or an operand that known code writes. Only asked
+    // of instructions three bytes long, whose operand lies in the image.
+    // Rarely asked, and out of line: inlined, it slows the guessing's busy
+    // loop down.
+    [[gnu::noinline]] bool patched(std::uint32_t at) const {
+        const std::size_t operand = image_.offset(at) + 1;
+        const std::uint8_t byte = image_.at(at);
+        return (byte == 0x4c || byte == 0x20) &&
+               ((image_.bytes[operand] | image_.bytes[operand + 1]) == 0 ||
+                (guessing_->patched[operand] | guessing_->patched[operand + 1]) != 0);
+    }
+
+    // A guessed routine may leave the image only towards the ROMs, or
+    // through a stub whose target is set at run time: unknown, not wrong.
+    bool outside_target_ok(Flow flow, std::uint32_t target, std::uint32_t at) const {
         if (flow == Flow::Branch) return false;
-        return (target >= 0xa000 && target < 0xc000) || target >= 0xe000;
+        return (target >= 0xa000 && target < 0xc000) || target >= 0xe000 || patched(at);
     }
 
     static constexpr bool strict_ = kStrict;
 
+    MemoryMap& map_;
     const Image& image_;
     std::vector<Kind>& kinds_;      // the map's, written directly
     std::vector<Source>& sources_;
@@ -203,6 +285,7 @@ private:
     std::vector<std::uint32_t>& work_;  // paths to follow, done ones included
     Source source_;                     // of what this tracer claims
     bool undocumented_;                 // whether undocumented opcodes can be code
+    std::uint32_t data_after_ = 0;      // bytes of data after the call just claimed
 };
 
 // One guess from the roots in guessing.work.
@@ -228,6 +311,33 @@ bool try_code(MemoryMap& map, Guessing& guessing, std::uint32_t root, Source sou
     if (image.contains(root) && guessing.no_code[image.offset(root)] != 0) return false;
     guessing.work.assign(1, root);
     return try_work(map, guessing, source, claimed);
+}
+
+Guessing::Guessing(const Image& image)
+    : no_code(image.bytes.size(), 0), patched(image.bytes.size() + 2, 0), inline_routine(0x10000, 0),
+      pending_kind(image.bytes.size() + 2, Kind::Unknown) {}
+
+void find_patched_operands(const MemoryMap& map, Guessing& guessing) {
+    const Image& image = map.image();
+    const auto jump_at = [&](std::uint32_t a) {
+        return image.contains(a) && image.contains(a + 2) && (image.at(a) == 0x4c || image.at(a) == 0x20);
+    };
+    for (std::size_t i = next_opcode(map.kinds(), 0); i + 3 <= image.bytes.size(); i = next_opcode(map.kinds(), i + 1)) {
+        const std::uint8_t store = image.bytes[i];
+        // sta, stx, sty absolute; sta absolute indexed.
+        if (store != 0x8d && store != 0x8e && store != 0x8c && store != 0x9d && store != 0x99) continue;
+        const auto to = static_cast<std::uint32_t>(image.bytes[i + 1] | image.bytes[i + 2] << 8);
+        // The low or high byte of a jmp's or jsr's operand.
+        std::uint32_t stub = to - 1;
+        if (!jump_at(stub)) stub = to - 2;
+        if (!jump_at(stub)) continue;
+        guessing.patched[image.offset(to)] = 1;
+        // An indexed store fills a row of stubs, three bytes apart.
+        if (store != 0x9d && store != 0x99) continue;
+        for (stub += 3; jump_at(stub) && image.at(stub) == image.at(stub - 3); stub += 3) {
+            guessing.patched[image.offset(stub + 1)] = 1;
+        }
+    }
 }
 
 void trace_from(MemoryMap& map, std::uint32_t entry, Source source) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "analysis/memory_map.hpp"
@@ -15,15 +16,25 @@ namespace tolvek {
 // Follows every path from `entry` as the CPU would, stopping at rts, rti,
 // jmp, brk, or a byte that is no opcode of the map's CPU (jam, which halts
 // the 6510, or any undocumented opcode for the documented instruction set
-// only), and claims what it passes as code from `source`.
+// only), and claims what it passes as code from `source`. After a jsr to a
+// routine that takes data from behind its call, the data is claimed as data
+// (analysis/inline_data) and the path goes on after it.
 void trace_from(MemoryMap& map, std::uint32_t entry, Source source);
 
 // What guessing has learnt so far, shared by all guesses of one run, and
 // the room each guess works in (kept here so that guesses reuse it).
 struct Guessing {
-    explicit Guessing(const Image& image)
-        : no_code(image.bytes.size(), 0), pending_kind(image.bytes.size() + 2, Kind::Unknown) {}
+    explicit Guessing(const Image& image);
     std::vector<std::uint8_t> no_code;  // not 0: a guess running through here fails
+    // Not 0 where known code writes the operand of a jmp or jsr (two more
+    // at the end, always 0): its target is set at run time, see
+    // find_patched_operands.
+    std::vector<std::uint8_t> patched;
+    // Per address a jsr may go to (all 64 KiB, so that the busy loop need
+    // not ask whether it lies in the image): 0 not looked at yet, 1 returns
+    // right after its calls, 2 may take data from behind them
+    // (may_take_inline_data).
+    std::vector<std::uint8_t> inline_routine;
     long steps_left = 4000000;   // instructions all guesses may decode
 
     // The current guess's claims, kept aside until it succeeds: per image
@@ -33,8 +44,17 @@ struct Guessing {
     // its instructions, in the order claimed.
     std::vector<Kind> pending_kind;
     std::vector<std::uint32_t> pending;
+    // The data after calls that the guess claims: first byte and length.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> pending_data;
     std::vector<std::uint32_t> work;  // paths still to follow
 };
+
+// Notes in `guessing` the operands of jmp and jsr instructions that known
+// code writes (sta stub+1, or sta stubs+1,x into a row of stubs): their
+// targets are set at run time. A guess that runs into such a stub, or into
+// `jmp $0000` / `jsr $0000`, is not refused for where its operand leads
+// now, outside the image.
+void find_patched_operands(const MemoryMap& map, Guessing& guessing);
 
 // Claims everything reachable from `roots` as code from `source` if all of
 // it decodes cleanly (documented opcodes and a few stable undocumented

@@ -1,0 +1,273 @@
+// Data placed after a jsr: the routines that read it through their return
+// address, the trace that skips it at each call, and the guesses that do.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "analysis/analyse.hpp"
+#include "analysis/inline_data.hpp"
+#include "cpu/opcodes.hpp"
+
+using namespace tolvek;
+
+namespace {
+
+// Just enough of an assembler for the test programs: opcodes as bytes,
+// operands as numbers or labels, resolved at the end.
+class Asm {
+public:
+    explicit Asm(std::uint32_t load) { image.load = load; }
+
+    std::uint32_t here() const { return image.end(); }
+    Asm& label(const std::string& name) {
+        labels_[name] = here();
+        return *this;
+    }
+    Asm& op(std::uint8_t opcode) { return bytes({opcode}); }
+    Asm& op(std::uint8_t opcode, std::uint8_t operand) { return bytes({opcode, operand}); }
+    Asm& op(std::uint8_t opcode, std::uint16_t operand) {
+        return bytes({opcode, static_cast<std::uint8_t>(operand), static_cast<std::uint8_t>(operand >> 8)});
+    }
+    Asm& op(std::uint8_t opcode, const std::string& target) {
+        words_.emplace_back(here() + 1, target);
+        return op(opcode, std::uint16_t{0});
+    }
+    Asm& branch(std::uint8_t opcode, const std::string& target) {
+        branches_.emplace_back(here() + 1, target);
+        return op(opcode, std::uint8_t{0});
+    }
+    Asm& bytes(std::initializer_list<std::uint8_t> values) {
+        image.bytes.insert(image.bytes.end(), values);
+        return *this;
+    }
+    // PETSCII as !pet writes plain text: letters as $41-$5A.
+    Asm& text(const std::string& plain) {
+        for (char c : plain) {
+            const auto byte = static_cast<std::uint8_t>(c >= 'a' && c <= 'z' ? c - 0x20 : c);
+            image.bytes.push_back(byte);
+        }
+        return *this;
+    }
+
+    // Resolves the labels; the image is then ready.
+    const Image& done() {
+        for (const auto& [at, name] : words_) {
+            const std::uint32_t value = labels_.at(name);
+            image.bytes[at - image.load] = static_cast<std::uint8_t>(value);
+            image.bytes[at + 1 - image.load] = static_cast<std::uint8_t>(value >> 8);
+        }
+        for (const auto& [at, name] : branches_) {
+            image.bytes[at - image.load] = static_cast<std::uint8_t>(labels_.at(name) - (at + 1));
+        }
+        return image;
+    }
+    std::uint32_t operator[](const std::string& name) const { return labels_.at(name); }
+
+    Image image;
+
+private:
+    std::map<std::string, std::uint32_t> labels_;
+    std::vector<std::pair<std::uint32_t, std::string>> words_;
+    std::vector<std::pair<std::uint32_t, std::string>> branches_;
+};
+
+constexpr std::uint8_t kPla = 0x68, kPha = 0x48, kRts = 0x60, kTsx = 0xba, kTya = 0x98, kTax = 0xaa,
+                       kTxa = 0x8a, kClc = 0x18, kIny = 0xc8;
+constexpr std::uint16_t kChrout = 0xffd2;
+
+// pla / sta $fb / pla / sta $fc: the return address, the call's last byte.
+void pull_return_address(Asm& a) { a.op(kPla).op(0x85, std::uint8_t{0xfb}).op(kPla).op(0x85, std::uint8_t{0xfc}); }
+
+// Prints the zero-terminated text after the call and returns past it.
+void print_inline(Asm& a) {
+    a.label("print_inline");
+    pull_return_address(a);
+    a.op(0xa0, std::uint8_t{0});                                            // ldy #0
+    a.label("next").op(0xe6, std::uint8_t{0xfb}).branch(0xd0, "read");     // inc $fb / bne read
+    a.op(0xe6, std::uint8_t{0xfc});                                         // inc $fc
+    a.label("read").op(0xb1, std::uint8_t{0xfb}).branch(0xf0, "back");     // lda ($fb),y / beq back
+    a.op(0x20, kChrout).op(0x4c, "next");                                   // jsr CHROUT / jmp next
+    a.label("back").op(0xa5, std::uint8_t{0xfc}).op(kPha).op(0xa5, std::uint8_t{0xfb}).op(kPha).op(kRts);
+}
+
+// The same through tsx, moving the return address where it is.
+void print_through_stack(Asm& a) {
+    a.label("print_stack").op(kTsx);
+    a.op(0xbd, std::uint16_t{0x0101}).op(0x85, std::uint8_t{0xfb});     // lda $0101,x / sta $fb
+    a.op(0xbd, std::uint16_t{0x0102}).op(0x85, std::uint8_t{0xfc});     // lda $0102,x / sta $fc
+    a.op(0xa0, std::uint8_t{1});                                         // ldy #1
+    a.label("s_read").op(0xb1, std::uint8_t{0xfb}).branch(0xf0, "s_end");
+    a.op(0x20, kChrout).op(kIny).branch(0xd0, "s_read");
+    a.label("s_end").op(kTya).op(kClc).op(0x7d, std::uint16_t{0x0101});  // tya / clc / adc $0101,x
+    a.op(0x9d, std::uint16_t{0x0101}).branch(0x90, "s_done");           // sta $0101,x / bcc
+    a.op(0xfe, std::uint16_t{0x0102});                                   // inc $0102,x
+    a.label("s_done").op(kRts);
+}
+
+// Takes two parameter bytes from behind the call.
+void set_colours(Asm& a) {
+    a.label("set_colours");
+    pull_return_address(a);
+    a.op(0xa0, std::uint8_t{1}).op(0xb1, std::uint8_t{0xfb}).op(0x8d, std::uint16_t{0xd020});
+    a.op(kIny).op(0xb1, std::uint8_t{0xfb}).op(0x8d, std::uint16_t{0xd021});
+    a.op(0xa5, std::uint8_t{0xfb}).op(kClc).op(0x69, std::uint8_t{2}).op(kTax);  // lda $fb / clc / adc #2 / tax
+    a.op(0xa5, std::uint8_t{0xfc}).op(0x69, std::uint8_t{0}).op(kPha).op(kTxa).op(kPha).op(kRts);
+}
+
+// Prints as many characters as the byte after the call says.
+void print_counted(Asm& a) {
+    a.label("print_counted");
+    pull_return_address(a);
+    a.op(0xa0, std::uint8_t{1}).op(0xb1, std::uint8_t{0xfb}).op(0x85, std::uint8_t{0xfd});  // count
+    a.label("c_next").op(kIny).op(0xb1, std::uint8_t{0xfb}).op(0x20, kChrout);
+    a.op(0xc6, std::uint8_t{0xfd}).branch(0xd0, "c_next");                                  // dec / bne
+    a.op(kTya).op(kClc).op(0x65, std::uint8_t{0xfb}).op(kTax);
+    a.op(0xa5, std::uint8_t{0xfc}).op(0x69, std::uint8_t{0}).op(kPha).op(kTxa).op(kPha).op(kRts);
+}
+
+// The kinds of [from, to) are `kind`, or text where the bytes are printable
+// (for kind == Petscii), all from the inline data.
+void expect_data(const MemoryMap& map, std::uint32_t from, std::uint32_t to, const std::vector<Kind>& kinds) {
+    ASSERT_EQ(kinds.size(), to - from);
+    for (std::uint32_t a = from; a < to; ++a) {
+        EXPECT_EQ(map.kind(a), kinds[a - from]) << std::hex << a;
+        EXPECT_EQ(map.source(a), Source::InlineData) << std::hex << a;
+    }
+}
+
+MemoryMap trace(const Image& image, std::uint32_t entry) { return analyse(image, {.entry = entry, .guesses = false}); }
+
+constexpr Kind B = Kind::Bytes;
+constexpr Kind T = Kind::Petscii;
+
+// Zero-terminated text after two calls of different lengths: each call's
+// data is skipped as far as the routine reads it, and tracing goes on
+// after it.
+TEST(InlineData, ZeroTerminated) {
+    Asm a(0xc000);
+    a.label("start").op(0x20, "print_inline").bytes({0x93}).text("hi").bytes({0x0d, 0});
+    a.label("second").op(0x20, "print_inline").text("longer text").bytes({0});
+    a.label("after").op(0xa9, std::uint8_t{1}).op(kRts);
+    print_inline(a);
+    const Image& image = a.done();
+    const MemoryMap map = trace(image, a["start"]);
+    expect_data(map, a["start"] + 3, a["second"], {B, T, T, B, B});
+    std::vector<Kind> second(11, T);
+    second.push_back(B);
+    expect_data(map, a["second"] + 3, a["after"], second);
+    EXPECT_TRUE(map.is_opcode(a["second"]));
+    EXPECT_TRUE(map.is_opcode(a["after"]));
+    EXPECT_TRUE(map.is_opcode(a["back"]));
+    const InlineRoutine& routine = map.inline_routines.at(a["print_inline"]);
+    EXPECT_EQ(routine.form, InlineForm::ZeroTerminated);
+    EXPECT_EQ(routine.calls.at(a["start"]), 5u);
+    EXPECT_EQ(routine.calls.at(a["second"]), 12u);
+}
+
+// Two parameter bytes, not text.
+TEST(InlineData, FixedLength) {
+    Asm a(0xc000);
+    a.label("start").op(0x20, "set_colours").bytes({6, 14});
+    a.label("second").op(0x20, "set_colours").bytes({0x41, 0x42});  // printable, yet parameters
+    a.label("after").op(kRts);
+    set_colours(a);
+    const Image& image = a.done();
+    const MemoryMap map = trace(image, a["start"]);
+    expect_data(map, a["start"] + 3, a["second"], {B, B});
+    expect_data(map, a["second"] + 3, a["after"], {B, B});
+    EXPECT_TRUE(map.is_opcode(a["after"]));
+    EXPECT_EQ(map.inline_routines.at(a["set_colours"]).form, InlineForm::Fixed);
+}
+
+// A count, then as many characters: the count is a number, the rest text.
+TEST(InlineData, LengthByte) {
+    Asm a(0xc000);
+    a.label("start").op(0x20, "print_counted").bytes({5}).text("abcde");
+    a.label("second").op(0x20, "print_counted").bytes({1}).text("x");
+    a.label("after").op(kRts);
+    print_counted(a);
+    const Image& image = a.done();
+    const MemoryMap map = trace(image, a["start"]);
+    expect_data(map, a["start"] + 3, a["second"], {B, T, T, T, T, T});
+    expect_data(map, a["second"] + 3, a["after"], {B, T});
+    EXPECT_TRUE(map.is_opcode(a["after"]));
+    EXPECT_EQ(map.inline_routines.at(a["print_counted"]).form, InlineForm::LengthByte);
+}
+
+// The return address read and moved on the stack through tsx.
+TEST(InlineData, ThroughTheStack) {
+    Asm a(0xc000);
+    a.label("start").op(0x20, "print_stack").text("stack").bytes({0});
+    a.label("after").op(kRts);
+    print_through_stack(a);
+    const Image& image = a.done();
+    const MemoryMap map = trace(image, a["start"]);
+    expect_data(map, a["start"] + 3, a["after"], {T, T, T, T, T, B});
+    EXPECT_TRUE(map.is_opcode(a["after"]));
+    EXPECT_TRUE(map.is_opcode(a["s_done"]));
+    EXPECT_EQ(map.inline_routines.at(a["print_stack"]).form, InlineForm::ZeroTerminated);
+}
+
+// The C128 KERNAL's print-immediate at $FF7D, outside the image.
+TEST(InlineData, PrintImmediate) {
+    Asm a(0x1c01);
+    a.label("start").op(0x20, std::uint16_t{0xff7d}).text("kernal").bytes({0x0d, 0});
+    a.label("after").op(0xa9, std::uint8_t{0}).op(kRts);
+    const Image& image = a.done();
+    const MemoryMap map = trace(image, a["start"]);
+    expect_data(map, a["start"] + 3, a["after"], {T, T, T, T, T, T, B, B});
+    EXPECT_TRUE(map.is_opcode(a["after"]));
+    EXPECT_EQ(map.inline_routines.at(kPrintImmediate).form, InlineForm::ZeroTerminated);
+}
+
+// Routines that look at their return address without taking data: one
+// that reads it through tsx and returns as usual, one that drops it and
+// returns to its caller's caller, and a jsr to print-immediate when the
+// image holds $FF7D. The trace goes on right after each call.
+TEST(InlineData, RoutinesThatTakeNoData) {
+    Asm a(0xc000);
+    a.label("start").op(0x20, "where").op(0x20, "leave").op(0xa9, std::uint8_t{2}).op(kRts);
+    a.label("where").op(kTsx).op(0xbd, std::uint16_t{0x0101}).op(0x85, std::uint8_t{0xfb}).op(kRts);
+    a.label("leave").op(kPla).op(kPla).op(kRts);
+    const Image& image = a.done();
+    const MemoryMap map = trace(image, a["start"]);
+    for (std::uint32_t at = a["start"]; at < a["where"];) {
+        EXPECT_TRUE(map.is_opcode(at)) << std::hex << at;
+        at += instruction_length(image.at(at));
+    }
+    EXPECT_EQ(map.inline_routines.at(a["where"]).form, InlineForm::None);
+    EXPECT_EQ(map.inline_routines.at(a["where"]).calls.at(a["start"]), 0u);
+    EXPECT_EQ(map.inline_routines.at(a["leave"]).form, InlineForm::None);
+
+    Asm high(0xff70);
+    high.label("start").op(0x20, std::uint16_t{0xff7d}).op(kRts);
+    while (high.here() < kPrintImmediate) high.op(0xea);
+    high.label("primm").op(kRts);
+    const Image& high_image = high.done();
+    ASSERT_EQ(high["primm"], kPrintImmediate);
+    const MemoryMap high_map = trace(high_image, high["start"]);
+    EXPECT_TRUE(high_map.is_opcode(high["start"] + 3));
+    EXPECT_TRUE(high_map.inline_routines.empty());
+}
+
+// A routine that only a guess finds calls a routine with data after the
+// call: the guess skips the data too, and keeps it as data when it is
+// taken.
+TEST(InlineData, InGuessedCode) {
+    Asm a(0xc000);
+    a.label("start").op(0x20, "last").op(kRts);
+    a.label("guessed").op(0x20, "print_inline").text("found").bytes({0});
+    a.label("guessed_after").op(0xa9, std::uint8_t{0}).op(0x8d, std::uint16_t{0xd020}).op(kRts);
+    print_inline(a);
+    a.label("last").op(kRts);
+    const Image& image = a.done();
+    EXPECT_FALSE(trace(image, a["start"]).is_opcode(a["guessed"]));
+    const MemoryMap map = analyse(image, {.entry = a["start"]});
+    EXPECT_EQ(map.source(a["guessed"]), Source::GuessGap);
+    EXPECT_EQ(map.source(a["guessed_after"]), Source::GuessGap);
+    expect_data(map, a["guessed"] + 3, a["guessed_after"], {T, T, T, T, T, B});
+    EXPECT_TRUE(map.is_opcode(a["back"]));
+}
+
+}  // namespace
