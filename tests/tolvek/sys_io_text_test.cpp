@@ -159,8 +159,7 @@ Image basic_and_routines(MakeLines make_lines, const std::vector<std::vector<std
 }
 
 // 10 SYS a:REM / 20 SYS(b) / 30 SYS 2000+(c-2000) / 40 SYS d, with routines
-// that nothing else leads to; the third ends in a byte that is no
-// instruction only after its rts.
+// that nothing else leads to.
 Image four_sys_lines() {
     return basic_and_routines(
         [](const std::vector<std::uint32_t>& a) {

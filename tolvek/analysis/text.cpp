@@ -6,8 +6,8 @@
 #include <cctype>
 #include <cstring>
 #include <optional>
-#include <utility>
 #include <string_view>
+#include <utility>
 
 #include "analysis/io_banking.hpp"
 #include "c64/petscii.hpp"
@@ -34,12 +34,11 @@ bool looks_like_text(const Image& image, std::uint32_t begin, std::uint32_t end)
 }
 
 // Screen codes take more to believe: tables of small numbers (colours,
-// indices, sines, tiles) read as letters. Words: a space, and a word of
-// three letters at least; mostly letters, digits and
-// spaces; at least half of the letters are $01-$1A (bytes that PETSCII
-// text does not hold); no letter three times in a row; three different
-// letters at least; and vowels among the letters as in a language, not as
-// in a table.
+// indices, sines, tiles) read as letters. Text has a space and a word of
+// three letters at least; mostly letters, digits and spaces; at least half
+// of the letters are $01-$1A (bytes that PETSCII text does not hold); no
+// letter three times in a row; three different letters at least; and
+// vowels among the letters as in a language, not as in a table.
 bool looks_like_screen_text(const Image& image, std::uint32_t begin, std::uint32_t end) {
     std::uint32_t plain = 0;
     std::uint32_t letters = 0;
@@ -126,8 +125,8 @@ void mark_text(MemoryMap& map) {
     }
     // Screen codes among the rest. Spaces, digits and signs read the same
     // in both: where the PETSCII scan took them, screen text next to them
-    // takes them over.
-    // Looked up, byte and kind: this runs over every byte of the image.
+    // takes them over. Which bytes may be screen text is looked up by byte
+    // and kind.
     static constexpr std::array<std::uint8_t, 256> kByteFlags = [] {
         std::array<std::uint8_t, 256> flags{};
         for (int byte = 0; byte < 256; ++byte) {
