@@ -17,6 +17,9 @@ struct Options {
     std::int64_t entry = 0;
     std::string image;
     const Dialect* dialect = &kAcme;
+    std::string hints;        // --hints: the hints file; empty: <image minus extension>.hints if there is one
+    std::string write_hints;  // --write-hints: where to write the analysis as hints
+    std::string vice_labels;  // --vice-labels: where to write the labels for VICE
 };
 
 struct ParsedArgs {

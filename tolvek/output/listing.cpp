@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "c64/petscii.hpp"
+#include "hints/hints.hpp"
 #include "cpu/decode.hpp"
 
 namespace tolvek {
@@ -12,7 +13,8 @@ constexpr std::uint32_t kRowBytes = 8;
 
 class Builder {
 public:
-    explicit Builder(const MemoryMap& map) : map_(map), image_(map.image()), labels_(map) {}
+    Builder(const MemoryMap& map, const Hints* hints)
+        : map_(map), image_(map.image()), hints_(hints), labels_(map, hints ? &hints->names : nullptr) {}
 
     Listing build(std::string_view image_name) {
         Listing listing;
@@ -34,6 +36,7 @@ public:
             add_data(listing, a, end, {}, true);
             a = end;
         }
+        if (hints_) add_comments(listing);
         if (map_.entry_in_image) {
             for (Row& row : listing.rows) {
                 if (row.address == map_.entry) {
@@ -52,6 +55,19 @@ public:
     }
 
 private:
+    // The user's comments go on the row that holds their address.
+    void add_comments(Listing& listing) {
+        for (const auto& [address, text] : hints_->comments) {
+            const auto row = std::upper_bound(listing.rows.begin(), listing.rows.end(), address,
+                                              [](std::uint32_t a, const Row& r) { return a < r.address; });
+            if (row == listing.rows.begin() || address >= (row - 1)->address + (row - 1)->size) continue;
+            Row& at = *(row - 1);
+            std::string comment = at.address == address ? text : hex(address, 4) + ": " + text;
+            if (!at.comment.empty()) comment += "; " + std::string(at.comment);
+            at.comment = listing.store.keep(comment);
+        }
+    }
+
     // Room for a row per instruction and, for data, one per four bytes:
     // data rows hold up to eight, but labels and text split them.
     void reserve_rows(std::vector<Row>& rows) const {
@@ -185,7 +201,7 @@ private:
                 std::string comment(given);
                 if (!comment.empty()) comment += ' ';
                 comment += '"';
-                for (std::uint32_t i = a; i < b; ++i) comment += petscii_char(image_.at(i));
+                for (std::uint32_t i = a; i < b; ++i) comment += petscii_char(image_.at(i)) ? petscii_char(image_.at(i)) : '.';
                 comment += '"';
                 row.comment = listing.store.keep(comment);
             } else {
@@ -225,6 +241,7 @@ private:
         }
         listing.header.push_back(line);
         listing.header.push_back("code: " + bytes(code) + ", data: " + bytes(size - code));
+        if (hints_) listing.header.push_back("hints from " + hints_->file);
         if (size == 0) listing.header.push_back("the image is empty");
     }
 
@@ -244,6 +261,7 @@ private:
 
     const MemoryMap& map_;
     const Image& image_;
+    const Hints* hints_;  // the user's, or null
     Labels labels_;
 };
 
@@ -263,8 +281,8 @@ char* TextStore::room(std::size_t size) {
     return at;
 }
 
-Listing build_listing(const MemoryMap& map, std::string_view image_name) {
-    return Builder(map).build(image_name);
+Listing build_listing(const MemoryMap& map, std::string_view image_name, const Hints* hints) {
+    return Builder(map, hints).build(image_name);
 }
 
 }  // namespace tolvek
