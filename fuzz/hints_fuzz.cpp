@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   image.bytes.assign(data + 5 + text_size, data + 5 + text_size + std::min<std::size_t>(rest, 0x10000 - image.load));
   if (!tolvek::check_hints(hints, image).empty()) return 0;
 
-  const std::int64_t entry = image.load + (data[2] | data[3] << 8) % (image.bytes.empty() ? 1 : image.bytes.size());
+  const std::size_t offset = static_cast<std::size_t>(data[2] | data[3] << 8) % (image.bytes.empty() ? 1 : image.bytes.size());
+  const std::int64_t entry = image.load + static_cast<std::int64_t>(offset);
   const tolvek::MemoryMap map = tolvek::analyse(image, {.entry = entry, .hints = &hints});
   const tolvek::Listing listing = tolvek::build_listing(map, "fuzz.tmp", &hints);
   std::uint32_t next = image.load;
