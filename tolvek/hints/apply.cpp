@@ -10,12 +10,7 @@
 namespace tolvek {
 namespace {
 
-std::string hex(std::uint32_t value) {
-    constexpr std::string_view digits = "0123456789abcdef";
-    std::string out = "$0000";
-    for (int i = 4; i >= 1; --i, value >>= 4) out[static_cast<std::size_t>(i)] = digits[value & 15];
-    return out;
-}
+std::string hex(std::uint32_t value) { return address_text(value); }
 
 std::string where(const Hints& hints, int line) { return hints.file + ":" + std::to_string(line) + ": "; }
 

@@ -144,13 +144,14 @@ private:
         }
         const auto known = hints_.names.find(address);
         if (known != hints_.names.end() && known->second != name) {
-            return fail("$" + hex(address) + " is named twice: '" + known->second + "' and '" + std::string(name) + "'");
+            return fail(address_text(address) + " is named twice: '" + known->second + "' and '" + std::string(name) + "'");
         }
         // One name for one address, also for assemblers that ignore case.
         const std::string key = lower(name);
         const auto taken = names_.find(key);
         if (taken != names_.end() && taken->second != address) {
-            return fail("'" + std::string(name) + "' names both $" + hex(taken->second) + " and $" + hex(address));
+            return fail("'" + std::string(name) + "' names both " + address_text(taken->second) + " and " +
+                        address_text(address));
         }
         names_[key] = address;
         hints_.names[address] = std::string(name);
@@ -172,13 +173,6 @@ private:
         if (!comment.empty()) comment += "; ";
         comment += text;
         return {};
-    }
-
-    static std::string hex(std::uint32_t value) {
-        constexpr std::string_view digits = "0123456789abcdef";
-        std::string out(4, '0');
-        for (int i = 3; i >= 0; --i, value >>= 4) out[static_cast<std::size_t>(i)] = digits[value & 15];
-        return out;
     }
 
     const std::string& file_;
@@ -204,6 +198,13 @@ std::string for_each_line(std::string_view text, Each&& each) {
 }
 
 }  // namespace
+
+std::string address_text(std::uint32_t address) {
+    constexpr std::string_view digits = "0123456789abcdef";
+    std::string out = "$0000";
+    for (int i = 4; i >= 1; --i, address >>= 4) out[static_cast<std::size_t>(i)] = digits[address & 15];
+    return out;
+}
 
 std::string_view range_word(HintRange kind) {
     for (const RangeWord& range : kRangeWords) {

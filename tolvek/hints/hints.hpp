@@ -61,6 +61,9 @@ bool valid_name(std::string_view name);
 // The directive's word for a range kind ("code", "bytes", ...).
 std::string_view range_word(HintRange kind);
 
+// An address as hints and their messages write it: "$c000".
+std::string address_text(std::uint32_t address);
+
 // Checks the hints against the image: ranges inside it and not over one
 // another, code ranges whose instructions end with the range. Returns an
 // empty message, else one line "file:line: what is wrong".
