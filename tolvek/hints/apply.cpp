@@ -10,7 +10,6 @@
 namespace tolvek {
 namespace {
 
-std::string hex(std::uint32_t value) { return address_text(value); }
 
 std::string where(const Hints& hints, int line) { return hints.file + ":" + std::to_string(line) + ": "; }
 
@@ -33,7 +32,7 @@ std::string check_hints(const Hints& hints, const Image& image) {
     const BasicProgram basic = find_basic(image);
     const std::uint32_t basic_end = basic.lines.empty() ? image.load : basic.end;
     for (const auto& [address, line] : hints.entries) {
-        if (!image.contains(address)) return where(hints, line) + "the entry " + hex(address) + " lies outside the image";
+        if (!image.contains(address)) return where(hints, line) + "the entry " + address_text(address) + " lies outside the image";
     }
     // A name may not be one that Tolvek or the C64 gives another address.
     for (const auto& [address, name] : hints.names) {
@@ -41,7 +40,7 @@ std::string check_hints(const Hints& hints, const Image& image) {
                                 name.find_first_not_of("0123456789abcdef", 1) >= 5;
         const auto known = find_known_by_name(name);
         if ((label_like && std::stoul(name.substr(1, 4), nullptr, 16) != address) || (known && *known != address)) {
-            return hints.file + ": the name '" + name + "' for " + hex(address) +
+            return hints.file + ": the name '" + name + "' for " + address_text(address) +
                    " is the name of another address; choose another";
         }
     }
@@ -49,13 +48,13 @@ std::string check_hints(const Hints& hints, const Image& image) {
     for (const RangeHint& range : hints.ranges) {
         for (const auto& [first, last] : stretches(range)) {
             if (!image.contains(first) || !image.contains(last)) {
-                return where(hints, range.line) + hex(first) + "-" + hex(last) + " lies outside the image (" +
-                       hex(image.load) + "-" + hex(image.end() - 1) + ")";
+                return where(hints, range.line) + address_text(first) + "-" + address_text(last) + " lies outside the image (" +
+                       address_text(image.load) + "-" + address_text(image.end() - 1) + ")";
             }
-            if (first < basic_end) return where(hints, range.line) + hex(first) + "-" + hex(last) + " lies in the BASIC program";
+            if (first < basic_end) return where(hints, range.line) + address_text(first) + "-" + address_text(last) + " lies in the BASIC program";
             for (const auto& [other, line] : taken) {
                 if (first <= other.second && other.first <= last) {
-                    return where(hints, range.line) + hex(first) + "-" + hex(last) + " overlaps the range of line " +
+                    return where(hints, range.line) + address_text(first) + "-" + address_text(last) + " overlaps the range of line " +
                            std::to_string(line);
                 }
             }
@@ -71,8 +70,8 @@ std::string check_hints(const Hints& hints, const Image& image) {
             a += instruction_length(image.at(a));
         }
         if (a != range.last + 1) {
-            return where(hints, range.line) + "the instruction at " + hex(last_start) +
-                   " runs past the end of the code range " + hex(range.first) + "-" + hex(range.last);
+            return where(hints, range.line) + "the instruction at " + address_text(last_start) +
+                   " runs past the end of the code range " + address_text(range.first) + "-" + address_text(range.last);
         }
     }
     return {};
@@ -128,7 +127,7 @@ std::string write_hints(const MemoryMap& map, const std::vector<std::pair<std::u
                       ", written by Tolvek from its analysis. Edit and run again:\n"
                       "# entry ADDR, code/bytes/words/rts-words/text/screen FROM-TO,\n"
                       "# split/rts-split FROM-TO HIGH, name ADDR NAME, comment ADDR TEXT, labels FILE.\n";
-    if (map.entry_in_image && !map.entry_in_basic) out += "entry " + hex(static_cast<std::uint32_t>(map.entry)) + "\n";
+    if (map.entry_in_image && !map.entry_in_basic) out += "entry " + address_text(static_cast<std::uint32_t>(map.entry)) + "\n";
     // Stretches of one kind, in address order; split tables as pairs.
     const auto word = [](Kind kind) -> std::string_view {
         switch (kind) {
@@ -161,8 +160,8 @@ std::string write_hints(const MemoryMap& map, const std::vector<std::pair<std::u
                     }
                 }
                 if (high != 0) {
-                    out += std::string(kind == Kind::Low ? "split " : "rts-split ") + hex(a) + "-" + hex(b - 1) + " " +
-                           hex(high) + "\n";
+                    out += std::string(kind == Kind::Low ? "split " : "rts-split ") + address_text(a) + "-" + address_text(b - 1) + " " +
+                           address_text(high) + "\n";
                 }
                 a = b;
             } else {
@@ -172,16 +171,16 @@ std::string write_hints(const MemoryMap& map, const std::vector<std::pair<std::u
         }
         std::uint32_t b = a + 1;
         while (b < image.end() && (word(map.kind(b)) == name || map.kind(b) == Kind::Continued)) ++b;
-        out += std::string(name) + " " + hex(a) + "-" + hex(b - 1) + "\n";
+        out += std::string(name) + " " + address_text(a) + "-" + address_text(b - 1) + "\n";
         a = b;
     }
-    for (const auto& [address, label] : labels) out += "name " + hex(address) + " " + std::string(label) + "\n";
+    for (const auto& [address, label] : labels) out += "name " + address_text(address) + " " + std::string(label) + "\n";
     return out;
 }
 
 std::string write_vice_labels(const std::vector<std::pair<std::uint32_t, std::string_view>>& labels) {
     std::string out;
-    for (const auto& [address, label] : labels) out += "al C:" + hex(address).substr(1) + " ." + std::string(label) + "\n";
+    for (const auto& [address, label] : labels) out += "al C:" + address_text(address).substr(1) + " ." + std::string(label) + "\n";
     return out;
 }
 
