@@ -10,7 +10,7 @@
 #include <string>
 
 #include "analysis/analyse.hpp"
-#include "cpu/opcodes.hpp"
+#include "cpu/decode.hpp"
 #include "output/listing.hpp"
 #include "output/writers.hpp"
 
@@ -30,16 +30,21 @@ struct Texts {
   std::string lst_text;
 };
 
-// Instructions are whole, words have their second byte, and every item
-// that stands for an address knows which.
-void check_map(const tolvek::MemoryMap& map) {
+// Instructions are whole and can be written as instructions (documented
+// ones only where the CPU is the documented 6502), words have their second
+// byte, and every item that stands for an address knows which.
+void check_map(const tolvek::MemoryMap& map, bool undocumented) {
   using tolvek::Kind;
   const Image& image = map.image();
   for (std::uint32_t a = image.load; a < image.end();) {
     const Kind kind = map.kind(a);
     check(kind != Kind::Operand && kind != Kind::Continued, "a later byte without its start");
     std::uint32_t length = 1;
-    if (kind == Kind::Opcode) length = tolvek::instruction_length(image.at(a));
+    if (kind == Kind::Opcode) {
+      length = tolvek::instruction_length(image.at(a));
+      check(a + length > image.end() || tolvek::has_mnemonic(image, a), "an instruction without a mnemonic");
+      check(undocumented || tolvek::opcode(image.at(a)).documented(), "an undocumented opcode as code");
+    }
     if (kind == Kind::Word || kind == Kind::WordMinus1) length = 2;
     check(a + length <= image.end(), "item cut off by the end");
     for (std::uint32_t i = 1; i < length; ++i) {
@@ -51,9 +56,9 @@ void check_map(const tolvek::MemoryMap& map) {
   }
 }
 
-Texts disassemble(const Image& image, std::int64_t entry, const tolvek::Dialect& dialect) {
-  const tolvek::MemoryMap map = tolvek::analyse(image, {.entry = entry});
-  check_map(map);
+Texts disassemble(const Image& image, std::int64_t entry, bool undocumented, const tolvek::Dialect& dialect) {
+  const tolvek::MemoryMap map = tolvek::analyse(image, {.entry = entry, .undocumented = undocumented});
+  check_map(map, undocumented);
   const tolvek::Listing listing = tolvek::build_listing(map, "fuzz.tmp");
   const tolvek::BuildNames names{"fuzz.asm", "fuzz.prg", "fuzz.cfg"};
   return {tolvek::write_asm(listing, image, dialect, names), tolvek::write_lst(listing, image, dialect, names)};
@@ -114,11 +119,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::int64_t entry = (data[2] & 1) == 0 && image_size > 0
                                  ? image.load + raw % image_size
                                  : static_cast<std::int32_t>(raw);
+  const bool undocumented = (data[2] & 2) == 0;
 
   for (const tolvek::Dialect* dialect : {&tolvek::kAcme, &tolvek::k64tass, &tolvek::kCa65}) {
-    const Texts first = disassemble(image, entry, *dialect);
+    const Texts first = disassemble(image, entry, undocumented, *dialect);
     check_every_byte_once(image, first.lst_text);
-    const Texts again = disassemble(image, entry, *dialect);
+    const Texts again = disassemble(image, entry, undocumented, *dialect);
     check(first.asm_text == again.asm_text && first.lst_text == again.lst_text, "deterministic");
   }
   return 0;

@@ -121,7 +121,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         }
         Hints hints;
         const bool hinted = read_hints(options, image, hints);
-        const MemoryMap map = analyse(image, {.entry = options.entry, .hints = hinted ? &hints : nullptr});
+        const MemoryMap map = analyse(
+            image, {.entry = options.entry, .undocumented = options.undocumented, .hints = hinted ? &hints : nullptr});
         const std::string shown_name = file_name(file_path(options.image).filename());
         const Listing listing = build_listing(map, shown_name, hinted ? &hints : nullptr);
         const Dialect& dialect = *options.dialect;

@@ -42,12 +42,14 @@ std::optional<std::int64_t> parse_integer(const std::string& text) {
 }  // namespace
 
 std::string usage() {
-    return "usage: Tolvek.exe -a|-w -c6502 -o<load> -e<entry> -t <image> [-s<syntax>] [--hints <file>]\n"
+    return "usage: Tolvek.exe -a|-w -c<cpu> -o<load> -e<entry> -t <image> [-s<syntax>] [--hints <file>]\n"
            "Disassembles a 6502 memory image into assembly source or a listing.\n"
            "  -a          write the assembly source <image minus extension>.asm\n"
            "              (for ca65 also the linker configuration .cfg)\n"
            "  -w          write the listing <image minus extension>.lst\n"
-           "  -c6502      the CPU; 6502 (with the C64's 6510) is the only one\n"
+           "  -c6502      the CPU: the 6502 as the C64's 6510 runs it, with the\n"
+           "              undocumented opcodes that do the same on every C64\n"
+           "  -c6502doc   the CPU: the 6502's documented opcodes only\n"
            "  -o<load>    address the image loads to, 0..65535\n"
            "  -e<entry>   address execution starts at; any integer, tracing\n"
            "              starts there only when it lies inside the image\n"
@@ -121,7 +123,10 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
         if (name == "-c") {
             if (have_cpu) return fail("option -c given twice");
             have_cpu = true;
-            if (value != "6502") return fail("unsupported CPU '" + value + "': only 6502 is known");
+            if (value != "6502" && value != "6502doc") {
+                return fail("unsupported CPU '" + value + "': known are 6502 and 6502doc");
+            }
+            result.options.undocumented = value == "6502";
         } else if (name == "-o") {
             if (have_load) return fail("option -o given twice");
             have_load = true;

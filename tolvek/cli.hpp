@@ -1,4 +1,4 @@
-// The command line: Tolvek.exe -a|-w -c6502 -o<load> -e<entry> -t <image> [-s<dialect>]
+// The command line: Tolvek.exe -a|-w -c6502|-c6502doc -o<load> -e<entry> -t <image> [-s<dialect>]
 #pragma once
 
 #include <cstdint>
@@ -16,6 +16,7 @@ struct Options {
     std::uint32_t load = 0;
     std::int64_t entry = 0;
     std::string image;
+    bool undocumented = true;  // -c6502: the C64's 6510 with its undocumented opcodes; -c6502doc: without
     const Dialect* dialect = &kAcme;
     std::string hints;        // --hints: the hints file; empty: <image minus extension>.hints if there is one
     std::string write_hints;  // --write-hints: where to write the analysis as hints

@@ -41,7 +41,7 @@ TEST(Opcodes, DocumentedSetIsComplete) {
     std::map<std::string_view, int> per_mnemonic;
     for (int byte = 0; byte < 256; ++byte) {
         const Opcode& op = opcode(static_cast<std::uint8_t>(byte));
-        if (!op.documented) continue;
+        if (!op.documented()) continue;
         ++documented;
         ++per_mnemonic[op.mnemonic];
         // No mnemonic and mode twice: a duplicate means a typo in the table.
@@ -67,7 +67,7 @@ TEST(Opcodes, RegularLayout) {
         for (int bbb = 0; bbb < 8; ++bbb) {
             const auto byte = static_cast<std::uint8_t>(aaa << 5 | bbb << 2 | 1);
             if (byte == 0x89) continue;  // sta #imm does not exist
-            EXPECT_TRUE(opcode(byte).documented) << int{byte};
+            EXPECT_TRUE(opcode(byte).documented()) << int{byte};
             EXPECT_EQ(opcode(byte).mode, group1[bbb]) << int{byte};
         }
     }
@@ -77,7 +77,7 @@ TEST(Opcodes, RegularLayout) {
             EXPECT_EQ(op.mode, Mode::Relative) << byte;
         }
         if ((byte & 3) == 3) {
-            EXPECT_FALSE(op.documented) << byte;  // no documented cc=11
+            EXPECT_FALSE(op.documented()) << byte;  // no documented cc=11
         }
     }
     EXPECT_EQ(opcode(0x6c).mode, Mode::Indirect);

@@ -36,6 +36,23 @@ TEST(Cli, SyntaxChoosesTheDialect) {
     EXPECT_NE(dialect_of({"-sacme", "-sca65"}).error.find("-s given twice"), std::string::npos);
 }
 
+TEST(Cli, CpuWithOrWithoutUndocumentedOpcodes) {
+    const auto cpu = [](const std::string& value) { return parse_args({"-a", "-c" + value, "-o0", "-e0", "-tx"}); };
+    ASSERT_EQ(cpu("6502").error, "");
+    EXPECT_TRUE(cpu("6502").options.undocumented);
+    ASSERT_EQ(cpu("6502doc").error, "");
+    EXPECT_FALSE(cpu("6502doc").options.undocumented);
+    EXPECT_FALSE(parse_args({"-a", "-c", "6502doc", "-o0", "-e0", "-tx"}).options.undocumented);
+    for (const char* bad : {"6510", "6502DOC", "6502x", "65c02"}) {
+        EXPECT_NE(cpu(bad).error.find("unsupported CPU '" + std::string(bad) + "': known are 6502 and 6502doc"),
+                  std::string::npos)
+            << bad;
+    }
+    EXPECT_NE(parse_args({"-a", "-c6502", "-c6502doc", "-o0", "-e0", "-tx"}).error.find("-c given twice"),
+              std::string::npos);
+    EXPECT_NE(usage().find("-c6502doc"), std::string::npos);
+}
+
 TEST(Cli, NumbersInRangeAndHex) {
     auto entry_of = [](const std::string& value) {
         return parse_args({"-a", "-c6502", "-o0", "-e" + value, "-tx"}).options.entry;

@@ -5,8 +5,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <random>
 
+#include "cpu/opcodes.hpp"
 #include "support.hpp"
 
 using namespace tolvek_test;
@@ -28,14 +30,14 @@ protected:
     bool acme() const { return dialect() == "acme"; }
 
     // Assembles the source, then checks its round trip. Returns the .asm.
-    std::string check(const std::string& source, std::int64_t entry) {
+    std::string check(const std::string& source, std::int64_t entry, const std::string& cpu = "6502") {
         const std::vector<std::uint8_t> prg = assemble(dir, source);
         if (prg.size() < 2) {
             ADD_FAILURE() << "acme gave no program";
             return {};
         }
         const std::uint32_t load = static_cast<std::uint32_t>(prg[0] | prg[1] << 8);
-        return round_trip(dir, load, entry, {prg.begin() + 2, prg.end()}, dialect());
+        return round_trip(dir, load, entry, {prg.begin() + 2, prg.end()}, dialect(), cpu);
     }
 
     ScratchDir dir;
@@ -158,6 +160,105 @@ TEST_P(RoundTrip, LabelsDoNotClashWithEquates) {
                                        0x6500);
     EXPECT_NE(asm_text.find("D6510 = $00"), std::string::npos) << asm_text;
     EXPECT_NE(asm_text.find("sta D6510_"), std::string::npos) << asm_text;
+}
+
+// Every undocumented opcode that does the same on every C64 and has a
+// mnemonic, in a program traced from its start: written by the table's
+// mnemonics in ACME (which must give these very bytes), disassembled into
+// each dialect's spelling and rebuilt.
+TEST_P(RoundTrip, EveryStableUndocumentedOpcode) {
+    std::string source = "\t!cpu 6510\n\t* = $1000\n";
+    std::vector<std::uint8_t> expected = {0x00, 0x10};
+    for (int byte = 0; byte < 256; ++byte) {
+        const tolvek::Opcode& op = tolvek::opcode(static_cast<std::uint8_t>(byte));
+        if (op.standing != tolvek::Standing::Stable && op.standing != tolvek::Standing::ZeroOnly) continue;
+        const bool zero = op.standing == tolvek::Standing::ZeroOnly;
+        const std::map<tolvek::Mode, std::pair<std::string, std::vector<std::uint8_t>>> operands = {
+            {tolvek::Mode::Immediate, {zero ? " #$00" : " #$3c", {zero ? std::uint8_t{0} : std::uint8_t{0x3c}}}},
+            {tolvek::Mode::ZeroPage, {" $12", {0x12}}},
+            {tolvek::Mode::ZeroPageX, {" $12,x", {0x12}}},
+            {tolvek::Mode::ZeroPageY, {" $12,y", {0x12}}},
+            {tolvek::Mode::IndirectX, {" ($12,x)", {0x12}}},
+            {tolvek::Mode::IndirectY, {" ($12),y", {0x12}}},
+            {tolvek::Mode::Absolute, {" $c234", {0x34, 0xc2}}},
+            {tolvek::Mode::AbsoluteX, {" $c234,x", {0x34, 0xc2}}},
+            {tolvek::Mode::AbsoluteY, {" $c234,y", {0x34, 0xc2}}},
+        };
+        const auto& [text, bytes] = operands.at(op.mode);
+        source += "\t" + std::string(op.mnemonic) + text + "\n";
+        expected.push_back(static_cast<std::uint8_t>(byte));
+        expected.insert(expected.end(), bytes.begin(), bytes.end());
+    }
+    source += "\trts\n";
+    expected.push_back(0x60);
+    EXPECT_EQ(assemble(dir, source), expected) << "the table's mnemonics do not give its bytes in ACME";
+    const std::string asm_text = round_trip(dir, 0x1000, 0x1000, {expected.begin() + 2, expected.end()}, dialect());
+    EXPECT_NE(asm_text.find("; code: " + std::to_string(expected.size() - 2) + " bytes, data: 0 bytes"),
+              std::string::npos)
+        << asm_text;
+    const std::string directive = acme() ? "\t!cpu 6510\n" : dialect() == "64tass" ? "\t.cpu \"6502i\"\n" : "\t.setcpu \"6502X\"\n";
+    EXPECT_NE(asm_text.find(directive), std::string::npos) << asm_text;
+    EXPECT_NE(asm_text.find(dialect() == "ca65" ? "\taxs #$3c\n" : "\tsbx #$3c\n"), std::string::npos) << asm_text;
+    EXPECT_NE(asm_text.find(dialect() == "ca65" ? "\tlax #$00\n" : "\tlxa #$00\n"), std::string::npos) << asm_text;
+}
+
+// Undocumented instructions on zero page names defined further down, and
+// on absolute addresses below $100.
+TEST_P(RoundTrip, UndocumentedOpcodesOfEveryWidth) {
+    const std::string asm_text = check(R"(
+	!cpu 6510
+	* = $0000
+	!byte $2f, $37
+start	lax+1 ptr
+	sax+1 ptr
+	dcp+1 ptr,x
+	lax+1 ptr,y
+	sax+1 ptr,y
+	slo (ptr),y
+	isc (ptr,x)
+	lax+2 ptr,y
+	rla+2 ptr,x
+	nop+2 ptr
+	nop+1 ptr,x
+	nop #$00
+	las $1234,y
+	rts
+ptr	!word start
+)",
+                                       2);
+    const char* zero_page = acme() ? "sax+1 D" : dialect() == "64tass" ? "sax @b D" : "sax z:D";
+    EXPECT_NE(asm_text.find(zero_page), std::string::npos) << asm_text;
+    const char* absolute = acme() ? "lax+2 D" : dialect() == "64tass" ? "lax @w D" : "lax a:D";
+    EXPECT_NE(asm_text.find(absolute), std::string::npos) << asm_text;
+}
+
+// A raster interrupt handler with lax: traced through for the C64's 6510,
+// kept from the lax on as data for the documented instruction set, which
+// then needs no CPU directive.
+TEST_P(RoundTrip, DocumentedInstructionSetOnly) {
+    const std::string source = R"(
+	!cpu 6510
+	* = $0801
+start	sei
+	lda #<irq
+	sta $0314
+	lda #>irq
+	sta $0315
+	cli
+	rts
+irq	asl $d019
+	lax $fe
+	inx
+	stx $fe
+	jmp $ea31
+)";
+    const std::string all = check(source, 0x0801);
+    EXPECT_NE(all.find("\tlax $fe"), std::string::npos) << all;
+    EXPECT_NE(all.find("\tjmp $ea31"), std::string::npos) << all;
+    const std::string documented = check(source, 0x0801, "6502doc");
+    EXPECT_NE(documented.find("\tasl VICIRQ\n"), std::string::npos) << documented;
+    EXPECT_EQ(documented.find("lax"), std::string::npos) << documented;
+    EXPECT_EQ(documented.find("cpu"), std::string::npos) << documented;
 }
 
 // Real programs: the C sources of the benchmarks, compiled by cc65.

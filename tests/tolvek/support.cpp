@@ -84,10 +84,10 @@ std::vector<std::uint8_t> assemble(const ScratchDir& dir, const std::string& sou
 }
 
 std::string round_trip(const ScratchDir& dir, std::uint32_t load, std::int64_t entry,
-                       const std::vector<std::uint8_t>& image, const std::string& dialect) {
+                       const std::vector<std::uint8_t>& image, const std::string& dialect, const std::string& cpu) {
     write_bytes(dir / "image.tmp", image);
     fs::remove(dir / "image-rebuilt.prg");
-    const Result tolvek = run_in(dir.path(), quote(TOLVEK_EXE) + " -a -c6502 -o" + std::to_string(load) + " -e" +
+    const Result tolvek = run_in(dir.path(), quote(TOLVEK_EXE) + " -a -c" + cpu + " -o" + std::to_string(load) + " -e" +
                                                  std::to_string(entry) + " -t image.tmp -s" + dialect);
     EXPECT_EQ(tolvek.status, 0) << tolvek.err;
     const std::string source = read_text(dir / "image.asm");

@@ -49,11 +49,12 @@ bool have_assembler(const std::string& dialect);
 // acme reports anything.
 std::vector<std::uint8_t> assemble(const ScratchDir& dir, const std::string& source);
 
-// Disassembles `image` at `load` with Tolvek.exe -a in `dialect`, rebuilds
-// the program with the command that the .asm's header names and checks
-// that the program file comes back byte for byte and that the assembler
-// has nothing to complain about. Returns the .asm text.
+// Disassembles `image` at `load` with Tolvek.exe -a -c<cpu> in `dialect`,
+// rebuilds the program with the command that the .asm's header names and
+// checks that the program file comes back byte for byte and that the
+// assembler has nothing to complain about. Returns the .asm text.
 std::string round_trip(const ScratchDir& dir, std::uint32_t load, std::int64_t entry,
-                       const std::vector<std::uint8_t>& image, const std::string& dialect = "acme");
+                       const std::vector<std::uint8_t>& image, const std::string& dialect = "acme",
+                       const std::string& cpu = "6502");
 
 }  // namespace tolvek_test

@@ -33,6 +33,7 @@ void trace_sure_entries(MemoryMap& map) {
 
 MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
     MemoryMap map(image);
+    map.undocumented_opcodes = options.undocumented;
     map.basic = find_basic(image);
     for (std::uint32_t a = image.load; a < map.basic_end(); ++a) map.set(a, Kind::Basic, Source::Basic);
     // Each line's link is the address of the next line.

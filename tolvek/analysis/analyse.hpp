@@ -14,6 +14,7 @@ struct Hints;
 struct AnalysisOptions {
     std::int64_t entry = 0;  // where execution starts; may lie outside the image
     bool guesses = true;     // false: only what the trace from the entry finds
+    bool undocumented = true;  // the 6510's undocumented opcodes are code; false: documented ones only
     const Hints* hints = nullptr;  // what the user said, checked against the image
 };
 

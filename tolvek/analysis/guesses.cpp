@@ -24,7 +24,7 @@ public:
         std::array<std::uint8_t, 256> value_flags{};
         for (std::size_t value = 0; value < value_flags.size(); ++value) {
             const auto byte = static_cast<std::uint8_t>(value);
-            value_flags[value] = opcode(byte).documented && byte != 0 ? kMayStart | kTableTarget : kMayStart;
+            value_flags[value] = opcode(byte).documented() && byte != 0 ? kMayStart | kTableTarget : kMayStart;
         }
         // Starts of printable text are data, whatever they would decode
         // to: where four or more printable bytes follow, counted backwards.

@@ -124,6 +124,10 @@ public:
     std::vector<Kind>& kinds() { return kind_; }
     std::vector<Source>& sources() { return source_; }
 
+    // The CPU: whether the 6510's undocumented opcodes count as code (the
+    // C64 runs them), or only the documented ones do.
+    bool undocumented_opcodes = true;
+
     // Set by the analysis: the BASIC program and the entry as given.
     BasicProgram basic;
     std::int64_t entry = 0;

@@ -38,7 +38,7 @@ struct Step {
 Step step_of(std::uint8_t byte) {
     const Opcode& op = opcode(byte);
     const std::string_view m = op.mnemonic;
-    if (!op.documented) return {Effect::Unknown};
+    if (!op.documented()) return {Effect::Unknown};
     const auto reg_of = [](char c) { return c == 'x' ? X : c == 'y' ? Y : A; };
     if (m == "lda" || m == "ldx" || m == "ldy") {
         return {op.mode == Mode::Immediate ? Effect::LoadImm : Effect::Load, reg_of(m[2])};

@@ -29,7 +29,7 @@ public:
     // none. `work` holds the roots.
     Tracer(MemoryMap& map, Guessing* guessing, std::vector<std::uint32_t>& work, Source source)
         : image_(map.image()), kinds_(map.kinds()), sources_(map.sources()), guessing_(guessing), work_(work),
-          source_(source) {}
+          source_(source), undocumented_(map.undocumented_opcodes) {}
 
     Tracer(const Tracer&) = delete;
     Tracer& operator=(const Tracer&) = delete;
@@ -85,6 +85,8 @@ public:
 
 private:
     static constexpr int kBudget = 4000;
+    // A guess may hold one undocumented instruction per so many.
+    static constexpr int kPerUndocumented = 32;
 
     std::uint32_t length_at(std::uint32_t at) const {
         return instruction_length(image_.at(at));
@@ -142,7 +144,7 @@ private:
 
     // Claims the instruction at `at` if it can be code there.
     Outcome claim(std::uint32_t at, std::uint8_t byte, const Opcode& op, std::uint32_t length) {
-        if (!op.documented) return Outcome::Bad;
+        if (!op.documented() && !undocumented_runs(at, length)) return Outcome::Bad;
         if (strict_ && byte == 0x00) return Outcome::Bad;  // brk is rarely meant in guessed code
         if (at + length > image_.end()) return Outcome::Bad;  // cut off by the image end
         if (strict_ && length == 3 && !plausible_absolute(image_, operand_of(image_, at))) return Outcome::Bad;
@@ -170,6 +172,20 @@ private:
         return Outcome::Done;
     }
 
+    // Whether the undocumented instruction at `at` can be code here: one
+    // that does the same on every C64 and that assemblers can write. The
+    // others (and jam, which halts the CPU) stay data and end the path.
+    // Bytes of unknown meaning decode as undocumented opcodes about one time
+    // in four, real code far more rarely, and least where a routine starts:
+    // a guess may hold one per so many instructions up to it.
+    bool undocumented_runs(std::uint32_t at, std::uint32_t length) {
+        if (!undocumented_) return false;
+        if (strict_ && (undocumented_count_ + 1) * kPerUndocumented > count_ + 1) return false;
+        if (at + length > image_.end() || !has_mnemonic(image_, at)) return false;
+        undocumented_count_ += strict_ ? 1 : 0;
+        return true;
+    }
+
     // A guessed routine may leave the image only towards the ROMs.
     static bool outside_target_ok(Flow flow, std::uint32_t target) {
         if (flow == Flow::Branch) return false;
@@ -183,8 +199,10 @@ private:
     std::vector<Source>& sources_;
     Guessing* guessing_;
     int count_ = 0;
+    int undocumented_count_ = 0;
     std::vector<std::uint32_t>& work_;  // paths to follow, done ones included
     Source source_;                     // of what this tracer claims
+    bool undocumented_;                 // whether undocumented opcodes can be code
 };
 
 // One guess from the roots in guessing.work.

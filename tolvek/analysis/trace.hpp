@@ -13,8 +13,9 @@
 namespace tolvek {
 
 // Follows every path from `entry` as the CPU would, stopping at rts, rti,
-// jmp, brk, or a byte that is no documented opcode, and claims what it
-// passes as code from `source`.
+// jmp, brk, or a byte that is no opcode of the map's CPU (jam, which halts
+// the 6510, or any undocumented opcode for the documented instruction set
+// only), and claims what it passes as code from `source`.
 void trace_from(MemoryMap& map, std::uint32_t entry, Source source);
 
 // What guessing has learnt so far, shared by all guesses of one run, and
@@ -36,8 +37,9 @@ struct Guessing {
 };
 
 // Claims everything reachable from `roots` as code from `source` if all of
-// it decodes cleanly (documented opcodes, no brk, no clash with known code,
-// no branch out of the image, nothing cut off); claims nothing otherwise.
+// it decodes cleanly (documented opcodes and a few stable undocumented
+// ones, no brk, no clash with known code, no branch out of the image,
+// nothing cut off); claims nothing otherwise.
 // Adds the claimed addresses to `claimed` when given.
 bool try_code(MemoryMap& map, Guessing& guessing, std::vector<std::uint32_t> roots, Source source,
               std::vector<std::uint32_t>* claimed = nullptr);

@@ -37,4 +37,16 @@ inline std::optional<std::uint32_t> target_of(const Image& image, std::uint32_t 
     }
 }
 
+// Whether the instruction at `address` does the same on every C64 and has a
+// mnemonic that assemblers turn into these very bytes; other instructions
+// are written as bytes.
+inline bool has_mnemonic(const Image& image, std::uint32_t address) {
+    switch (opcode(image.at(address)).standing) {
+    case Standing::Documented:
+    case Standing::Stable: return true;
+    case Standing::ZeroOnly: return image.contains(address + 1) && image.at(address + 1) == 0;
+    default: return false;
+    }
+}
+
 }  // namespace tolvek

@@ -23,10 +23,24 @@ enum class Mode : std::uint8_t {
     Relative,     // bne label
 };
 
+// What the C64's 6510 makes of an opcode byte, and whether assemblers can
+// write it: the tracer and the dialects go by it.
+enum class Standing : std::uint8_t {
+    Documented,  // in the 6502's instruction set as its makers describe it
+    Stable,      // undocumented, does the same on every 6510, and has a mnemonic
+    ZeroOnly,    // undocumented (ane #, lxa #): the same everywhere only with #0
+    Duplicate,   // undocumented and stable, but no mnemonic gives this byte:
+                 // assemblers pick another encoding (extra nops, $eb sbc, $2b anc)
+    Unstable,    // undocumented: what it stores depends on the chip (sha, shx, shy, tas)
+    Halts,       // jam: the CPU stops until a reset
+};
+
 struct Opcode {
-    std::string_view mnemonic;  // lower case, as ACME spells it
+    std::string_view mnemonic;  // lower case, as ACME and 64tass spell it
     Mode mode;
-    bool documented;
+    Standing standing;
+
+    constexpr bool documented() const { return standing == Standing::Documented; }
 };
 
 // Instruction length in bytes, opcode included.

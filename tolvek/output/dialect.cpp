@@ -14,6 +14,8 @@ const Dialect kAcme{
     .word_directive = "!word ",
     .mnemonic_suffix = {"", "+1", "+2"},
     .operand_prefix = {"", "", ""},
+    .cpu_directive = "!cpu 6510",
+    .renamed = {},
 };
 
 const Dialect k64tass{
@@ -28,6 +30,8 @@ const Dialect k64tass{
     .word_directive = ".word ",
     .mnemonic_suffix = {"", "", ""},
     .operand_prefix = {"", "@b ", "@w "},
+    .cpu_directive = ".cpu \"6502i\"",
+    .renamed = {},
 };
 
 const Dialect kCa65{
@@ -47,6 +51,8 @@ const Dialect kCa65{
     .word_directive = ".word ",
     .mnemonic_suffix = {"", "", ""},
     .operand_prefix = {"", "z:", "a:"},
+    .cpu_directive = ".setcpu \"6502X\"",
+    .renamed = {{{0xab, "lax"}, {0xcb, "axs"}}},
     .wrapped_branch_relative = true,
 };
 

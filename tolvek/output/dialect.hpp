@@ -3,11 +3,19 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string_view>
 
+#include "cpu/opcodes.hpp"
 #include "output/listing.hpp"
 
 namespace tolvek {
+
+// An opcode an assembler spells otherwise than the opcode table.
+struct Renamed {
+    std::uint8_t opcode = 0;
+    std::string_view mnemonic;  // empty: no renaming
+};
 
 struct Dialect {
     std::string_view name;       // as the command line names it
@@ -25,6 +33,10 @@ struct Dialect {
     // and before the operand.
     std::array<std::string_view, 3> mnemonic_suffix;
     std::array<std::string_view, 3> operand_prefix;
+    // The line that lets the 6510's undocumented mnemonics through, written
+    // before the origin when the source has any.
+    std::string_view cpu_directive;
+    std::array<Renamed, 2> renamed;
     // Whether a branch that wraps around the ends of memory is written
     // relative to its own address (*+n) instead of naming its target.
     bool wrapped_branch_relative = false;
@@ -33,6 +45,14 @@ struct Dialect {
 extern const Dialect kAcme;
 extern const Dialect k64tass;
 extern const Dialect kCa65;
+
+// The mnemonic a dialect writes for an opcode.
+constexpr std::string_view mnemonic(const Dialect& dialect, std::uint8_t byte) {
+    for (const Renamed& renamed : dialect.renamed) {
+        if (renamed.opcode == byte && !renamed.mnemonic.empty()) return renamed.mnemonic;
+    }
+    return opcode(byte).mnemonic;
+}
 
 // The dialect of this name, or nullptr.
 const Dialect* find_dialect(std::string_view name);

@@ -28,6 +28,7 @@ public:
         while (a < image_.end()) {
             if (map_.kind(a) == Kind::Opcode) {
                 listing.rows.push_back(instruction(listing.store, a));
+                listing.undocumented = listing.undocumented || !opcode(image_.at(a)).documented();
                 a += listing.rows.back().size;
                 continue;
             }

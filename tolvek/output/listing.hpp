@@ -107,6 +107,7 @@ struct Listing {
     std::vector<DataItem> items;   // of the rows of address items
     std::string_view end_label;    // label on the address after the image
     std::vector<Symbol> symbols;   // labels and equates, by address
+    bool undocumented = false;     // some instruction has an undocumented mnemonic
     TextStore store;               // the texts of rows and symbols
 };
 

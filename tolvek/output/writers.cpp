@@ -134,7 +134,7 @@ private:
         const Opcode& op = opcode(row.opcode);
         const Operand& operand = row.operand;
         const auto width = static_cast<std::size_t>(operand.width);
-        text_ << op.mnemonic << d_.mnemonic_suffix[width];
+        text_ << mnemonic(d_, row.opcode) << d_.mnemonic_suffix[width];
         switch (op.mode) {
         case Mode::Implied:
         case Mode::Accumulator: return;
@@ -271,6 +271,7 @@ void write_asm(const Listing& listing, const Image& image, const Dialect& dialec
         }
         text.line();
     }
+    if (listing.undocumented) text.line("\t" + std::string(dialect.cpu_directive));
     text << fill_in(dialect.preamble, names, listing.origin);
     text << '\t' << dialect.origin << '$';
     text.digits(listing.origin, 4).end_line();
