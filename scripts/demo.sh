@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds prgdis and Tolvek.exe and disassembles the bundled example, a small
-# C64 program of our own (examples/hello.asm, assembled to hello.prg), in a
+# C64 program of our own (examples/hello.asm, assembled to hello.prg), with
+# its hints file (examples/hello.hints: names and comments of our own) in a
 # scratch copy under build/demo/; then shows the start of the .asm and .lst.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,7 +12,7 @@ cmake --build --preset default -j "$(nproc)" --target prgdis tolvek
 demo=build/demo
 rm -rf "$demo"
 mkdir -p "$demo"
-cp examples/hello.prg "$demo/"
+cp examples/hello.prg examples/hello.hints "$demo/"
 cd "$demo"
 PATH="$PWD/..:$PATH" ../prgdis hello.prg
 echo

@@ -4,11 +4,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <ostream>
 #include <system_error>
 
 #include "analysis/analyse.hpp"
 #include "cli.hpp"
+#include "hints/hints.hpp"
 #include "image.hpp"
 #include "output/listing.hpp"
 #include "output/writers.hpp"
@@ -40,6 +42,39 @@ std::vector<std::uint8_t> read_image(const std::string& name) {
     }
     if (in.bad()) throw Failure{"cannot read image '" + name + "'"};
     return bytes;
+}
+
+bool read_text_file(const std::string& name, std::string& text) {
+    std::error_code ec;
+    if (fs::is_directory(file_path(name), ec)) return false;
+    std::ifstream in(file_path(name), std::ios::binary);
+    if (!in) return false;
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+// The hints for the image: from --hints, or from the file named like the
+// outputs with .hints when there is one. Returns whether there are hints;
+// a hints file that cannot be read, or that is wrong, ends the run.
+bool read_hints(const Options& options, const Image& image, Hints& hints) {
+    std::string name = options.hints;
+    if (name.empty()) {
+        name = output_name(options.image, ".hints");
+        std::error_code ec;
+        if (!fs::is_regular_file(file_path(name), ec)) return false;
+    }
+    std::string text;
+    if (!read_text_file(name, text)) throw Failure{"cannot read the hints file '" + name + "'"};
+    // Label files are named relative to the hints file's folder.
+    const fs::path folder = file_path(name).parent_path();
+    const FileReader read = [&](const std::string& file, std::string& content) {
+        const fs::path path = file_path(file);
+        return read_text_file(path.is_absolute() ? file : file_name(folder / path), content);
+    };
+    std::string problem = parse_hints(text, name, hints, read);
+    if (problem.empty()) problem = check_hints(hints, image);
+    if (!problem.empty()) throw Failure{problem};
+    return true;
 }
 
 // Messages quote user input; keep them on one line whatever it holds.
@@ -84,15 +119,31 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             throw Failure{"image '" + options.image + "' (" + size + " bytes) does not fit below $10000 from load address " +
                           std::to_string(image.load)};
         }
-        const MemoryMap map = analyse(image, {.entry = options.entry, .undocumented = options.undocumented});
+        Hints hints;
+        const bool hinted = read_hints(options, image, hints);
+        const MemoryMap map = analyse(
+            image, {.entry = options.entry, .undocumented = options.undocumented, .hints = hinted ? &hints : nullptr});
         const std::string shown_name = file_name(file_path(options.image).filename());
-        const Listing listing = build_listing(map, shown_name);
+        const Listing listing = build_listing(map, shown_name, hinted ? &hints : nullptr);
         const Dialect& dialect = *options.dialect;
         const fs::path source = file_path(output_name(options.image, ".asm")).filename();
         const std::string stem = file_name(source.stem());
         const BuildNames names{file_name(source), stem + "-rebuilt.prg", stem + ".cfg"};
         if (assembly && !dialect.config.empty()) {
             const std::string problem = write_output_file(output_name(options.image, ".cfg"), write_config(dialect));
+            if (!problem.empty()) throw Failure{problem};
+        }
+        // The analysis as hints to edit, and the labels for VICE.
+        std::vector<std::pair<std::uint32_t, std::string_view>> labels;
+        for (const Symbol& symbol : listing.symbols) {
+            if (image.contains(symbol.address) || symbol.address == image.end()) labels.emplace_back(symbol.address, symbol.name);
+        }
+        if (!options.write_hints.empty()) {
+            const std::string problem = write_output_file(options.write_hints, write_hints(map, labels, shown_name));
+            if (!problem.empty()) throw Failure{problem};
+        }
+        if (!options.vice_labels.empty()) {
+            const std::string problem = write_output_file(options.vice_labels, write_vice_labels(labels));
             if (!problem.empty()) throw Failure{problem};
         }
         const std::string problem = write_output_file(target, [&](const TextSink& sink) {

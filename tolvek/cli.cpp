@@ -42,7 +42,7 @@ std::optional<std::int64_t> parse_integer(const std::string& text) {
 }  // namespace
 
 std::string usage() {
-    return "usage: Tolvek.exe -a|-w -c<cpu> -o<load> -e<entry> -t <image> [-s<syntax>]\n"
+    return "usage: Tolvek.exe -a|-w -c<cpu> -o<load> -e<entry> -t <image> [-s<syntax>] [--hints <file>]\n"
            "Disassembles a 6502 memory image into assembly source or a listing.\n"
            "  -a          write the assembly source <image minus extension>.asm\n"
            "              (for ca65 also the linker configuration .cfg)\n"
@@ -57,6 +57,10 @@ std::string usage() {
            "  -s<syntax>  the assembler to write for: acme (the default), 64tass\n"
            "              or ca65; the .asm's header names the command that\n"
            "              rebuilds the program from it\n"
+           "  --hints <file>        read hints from this file instead of\n"
+           "                        <image minus extension>.hints (read when it exists)\n"
+           "  --write-hints <file>  write the analysis as a hints file to edit\n"
+           "  --vice-labels <file>  write the labels for VICE's monitor (ll)\n"
            "  -h, --help  show this text\n"
            "Numbers are decimal, or hex written as $c000 or 0xc000.\n"
            "Option values may be attached (-o2049) or separate (-o 2049).\n";
@@ -75,6 +79,26 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
         if (arg == "-h" || arg == "--help") {
             result.help = true;
             return result;
+        }
+        if (arg.rfind("--", 0) == 0) {
+            // --name value or --name=value
+            const std::size_t equals = arg.find('=');
+            const std::string name = arg.substr(0, equals);
+            std::string* target = name == "--hints"         ? &result.options.hints
+                                  : name == "--write-hints" ? &result.options.write_hints
+                                  : name == "--vice-labels" ? &result.options.vice_labels
+                                                            : nullptr;
+            if (target == nullptr) return fail("unknown option '" + arg + "'");
+            if (!target->empty()) return fail("option " + name + " given twice");
+            if (equals != std::string::npos) {
+                *target = arg.substr(equals + 1);
+            } else if (i + 1 < args.size()) {
+                *target = args[++i];
+            } else {
+                return fail("option " + name + " needs a file name");
+            }
+            if (target->empty()) return fail("option " + name + " needs a file name");
+            continue;
         }
         if (arg.size() < 2 || arg[0] != '-') return fail("unexpected argument '" + arg + "'");
         const std::string name = arg.substr(0, 2);

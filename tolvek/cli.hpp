@@ -18,6 +18,9 @@ struct Options {
     std::string image;
     bool undocumented = true;  // -c6502: the C64's 6510 with its undocumented opcodes; -c6502doc: without
     const Dialect* dialect = &kAcme;
+    std::string hints;        // --hints: the hints file; empty: <image minus extension>.hints if there is one
+    std::string write_hints;  // --write-hints: where to write the analysis as hints
+    std::string vice_labels;  // --vice-labels: where to write the labels for VICE
 };
 
 struct ParsedArgs {

@@ -8,6 +8,7 @@
 #include "analysis/pointer_tables.hpp"
 #include "analysis/text.hpp"
 #include "analysis/trace.hpp"
+#include "hints/hints.hpp"
 
 namespace tolvek {
 namespace {
@@ -58,6 +59,8 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
     for (const BasicLine& line : map.basic.lines) {
         map.set_address_item(line.address, Kind::Word, line.address + line.size, Source::Basic);
     }
+    // The user's data ranges come first, so that no trace claims them.
+    const std::vector<std::uint32_t> hinted = options.hints ? apply_hints(*options.hints, map) : std::vector<std::uint32_t>{};
     map.entry = options.entry;
     map.entry_in_image = image.contains(options.entry);
     if (map.entry_in_image) {
@@ -66,6 +69,9 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
         if (!map.entry_in_basic) trace_from(map, start, Source::Trace);
     }
     trace_sys_entries(map);
+    for (const std::uint32_t entry : hinted) {
+        if (map.kind(entry) == Kind::Unknown) trace_from(map, entry, Source::Hint);
+    }
     trace_sure_entries(map);
     // Where the code reads or writes the chips, the I/O is there when it
     // runs: no guessed code starts at those bytes.

@@ -9,14 +9,18 @@
 
 namespace tolvek {
 
+struct Hints;
+
 struct AnalysisOptions {
     std::int64_t entry = 0;  // where execution starts; may lie outside the image
     bool guesses = true;     // false: only what the trace from the entry finds
     bool undocumented = true;  // the 6510's undocumented opcodes are code; false: documented ones only
+    const Hints* hints = nullptr;  // what the user said, checked against the image
 };
 
-// Finds the BASIC program, traces from the entry, guesses the code that the
-// trace cannot reach and finds text. The map refers to `image`, which must
+// Finds the BASIC program, enters the hints, traces from the entry and the
+// hinted entries, guesses the code that the trace cannot reach and finds
+// text. The map refers to `image`, which must
 // outlive it.
 MemoryMap analyse(const Image& image, const AnalysisOptions& options);
 

@@ -108,4 +108,11 @@ bool is_known_name(std::string_view name) {
     return std::binary_search(names.begin(), names.end(), name);
 }
 
+std::optional<std::uint32_t> find_known_by_name(std::string_view name) {
+    for (const KnownSymbol& symbol : kKnown) {
+        if (symbol.name == name) return symbol.address;
+    }
+    return std::nullopt;
+}
+
 }  // namespace tolvek

@@ -20,8 +20,8 @@ void append_hex_digits(std::string& out, std::uint32_t value, int digits) {
     out.append(text, static_cast<std::size_t>(digits));
 }
 
-Labels::Labels(const MemoryMap& map)
-    : image_(map.image()), map_(map), labelled_(map.image().bytes.size() + 1, false) {
+Labels::Labels(const MemoryMap& map, const std::map<std::uint32_t, std::string>* names)
+    : image_(map.image()), map_(map), labelled_(map.image().bytes.size() + 1, false), names_(names) {
     const Image& image = image_;
     // The address right after the image gets a label (handy for "end of
     // program" references) unless it is beyond $FFFF or has a known name.
@@ -46,6 +46,12 @@ Labels::Labels(const MemoryMap& map)
     }
     if (map.entry_in_image) add(static_cast<std::uint32_t>(map.entry));
     for (const SysEntry& entry : map.sys_entries) add(entry.address);
+    // A name the user gave is shown where it stands, referred to or not.
+    if (names_) {
+        for (const auto& [address, name] : *names_) {
+            if (image.contains(address) || address == image.end()) add(address);
+        }
+    }
 }
 
 bool Labels::starts_stretch(std::uint32_t address) const {
@@ -66,6 +72,9 @@ void Labels::add(std::uint32_t target) {
 
 std::string Labels::label_at(std::uint32_t address) const {
     if (!has_label(address)) return {};
+    if (names_) {
+        if (const auto it = names_->find(address); it != names_->end()) return it->second;
+    }
     char text[6] = {map_.is_opcode(address) ? 'L' : 'D'};
     put_hex_digits(text + 1, address, 4);
     std::string name(text, 5);
@@ -92,6 +101,14 @@ std::pair<std::uint32_t, bool> Labels::label_for(std::uint32_t target) const {
 
 SymbolRef Labels::equate(std::uint32_t target) {
     if (image_.contains(target)) return {};
+    // The user's name for an address outside the image, also in zero page
+    // where the C64's own name would be given (a program's own `ptr`).
+    if (names_) {
+        if (const auto it = names_->find(target); it != names_->end()) {
+            equates_.emplace(target, it->second);
+            return {it->second, 0};
+        }
+    }
     return known_name(target);
 }
 

@@ -24,7 +24,9 @@ struct SymbolRef {
 class Labels {
 public:
     // Collects every address the code refers to, plus the entry.
-    explicit Labels(const MemoryMap& map);
+    // `names`: the user's names for addresses, in the image or outside it,
+    // which take the place of labels and equates; may be null.
+    explicit Labels(const MemoryMap& map, const std::map<std::uint32_t, std::string>* names = nullptr);
 
     // The label defined at an in-image address (or the image end), or "".
     std::string label_at(std::uint32_t address) const;
@@ -64,6 +66,7 @@ private:
     const MemoryMap& map_;
     std::vector<bool> labelled_;  // one per image byte, plus the end address
     bool end_usable_ = false;     // whether the end address may carry a label
+    const std::map<std::uint32_t, std::string>* names_;  // the user's, or null
     std::map<std::uint32_t, std::string> equates_;
 };
 

@@ -4,6 +4,7 @@
 
 #include "analysis/io_banking.hpp"
 #include "c64/petscii.hpp"
+#include "hints/hints.hpp"
 #include "cpu/decode.hpp"
 
 namespace tolvek {
@@ -13,7 +14,8 @@ constexpr std::uint32_t kRowBytes = 8;
 
 class Builder {
 public:
-    explicit Builder(const MemoryMap& map) : map_(map), image_(map.image()), labels_(map) {}
+    Builder(const MemoryMap& map, const Hints* hints)
+        : map_(map), image_(map.image()), hints_(hints), labels_(map, hints ? &hints->names : nullptr) {}
 
     Listing build(std::string_view image_name) {
         Listing listing;
@@ -36,6 +38,7 @@ public:
             add_data(listing, a, end, {}, true);
             a = end;
         }
+        if (hints_) add_comments(listing);
         mark_entries(listing);
         listing.end_label = listing.store.keep(labels_.label_at(image_.end()));
         for (const auto& [address, name] : labels_.equates()) {
@@ -73,6 +76,19 @@ private:
             if (marks.empty()) continue;
             if (!row->comment.empty()) marks += "; " + std::string(row->comment);
             row->comment = listing.store.keep(marks);
+        }
+    }
+
+    // The user's comments go on the row that holds their address.
+    void add_comments(Listing& listing) {
+        for (const auto& [address, text] : hints_->comments) {
+            const auto row = std::upper_bound(listing.rows.begin(), listing.rows.end(), address,
+                                              [](std::uint32_t a, const Row& r) { return a < r.address; });
+            if (row == listing.rows.begin() || address >= (row - 1)->address + (row - 1)->size) continue;
+            Row& at = *(row - 1);
+            std::string comment = at.address == address ? text : hex(address, 4) + ": " + text;
+            if (!at.comment.empty()) comment += "; " + std::string(at.comment);
+            at.comment = listing.store.keep(comment);
         }
     }
 
@@ -217,7 +233,8 @@ private:
                 if (!comment.empty()) comment += ' ';
                 comment += screen ? "scr \"" : "\"";
                 for (std::uint32_t i = a; i < b; ++i) {
-                    comment += screen ? screen_char(image_.at(i)) : petscii_char(image_.at(i));
+                    const char c = screen ? screen_char(image_.at(i)) : petscii_char(image_.at(i));
+                    comment += c != 0 ? c : '.';
                 }
                 comment += '"';
                 row.comment = listing.store.keep(comment);
@@ -270,6 +287,7 @@ private:
         }
         if (line.size() > empty) listing.header.push_back(line);
         listing.header.push_back("code: " + bytes(code) + ", data: " + bytes(size - code));
+        if (hints_) listing.header.push_back("hints from " + hints_->file);
         if (size == 0) listing.header.push_back("the image is empty");
     }
 
@@ -289,6 +307,7 @@ private:
 
     const MemoryMap& map_;
     const Image& image_;
+    const Hints* hints_;  // the user's, or null
     Labels labels_;
 };
 
@@ -308,8 +327,8 @@ char* TextStore::room(std::size_t size) {
     return at;
 }
 
-Listing build_listing(const MemoryMap& map, std::string_view image_name) {
-    return Builder(map).build(image_name);
+Listing build_listing(const MemoryMap& map, std::string_view image_name, const Hints* hints) {
+    return Builder(map, hints).build(image_name);
 }
 
 }  // namespace tolvek

@@ -112,6 +112,10 @@ struct Listing {
     TextStore store;               // the texts of rows and symbols
 };
 
-Listing build_listing(const MemoryMap& map, std::string_view image_name);
+struct Hints;
+
+// The listing of the analysed image; `hints` (may be null) give names and
+// comments, and must outlive the listing.
+Listing build_listing(const MemoryMap& map, std::string_view image_name, const Hints* hints = nullptr);
 
 }  // namespace tolvek

@@ -1,0 +1,260 @@
+#include "hints/hints.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+
+#include "cpu/opcodes.hpp"
+
+namespace tolvek {
+namespace {
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// An address: $c000 (hex) or 49152 (decimal), 0 to $FFFF.
+std::optional<std::uint32_t> parse_address(std::string_view word) {
+    int base = 10;
+    if (!word.empty() && word[0] == '$') {
+        base = 16;
+        word.remove_prefix(1);
+    }
+    if (word.empty() || word.size() > 8) return std::nullopt;
+    std::uint32_t value = 0;
+    for (const char c : word) {
+        int digit = -1;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        if (digit < 0) return std::nullopt;
+        value = value * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(digit);
+    }
+    if (value > 0xffff) return std::nullopt;
+    return value;
+}
+
+// The words of a line, split at spaces and tabs.
+std::vector<std::string_view> words_of(std::string_view line) {
+    std::vector<std::string_view> words;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        const std::size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+        if (i > start) words.push_back(line.substr(start, i - start));
+    }
+    return words;
+}
+
+// A line without its comment (from # or ;) and its line end.
+std::string_view without_comment(std::string_view line) {
+    const std::size_t at = line.find_first_of("#;");
+    if (at != std::string_view::npos) line = line.substr(0, at);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+    return line;
+}
+
+struct RangeWord {
+    std::string_view word;
+    HintRange kind;
+};
+
+constexpr RangeWord kRangeWords[] = {
+    {"code", HintRange::Code},       {"bytes", HintRange::Bytes},          {"words", HintRange::Words},
+    {"rts-words", HintRange::RtsWords}, {"split", HintRange::Split},       {"rts-split", HintRange::RtsSplit},
+    {"text", HintRange::Petscii},    {"screen", HintRange::ScreenCode},
+};
+
+class Parser {
+public:
+    Parser(const std::string& file, Hints& hints, const FileReader& read_file)
+        : file_(file), hints_(hints), read_file_(read_file) {}
+
+    std::string line(std::string_view raw, int number) {
+        line_ = number;
+        const std::vector<std::string_view> words = words_of(without_comment(raw));
+        if (words.empty()) return {};
+        const std::string directive = lower(words[0]);
+        if (directive == "comment") return comment(raw, words);
+        if (directive == "entry") {
+            if (words.size() != 2) return fail("entry takes one address");
+            const auto address = parse_address(words[1]);
+            if (!address) return fail("not an address: '" + std::string(words[1]) + "'");
+            hints_.entries.emplace_back(*address, line_);
+            return {};
+        }
+        if (directive == "name") {
+            if (words.size() != 3) return fail("name takes an address and a name");
+            const auto address = parse_address(words[1]);
+            if (!address) return fail("not an address: '" + std::string(words[1]) + "'");
+            return name(*address, words[2]);
+        }
+        if (directive == "labels") {
+            if (words.size() != 2) return fail("labels takes the name of a VICE label file");
+            std::string text;
+            const std::string name(words[1]);
+            if (!read_file_(name, text)) return fail("cannot read the label file '" + name + "'");
+            std::map<std::uint32_t, std::string> names;
+            if (std::string problem = parse_vice_labels(text, name, names); !problem.empty()) return problem;
+            for (const auto& [address, label] : names) {
+                if (std::string problem = this->name(address, label); !problem.empty()) return problem;
+            }
+            return {};
+        }
+        for (const RangeWord& range : kRangeWords) {
+            if (directive == range.word) return this->range(range.kind, words);
+        }
+        return fail("unknown directive '" + std::string(words[0]) + "'");
+    }
+
+private:
+    std::string fail(const std::string& what) const { return file_ + ":" + std::to_string(line_) + ": " + what; }
+
+    std::string range(HintRange kind, const std::vector<std::string_view>& words) {
+        const bool split = kind == HintRange::Split || kind == HintRange::RtsSplit;
+        const std::string usage = std::string(range_word(kind)) + " takes a range like $c000-$c0ff" +
+                                  (split ? " and where the high halves start" : "");
+        if (words.size() != (split ? 3u : 2u)) return fail(usage);
+        const std::size_t dash = words[1].find('-');
+        if (dash == std::string_view::npos) return fail(usage);
+        const auto first = parse_address(words[1].substr(0, dash));
+        const auto last = parse_address(words[1].substr(dash + 1));
+        if (!first || !last) return fail("not a range: '" + std::string(words[1]) + "'");
+        if (*last < *first) return fail("the range " + std::string(words[1]) + " ends before it starts");
+        RangeHint hint{kind, *first, *last, 0, line_};
+        if (split) {
+            const auto high = parse_address(words[2]);
+            if (!high || *high + (*last - *first) > 0xffff) return fail("not an address: '" + std::string(words[2]) + "'");
+            hint.high = *high;
+        }
+        if ((kind == HintRange::Words || kind == HintRange::RtsWords) && (*last - *first) % 2 == 0) {
+            return fail("a range of words needs an even number of bytes");
+        }
+        hints_.ranges.push_back(hint);
+        return {};
+    }
+
+    std::string name(std::uint32_t address, std::string_view name) {
+        if (!valid_name(name)) {
+            return fail("'" + std::string(name) +
+                        "' cannot be a name: a letter first, then letters, digits and _, and no mnemonic");
+        }
+        const auto known = hints_.names.find(address);
+        if (known != hints_.names.end() && known->second != name) {
+            return fail(address_text(address) + " is named twice: '" + known->second + "' and '" + std::string(name) + "'");
+        }
+        // One name for one address, also for assemblers that ignore case.
+        const std::string key = lower(name);
+        const auto taken = names_.find(key);
+        if (taken != names_.end() && taken->second != address) {
+            return fail("'" + std::string(name) + "' names both " + address_text(taken->second) + " and " +
+                        address_text(address));
+        }
+        names_[key] = address;
+        hints_.names[address] = std::string(name);
+        return {};
+    }
+
+    std::string comment(std::string_view raw, const std::vector<std::string_view>& words) {
+        if (words.size() < 2) return fail("comment takes an address and a text");
+        // The address is the second word of the line as written; the text
+        // is everything after it, # and ; included.
+        const auto address = parse_address(words[1]);
+        if (!address) return fail("not an address: '" + std::string(words[1]) + "'");
+        std::size_t at = raw.find(words[1]) + words[1].size();
+        while (at < raw.size() && (raw[at] == ' ' || raw[at] == '\t')) ++at;
+        std::string_view text = raw.substr(at);
+        while (!text.empty() && (text.back() == '\r' || text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+        if (text.empty()) return fail("comment takes an address and a text");
+        std::string& comment = hints_.comments[*address];
+        if (!comment.empty()) comment += "; ";
+        comment += text;
+        return {};
+    }
+
+    const std::string& file_;
+    Hints& hints_;
+    const FileReader& read_file_;
+    int line_ = 0;
+    std::map<std::string, std::uint32_t> names_;  // lower-case name -> address
+};
+
+// Calls `each` with every line and its number.
+template <class Each>
+std::string for_each_line(std::string_view text, Each&& each) {
+    int number = 0;
+    while (!text.empty()) {
+        ++number;
+        const std::size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        if (std::string problem = each(line, number); !problem.empty()) return problem;
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 1);
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string address_text(std::uint32_t address) {
+    constexpr std::string_view digits = "0123456789abcdef";
+    std::string out = "$0000";
+    for (int i = 4; i >= 1; --i, address >>= 4) out[static_cast<std::size_t>(i)] = digits[address & 15];
+    return out;
+}
+
+std::string_view range_word(HintRange kind) {
+    for (const RangeWord& range : kRangeWords) {
+        if (range.kind == kind) return range.word;
+    }
+    return "?";
+}
+
+bool valid_name(std::string_view name) {
+    if (name.empty() || name.size() > 64 || !std::isalpha(static_cast<unsigned char>(name[0]))) return false;
+    for (const char c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
+    }
+    const std::string key = lower(name);
+    if (key == "a" || key == "x" || key == "y") return false;
+    for (int byte = 0; byte < 256; ++byte) {
+        if (opcode(static_cast<std::uint8_t>(byte)).mnemonic == key) return false;
+    }
+    // What the assemblers also spell some undocumented opcodes as.
+    for (const char* other : {"axs", "alr", "asr", "dcm", "ins", "isb", "lse", "xaa", "ahx", "sha", "shs", "lar", "dop",
+                              "top", "kil", "hlt"}) {
+        if (key == other) return false;
+    }
+    return true;
+}
+
+std::string parse_hints(std::string_view text, const std::string& file, Hints& hints, const FileReader& read_file) {
+    hints.file = file;
+    Parser parser(file, hints, read_file);
+    return for_each_line(text, [&](std::string_view line, int number) { return parser.line(line, number); });
+}
+
+std::string parse_vice_labels(std::string_view text, const std::string& file,
+                              std::map<std::uint32_t, std::string>& names) {
+    return for_each_line(text, [&](std::string_view line, int number) -> std::string {
+        const auto fail = [&](const std::string& what) { return file + ":" + std::to_string(number) + ": " + what; };
+        const std::vector<std::string_view> words = words_of(without_comment(line));
+        if (words.empty()) return {};
+        // al [C:]080d .name: an address in hex, without the $.
+        if (lower(words[0]) != "al" || words.size() != 3) return fail("not a VICE label line (al C:080d .name)");
+        std::string_view address = words[1];
+        if (address.size() > 2 && address[1] == ':') address.remove_prefix(2);
+        const auto value = parse_address("$" + std::string(address));
+        std::string_view label = words[2];
+        if (!label.empty() && label[0] == '.') label.remove_prefix(1);
+        if (!value) return fail("not an address: '" + std::string(words[1]) + "'");
+        if (!valid_name(label)) return fail("'" + std::string(label) + "' cannot be a name");
+        names[*value] = std::string(label);
+        return {};
+    });
+}
+
+}  // namespace tolvek

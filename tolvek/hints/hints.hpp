@@ -1,0 +1,87 @@
+// What a user tells Tolvek about a program: a hints file of one directive a
+// line, read before the analysis, which the trace and the guesses build on.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/memory_map.hpp"
+#include "image.hpp"
+
+namespace tolvek {
+
+// The kinds of a range in a hints file.
+enum class HintRange : std::uint8_t {
+    Code,        // code: traced from its first byte
+    Bytes,       // data: plain bytes
+    Words,       // data: 16-bit addresses
+    RtsWords,    // data: addresses minus one, for an rts to jump to
+    Split,       // data: low halves here, the high halves at `high`
+    RtsSplit,    // the same, of addresses minus one
+    Petscii,     // data: text in PETSCII
+    ScreenCode,  // data: text in screen codes
+};
+
+struct RangeHint {
+    HintRange kind = HintRange::Bytes;
+    std::uint32_t first = 0;  // the range's first address
+    std::uint32_t last = 0;   // and its last (inclusive)
+    std::uint32_t high = 0;   // Split, RtsSplit: where the high halves start
+    int line = 0;             // in the hints file, for messages
+};
+
+struct Hints {
+    std::string file;                                  // as named in messages and the header
+    std::vector<std::pair<std::uint32_t, int>> entries;  // address, line
+    std::vector<RangeHint> ranges;
+    std::map<std::uint32_t, std::string> names;     // address -> name
+    std::map<std::uint32_t, std::string> comments;  // address -> comment text
+};
+
+// Reads the text of a hints file called `file`. Returns an empty message on
+// success, else one line "file:line: what is wrong". Label files that the
+// text names (`labels`) are read through `read_file`, which returns false
+// when it cannot.
+using FileReader = std::function<bool(const std::string& name, std::string& text)>;
+std::string parse_hints(std::string_view text, const std::string& file, Hints& hints, const FileReader& read_file);
+
+// Reads VICE monitor labels ("al C:080d .start" lines) into `names`. Returns
+// an empty message on success, else "file:line: what is wrong".
+std::string parse_vice_labels(std::string_view text, const std::string& file,
+                              std::map<std::uint32_t, std::string>& names);
+
+// Whether `name` can be a label in every dialect: a letter first, then
+// letters, digits and underscores, and no mnemonic or register name.
+bool valid_name(std::string_view name);
+
+// The directive's word for a range kind ("code", "bytes", ...).
+std::string_view range_word(HintRange kind);
+
+// An address as hints and their messages write it: "$c000".
+std::string address_text(std::uint32_t address);
+
+// Checks the hints against the image: ranges inside it and not over one
+// another, code ranges whose instructions end with the range. Returns an
+// empty message, else one line "file:line: what is wrong".
+std::string check_hints(const Hints& hints, const Image& image);
+
+// Enters the data ranges in the map (from the user: Source::Hint) and
+// returns the addresses to trace as entries: the entries, and the start of
+// every code range. Call check_hints first.
+std::vector<std::uint32_t> apply_hints(const Hints& hints, MemoryMap& map);
+
+// A hints file that holds the analysis as it stands: the entries, the code
+// and data ranges with their kinds, and the labels chosen. Run with it, the
+// disassembly comes out the same.
+std::string write_hints(const MemoryMap& map, const std::vector<std::pair<std::uint32_t, std::string_view>>& labels,
+                        std::string_view image_name);
+
+// The labels as a VICE monitor label file ("al C:080d .L080d"), for the
+// monitor's `ll` command.
+std::string write_vice_labels(const std::vector<std::pair<std::uint32_t, std::string_view>>& labels);
+
+}  // namespace tolvek
