@@ -161,7 +161,7 @@ TEST_F(HintsFile, UsedFromBesideTheImageInEveryDialect) {
     write_text(dir / "game.vice", "al C:080f .print_loop\n");
     write_text(dir / "image.hints",
                "entry $0845\ncode $0835-$083c\nbytes $0852-$0855\nwords $0856-$0857\ntext $083e-$0842\n"
-               "screen $0843-$0844\nsplit $0846-$0847 $0848\nrts-split $084a-$084a $084b\n"
+               "screen $0843-$0844\nsplit $0846-$0847 $0848\nrts-split $084a-$084a $084b\nrts-words $084c-$084d\n"
                "name $080d start\nname $fb ptr\ncomment $0814 print it\nlabels game.vice\n");
     for (const std::string dialect : {"acme", "64tass", "ca65"}) {
         if (!have_assembler(dialect)) continue;
