@@ -153,8 +153,9 @@ public:
         }
     }
 
-    // The instructions where every path leaves the I/O switched out.
-    std::vector<std::uint32_t> hidden() {
+    // The instructions where every path leaves the I/O switched out, of
+    // the code that `matters` (by instruction index) says it may matter for.
+    std::vector<std::uint32_t> hidden(const std::vector<std::uint8_t>& matters) {
         // Where code can be entered: the entries, and every instruction
         // no other leads to (reached through tables, vectors, pointers).
         std::vector<std::uint8_t> led_to(code_.size(), 0);
@@ -162,10 +163,13 @@ public:
             successors(i, [&](std::size_t next, bool) { led_to[next] = 1; });
         }
         const State start{kStartPort, kUnknown, kUnknown, kUnknown};
-        if (map_.entry_in_image) enter(index(static_cast<std::uint32_t>(map_.entry)), start);
-        for (const SysEntry& sys : map_.sys_entries) enter(index(sys.address), start);
+        const auto seed = [&](std::size_t i) {
+            if (i != kNone && matters[i] != 0) enter(i, start);
+        };
+        if (map_.entry_in_image) seed(index(static_cast<std::uint32_t>(map_.entry)));
+        for (const SysEntry& sys : map_.sys_entries) seed(index(sys.address));
         for (std::size_t i = 0; i < code_.size(); ++i) {
-            if (led_to[i] == 0) enter(i, start);
+            if (led_to[i] == 0) seed(i);
         }
         while (!work_.empty()) {
             const std::size_t i = work_.back();
@@ -184,6 +188,37 @@ public:
             if (!shows_io(states_[i].port)) hidden.push_back(code_[i]);
         }
         return hidden;
+    }
+
+    // Per instruction, whether it lies in a stretch of code joined by paths
+    // (in either direction) that both stores into $01 and names the I/O
+    // area (`names`, by index): elsewhere $01 never hides the chips from an
+    // instruction that names them. Empty where there is none.
+    std::vector<std::uint8_t> joined_with_port(const std::vector<std::uint8_t>& names) const {
+        std::vector<std::uint32_t> parent(code_.size());
+        for (std::size_t i = 0; i < parent.size(); ++i) parent[i] = static_cast<std::uint32_t>(i);
+        const auto root = [&](std::uint32_t i) {
+            while (parent[i] != i) i = parent[i] = parent[parent[i]];
+            return i;
+        };
+        for (std::size_t i = 0; i < code_.size(); ++i) {
+            successors(i, [&](std::size_t next, bool) {
+                parent[root(static_cast<std::uint32_t>(next))] = root(static_cast<std::uint32_t>(i));
+            });
+        }
+        std::vector<std::uint8_t> has(code_.size(), 0);  // by root: 1 stores into $01, 2 names the I/O area
+        for (std::size_t i = 0; i < code_.size(); ++i) {
+            const std::uint32_t r = root(static_cast<std::uint32_t>(i));
+            has[r] = static_cast<std::uint8_t>(has[r] | (writes_port(image_, code_[i]) ? 1 : 0) | (names[i] != 0 ? 2 : 0));
+        }
+        std::vector<std::uint8_t> matters(code_.size(), 0);
+        bool any = false;
+        for (std::size_t i = 0; i < code_.size(); ++i) {
+            matters[i] = has[root(static_cast<std::uint32_t>(i))] == 3 ? 1 : 0;
+            any = any || matters[i] != 0;
+        }
+        if (!any) matters.clear();
+        return matters;
     }
 
 private:
@@ -243,14 +278,25 @@ std::vector<std::uint32_t> find_hidden_io(MemoryMap& map) {
     if (!covers_io_area(image)) return chips;
     const std::vector<std::uint32_t> code = map.instructions();
     bool port_written = false;
-    for (const std::uint32_t at : code) {
+    std::vector<std::uint8_t> names(code.size(), 0);  // by index: names the image's part of the I/O area
+    for (std::size_t i = 0; i < code.size(); ++i) {
         std::uint32_t target = 0;
-        if (names_io_area(image, at, target)) chips.push_back(at);
-        port_written = port_written || writes_port(image, at);
+        if (names_io_area(image, code[i], target)) {
+            names[i] = 1;
+            chips.push_back(code[i]);
+        }
+        port_written = port_written || writes_port(image, code[i]);
     }
-    bool pairs = false;
-    for (const auto& [address, ref] : map.immediates()) pairs = pairs || (in_io_area(ref.target) && image.contains(ref.target));
-    if (port_written && (pairs || !chips.empty())) map.io_hidden = PortFlow(map, code).hidden();
+    for (const auto& [address, ref] : map.immediates()) {
+        if (!in_io_area(ref.target) || !image.contains(ref.target)) continue;
+        const auto it = std::lower_bound(code.begin(), code.end(), address);
+        if (it != code.end() && *it == address) names[static_cast<std::size_t>(it - code.begin())] = 1;
+    }
+    if (port_written) {
+        PortFlow flow(map, code);
+        const std::vector<std::uint8_t> matters = flow.joined_with_port(names);
+        if (!matters.empty()) map.io_hidden = flow.hidden(matters);
+    }
     // From the instructions to the registers they name, where the chips are.
     std::size_t kept = 0;
     for (const std::uint32_t at : chips) {

@@ -16,8 +16,10 @@
 namespace tolvek {
 namespace {
 
-// Shorter runs of printable bytes are too often numbers or pointers.
+// Shorter runs of printable bytes are too often numbers or pointers; most
+// bytes of data read as some screen code.
 constexpr std::uint32_t kMinText = 4;
+constexpr std::uint32_t kMinScreenText = 5;
 
 // Printable bytes that read as words or numbers, not as a table that
 // happens to be printable: mostly letters, digits and spaces, and not one
@@ -36,9 +38,10 @@ bool looks_like_text(const Image& image, std::uint32_t begin, std::uint32_t end)
 // Screen codes take more to believe: tables of small numbers (colours,
 // indices, sines, tiles) read as letters. Text has a space and a word of
 // three letters at least; mostly letters, digits and spaces; at least half
-// of the letters are $01-$1A (bytes that PETSCII text does not hold); no
-// letter three times in a row; three different letters at least; and
-// vowels among the letters as in a language, not as in a table.
+// of the letters are $01-$1A (bytes that PETSCII text does not hold);
+// capitals only at the start of a word or all through it (not "lLip",
+// "CXh"); no letter three times in a row; three different letters at
+// least; and vowels among the letters as in a language, not as in a table.
 bool looks_like_screen_text(const Image& image, std::uint32_t begin, std::uint32_t end) {
     std::uint32_t plain = 0;
     std::uint32_t letters = 0;
@@ -46,6 +49,7 @@ bool looks_like_screen_text(const Image& image, std::uint32_t begin, std::uint32
     std::uint32_t vowels = 0;
     std::uint32_t repeats = 0;  // of the letter before, in a row
     std::uint32_t word = 0;     // letters of the current word
+    std::uint32_t capitals = 0; // of them, capitals ($41-$5A)
     std::uint64_t seen = 0;     // which letters occur, by screen code & 63
     bool long_word = false;
     bool space = false;
@@ -57,7 +61,15 @@ bool looks_like_screen_text(const Image& image, std::uint32_t begin, std::uint32
         plain += (letter || std::isdigit(u) != 0 || c == ' ') ? 1u : 0u;
         repeats = letter && a > begin && byte == image.at(a - 1) ? repeats + 1 : 0;
         if (repeats >= 2) return false;
+        const bool capital = byte >= 0x41;
+        if (letter) {
+            // A capital after a small letter, or a small letter after two
+            // capitals.
+            if (capital ? capitals < word : word >= 2 && capitals == word) return false;
+            capitals = capital ? capitals + 1 : capitals;
+        }
         word = letter ? word + 1 : 0;
+        capitals = letter ? capitals : 0;
         long_word = long_word || word >= 3;
         space = space || c == ' ';
         if (letter) {
@@ -161,7 +173,7 @@ void mark_text(MemoryMap& map) {
         std::size_t j = at + 1;
         while (j < end && screen(j)) ++j;
         from = j;
-        if (j - i < kMinText) continue;
+        if (j - i < kMinScreenText) continue;
         // Small numbers next to text read as letters too: what the code
         // names on its own (a table of colours, the next text) is no part
         // of the text before it.
@@ -172,7 +184,7 @@ void mark_text(MemoryMap& map) {
         while (piece < run_end) {
             const std::uint32_t piece_end = next != named->end() && *next < run_end ? *next++ : run_end;
             const auto [a, b] = screen_text_in(image, piece, piece_end);
-            if (b > a && b - a >= kMinText && looks_like_screen_text(image, a, b)) {
+            if (b > a && b - a >= kMinScreenText && looks_like_screen_text(image, a, b)) {
                 for (std::uint32_t t = a; t < b; ++t) map.set(t, Kind::ScreenCode, Source::TextScan);
             }
             piece = piece_end;
