@@ -10,17 +10,12 @@
 #include "cpu/decode.hpp"
 #include "output/listing.hpp"
 #include "output/writers.hpp"
+#include "support.hpp"
 
 using namespace tolvek;
+using tolvek_test::make_image;
 
 namespace {
-
-Image make_image(std::uint32_t load, std::vector<std::uint8_t> bytes) {
-    Image image;
-    image.load = load;
-    image.bytes = std::move(bytes);
-    return image;
-}
 
 // The trace from the entry alone, without guessing.
 MemoryMap trace_program(const Image& image, std::int64_t entry) {

@@ -4,9 +4,20 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "image.hpp"
+
 namespace tolvek_test {
+
+// An image of `bytes` at `load`.
+inline tolvek::Image make_image(std::uint32_t load, std::vector<std::uint8_t> bytes) {
+    tolvek::Image image;
+    image.load = load;
+    image.bytes = std::move(bytes);
+    return image;
+}
 
 // A fresh, empty folder that is removed again at the end of the test.
 class ScratchDir {
