@@ -133,12 +133,6 @@ public:
         }
         return address;
     }
-    // The first byte of the instruction that holds `address`, or `address`
-    // itself where no instruction does.
-    std::uint32_t instruction_start(std::uint32_t address) const {
-        const std::uint32_t start = item_start(address);
-        return kind(start) == Kind::Opcode ? start : address;
-    }
 
     // The immediate of the instruction at `address` is half an address.
     void set_immediate(std::uint32_t address, const ImmediateRef& ref) { immediates_[address] = ref; }

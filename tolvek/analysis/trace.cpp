@@ -298,12 +298,6 @@ bool try_work(MemoryMap& map, Guessing& guessing, Source source, std::vector<std
 
 }  // namespace
 
-bool try_code(MemoryMap& map, Guessing& guessing, std::vector<std::uint32_t> roots, Source source,
-              std::vector<std::uint32_t>* claimed) {
-    guessing.work.assign(roots.begin(), roots.end());
-    return try_work(map, guessing, source, claimed);
-}
-
 bool try_code(MemoryMap& map, Guessing& guessing, std::uint32_t root, Source source,
               std::vector<std::uint32_t>* claimed) {
     // A root on a path that went wrong before goes wrong again.

@@ -56,15 +56,11 @@ struct Guessing {
 // now, outside the image.
 void find_patched_operands(const MemoryMap& map, Guessing& guessing);
 
-// Claims everything reachable from `roots` as code from `source` if all of
+// Claims everything reachable from `root` as code from `source` if all of
 // it decodes cleanly (documented opcodes and a few stable undocumented
 // ones, no brk, no clash with known code, no branch out of the image,
 // nothing cut off); claims nothing otherwise.
 // Adds the claimed addresses to `claimed` when given.
-bool try_code(MemoryMap& map, Guessing& guessing, std::vector<std::uint32_t> roots, Source source,
-              std::vector<std::uint32_t>* claimed = nullptr);
-
-// The same for a single root, without building a list for it.
 bool try_code(MemoryMap& map, Guessing& guessing, std::uint32_t root, Source source,
               std::vector<std::uint32_t>* claimed = nullptr);
 
