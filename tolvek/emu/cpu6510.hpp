@@ -1,0 +1,98 @@
+// The C64's processor, the 6510: a 6502 with the NMOS chip's flags, decimal
+// mode and undocumented opcodes, and the processor port at $00/$01. It
+// runs on the instruction table the disassembler reads (cpu/opcodes.hpp).
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace tolvek {
+
+// The processor status bits.
+namespace flag {
+constexpr std::uint8_t C = 0x01;  // carry
+constexpr std::uint8_t Z = 0x02;  // zero
+constexpr std::uint8_t I = 0x04;  // interrupts masked
+constexpr std::uint8_t D = 0x08;  // decimal mode
+constexpr std::uint8_t B = 0x10;  // pushed by brk and php only
+constexpr std::uint8_t U = 0x20;  // always 1 when pushed
+constexpr std::uint8_t V = 0x40;  // overflow
+constexpr std::uint8_t N = 0x80;  // negative
+}  // namespace flag
+
+// What a program did to a byte of RAM while it ran: bits in the marks.
+namespace mark {
+constexpr std::uint8_t Written = 0x01;      // the program stored into it
+constexpr std::uint8_t Ran = 0x02;          // an instruction started here while it held the image's byte
+constexpr std::uint8_t RanWritten = 0x04;   // an instruction started here after the program stored into it
+constexpr std::uint8_t Entered = 0x08;      // reached by a jump, call, return or interrupt, not by falling through
+}  // namespace mark
+
+// The memory as the CPU sees it. The machine keeps the page tables up to
+// date when it switches what is visible; reads and writes of a page with no
+// pointer go to the machine's io_read and io_write.
+class Bus {
+public:
+    virtual ~Bus() = default;
+    virtual std::uint8_t io_read(std::uint16_t address) = 0;
+    virtual void io_write(std::uint16_t address, std::uint8_t value) = 0;
+    // The program stored into $00 (data direction) or $01 (the port); the
+    // value is in RAM already.
+    virtual void port_written() = 0;
+
+    std::array<const std::uint8_t*, 256> read_page{};  // per page of 256 bytes
+    std::array<std::uint8_t*, 256> write_page{};
+    // Where the marks of code run from each page go: RAM's marks, or a
+    // scratch page for code run from ROM or I/O.
+    std::array<std::uint8_t*, 256> run_mark_page{};
+    std::uint8_t* marks = nullptr;  // 64 KiB: what happened to each RAM byte (mark::)
+    // The address of the instruction that first stored into each RAM byte.
+    std::uint16_t* first_writer = nullptr;  // 64 KiB entries
+};
+
+class Cpu6510 {
+public:
+    explicit Cpu6510(Bus& bus) : bus_(bus) {}
+
+    std::uint16_t pc = 0;
+    std::uint8_t a = 0, x = 0, y = 0, s = 0xff;
+    std::uint8_t p = flag::U | flag::I;
+    std::uint64_t cycles = 0;
+    // The last time (in cycles) an instruction ran at an address for the
+    // first time or the program stored into a byte for the first time: a
+    // program that finds nothing new for long is waiting.
+    std::uint64_t last_news = 0;
+    bool irq_line = false;  // a device asks for an interrupt; taken while I is clear
+
+    enum class Stop : std::uint8_t {
+        Budget,   // cycles reached `until`
+        Halted,   // a halting opcode at pc (the machine's stand-ins are halting opcodes too)
+        NewCode,  // about to run the bytes at pc, which the program wrote, for the first time after a jump
+    };
+
+    // Runs instructions until `cycles` reaches `until`, a halting opcode or
+    // (when `stop_at_new_code`) a jump into bytes the program wrote and that
+    // have not run yet. Instructions are never cut in half: cycles may end a
+    // little past `until`.
+    Stop run(std::uint64_t until, bool stop_at_new_code);
+
+    // Takes an interrupt now as the 6510 does between instructions: pushes
+    // pc and p (B clear), sets I and continues at the vector ($FFFE for an
+    // IRQ, $FFFA for an NMI) as the bus reads it. 7 cycles.
+    void interrupt(std::uint16_t vector);
+
+    // Reads and writes as the program's instructions do.
+    std::uint8_t read(std::uint16_t address);
+    void write(std::uint16_t address, std::uint8_t value);
+    void push(std::uint8_t value);
+    std::uint8_t pull();
+
+private:
+    template <std::uint8_t Op> void execute();
+    Bus& bus_;
+    std::uint16_t previous_end_ = 0;  // where the last instruction would fall through to
+    bool stop_at_new_code_ = false;
+    bool new_code_ = false;
+};
+
+}  // namespace tolvek
