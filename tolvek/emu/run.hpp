@@ -1,0 +1,59 @@
+// Running a program on a C64 of our own: RAM, the processor port's banking,
+// the raster and timer interrupts, and stand-ins for the ROM routines that
+// programs call (the ROMs themselves are not ours to ship). The run never
+// touches a file; it tells the analysis what ran, what was written and how
+// it ended.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "image.hpp"
+
+namespace tolvek {
+
+struct RunOptions {
+    std::uint64_t budget = 10'000'000;  // cycles at most (about ten seconds of a C64's time)
+    // A program that neither runs an instruction anywhere new nor stores
+    // into a byte for the first time in this many cycles is waiting (for a
+    // key, say): the run ends there.
+    std::uint64_t patience = 1'000'000;
+};
+
+enum class RunEnd : std::uint8_t {
+    ReturnedToBasic,    // returned from the entry, or jumped to BASIC's warm start
+    Waited,             // looped without news at end_address (in the main program, not an interrupt)
+    Halted,             // a halting opcode at end_address
+    RomWithoutStandIn,  // jumped into ROM where no stand-in answers, at end_address
+    BudgetUsed,         // still going when the budget ran out
+};
+
+// The program wrote bytes and then ran them: an unpacker finishing, or code
+// copied elsewhere. Memory as it stood when execution first reached them.
+struct WrittenCode {
+    std::uint16_t start = 0;  // the range of written bytes around the entry
+    std::uint32_t end = 0;    // exclusive
+    std::uint16_t entry = 0;  // where execution reached it
+    std::uint64_t cycle = 0;  // when
+    std::vector<std::uint8_t> bytes;  // start..end at that moment
+};
+
+struct RunResult {
+    RunEnd end = RunEnd::BudgetUsed;
+    std::uint16_t end_address = 0;
+    std::uint64_t cycles = 0;
+    std::vector<std::uint8_t> marks;          // 64 KiB of mark:: bits (emu/cpu6510.hpp)
+    std::vector<std::uint16_t> first_writer;  // 64 KiB: the instruction that first stored there
+    std::string printed;                      // the PETSCII the program printed through the KERNAL
+    // The largest range of written bytes that execution reached after a
+    // jump, if any: what an unpacker unpacked.
+    std::optional<WrittenCode> written_code;
+};
+
+// Runs `image` loaded into a freshly started C64 from `entry`, as SYS
+// would call it.
+RunResult run_program(const Image& image, std::uint16_t entry, const RunOptions& options);
+
+}  // namespace tolvek
