@@ -14,12 +14,14 @@ using namespace tolvek_test;
 
 namespace {
 
-// cc65 stores lower-case letters as PETSCII $41-$5A, capitals as $C1-$DA
-// and '\n' as $0D; the rest of what these programs print is ASCII as it
-// is. Anything else shows as <$xx>.
+// cc65 stores lower-case letters as PETSCII $41-$5A, capitals as $C1-$DA,
+// '^' as the up arrow $5E and '\n' as $0D; the rest of what these programs
+// print is ASCII as it is. Anything else shows as <$xx>. cc65's start-up
+// prints $0E first, the switch to the lower-case character set.
 std::string ascii_of(const std::string& petscii) {
     std::string text;
-    for (char c : petscii) {
+    const bool switches_case = !petscii.empty() && petscii[0] == '\x0e';
+    for (char c : petscii.substr(switches_case ? 1 : 0)) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte == 0x0d) {
             text += '\n';
@@ -29,7 +31,7 @@ std::string ascii_of(const std::string& petscii) {
             text += static_cast<char>(byte - 0x80);
         } else if (byte >= 0x20 && byte <= 0x40) {
             text += static_cast<char>(byte);
-        } else if (byte == 0x5b || byte == 0x5d) {
+        } else if (byte == 0x5b || byte == 0x5d || byte == 0x5e) {
             text += static_cast<char>(byte);
         } else {
             char shown[8];
