@@ -59,7 +59,8 @@ int main(int argc, char** argv) {
     }
     std::ifstream in(argv[1], std::ios::binary);
     const std::vector<std::uint8_t> prg{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (prg.size() < 3 || prg.size() > 0x10002 || (prg[0] | prg[1] << 8) + prg.size() - 2 > 0x10000) {
+    const std::size_t load = prg.size() < 2 ? 0 : static_cast<std::size_t>(prg[0] | prg[1] << 8);
+    if (prg.size() < 3 || load + prg.size() - 2 > 0x10000) {
         std::fprintf(stderr, "emulator_bench: %s is not a program that fits in memory\n", argv[1]);
         return 2;
     }
