@@ -88,11 +88,18 @@ public:
     std::uint8_t pull();
 
 private:
-    template <std::uint8_t Op> void execute();
+    struct Handlers;
+    template <std::uint8_t Opcode> void execute();
+    void enter(std::uint16_t target);  // a jump: marks the target Entered
+    void add(std::uint8_t value);       // adc, binary or decimal
+    void subtract(std::uint8_t value);  // sbc
+    void compare(std::uint8_t reg, std::uint8_t value);
+
     Bus& bus_;
-    std::uint16_t previous_end_ = 0;  // where the last instruction would fall through to
-    bool stop_at_new_code_ = false;
-    bool new_code_ = false;
+    std::uint64_t until_ = 0;            // run's bound; 0 stops it after the current instruction
+    Stop stop_ = Stop::Budget;
+    std::uint16_t instruction_pc_ = 0;   // where the current instruction starts
+    std::uint16_t previous_end_ = 0;     // where the last instruction would fall through to
 };
 
 }  // namespace tolvek

@@ -1,0 +1,484 @@
+#include "emu/cpu6510.hpp"
+
+#include <string_view>
+#include <utility>
+
+#include "cpu/opcodes.hpp"
+
+namespace tolvek {
+namespace {
+
+// What an instruction does, from its mnemonic in the opcode table.
+enum class Operation : std::uint8_t {
+    Adc, And, Asl, Bcc, Bcs, Beq, Bit, Bmi, Bne, Bpl, Brk, Bvc, Bvs, Clc, Cld, Cli, Clv, Cmp, Cpx, Cpy,
+    Dec, Dex, Dey, Eor, Inc, Inx, Iny, Jmp, Jsr, Lda, Ldx, Ldy, Lsr, Nop, Ora, Pha, Php, Pla, Plp, Rol,
+    Ror, Rti, Rts, Sbc, Sec, Sed, Sei, Sta, Stx, Sty, Tax, Tay, Tsx, Txa, Txs, Tya,
+    // undocumented
+    Slo, Rla, Sre, Rra, Sax, Lax, Dcp, Isc, Anc, Alr, Arr, Sbx, Ane, Lxa, Las, Sha, Shx, Shy, Tas, Jam,
+};
+
+constexpr std::string_view kOperationNames[] = {
+    "adc", "and", "asl", "bcc", "bcs", "beq", "bit", "bmi", "bne", "bpl", "brk", "bvc", "bvs", "clc", "cld",
+    "cli", "clv", "cmp", "cpx", "cpy", "dec", "dex", "dey", "eor", "inc", "inx", "iny", "jmp", "jsr", "lda",
+    "ldx", "ldy", "lsr", "nop", "ora", "pha", "php", "pla", "plp", "rol", "ror", "rti", "rts", "sbc", "sec",
+    "sed", "sei", "sta", "stx", "sty", "tax", "tay", "tsx", "txa", "txs", "tya", "slo", "rla", "sre", "rra",
+    "sax", "lax", "dcp", "isc", "anc", "alr", "arr", "sbx", "ane", "lxa", "las", "sha", "shx", "shy", "tas",
+    "jam",
+};
+
+constexpr Operation operation_of(std::string_view mnemonic) {
+    for (std::size_t i = 0; i < std::size(kOperationNames); ++i) {
+        if (kOperationNames[i] == mnemonic) return static_cast<Operation>(i);
+    }
+    throw "a mnemonic the emulator does not know";  // fails the build
+}
+
+// How an instruction uses the memory its operand names.
+enum class Access : std::uint8_t { Read, Write, Modify, Other };
+
+constexpr Access access_of(Operation op) {
+    using enum Operation;
+    switch (op) {
+    case Sta: case Stx: case Sty: case Sax: case Sha: case Shx: case Shy: case Tas: return Access::Write;
+    case Asl: case Lsr: case Rol: case Ror: case Inc: case Dec:
+    case Slo: case Rla: case Sre: case Rra: case Dcp: case Isc: return Access::Modify;
+    case Jmp: case Jsr: return Access::Other;
+    default: return Access::Read;
+    }
+}
+
+// The NMOS 6502's cycle count, page crossings and taken branches aside.
+constexpr unsigned base_cycles(Operation op, Mode mode) {
+    using enum Operation;
+    switch (op) {
+    case Brk: return 7;
+    case Jsr: case Rts: case Rti: return 6;
+    case Pha: case Php: return 3;
+    case Pla: case Plp: return 4;
+    case Jmp: return mode == Mode::Indirect ? 5 : 3;
+    default: break;
+    }
+    const Access access = access_of(op);
+    const unsigned modify = access == Access::Modify ? 2 : 0;
+    switch (mode) {
+    case Mode::Implied: case Mode::Accumulator: case Mode::Immediate: case Mode::Relative: return 2;
+    case Mode::ZeroPage: return 3 + modify;
+    case Mode::ZeroPageX: case Mode::ZeroPageY: case Mode::Absolute: return 4 + modify;
+    case Mode::AbsoluteX: case Mode::AbsoluteY: return access == Access::Read ? 4 : 5 + modify;
+    case Mode::IndirectX: return 6 + modify;
+    case Mode::IndirectY: return access == Access::Read ? 5 : 6 + modify;
+    case Mode::Indirect: return 5;
+    }
+    return 2;
+}
+
+constexpr std::uint8_t with_nz(std::uint8_t p, std::uint8_t value) {
+    return static_cast<std::uint8_t>((p & ~(flag::N | flag::Z)) | (value & flag::N) | (value == 0 ? flag::Z : 0));
+}
+
+}  // namespace
+
+std::uint8_t Cpu6510::read(std::uint16_t address) {
+    const std::uint8_t* page = bus_.read_page[address >> 8];
+    return page != nullptr ? page[address & 0xff] : bus_.io_read(address);
+}
+
+void Cpu6510::write(std::uint16_t address, std::uint8_t value) {
+    std::uint8_t* page = bus_.write_page[address >> 8];
+    if (page == nullptr) {
+        bus_.io_write(address, value);
+        return;
+    }
+    page[address & 0xff] = value;
+    std::uint8_t& marks = bus_.marks[address];
+    if (!(marks & mark::Written)) [[unlikely]] {
+        marks |= mark::Written;
+        bus_.first_writer[address] = instruction_pc_;
+        last_news = cycles;
+    }
+    if (address < 2) [[unlikely]] bus_.port_written();
+}
+
+void Cpu6510::push(std::uint8_t value) {
+    write(static_cast<std::uint16_t>(0x100 | s), value);
+    --s;
+}
+
+std::uint8_t Cpu6510::pull() {
+    ++s;
+    return read(static_cast<std::uint16_t>(0x100 | s));
+}
+
+void Cpu6510::enter(std::uint16_t target) {
+    pc = target;
+    bus_.marks[target] |= mark::Entered;
+}
+
+void Cpu6510::interrupt(std::uint16_t vector) {
+    push(static_cast<std::uint8_t>(pc >> 8));
+    push(static_cast<std::uint8_t>(pc));
+    push(static_cast<std::uint8_t>((p & ~flag::B) | flag::U));
+    p |= flag::I;
+    const std::uint8_t low = read(vector);
+    enter(static_cast<std::uint16_t>(low | read(static_cast<std::uint16_t>(vector + 1)) << 8));
+    cycles += 7;
+}
+
+void Cpu6510::add(std::uint8_t value) {
+    const unsigned carry = p & flag::C;
+    const unsigned sum = a + value + carry;
+    std::uint8_t flags = static_cast<std::uint8_t>(p & ~(flag::N | flag::V | flag::Z | flag::C));
+    if ((sum & 0xff) == 0) flags |= flag::Z;
+    if (!(p & flag::D)) {
+        if (sum > 0xff) flags |= flag::C;
+        if (~(a ^ value) & (a ^ sum) & 0x80) flags |= flag::V;
+        flags |= sum & flag::N;
+        a = static_cast<std::uint8_t>(sum);
+        p = flags;
+        return;
+    }
+    // Decimal mode as the NMOS chip does it: Z from the binary sum, N and V
+    // from the sum after the low digit's adjustment, C after the high one's.
+    unsigned low = (a & 0x0f) + (value & 0x0f) + carry;
+    unsigned result = (a & 0xf0) + (value & 0xf0);
+    if (low > 9) low += 6;
+    if (low > 0x0f) result += 0x10;
+    result += low & 0x0f;
+    flags |= result & flag::N;
+    if (~(a ^ value) & (a ^ result) & 0x80) flags |= flag::V;
+    if ((result & 0x1f0) > 0x90) result += 0x60;
+    if ((result & 0xff0) > 0xf0) flags |= flag::C;
+    a = static_cast<std::uint8_t>(result);
+    p = flags;
+}
+
+void Cpu6510::subtract(std::uint8_t value) {
+    const unsigned borrow = (p & flag::C) ? 0 : 1;
+    const unsigned difference = static_cast<unsigned>(a) - value - borrow;
+    // The flags are the binary subtraction's, in decimal mode too.
+    std::uint8_t flags = static_cast<std::uint8_t>(p & ~(flag::N | flag::V | flag::Z | flag::C));
+    if ((difference & 0xff) == 0) flags |= flag::Z;
+    if (difference < 0x100) flags |= flag::C;
+    if ((a ^ value) & (a ^ difference) & 0x80) flags |= flag::V;
+    flags |= difference & flag::N;
+    if (!(p & flag::D)) {
+        a = static_cast<std::uint8_t>(difference);
+    } else {
+        unsigned low = (a & 0x0f) - (value & 0x0f) - borrow;
+        unsigned high = (a >> 4) - (value >> 4);
+        if (low & 0x10) {
+            low -= 6;
+            --high;
+        }
+        if (high & 0x10) high -= 6;
+        a = static_cast<std::uint8_t>((low & 0x0f) | (high << 4));
+    }
+    p = flags;
+}
+
+void Cpu6510::compare(std::uint8_t reg, std::uint8_t value) {
+    const unsigned difference = static_cast<unsigned>(reg) - value;
+    p = with_nz(p, static_cast<std::uint8_t>(difference));
+    p = static_cast<std::uint8_t>(difference < 0x100 ? p | flag::C : p & ~flag::C);
+}
+
+template <std::uint8_t Opcode> void Cpu6510::execute() {
+    constexpr auto& row = kOpcodes[Opcode];
+    constexpr Operation op = operation_of(row.mnemonic);
+    constexpr Mode mode = row.mode;
+    constexpr Access access = access_of(op);
+    using enum Operation;
+    cycles += base_cycles(op, mode);
+
+    if constexpr (op == Jam) {
+        // The CPU stops; the machine decides what that means.
+        pc = static_cast<std::uint16_t>(pc - 1);
+        cycles -= 2;
+        stop_ = Stop::Halted;
+        until_ = 0;
+        return;
+    }
+
+    // Branches.
+    if constexpr (mode == Mode::Relative) {
+        const auto offset = static_cast<std::int8_t>(read(pc));
+        pc = static_cast<std::uint16_t>(pc + 1);
+        bool taken = false;
+        if constexpr (op == Bpl) taken = !(p & flag::N);
+        if constexpr (op == Bmi) taken = p & flag::N;
+        if constexpr (op == Bvc) taken = !(p & flag::V);
+        if constexpr (op == Bvs) taken = p & flag::V;
+        if constexpr (op == Bcc) taken = !(p & flag::C);
+        if constexpr (op == Bcs) taken = p & flag::C;
+        if constexpr (op == Bne) taken = !(p & flag::Z);
+        if constexpr (op == Beq) taken = p & flag::Z;
+        if (taken) {
+            const auto target = static_cast<std::uint16_t>(pc + offset);
+            cycles += ((target ^ pc) & 0xff00) ? 2 : 1;
+            enter(target);
+        }
+        return;
+    }
+
+    // The operand: an immediate value or an effective address.
+    std::uint16_t address = 0;
+    std::uint8_t value = 0;
+    [[maybe_unused]] std::uint8_t base_high = 0;  // the high byte before indexing (sha, shx, shy, tas)
+    [[maybe_unused]] bool crossed = false;
+    if constexpr (mode == Mode::Immediate) {
+        value = read(pc);
+        pc = static_cast<std::uint16_t>(pc + 1);
+    } else if constexpr (mode == Mode::ZeroPage || mode == Mode::ZeroPageX || mode == Mode::ZeroPageY) {
+        address = read(pc);
+        pc = static_cast<std::uint16_t>(pc + 1);
+        if constexpr (mode == Mode::ZeroPageX) address = (address + x) & 0xff;
+        if constexpr (mode == Mode::ZeroPageY) address = (address + y) & 0xff;
+    } else if constexpr (mode == Mode::Absolute || mode == Mode::AbsoluteX || mode == Mode::AbsoluteY ||
+                         mode == Mode::Indirect) {
+        const std::uint8_t low = read(pc);
+        const std::uint8_t high = read(static_cast<std::uint16_t>(pc + 1));
+        pc = static_cast<std::uint16_t>(pc + 2);
+        address = static_cast<std::uint16_t>(low | high << 8);
+        base_high = high;
+        if constexpr (mode == Mode::AbsoluteX || mode == Mode::AbsoluteY) {
+            const std::uint8_t index = mode == Mode::AbsoluteX ? x : y;
+            crossed = low + index > 0xff;
+            address = static_cast<std::uint16_t>(address + index);
+        }
+        if constexpr (mode == Mode::Indirect) {
+            // The pointer's high byte comes from the same page: jmp ($10ff)
+            // reads $10ff and $1000.
+            const std::uint8_t target_low = read(address);
+            const auto next = static_cast<std::uint16_t>((address & 0xff00) | ((address + 1) & 0xff));
+            address = static_cast<std::uint16_t>(target_low | read(next) << 8);
+        }
+    } else if constexpr (mode == Mode::IndirectX) {
+        const auto pointer = static_cast<std::uint8_t>(read(pc) + x);
+        pc = static_cast<std::uint16_t>(pc + 1);
+        address = static_cast<std::uint16_t>(read(pointer) | read(static_cast<std::uint8_t>(pointer + 1)) << 8);
+    } else if constexpr (mode == Mode::IndirectY) {
+        const std::uint8_t pointer = read(pc);
+        pc = static_cast<std::uint16_t>(pc + 1);
+        const std::uint8_t low = read(pointer);
+        base_high = read(static_cast<std::uint8_t>(pointer + 1));
+        crossed = low + y > 0xff;
+        address = static_cast<std::uint16_t>((low | base_high << 8) + y);
+    }
+    if constexpr (access == Access::Read && (mode == Mode::AbsoluteX || mode == Mode::AbsoluteY ||
+                                             mode == Mode::IndirectY)) {
+        if (crossed) cycles += 1;
+    }
+    if constexpr (access == Access::Read && has_address(mode)) value = read(address);
+    if constexpr (mode == Mode::Accumulator) value = a;
+
+    // Read-modify-write: the 6502 writes the old value back before the new
+    // one, which the chips see (inc $d019 acknowledges an interrupt).
+    [[maybe_unused]] std::uint8_t result = 0;
+    if constexpr (access == Access::Modify) {
+        if constexpr (mode != Mode::Accumulator) {
+            value = read(address);
+            if (bus_.write_page[address >> 8] == nullptr) bus_.io_write(address, value);
+        }
+        if constexpr (op == Asl || op == Slo) {
+            p = static_cast<std::uint8_t>((p & ~flag::C) | (value >> 7));
+            result = static_cast<std::uint8_t>(value << 1);
+        } else if constexpr (op == Lsr || op == Sre) {
+            p = static_cast<std::uint8_t>((p & ~flag::C) | (value & 1));
+            result = static_cast<std::uint8_t>(value >> 1);
+        } else if constexpr (op == Rol || op == Rla) {
+            result = static_cast<std::uint8_t>(value << 1 | (p & flag::C));
+            p = static_cast<std::uint8_t>((p & ~flag::C) | (value >> 7));
+        } else if constexpr (op == Ror || op == Rra) {
+            result = static_cast<std::uint8_t>(value >> 1 | (p & flag::C) << 7);
+            p = static_cast<std::uint8_t>((p & ~flag::C) | (value & 1));
+        } else if constexpr (op == Inc || op == Isc) {
+            result = static_cast<std::uint8_t>(value + 1);
+        } else if constexpr (op == Dec || op == Dcp) {
+            result = static_cast<std::uint8_t>(value - 1);
+        }
+        if constexpr (mode == Mode::Accumulator) {
+            a = result;
+        } else {
+            write(address, result);
+        }
+        if constexpr (op == Asl || op == Lsr || op == Rol || op == Ror || op == Inc || op == Dec) p = with_nz(p, result);
+        if constexpr (op == Slo) p = with_nz(p, a |= result);
+        if constexpr (op == Rla) p = with_nz(p, a &= result);
+        if constexpr (op == Sre) p = with_nz(p, a ^= result);
+        if constexpr (op == Rra) add(result);
+        if constexpr (op == Dcp) compare(a, result);
+        if constexpr (op == Isc) subtract(result);
+        return;
+    }
+
+    // Stores. The unstable ones store a register and'ed with the high byte
+    // of the address plus one; when the index crosses a page, that value
+    // becomes the high byte of the address too: their usual model.
+    if constexpr (access == Access::Write) {
+        if constexpr (op == Sta) write(address, a);
+        if constexpr (op == Stx) write(address, x);
+        if constexpr (op == Sty) write(address, y);
+        if constexpr (op == Sax) write(address, a & x);
+        if constexpr (op == Sha || op == Shx || op == Shy || op == Tas) {
+            if constexpr (op == Tas) s = a & x;
+            const std::uint8_t source = op == Sha ? (a & x) : op == Shx ? x : op == Shy ? y : s;
+            const auto stored = static_cast<std::uint8_t>(source & (base_high + 1));
+            if (crossed) address = static_cast<std::uint16_t>((address & 0xff) | stored << 8);
+            write(address, stored);
+        }
+        return;
+    }
+
+    if constexpr (op == Lda) p = with_nz(p, a = value);
+    if constexpr (op == Ldx) p = with_nz(p, x = value);
+    if constexpr (op == Ldy) p = with_nz(p, y = value);
+    if constexpr (op == Lax) p = with_nz(p, a = x = value);
+    if constexpr (op == And) p = with_nz(p, a &= value);
+    if constexpr (op == Ora) p = with_nz(p, a |= value);
+    if constexpr (op == Eor) p = with_nz(p, a ^= value);
+    if constexpr (op == Adc) add(value);
+    if constexpr (op == Sbc) subtract(value);
+    if constexpr (op == Cmp) compare(a, value);
+    if constexpr (op == Cpx) compare(x, value);
+    if constexpr (op == Cpy) compare(y, value);
+    if constexpr (op == Bit) {
+        p = static_cast<std::uint8_t>((p & ~(flag::N | flag::V | flag::Z)) | (value & (flag::N | flag::V)) |
+                                      ((a & value) == 0 ? flag::Z : 0));
+    }
+    if constexpr (op == Anc) {
+        p = with_nz(p, a &= value);
+        p = static_cast<std::uint8_t>((p & ~flag::C) | (a >> 7));
+    }
+    if constexpr (op == Alr) {
+        a &= value;
+        p = static_cast<std::uint8_t>((p & ~flag::C) | (a & 1));
+        p = with_nz(p, a = static_cast<std::uint8_t>(a >> 1));
+    }
+    if constexpr (op == Arr) {
+        const auto anded = static_cast<std::uint8_t>(a & value);
+        a = static_cast<std::uint8_t>(anded >> 1 | (p & flag::C) << 7);
+        p = with_nz(p, a);
+        p = static_cast<std::uint8_t>(p & ~(flag::C | flag::V));
+        if (!(p & flag::D)) {
+            if (a & 0x40) p |= flag::C;                 // C: bit 6
+            if ((a ^ (a << 1)) & 0x40) p |= flag::V;    // V: bit 6 xor bit 5
+        } else {
+            // NMOS decimal mode: N and Z as above, V from the and'ed value's
+            // bit 6 changing, then each digit adjusted like a BCD add.
+            if ((anded ^ a) & 0x40) p |= flag::V;
+            if ((anded & 0x0f) + (anded & 0x01) > 5) a = static_cast<std::uint8_t>((a & 0xf0) | ((a + 6) & 0x0f));
+            if ((anded & 0xf0) + (anded & 0x10) > 0x50) {
+                a = static_cast<std::uint8_t>(a + 0x60);
+                p |= flag::C;
+            }
+        }
+    }
+    if constexpr (op == Sbx) {
+        const unsigned difference = static_cast<unsigned>(a & x) - value;
+        x = static_cast<std::uint8_t>(difference);
+        p = with_nz(p, x);
+        p = static_cast<std::uint8_t>(difference < 0x100 ? p | flag::C : p & ~flag::C);
+    }
+    // ane and lxa mix in the chip's "magic" constant; $ee is the usual model.
+    if constexpr (op == Ane) p = with_nz(p, a = static_cast<std::uint8_t>((a | 0xee) & x & value));
+    if constexpr (op == Lxa) p = with_nz(p, a = x = static_cast<std::uint8_t>((a | 0xee) & value));
+    if constexpr (op == Las) p = with_nz(p, a = x = s = static_cast<std::uint8_t>(value & s));
+
+    // Registers and flags.
+    if constexpr (op == Tax) p = with_nz(p, x = a);
+    if constexpr (op == Tay) p = with_nz(p, y = a);
+    if constexpr (op == Txa) p = with_nz(p, a = x);
+    if constexpr (op == Tya) p = with_nz(p, a = y);
+    if constexpr (op == Tsx) p = with_nz(p, x = s);
+    if constexpr (op == Txs) s = x;
+    if constexpr (op == Inx) p = with_nz(p, ++x);
+    if constexpr (op == Iny) p = with_nz(p, ++y);
+    if constexpr (op == Dex) p = with_nz(p, --x);
+    if constexpr (op == Dey) p = with_nz(p, --y);
+    if constexpr (op == Clc) p &= static_cast<std::uint8_t>(~flag::C);
+    if constexpr (op == Sec) p |= flag::C;
+    if constexpr (op == Cli) p &= static_cast<std::uint8_t>(~flag::I);
+    if constexpr (op == Sei) p |= flag::I;
+    if constexpr (op == Cld) p &= static_cast<std::uint8_t>(~flag::D);
+    if constexpr (op == Sed) p |= flag::D;
+    if constexpr (op == Clv) p &= static_cast<std::uint8_t>(~flag::V);
+
+    // The stack.
+    if constexpr (op == Pha) push(a);
+    if constexpr (op == Php) push(p | flag::B | flag::U);
+    if constexpr (op == Pla) p = with_nz(p, a = pull());
+    if constexpr (op == Plp) p = static_cast<std::uint8_t>((pull() & ~flag::B) | flag::U);
+
+    // Jumps, calls and returns.
+    if constexpr (op == Jmp) enter(address);
+    if constexpr (op == Jsr) {
+        const auto last = static_cast<std::uint16_t>(pc - 1);  // the jsr's last byte, as the 6502 pushes it
+        push(static_cast<std::uint8_t>(last >> 8));
+        push(static_cast<std::uint8_t>(last));
+        enter(address);
+    }
+    if constexpr (op == Rts) {
+        const std::uint8_t low = pull();
+        enter(static_cast<std::uint16_t>((low | pull() << 8) + 1));
+    }
+    if constexpr (op == Rti) {
+        p = static_cast<std::uint8_t>((pull() & ~flag::B) | flag::U);
+        const std::uint8_t low = pull();
+        enter(static_cast<std::uint16_t>(low | pull() << 8));
+    }
+    if constexpr (op == Brk) {
+        // brk skips the byte after it.
+        const auto next = static_cast<std::uint16_t>(pc + 1);
+        push(static_cast<std::uint8_t>(next >> 8));
+        push(static_cast<std::uint8_t>(next));
+        push(p | flag::B | flag::U);
+        p |= flag::I;
+        const std::uint8_t low = read(0xfffe);
+        enter(static_cast<std::uint16_t>(low | read(0xffff) << 8));
+    }
+}
+
+// One handler per opcode byte, each compiled from its row of the table.
+struct Cpu6510::Handlers {
+    using Handler = void (Cpu6510::*)();
+    template <std::size_t... Op>
+    static constexpr std::array<Handler, 256> make(std::index_sequence<Op...>) {
+        return {&Cpu6510::execute<static_cast<std::uint8_t>(Op)>...};
+    }
+    static const std::array<Handler, 256> table;
+};
+
+const std::array<Cpu6510::Handlers::Handler, 256> Cpu6510::Handlers::table =
+    Cpu6510::Handlers::make(std::make_index_sequence<256>{});
+
+Cpu6510::Stop Cpu6510::run(std::uint64_t until, bool stop_at_new_code) {
+    until_ = until;
+    stop_ = Stop::Budget;
+    while (cycles < until_) {
+        if (irq_line && !(p & flag::I)) [[unlikely]] {
+            interrupt(0xfffe);
+            continue;
+        }
+        const std::uint16_t at = pc;
+        instruction_pc_ = at;
+        std::uint8_t& marks = bus_.run_mark_page[at >> 8][at & 0xff];
+        // Ran for the image's byte, RanWritten for one the program stored.
+        const auto ran = static_cast<std::uint8_t>(mark::Ran << (marks & mark::Written));
+        if (!(marks & ran)) [[unlikely]] {
+            marks |= ran;
+            last_news = cycles;
+            if (ran == mark::RanWritten && stop_at_new_code && at != previous_end_) {
+                stop_ = Stop::NewCode;
+                previous_end_ = at;  // running on from here is no jump
+                break;
+            }
+        }
+        const std::uint8_t op = read(at);
+        pc = static_cast<std::uint16_t>(at + 1);
+        previous_end_ = static_cast<std::uint16_t>(at + kLengths[op]);
+        (this->*Handlers::table[op])();
+    }
+    return stop_;
+}
+
+}  // namespace tolvek
