@@ -144,9 +144,10 @@ void C64::load(const Image& image, std::uint16_t entry) {
     const auto end = static_cast<std::uint16_t>(std::min<std::uint32_t>(image.end(), 0xffff));
     for (const std::uint16_t pointer : std::array<std::uint16_t, 4>{0x2d, 0x2f, 0x31, 0xae}) put_word(ram, pointer, end);
     cpu.pc = entry;
+    // Straight into RAM: BASIC pushed it, not the program.
     const auto back = static_cast<std::uint16_t>(kBackFromSys - 1);  // rts adds one
-    cpu.push(static_cast<std::uint8_t>(back >> 8));
-    cpu.push(static_cast<std::uint8_t>(back & 0xff));
+    ram[0x100u + cpu.s--] = static_cast<std::uint8_t>(back >> 8);
+    ram[0x100u + cpu.s--] = static_cast<std::uint8_t>(back & 0xff);
 }
 
 C64::Area C64::area(std::uint16_t address) const {

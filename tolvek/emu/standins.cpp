@@ -23,9 +23,9 @@ void put(std::array<std::uint8_t, N>& rom, std::uint16_t base, std::uint16_t add
 }
 
 enum class Routine : std::uint8_t {
-    Chrout, Chrin, Getin, Stop, Open, Close, FileNotOpen, Clrchn, LoadSave,
+    Chrout, ScreenOut, Chrin, Getin, Stop, Open, Close, Chkin, Chkout, Clrchn, Clall, LoadSave,
     Readst, Setlfs, Setnam, Setmsg, Settmo, Memtop, Membot, Rdtim, Settim, Udtim,
-    Screen, Plot, Iobase, Restor, Vector, Serial, ClearScreen, Home, Nothing,
+    Screen, Plot, Iobase, Restor, Vector, Serial, ClearScreen, Home, LinePointer, ColourPointer, Nothing,
     PrintString, PrintNumber, Basic,
 };
 
@@ -53,15 +53,17 @@ constexpr Entry kStandIns[] = {
     {0xe50a, Routine::Plot},
     {0xe544, Routine::ClearScreen},
     {0xe566, Routine::Home},
-    {0xe716, Routine::Chrout},       // print to the screen
+    {0xe716, Routine::ScreenOut},
+    {0xe9f0, Routine::LinePointer},  // the screen line X's address into $D1/$D2
+    {0xea24, Routine::ColourPointer},  // and its colour RAM's into $F3/$F4
     {0xea87, Routine::Nothing},      // scan the keyboard
     {0xf13e, Routine::Getin},
     {0xf157, Routine::Chrin},
     {0xf1ca, Routine::Chrout},
-    {0xf20e, Routine::FileNotOpen},  // CHKIN
-    {0xf250, Routine::FileNotOpen},  // CHKOUT
+    {0xf20e, Routine::Chkin},
+    {0xf250, Routine::Chkout},
     {0xf291, Routine::Close},
-    {0xf32f, Routine::Clrchn},       // CLALL
+    {0xf32f, Routine::Clall},
     {0xf333, Routine::Clrchn},
     {0xf34a, Routine::Open},
     {0xf4a5, Routine::LoadSave},     // LOAD, through ($0330)
@@ -115,6 +117,16 @@ constexpr std::pair<std::uint16_t, std::uint8_t> kVectoredEntries[] = {
     {0xffcf, 0x24}, {0xffd2, 0x26}, {0xffe1, 0x28}, {0xffe4, 0x2a}, {0xffe7, 0x2c},  // CHRIN..CLALL
 };
 
+// The KERNAL's bookkeeping of files: how many are open, their numbers,
+// devices and secondary addresses, and the current input and output.
+constexpr std::uint16_t kOpenFiles = 0x98;
+constexpr std::uint16_t kFileNumbers = 0x0259;
+constexpr std::uint16_t kFileDevices = 0x0263;
+constexpr std::uint16_t kFileSecondaries = 0x026d;
+constexpr std::uint16_t kInput = 0x99;
+constexpr std::uint16_t kOutput = 0x9a;
+constexpr std::uint8_t kScreen = 3;
+
 class Answer {
 public:
     explicit Answer(C64& c64) : c64_(c64), cpu_(c64.cpu) {}
@@ -141,6 +153,20 @@ private:
         carry(true);
     }
     void print(std::uint8_t petscii) { c64_.printed.push_back(static_cast<char>(petscii)); }
+    // The KERNAL's table of open files: the device of logical file `file`,
+    // or -1.
+    int device_of(std::uint8_t file);
+    void open();
+    void close();
+    void choose(bool output);
+    // The cursor's line: its address on the screen and in colour RAM.
+    void point_at_line(std::uint8_t row) {
+        const auto line = static_cast<std::uint16_t>((peek(0x0288) << 8) + row * 40);
+        poke(0xd1, static_cast<std::uint8_t>(line & 0xff));
+        poke(0xd2, static_cast<std::uint8_t>(line >> 8));
+        poke(0xf3, static_cast<std::uint8_t>(line & 0xff));
+        poke(0xf4, static_cast<std::uint8_t>(((line >> 8) & 0x03) | 0xd8));
+    }
 
     C64& c64_;
     Cpu6510& cpu_;
@@ -148,10 +174,11 @@ private:
 
 void Answer::run(Routine routine) {
     switch (routine) {
-    case Routine::Chrout:
-        print(cpu_.a);
+    case Routine::Chrout:  // to the screen unless the output went elsewhere
+        if (peek(kOutput) == kScreen) print(cpu_.a);
         carry(false);
         break;
+    case Routine::ScreenOut: print(cpu_.a); break;
     case Routine::Chrin:
         load_a(0x0d);  // an empty line
         carry(false);
@@ -161,13 +188,18 @@ void Answer::run(Routine routine) {
         carry(false);
         break;
     case Routine::Stop: cpu_.p = static_cast<std::uint8_t>(cpu_.p & ~flag::Z); break;  // not pressed
-    case Routine::Open: fail(5); break;         // device not present
-    case Routine::FileNotOpen: fail(3); break;  // CHKIN, CHKOUT
-    case Routine::LoadSave: fail(5); break;
-    case Routine::Close:
+    case Routine::Open: open(); break;
+    case Routine::Close: close(); break;
+    case Routine::Chkin: choose(false); break;
+    case Routine::Chkout: choose(true); break;
+    case Routine::Clall:
+        poke(kOpenFiles, 0);
+        [[fallthrough]];
     case Routine::Clrchn:
-        carry(false);
+        poke(kInput, 0);
+        poke(kOutput, kScreen);
         break;
+    case Routine::LoadSave: fail(5); break;  // device not present
     case Routine::Readst: load_a(peek(0x90)); break;
     case Routine::Setlfs:
         poke(0xb8, cpu_.a);
@@ -222,6 +254,7 @@ void Answer::run(Routine routine) {
         } else {
             poke(0xd6, cpu_.x);
             poke(0xd3, cpu_.y);
+            point_at_line(cpu_.x);
             carry(false);
         }
         break;
@@ -256,13 +289,17 @@ void Answer::run(Routine routine) {
             poke(static_cast<std::uint16_t>(screen + i), 0x20);
             c64_.io_write(static_cast<std::uint16_t>(0xd800 + i), peek(0x0286));
         }
-        poke(0xd3, 0);
-        poke(0xd6, 0);
-        break;
+        [[fallthrough]];
     }
     case Routine::Home:
         poke(0xd3, 0);
         poke(0xd6, 0);
+        point_at_line(0);
+        break;
+    case Routine::LinePointer: point_at_line(cpu_.x); break;
+    case Routine::ColourPointer:
+        poke(0xf3, peek(0xd1));
+        poke(0xf4, static_cast<std::uint8_t>((peek(0xd2) & 0x03) | 0xd8));
         break;
     case Routine::Nothing: break;
     case Routine::PrintString: {
@@ -279,6 +316,53 @@ void Answer::run(Routine routine) {
         break;
     case Routine::Basic: break;
     }
+}
+
+int Answer::device_of(std::uint8_t file) {
+    for (std::uint16_t i = 0; i < peek(kOpenFiles) && i < 10; ++i) {
+        if (peek(static_cast<std::uint16_t>(kFileNumbers + i)) == file) {
+            return peek(static_cast<std::uint16_t>(kFileDevices + i));
+        }
+    }
+    return -1;
+}
+
+// Files on the keyboard and the screen open; there are no drives, tapes or
+// printers.
+void Answer::open() {
+    const std::uint8_t file = peek(0xb8), device = peek(0xba), count = peek(kOpenFiles);
+    if (device_of(file) >= 0) return fail(2);  // file open
+    if (count >= 10) return fail(1);           // too many files
+    if (device != 0 && device != kScreen) return fail(5);  // device not present
+    poke(static_cast<std::uint16_t>(kFileNumbers + count), file);
+    poke(static_cast<std::uint16_t>(kFileDevices + count), device);
+    poke(static_cast<std::uint16_t>(kFileSecondaries + count), peek(0xb9));
+    poke(kOpenFiles, static_cast<std::uint8_t>(count + 1));
+    carry(false);
+}
+
+// The last entry of the table takes the closed file's place.
+void Answer::close() {
+    const std::uint8_t count = peek(kOpenFiles);
+    for (std::uint16_t i = 0; i < count && i < 10; ++i) {
+        if (peek(static_cast<std::uint16_t>(kFileNumbers + i)) != cpu_.a) continue;
+        const auto last = static_cast<std::uint16_t>(count - 1);
+        for (const std::uint16_t table : {kFileNumbers, kFileDevices, kFileSecondaries}) {
+            poke(static_cast<std::uint16_t>(table + i), peek(static_cast<std::uint16_t>(table + last)));
+        }
+        poke(kOpenFiles, static_cast<std::uint8_t>(last));
+        break;
+    }
+    carry(false);
+}
+
+// CHKIN and CHKOUT: file X becomes the input or output.
+void Answer::choose(bool output) {
+    const int device = device_of(cpu_.x);
+    if (device < 0) return fail(3);                  // file not open
+    if (output && device == 0) return fail(7);       // not an output file
+    poke(output ? kOutput : kInput, static_cast<std::uint8_t>(device));
+    carry(false);
 }
 
 }  // namespace
