@@ -293,18 +293,10 @@ wait    jsr $ffe4
     EXPECT_TRUE(has(keys, 0x1007, mark::Ran));
 
     // An interrupt handler that takes most of each frame: the run names
-    // the main program's loop, not the handler's.
+    // the main program's loop, not the handler's (below it in memory).
     const RunResult busy = run_source(R"(
         * = $1000
-        sei
-        lda #<handler
-        sta $0314
-        lda #>handler
-        sta $0315
-        cli
-wait    jmp wait
-
-        * = $1100
+        jmp main
 handler ldy #12
 outer   ldx #0
 inner   dex
@@ -312,11 +304,40 @@ inner   dex
         dey
         bne outer
         jmp $ea31
+
+        * = $1100
+main    sei
+        lda #<handler
+        sta $0314
+        lda #>handler
+        sta $0315
+        cli
+wait    jmp wait
 )",
                                       options);
     EXPECT_EQ(busy.end, RunEnd::Waited);
-    EXPECT_EQ(busy.end_address, 0x100c);
-    EXPECT_TRUE(has(busy, 0x1100, mark::Ran));
+    EXPECT_EQ(busy.end_address, 0x110c);
+    EXPECT_TRUE(has(busy, 0x1003, mark::Ran | mark::Entered));
+
+    // A handler that never acknowledges the timer is entered again at once,
+    // for good: still the main program is what waits.
+    const RunResult stuck = run_source(R"(
+        * = $1000
+        jmp main
+handler inc $0400
+        jmp $ea81
+
+        * = $1100
+main    lda #<handler
+        sta $0314
+        lda #>handler
+        sta $0315
+wait    jmp wait
+)",
+                                       options);
+    EXPECT_EQ(stuck.end, RunEnd::Waited);
+    EXPECT_EQ(stuck.end_address, 0x110a);
+    EXPECT_TRUE(has(stuck, 0x1006, mark::Ran));
 }
 
 TEST(Machine, WaysBackToBasicEndTheRun) {
