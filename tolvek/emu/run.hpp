@@ -46,6 +46,7 @@ struct RunResult {
     std::uint64_t cycles = 0;
     std::vector<std::uint8_t> marks;          // 64 KiB of mark:: bits (emu/cpu6510.hpp)
     std::vector<std::uint16_t> first_writer;  // 64 KiB: the instruction that first stored there
+    std::vector<std::uint8_t> memory;         // the 64 KiB of RAM as the run left them
     std::string printed;                      // the PETSCII the program printed through the KERNAL
     // The largest range of written bytes that execution reached after a
     // jump, if any: what an unpacker unpacked.
