@@ -64,6 +64,7 @@ handler inc count
     EXPECT_TRUE(has(run, 0x1100, mark::Ran | mark::Entered));
     EXPECT_TRUE(has(run, 0x1103, mark::Ran));
     EXPECT_EQ(run.first_writer.at(0x1080), 0x1100);  // count, by the handler
+    EXPECT_EQ(run.memory.at(0x1080), 5);
     // Five timer interrupts, each acknowledged by $EA31 (or they would
     // come back at once), which also counts the jiffy clock.
     EXPECT_GE(run.cycles, 5 * kTimerPeriod);
@@ -120,6 +121,7 @@ handler pha
     EXPECT_TRUE(has(run, 0x1100, mark::Ran | mark::Entered));
     EXPECT_TRUE(has(run, 0x1110, mark::Ran));  // rti
     EXPECT_EQ(run.printed, "\x80");            // the handler ran on the compare line
+    EXPECT_EQ(run.memory.at(0x0001), 0x37);
     EXPECT_TRUE(has(run, 0xfffe, mark::Written));
     // Line $80 of three frames: acknowledged, the interrupt does not come
     // back before the next frame.
@@ -213,6 +215,7 @@ nmi     pha
     const RunResult ignored = with("nop");
     EXPECT_EQ(ignored.end, RunEnd::Waited);
     EXPECT_TRUE(has(ignored, 0x1100, mark::Ran));
+    EXPECT_EQ(ignored.memory.at(0x1080), 1);
 }
 
 TEST(Machine, JumpPatchedByTheProgramIsFollowed) {
@@ -448,6 +451,8 @@ TEST(Machine, ChipRegistersTakeWritesOnlyWhileIoIsSwitchedIn) {
     EXPECT_FALSE(has(run, 0xd020, mark::Written));
     EXPECT_FALSE(has(run, 0xdc0e, mark::Written));
     EXPECT_TRUE(has(run, 0xd021, mark::Written));
+    EXPECT_EQ(run.memory.at(0xd021), 0x34);
+    EXPECT_EQ(run.memory.at(0xd020), 0x00);
 }
 
 TEST(Machine, EndlessWritesUseTheBudget) {

@@ -65,6 +65,7 @@ RunResult Run::go() {
     result_.cycles = cpu_.cycles;
     result_.marks = std::move(c64_.ram_marks);
     result_.first_writer = std::move(c64_.writers);
+    result_.memory.assign(c64_.ram.begin(), c64_.ram.end());
     result_.printed = std::move(c64_.printed);
     return std::move(result_);
 }
