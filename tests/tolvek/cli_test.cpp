@@ -3,6 +3,7 @@
 
 #include "app.hpp"
 #include "cli.hpp"
+#include "output_file.hpp"
 
 using namespace tolvek;
 
