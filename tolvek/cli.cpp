@@ -175,7 +175,10 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                 return fail("unknown syntax '" + value + "': known are " + std::string(dialect_names()));
             }
         } else {
-            if (have_image) return fail("only one of -t and -p may be given, once");
+            if (have_image) {
+                const bool same = (name == "-p") == result.options.program_file;
+                return fail(same ? "option " + name + " given twice" : "only one of -t and -p may be given");
+            }
             have_image = true;
             if (value.empty()) return fail("empty image name");
             result.options.image = value;
