@@ -18,6 +18,11 @@ constexpr std::uint32_t kGap = 8;
 // loop.
 constexpr std::uint64_t kSettleCycles = pal::kFrameCycles;
 constexpr int kLoopInstructions = 1000;
+// A program that finds nothing new waits when its main program has stored
+// nothing for this long either: a loop that computes stores as it goes (a
+// sieve's later rounds mark bytes marked before), a loop that waits for a
+// key or the raster does not.
+constexpr std::uint64_t kQuietMain = 2 * pal::kFrameCycles;
 
 class Run {
 public:
@@ -45,11 +50,17 @@ RunResult Run::go() {
             break;
         }
         if (cpu_.cycles - cpu_.last_news > options_.patience) {
-            result_.end = settle();
+            if (cpu_.cycles - cpu_.last_main_store > kQuietMain) {
+                result_.end = settle();
+            } else {
+                // Still computing, but over what it has seen before: more
+                // of the same would tell the analysis nothing.
+                result_.end = RunEnd::NothingNew;
+                result_.end_address = cpu_.pc;
+            }
             break;
         }
-        const std::uint64_t until = std::min({options_.budget, c64_.next_event(), cpu_.cycles + kSliceCycles,
-                                              cpu_.last_news + options_.patience + 1});
+        const std::uint64_t until = std::min({options_.budget, c64_.next_event(), cpu_.cycles + kSliceCycles});
         const Cpu6510::Stop stop = cpu_.run(until, true);
         if (stop == Cpu6510::Stop::Halted) {
             if (const std::optional<RunEnd> end = halted()) {

@@ -335,6 +335,7 @@ private:
             case RunEnd::Waited: line += "waited in a loop at " + at; break;
             case RunEnd::Halted: line += "ended at a halting opcode at " + at; break;
             case RunEnd::RomWithoutStandIn: line += "jumped into ROM at " + at + ", where Tolvek has no stand-in"; break;
+            case RunEnd::NothingNew: line += "still running at " + at + ", but found nothing new for a while"; break;
             case RunEnd::BudgetUsed: line += "still running when its budget ran out"; break;
             }
             listing.header.push_back(line + " after " + std::to_string(run.cycles) + " cycles");
