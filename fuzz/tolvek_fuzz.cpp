@@ -1,5 +1,5 @@
 // Fuzz target for the disassembler: any image, load address and entry
-// address. Nothing may crash or trip a sanitizer, the memory map must be
+// address, with or without a short run of the program. Nothing may crash or trip a sanitizer, the memory map must be
 // well formed, the listing of every dialect must show every image byte
 // exactly once, in order, with its own value, and the same input must give
 // the same text again.
@@ -56,8 +56,12 @@ void check_map(const tolvek::MemoryMap& map, bool undocumented) {
   }
 }
 
-Texts disassemble(const Image& image, std::int64_t entry, bool undocumented, const tolvek::Dialect& dialect) {
-  const tolvek::MemoryMap map = tolvek::analyse(image, {.entry = entry, .undocumented = undocumented});
+Texts disassemble(const Image& image, std::int64_t entry, bool undocumented, std::uint64_t run_cycles,
+                  const tolvek::Dialect& dialect) {
+  tolvek::RunOptions run;
+  run.budget = run_cycles;
+  run.patience = 20000;
+  const tolvek::MemoryMap map = tolvek::analyse(image, {.entry = entry, .undocumented = undocumented, .run = run});
   check_map(map, undocumented);
   const tolvek::Listing listing = tolvek::build_listing(map, "fuzz.tmp");
   const tolvek::BuildNames names{"fuzz.asm", "fuzz.prg", "fuzz.cfg"};
@@ -120,11 +124,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                  ? image.load + raw % image_size
                                  : static_cast<std::int32_t>(raw);
   const bool undocumented = (data[2] & 2) == 0;
+  // Runs of up to about 130000 cycles, or none.
+  const std::uint64_t run_cycles = static_cast<std::uint64_t>(data[2] >> 2) * 2048;
 
   for (const tolvek::Dialect* dialect : {&tolvek::kAcme, &tolvek::k64tass, &tolvek::kCa65}) {
-    const Texts first = disassemble(image, entry, undocumented, *dialect);
+    const Texts first = disassemble(image, entry, undocumented, run_cycles, *dialect);
     check_every_byte_once(image, first.lst_text);
-    const Texts again = disassemble(image, entry, undocumented, *dialect);
+    const Texts again = disassemble(image, entry, undocumented, run_cycles, *dialect);
     check(first.asm_text == again.asm_text && first.lst_text == again.lst_text, "deterministic");
   }
   return 0;

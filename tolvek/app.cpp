@@ -77,6 +77,22 @@ bool read_hints(const Options& options, const Image& image, Hints& hints) {
     return true;
 }
 
+// What the program unpacked, as a program file: the load address, then the
+// bytes.
+void write_unpacked(const MemoryMap& map, const Options& options) {
+    if (!map.unpacked) {
+        throw Failure{options.run.budget == 0 ? "nothing to unpack: the program was not run (--run-cycles 0)"
+                                              : "nothing to unpack: the program never ran bytes it had written"};
+    }
+    const WrittenCode& unpacked = *map.unpacked;
+    std::string bytes;
+    bytes += static_cast<char>(unpacked.start & 0xff);
+    bytes += static_cast<char>(unpacked.start >> 8);
+    bytes.append(unpacked.bytes.begin(), unpacked.bytes.end());
+    const std::string problem = write_output_file(output_name(options.image, ".unpacked.prg"), bytes);
+    if (!problem.empty()) throw Failure{problem};
+}
+
 // Messages quote user input; keep them on one line whatever it holds.
 std::string one_line(std::string text) {
     for (char& c : text) {
@@ -86,10 +102,6 @@ std::string one_line(std::string text) {
 }
 
 }  // namespace
-
-std::string output_name(const std::string& image, const char* extension) {
-    return file_name(file_path(image).replace_extension(extension));
-}
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const ParsedArgs parsed = parse_args(args);
@@ -113,6 +125,11 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         Image image;
         image.load = options.load;
         image.bytes = read_image(options.image);
+        if (options.program_file) {
+            if (image.bytes.size() < 2) throw Failure{"program file '" + options.image + "' is too short: it has no load address"};
+            image.load = static_cast<std::uint32_t>(image.bytes[0] | image.bytes[1] << 8);
+            image.bytes.erase(image.bytes.begin(), image.bytes.begin() + 2);
+        }
         if (image.load + image.bytes.size() > 0x10000) {
             const std::string size = image.bytes.size() > 0x10000 ? "more than 65536"
                                                                    : std::to_string(image.bytes.size());
@@ -121,8 +138,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         }
         Hints hints;
         const bool hinted = read_hints(options, image, hints);
-        const MemoryMap map = analyse(
-            image, {.entry = options.entry, .undocumented = options.undocumented, .hints = hinted ? &hints : nullptr});
+        const MemoryMap map = analyse(image, {.entry = options.entry,
+                                              .undocumented = options.undocumented,
+                                              .hints = hinted ? &hints : nullptr,
+                                              .run = options.run});
         const std::string shown_name = file_name(file_path(options.image).filename());
         const Listing listing = build_listing(map, shown_name, hinted ? &hints : nullptr);
         const Dialect& dialect = *options.dialect;
@@ -154,6 +173,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             }
         });
         if (!problem.empty()) throw Failure{problem};
+        if (options.unpack) write_unpacked(map, options);
     } catch (const Failure& failure) {
         err << "Tolvek.exe: " << one_line(failure.message) << "\n";
         return kFileError;

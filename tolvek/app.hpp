@@ -11,7 +11,4 @@ namespace tolvek {
 // status; problems go to `err` as one line.
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-// The output file for an image: its last extension replaced.
-std::string output_name(const std::string& image, const char* extension);
-
 }  // namespace tolvek

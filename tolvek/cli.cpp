@@ -39,10 +39,14 @@ std::optional<std::int64_t> parse_integer(const std::string& text) {
     return negative ? -magnitude : magnitude;
 }
 
+// About three hours of a C64's time: more would only keep the user waiting.
+constexpr std::int64_t kMaxRunCycles = 10'000'000'000;
+
 }  // namespace
 
 std::string usage() {
-    return "usage: Tolvek.exe -a|-w -c<cpu> -o<load> -e<entry> -t <image> [-s<syntax>] [--hints <file>]\n"
+    return "usage: Tolvek.exe -a|-w -c<cpu> -o<load> -e<entry> -t <image> [-s<syntax>] [options]\n"
+           "       Tolvek.exe -a|-w -c<cpu> -e<entry> -p <program> [-s<syntax>] [options]\n"
            "Disassembles a 6502 memory image into assembly source or a listing.\n"
            "  -a          write the assembly source <image minus extension>.asm\n"
            "              (for ca65 also the linker configuration .cfg)\n"
@@ -54,6 +58,8 @@ std::string usage() {
            "  -e<entry>   address execution starts at; any integer, tracing\n"
            "              starts there only when it lies inside the image\n"
            "  -t <image>  the memory image, raw bytes without a load address\n"
+           "  -p <program> a program file instead: its first two bytes are the\n"
+           "              load address, the rest is the image\n"
            "  -s<syntax>  the assembler to write for: acme (the default), 64tass\n"
            "              or ca65; the .asm's header names the command that\n"
            "              rebuilds the program from it\n"
@@ -61,6 +67,11 @@ std::string usage() {
            "                        <image minus extension>.hints (read when it exists)\n"
            "  --write-hints <file>  write the analysis as a hints file to edit\n"
            "  --vice-labels <file>  write the labels for VICE's monitor (ll)\n"
+           "  --run-cycles <n>      run the program for at most n cycles of a C64\n"
+           "                        (default 10000000) to see what is code; 0: no run\n"
+           "  --unpack              write the memory that the program wrote and then\n"
+           "                        ran (what an unpacker unpacked) as the program\n"
+           "                        file <image minus extension>.unpacked.prg\n"
            "  -h, --help  show this text\n"
            "Numbers are decimal, or hex written as $c000 or 0xc000.\n"
            "Option values may be attached (-o2049) or separate (-o 2049).\n";
@@ -69,7 +80,7 @@ std::string usage() {
 ParsedArgs parse_args(const std::vector<std::string>& args) {
     ParsedArgs result;
     bool have_mode = false, have_cpu = false, have_load = false, have_entry = false, have_image = false,
-         have_syntax = false;
+         have_syntax = false, have_run_cycles = false;
     auto fail = [&](std::string message) {
         result.error = std::move(message);
         return result;
@@ -80,24 +91,41 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
             result.help = true;
             return result;
         }
+        if (arg == "--unpack") {
+            if (result.options.unpack) return fail("option --unpack given twice");
+            result.options.unpack = true;
+            continue;
+        }
         if (arg.rfind("--", 0) == 0) {
             // --name value or --name=value
             const std::size_t equals = arg.find('=');
             const std::string name = arg.substr(0, equals);
+            std::string run_cycles;
             std::string* target = name == "--hints"         ? &result.options.hints
                                   : name == "--write-hints" ? &result.options.write_hints
                                   : name == "--vice-labels" ? &result.options.vice_labels
+                                  : name == "--run-cycles"  ? &run_cycles
                                                             : nullptr;
             if (target == nullptr) return fail("unknown option '" + arg + "'");
-            if (!target->empty()) return fail("option " + name + " given twice");
+            if (!target->empty() || (target == &run_cycles && have_run_cycles)) return fail("option " + name + " given twice");
+            const char* what = target == &run_cycles ? "a number" : "a file name";
             if (equals != std::string::npos) {
                 *target = arg.substr(equals + 1);
             } else if (i + 1 < args.size()) {
                 *target = args[++i];
             } else {
-                return fail("option " + name + " needs a file name");
+                return fail("option " + name + " needs " + what);
             }
-            if (target->empty()) return fail("option " + name + " needs a file name");
+            if (target->empty()) return fail("option " + name + " needs " + what);
+            if (target == &run_cycles) {
+                have_run_cycles = true;
+                const auto cycles = parse_integer(run_cycles);
+                if (!cycles || *cycles < 0 || *cycles > kMaxRunCycles) {
+                    return fail("malformed cycle count '" + run_cycles + "': give 0.." + std::to_string(kMaxRunCycles));
+                }
+                result.options.run.budget = static_cast<std::uint64_t>(*cycles);
+                result.options.run.patience = result.options.run.budget / 32;
+            }
             continue;
         }
         if (arg.size() < 2 || arg[0] != '-') return fail("unexpected argument '" + arg + "'");
@@ -109,7 +137,7 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
             result.options.output = name == "-a" ? OutputKind::Assembly : OutputKind::Listing;
             continue;
         }
-        if (name != "-c" && name != "-o" && name != "-e" && name != "-t" && name != "-s") {
+        if (name != "-c" && name != "-o" && name != "-e" && name != "-t" && name != "-p" && name != "-s") {
             return fail("unknown option '" + arg + "'");
         }
         std::string value;
@@ -148,17 +176,22 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                 return fail("unknown syntax '" + value + "': known are " + std::string(dialect_names()));
             }
         } else {
-            if (have_image) return fail("option -t given twice");
+            if (have_image) {
+                const bool same = (name == "-p") == result.options.program_file;
+                return fail(same ? "option " + name + " given twice" : "only one of -t and -p may be given");
+            }
             have_image = true;
             if (value.empty()) return fail("empty image name");
             result.options.image = value;
+            result.options.program_file = name == "-p";
         }
     }
     if (!have_mode) return fail("missing option -a or -w");
     if (!have_cpu) return fail("missing option -c (CPU)");
-    if (!have_load) return fail("missing option -o (load address)");
+    if (!have_image) return fail("missing option -t (image) or -p (program file)");
+    if (result.options.program_file && have_load) return fail("-p takes the load address from the program file: no -o");
+    if (!result.options.program_file && !have_load) return fail("missing option -o (load address)");
     if (!have_entry) return fail("missing option -e (entry address)");
-    if (!have_image) return fail("missing option -t (image)");
     return result;
 }
 

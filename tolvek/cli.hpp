@@ -1,10 +1,11 @@
-// The command line: Tolvek.exe -a|-w -c6502|-c6502doc -o<load> -e<entry> -t <image> [-s<dialect>]
+// The command line: Tolvek.exe -a|-w -c6502|-c6502doc -o<load> -e<entry> -t <image> [-s<dialect>] ...
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "emu/run.hpp"
 #include "output/dialect.hpp"
 
 namespace tolvek {
@@ -16,11 +17,14 @@ struct Options {
     std::uint32_t load = 0;
     std::int64_t entry = 0;
     std::string image;
+    bool program_file = false;  // -p: the image is a program file, its load address in its first two bytes
     bool undocumented = true;  // -c6502: the C64's 6510 with its undocumented opcodes; -c6502doc: without
     const Dialect* dialect = &kAcme;
     std::string hints;        // --hints: the hints file; empty: <image minus extension>.hints if there is one
     std::string write_hints;  // --write-hints: where to write the analysis as hints
     std::string vice_labels;  // --vice-labels: where to write the labels for VICE
+    RunOptions run;           // --run-cycles: the run's budget; 0: no run
+    bool unpack = false;      // --unpack: write what the program unpacked as <image minus extension>.unpacked.prg
 };
 
 struct ParsedArgs {

@@ -132,6 +132,10 @@ std::string file_name(const fs::path& path) {
 #endif
 }
 
+std::string output_name(const std::string& image, const char* extension) {
+    return file_name(file_path(image).replace_extension(extension));
+}
+
 std::string write_output_file(const std::string& name, const std::string& content) {
     return write_output_file(name, [&](const std::function<void(std::string_view)>& put) { put(content); });
 }

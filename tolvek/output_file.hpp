@@ -17,6 +17,9 @@ std::filesystem::path file_path(const std::string& name);
 // The name of a path, as the command line would give it.
 std::string file_name(const std::filesystem::path& path);
 
+// The output file for an image: its last extension replaced.
+std::string output_name(const std::string& image, const char* extension);
+
 // Writes `content` as text (lines end the platform's way) to the file
 // `name`, so that an older file of that name is replaced only by a complete
 // new one and keeps its permissions. Refuses to replace a file without the

@@ -3,6 +3,7 @@
 
 #include "app.hpp"
 #include "cli.hpp"
+#include "output_file.hpp"
 
 using namespace tolvek;
 
@@ -51,6 +52,34 @@ TEST(Cli, CpuWithOrWithoutUndocumentedOpcodes) {
     EXPECT_NE(parse_args({"-a", "-c6502", "-c6502doc", "-o0", "-e0", "-tx"}).error.find("-c given twice"),
               std::string::npos);
     EXPECT_NE(usage().find("-c6502doc"), std::string::npos);
+}
+
+TEST(Cli, ProgramFilesRunsAndUnpacking) {
+    const ParsedArgs program = parse_args({"-w", "-c6502", "-e2061", "-p", "game.unpacked.prg"});
+    ASSERT_EQ(program.error, "");
+    EXPECT_TRUE(program.options.program_file);
+    EXPECT_EQ(program.options.image, "game.unpacked.prg");
+    EXPECT_NE(parse_args({"-a", "-c6502", "-o2049", "-e0", "-px"}).error.find("no -o"), std::string::npos);
+    EXPECT_NE(parse_args({"-a", "-c6502", "-o0", "-e0", "-px", "-tx"}).error.find("only one of -t and -p"),
+              std::string::npos);
+    EXPECT_NE(parse_args({"-a", "-c6502", "-e0", "-px", "-py"}).error.find("-p given twice"), std::string::npos);
+
+    const auto with = [](std::vector<std::string> args) {
+        args.insert(args.end(), {"-a", "-c6502", "-o0", "-e0", "-tx"});
+        return parse_args(args);
+    };
+    EXPECT_EQ(with({}).options.run.budget, 10'000'000u);
+    EXPECT_FALSE(with({}).options.unpack);
+    EXPECT_EQ(with({"--run-cycles", "0"}).options.run.budget, 0u);
+    EXPECT_EQ(with({"--run-cycles=$100000"}).options.run.budget, 0x100000u);
+    EXPECT_TRUE(with({"--unpack"}).options.unpack);
+    for (const char* bad : {"-1", "lots", "10000000001"}) {
+        EXPECT_NE(with({"--run-cycles", bad}).error.find("malformed cycle count"), std::string::npos) << bad;
+    }
+    EXPECT_NE(parse_args({"-a", "-c6502", "-o0", "-e0", "-tx", "--run-cycles"}).error.find("needs a number"),
+              std::string::npos);
+    EXPECT_NE(with({"--run-cycles=5", "--run-cycles=5"}).error.find("given twice"), std::string::npos);
+    EXPECT_NE(with({"--unpack", "--unpack"}).error.find("given twice"), std::string::npos);
 }
 
 TEST(Cli, NumbersInRangeAndHex) {

@@ -382,6 +382,18 @@ TEST(Cpu6510, MarksWhatRanWhatWasWrittenAndWhereControlWent) {
     EXPECT_EQ(m.bus.writers[0x1010], 0x1002);
     EXPECT_EQ(m.bus.mark_bytes[0x2080] & mark::Entered, mark::Entered);
     EXPECT_EQ(m.bus.mark_bytes[0x01fe] & mark::Written, 0);  // pulling is no store
+
+    // Code run from ROM marks nothing in the RAM beneath.
+    std::vector<std::uint8_t> rom(256, 0x60);  // rts
+    std::vector<std::uint8_t> scratch(256, 0);
+    m.bus.read_page[0xe0] = rom.data();
+    m.bus.run_mark_page[0xe0] = scratch.data();
+    m.bus.put(0x1100, {0x20, 0x10, 0xe0, 0x02});  // jsr $e010 / jam
+    m.cpu.pc = 0x1100;
+    m.cpu.s = 0xff;
+    EXPECT_EQ(m.cpu.run(m.cpu.cycles + 100, false), Cpu6510::Stop::Halted);
+    EXPECT_EQ(m.bus.mark_bytes[0xe010], 0);
+    EXPECT_EQ(scratch[0x10], mark::Ran | mark::Entered);
 }
 
 TEST(Cpu6510, StopsBeforeRunningWrittenBytesItJumpedTo) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "analysis/execution.hpp"
 #include "analysis/io_banking.hpp"
 #include "analysis/own_memory.hpp"
 #include "analysis/pairs.hpp"
@@ -73,6 +74,12 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
         if (map.kind(entry) == Kind::Unknown) trace_from(map, entry, Source::Hint);
     }
     trace_sure_entries(map);
+    // What the program does when it runs settles what the patterns could
+    // not: jumps through pointers it fills in, interrupts, patched operands.
+    if (options.run.budget > 0) {
+        find_code_by_running(map, options.run);
+        trace_sure_entries(map);
+    }
     // Where the code reads or writes the chips, the I/O is there when it
     // runs: no guessed code starts at those bytes.
     const std::vector<std::uint32_t> chips = find_hidden_io(map);

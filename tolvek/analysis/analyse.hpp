@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "analysis/memory_map.hpp"
+#include "emu/run.hpp"
 #include "image.hpp"
 
 namespace tolvek {
@@ -16,10 +17,11 @@ struct AnalysisOptions {
     bool guesses = true;     // false: only what the trace from the entry finds
     bool undocumented = true;  // the 6510's undocumented opcodes are code; false: documented ones only
     const Hints* hints = nullptr;  // what the user said, checked against the image
+    RunOptions run{.budget = 0};   // running the program to see what is code; a budget of 0: no run
 };
 
 // Finds the BASIC program, enters the hints, traces from the entry and the
-// hinted entries, guesses the code that the trace cannot reach and finds
+// hinted entries, runs the program, guesses the code that the trace cannot reach and finds
 // text. The map refers to `image`, which must
 // outlive it.
 MemoryMap analyse(const Image& image, const AnalysisOptions& options);

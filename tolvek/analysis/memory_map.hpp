@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "c64/basic.hpp"
+#include "emu/run.hpp"
 #include "image.hpp"
 
 namespace tolvek {
@@ -86,6 +87,23 @@ enum class InlineForm : std::uint8_t {
 struct InlineRoutine {
     InlineForm form = InlineForm::None;            // as its first call with data shows
     std::map<std::uint32_t, std::uint32_t> calls;  // bytes of data after each call seen, by the jsr
+};
+
+// One run of the program (analysis/execution): where it started and how
+// it ended.
+struct ProgramRun {
+    std::uint16_t entry = 0;
+    RunEnd end = RunEnd::BudgetUsed;
+    std::uint16_t end_address = 0;
+    std::uint64_t cycles = 0;
+};
+
+// Code the program wrote and ran: where it ran, and where its bytes lie in
+// the image when they are a copy of image bytes.
+struct CopiedCode {
+    std::uint16_t start = 0;
+    std::uint32_t end = 0;  // exclusive
+    std::optional<std::uint32_t> from;
 };
 
 // An instruction's immediate that is one half of an address.
@@ -177,6 +195,15 @@ public:
     bool io_visible(std::uint32_t instruction) const {
         return !std::binary_search(io_hidden.begin(), io_hidden.end(), instruction);
     }
+
+    // What running the program showed: each run, the code bytes of the
+    // image it stores into (by address: the instruction that first did),
+    // the code it wrote and ran, and the largest such range (what an
+    // unpacker unpacked).
+    std::vector<ProgramRun> runs;
+    std::map<std::uint32_t, std::uint16_t> patched_code;
+    std::vector<CopiedCode> copied_code;
+    std::optional<WrittenCode> unpacked;
 
     std::uint32_t basic_end() const { return basic.lines.empty() ? image_->load : basic.end; }
 

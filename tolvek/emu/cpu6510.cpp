@@ -78,18 +78,21 @@ constexpr std::uint8_t with_nz(std::uint8_t p, std::uint8_t value) {
 
 }  // namespace
 
-std::uint8_t Cpu6510::read(std::uint16_t address) {
+// The instructions' own memory accesses, inlined into every handler.
+[[gnu::always_inline]] inline std::uint8_t Cpu6510::load(std::uint16_t address) {
     const std::uint8_t* page = bus_.read_page[address >> 8];
     return page != nullptr ? page[address & 0xff] : bus_.io_read(address);
 }
 
-void Cpu6510::write(std::uint16_t address, std::uint8_t value) {
+[[gnu::always_inline]] inline void Cpu6510::store(std::uint16_t address, std::uint8_t value) {
     std::uint8_t* page = bus_.write_page[address >> 8];
     if (page == nullptr) {
         bus_.io_write(address, value);
         return;
     }
     page[address & 0xff] = value;
+    // Calls and pushes store too, in waiting loops as well.
+    if (interrupt_depth_ == 0 && (address >> 8) != 0x01) last_main_store = cycles;
     std::uint8_t& marks = bus_.marks[address];
     if (!(marks & mark::Written)) [[unlikely]] {
         marks |= mark::Written;
@@ -99,28 +102,35 @@ void Cpu6510::write(std::uint16_t address, std::uint8_t value) {
     if (address < 2) [[unlikely]] bus_.port_written();
 }
 
-void Cpu6510::push(std::uint8_t value) {
-    write(static_cast<std::uint16_t>(0x100 | s), value);
+[[gnu::always_inline]] inline void Cpu6510::push_byte(std::uint8_t value) {
+    store(static_cast<std::uint16_t>(0x100 | s), value);
     --s;
 }
 
-std::uint8_t Cpu6510::pull() {
+[[gnu::always_inline]] inline std::uint8_t Cpu6510::pull_byte() {
     ++s;
-    return read(static_cast<std::uint16_t>(0x100 | s));
+    return load(static_cast<std::uint16_t>(0x100 | s));
 }
+
+std::uint8_t Cpu6510::read(std::uint16_t address) { return load(address); }
+void Cpu6510::write(std::uint16_t address, std::uint8_t value) { store(address, value); }
+void Cpu6510::push(std::uint8_t value) { push_byte(value); }
+std::uint8_t Cpu6510::pull() { return pull_byte(); }
 
 void Cpu6510::enter(std::uint16_t target) {
     pc = target;
-    bus_.marks[target] |= mark::Entered;
+    // As Ran: only RAM that runs is marked, not RAM under ROM.
+    bus_.run_mark_page[target >> 8][target & 0xff] |= mark::Entered;
 }
 
 void Cpu6510::interrupt(std::uint16_t vector) {
-    push(static_cast<std::uint8_t>(pc >> 8));
-    push(static_cast<std::uint8_t>(pc));
-    push(static_cast<std::uint8_t>((p & ~flag::B) | flag::U));
+    ++interrupt_depth_;  // first: the pushes are the handler's stores, not the main program's
+    push_byte(static_cast<std::uint8_t>(pc >> 8));
+    push_byte(static_cast<std::uint8_t>(pc));
+    push_byte(static_cast<std::uint8_t>((p & ~flag::B) | flag::U));
     p |= flag::I;
-    const std::uint8_t low = read(vector);
-    enter(static_cast<std::uint16_t>(low | read(static_cast<std::uint16_t>(vector + 1)) << 8));
+    const std::uint8_t low = load(vector);
+    enter(static_cast<std::uint16_t>(low | load(static_cast<std::uint16_t>(vector + 1)) << 8));
     cycles += 7;
 }
 
@@ -201,7 +211,7 @@ template <std::uint8_t Opcode> void Cpu6510::execute() {
 
     // Branches.
     if constexpr (mode == Mode::Relative) {
-        const auto offset = static_cast<std::int8_t>(read(pc));
+        const auto offset = static_cast<std::int8_t>(load(pc));
         pc = static_cast<std::uint16_t>(pc + 1);
         bool taken = false;
         if constexpr (op == Bpl) taken = !(p & flag::N);
@@ -226,17 +236,17 @@ template <std::uint8_t Opcode> void Cpu6510::execute() {
     [[maybe_unused]] std::uint8_t base_high = 0;  // the high byte before indexing (sha, shx, shy, tas)
     [[maybe_unused]] bool crossed = false;
     if constexpr (mode == Mode::Immediate) {
-        value = read(pc);
+        value = load(pc);
         pc = static_cast<std::uint16_t>(pc + 1);
     } else if constexpr (mode == Mode::ZeroPage || mode == Mode::ZeroPageX || mode == Mode::ZeroPageY) {
-        address = read(pc);
+        address = load(pc);
         pc = static_cast<std::uint16_t>(pc + 1);
         if constexpr (mode == Mode::ZeroPageX) address = (address + x) & 0xff;
         if constexpr (mode == Mode::ZeroPageY) address = (address + y) & 0xff;
     } else if constexpr (mode == Mode::Absolute || mode == Mode::AbsoluteX || mode == Mode::AbsoluteY ||
                          mode == Mode::Indirect) {
-        const std::uint8_t low = read(pc);
-        const std::uint8_t high = read(static_cast<std::uint16_t>(pc + 1));
+        const std::uint8_t low = load(pc);
+        const std::uint8_t high = load(static_cast<std::uint16_t>(pc + 1));
         pc = static_cast<std::uint16_t>(pc + 2);
         address = static_cast<std::uint16_t>(low | high << 8);
         base_high = high;
@@ -248,19 +258,19 @@ template <std::uint8_t Opcode> void Cpu6510::execute() {
         if constexpr (mode == Mode::Indirect) {
             // The pointer's high byte comes from the same page: jmp ($10ff)
             // reads $10ff and $1000.
-            const std::uint8_t target_low = read(address);
+            const std::uint8_t target_low = load(address);
             const auto next = static_cast<std::uint16_t>((address & 0xff00) | ((address + 1) & 0xff));
-            address = static_cast<std::uint16_t>(target_low | read(next) << 8);
+            address = static_cast<std::uint16_t>(target_low | load(next) << 8);
         }
     } else if constexpr (mode == Mode::IndirectX) {
-        const auto pointer = static_cast<std::uint8_t>(read(pc) + x);
+        const auto pointer = static_cast<std::uint8_t>(load(pc) + x);
         pc = static_cast<std::uint16_t>(pc + 1);
-        address = static_cast<std::uint16_t>(read(pointer) | read(static_cast<std::uint8_t>(pointer + 1)) << 8);
+        address = static_cast<std::uint16_t>(load(pointer) | load(static_cast<std::uint8_t>(pointer + 1)) << 8);
     } else if constexpr (mode == Mode::IndirectY) {
-        const std::uint8_t pointer = read(pc);
+        const std::uint8_t pointer = load(pc);
         pc = static_cast<std::uint16_t>(pc + 1);
-        const std::uint8_t low = read(pointer);
-        base_high = read(static_cast<std::uint8_t>(pointer + 1));
+        const std::uint8_t low = load(pointer);
+        base_high = load(static_cast<std::uint8_t>(pointer + 1));
         crossed = low + y > 0xff;
         address = static_cast<std::uint16_t>((low | base_high << 8) + y);
     }
@@ -268,7 +278,7 @@ template <std::uint8_t Opcode> void Cpu6510::execute() {
                                              mode == Mode::IndirectY)) {
         if (crossed) cycles += 1;
     }
-    if constexpr (access == Access::Read && has_address(mode)) value = read(address);
+    if constexpr (access == Access::Read && has_address(mode)) value = load(address);
     if constexpr (mode == Mode::Accumulator) value = a;
 
     // Read-modify-write: the 6502 writes the old value back before the new
@@ -276,7 +286,7 @@ template <std::uint8_t Opcode> void Cpu6510::execute() {
     [[maybe_unused]] std::uint8_t result = 0;
     if constexpr (access == Access::Modify) {
         if constexpr (mode != Mode::Accumulator) {
-            value = read(address);
+            value = load(address);
             if (bus_.write_page[address >> 8] == nullptr) bus_.io_write(address, value);
         }
         if constexpr (op == Asl || op == Slo) {
@@ -299,7 +309,7 @@ template <std::uint8_t Opcode> void Cpu6510::execute() {
         if constexpr (mode == Mode::Accumulator) {
             a = result;
         } else {
-            write(address, result);
+            store(address, result);
         }
         if constexpr (op == Asl || op == Lsr || op == Rol || op == Ror || op == Inc || op == Dec) p = with_nz(p, result);
         if constexpr (op == Slo) p = with_nz(p, a |= result);
@@ -315,16 +325,16 @@ template <std::uint8_t Opcode> void Cpu6510::execute() {
     // of the address plus one; when the index crosses a page, that value
     // becomes the high byte of the address too: their usual model.
     if constexpr (access == Access::Write) {
-        if constexpr (op == Sta) write(address, a);
-        if constexpr (op == Stx) write(address, x);
-        if constexpr (op == Sty) write(address, y);
-        if constexpr (op == Sax) write(address, a & x);
+        if constexpr (op == Sta) store(address, a);
+        if constexpr (op == Stx) store(address, x);
+        if constexpr (op == Sty) store(address, y);
+        if constexpr (op == Sax) store(address, a & x);
         if constexpr (op == Sha || op == Shx || op == Shy || op == Tas) {
             if constexpr (op == Tas) s = a & x;
             const std::uint8_t source = op == Sha ? (a & x) : op == Shx ? x : op == Shy ? y : s;
             const auto stored = static_cast<std::uint8_t>(source & (base_high + 1));
             if (crossed) address = static_cast<std::uint16_t>((address & 0xff) | stored << 8);
-            write(address, stored);
+            store(address, stored);
         }
         return;
     }
@@ -404,37 +414,39 @@ template <std::uint8_t Opcode> void Cpu6510::execute() {
     if constexpr (op == Clv) p &= static_cast<std::uint8_t>(~flag::V);
 
     // The stack.
-    if constexpr (op == Pha) push(a);
-    if constexpr (op == Php) push(p | flag::B | flag::U);
-    if constexpr (op == Pla) p = with_nz(p, a = pull());
-    if constexpr (op == Plp) p = static_cast<std::uint8_t>((pull() & ~flag::B) | flag::U);
+    if constexpr (op == Pha) push_byte(a);
+    if constexpr (op == Php) push_byte(p | flag::B | flag::U);
+    if constexpr (op == Pla) p = with_nz(p, a = pull_byte());
+    if constexpr (op == Plp) p = static_cast<std::uint8_t>((pull_byte() & ~flag::B) | flag::U);
 
     // Jumps, calls and returns.
     if constexpr (op == Jmp) enter(address);
     if constexpr (op == Jsr) {
         const auto last = static_cast<std::uint16_t>(pc - 1);  // the jsr's last byte, as the 6502 pushes it
-        push(static_cast<std::uint8_t>(last >> 8));
-        push(static_cast<std::uint8_t>(last));
+        push_byte(static_cast<std::uint8_t>(last >> 8));
+        push_byte(static_cast<std::uint8_t>(last));
         enter(address);
     }
     if constexpr (op == Rts) {
-        const std::uint8_t low = pull();
-        enter(static_cast<std::uint16_t>((low | pull() << 8) + 1));
+        const std::uint8_t low = pull_byte();
+        enter(static_cast<std::uint16_t>((low | pull_byte() << 8) + 1));
     }
     if constexpr (op == Rti) {
-        p = static_cast<std::uint8_t>((pull() & ~flag::B) | flag::U);
-        const std::uint8_t low = pull();
-        enter(static_cast<std::uint16_t>(low | pull() << 8));
+        if (interrupt_depth_ > 0) --interrupt_depth_;
+        p = static_cast<std::uint8_t>((pull_byte() & ~flag::B) | flag::U);
+        const std::uint8_t low = pull_byte();
+        enter(static_cast<std::uint16_t>(low | pull_byte() << 8));
     }
     if constexpr (op == Brk) {
         // brk skips the byte after it.
         const auto next = static_cast<std::uint16_t>(pc + 1);
-        push(static_cast<std::uint8_t>(next >> 8));
-        push(static_cast<std::uint8_t>(next));
-        push(p | flag::B | flag::U);
+        ++interrupt_depth_;
+        push_byte(static_cast<std::uint8_t>(next >> 8));
+        push_byte(static_cast<std::uint8_t>(next));
+        push_byte(p | flag::B | flag::U);
         p |= flag::I;
-        const std::uint8_t low = read(0xfffe);
-        enter(static_cast<std::uint16_t>(low | read(0xffff) << 8));
+        const std::uint8_t low = load(0xfffe);
+        enter(static_cast<std::uint16_t>(low | load(0xffff) << 8));
     }
 }
 
@@ -473,7 +485,7 @@ Cpu6510::Stop Cpu6510::run(std::uint64_t until, bool stop_at_new_code) {
                 break;
             }
         }
-        const std::uint8_t op = read(at);
+        const std::uint8_t op = load(at);
         pc = static_cast<std::uint16_t>(at + 1);
         previous_end_ = static_cast<std::uint16_t>(at + kLengths[op]);
         (this->*Handlers::table[op])();

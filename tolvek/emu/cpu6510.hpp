@@ -62,6 +62,10 @@ public:
     // first time or the program stored into a byte for the first time: a
     // program that finds nothing new for long is waiting.
     std::uint64_t last_news = 0;
+    // The last time the main program (not an interrupt handler) stored into
+    // RAM outside the stack: a program that computes stores, one that waits
+    // mostly does not.
+    std::uint64_t last_main_store = 0;
     bool irq_line = false;  // a device asks for an interrupt; taken while I is clear
 
     enum class Stop : std::uint8_t {
@@ -90,6 +94,10 @@ public:
 private:
     struct Handlers;
     template <std::uint8_t Opcode> void execute();
+    std::uint8_t load(std::uint16_t address);  // read, write, push and pull as inlined by the handlers
+    void store(std::uint16_t address, std::uint8_t value);
+    void push_byte(std::uint8_t value);
+    std::uint8_t pull_byte();
     void enter(std::uint16_t target);  // a jump: marks the target Entered
     void add(std::uint8_t value);       // adc, binary or decimal
     void subtract(std::uint8_t value);  // sbc
@@ -100,6 +108,7 @@ private:
     Stop stop_ = Stop::Budget;
     std::uint16_t instruction_pc_ = 0;   // where the current instruction starts
     std::uint16_t previous_end_ = 0;     // where the last instruction would fall through to
+    std::uint32_t interrupt_depth_ = 0;  // interrupts (and brks) taken and not yet left with rti
 };
 
 }  // namespace tolvek

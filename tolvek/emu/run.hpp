@@ -18,8 +18,10 @@ struct RunOptions {
     std::uint64_t budget = 10'000'000;  // cycles at most (about ten seconds of a C64's time)
     // A program that neither runs an instruction anywhere new nor stores
     // into a byte for the first time in this many cycles is waiting (for a
-    // key, say): the run ends there.
-    std::uint64_t patience = 1'000'000;
+    // key, say) or computing over what it has seen: the run ends there.
+    // Unpackers and code that sets things up find something new all the
+    // time. A thirty-second of the budget by default (about 15 frames).
+    std::uint64_t patience = budget / 32;
 };
 
 enum class RunEnd : std::uint8_t {
@@ -27,6 +29,7 @@ enum class RunEnd : std::uint8_t {
     Waited,             // looped without news at end_address (in the main program, not an interrupt)
     Halted,             // a halting opcode at end_address
     RomWithoutStandIn,  // jumped into ROM where no stand-in answers, at end_address
+    NothingNew,         // still computing at end_address, but found nothing new for `patience` cycles
     BudgetUsed,         // still going when the budget ran out
 };
 

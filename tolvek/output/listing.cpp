@@ -5,6 +5,7 @@
 #include "analysis/io_banking.hpp"
 #include "c64/petscii.hpp"
 #include "hints/hints.hpp"
+#include "output_file.hpp"
 #include "cpu/decode.hpp"
 
 namespace tolvek {
@@ -39,6 +40,7 @@ public:
             a = end;
         }
         if (hints_) add_comments(listing);
+        mark_run_findings(listing);
         mark_entries(listing);
         listing.end_label = listing.store.keep(labels_.label_at(image_.end()));
         for (const auto& [address, name] : labels_.equates()) {
@@ -76,6 +78,37 @@ private:
             if (marks.empty()) continue;
             if (!row->comment.empty()) marks += "; " + std::string(row->comment);
             row->comment = listing.store.keep(marks);
+        }
+    }
+
+    // The row that holds `address`, if any.
+    static Row* row_holding(Listing& listing, std::uint32_t address) {
+        const auto row = std::upper_bound(listing.rows.begin(), listing.rows.end(), address,
+                                          [](std::uint32_t a, const Row& r) { return a < r.address; });
+        if (row == listing.rows.begin() || address >= (row - 1)->address + (row - 1)->size) return nullptr;
+        return &*(row - 1);
+    }
+
+    static void add_comment(Listing& listing, Row& row, const std::string& text) {
+        std::string comment = text;
+        if (!row.comment.empty()) comment += "; " + std::string(row.comment);
+        row.comment = listing.store.keep(comment);
+    }
+
+    // What the run saw: instructions whose bytes the program changes, and
+    // code it copies to run elsewhere.
+    void mark_run_findings(Listing& listing) const {
+        std::uint32_t last_row = 0xffffffff;
+        for (const auto& [address, writer] : map_.patched_code) {
+            Row* row = row_holding(listing, address);
+            if (row == nullptr || row->address == last_row) continue;
+            last_row = row->address;
+            add_comment(listing, *row, "changed by " + hex(writer, 4) + " when run");
+        }
+        for (const CopiedCode& copied : map_.copied_code) {
+            if (!copied.from) continue;
+            Row* row = row_holding(listing, *copied.from);
+            if (row != nullptr) add_comment(listing, *row, "copied to " + hex(copied.start, 4) + " and run there");
         }
     }
 
@@ -289,6 +322,57 @@ private:
         listing.header.push_back("code: " + bytes(code) + ", data: " + bytes(size - code));
         if (hints_) listing.header.push_back("hints from " + hints_->file);
         if (size == 0) listing.header.push_back("the image is empty");
+        make_run_header(listing, image_name);
+    }
+
+    // How each run of the program ended, and what it wrote and ran.
+    void make_run_header(Listing& listing, std::string_view image_name) const {
+        for (const ProgramRun& run : map_.runs) {
+            std::string line = "run from " + hex(run.entry, 4) + ": ";
+            const std::string at = hex(run.end_address, 4);
+            switch (run.end) {
+            case RunEnd::ReturnedToBasic: line += "returned to BASIC"; break;
+            case RunEnd::Waited: line += "waited in a loop at " + at; break;
+            case RunEnd::Halted: line += "ended at a halting opcode at " + at; break;
+            case RunEnd::RomWithoutStandIn: line += "jumped into ROM at " + at + ", where Tolvek has no stand-in"; break;
+            case RunEnd::NothingNew: line += "still running at " + at + ", but found nothing new for a while"; break;
+            case RunEnd::BudgetUsed: line += "still running when its budget ran out"; break;
+            }
+            listing.header.push_back(line + " after " + std::to_string(run.cycles) + " cycles");
+        }
+        const WrittenCode* unpacked = map_.unpacked ? &*map_.unpacked : nullptr;
+        std::size_t shown = 0;
+        for (const CopiedCode& copied : map_.copied_code) {
+            if (unpacked && copied.start >= unpacked->start && copied.end <= unpacked->end) continue;
+            if (++shown > 8) break;
+            std::string line = "ran code it wrote at " + range(copied.start, copied.end);
+            if (copied.from) line += ", a copy of " + range(*copied.from, *copied.from + copied.end - copied.start);
+            listing.header.push_back(line);
+        }
+        if (unpacked == nullptr) return;
+        listing.header.push_back("ran bytes it wrote itself at " + range(unpacked->start, unpacked->end) + " from " +
+                                 hex(unpacked->entry, 4) + " after " + std::to_string(unpacked->cycle) +
+                                 " cycles: an unpacker's work, it seems");
+        const std::string file = output_name(std::string(image_name), ".unpacked.prg");
+        listing.header.push_back("Tolvek.exe --unpack writes them as the program file " + file);
+        Image written;
+        written.load = unpacked->start;
+        written.bytes = unpacked->bytes;
+        const BasicProgram basic = find_basic(written);
+        const bool sys_entry = !basic.lines.empty() && !basic.lines.front().sys.empty() &&
+                               basic.lines.front().sys.front() == unpacked->entry;
+        if (sys_entry) {
+            listing.header.push_back("its BASIC line calls " + hex(unpacked->entry, 4) + ": prgdis " + file +
+                                     " disassembles it");
+        } else {
+            listing.header.push_back("disassemble it with: Tolvek.exe -a " +
+                                     std::string(map_.undocumented_opcodes ? "-c6502" : "-c6502doc") + " -e" +
+                                     std::to_string(unpacked->entry) + " -p " + file);
+        }
+    }
+
+    static std::string range(std::uint32_t start, std::uint32_t end) {
+        return hex(start, 4) + "-" + hex(end - 1, 4);
     }
 
     static std::string bytes(std::uint32_t count) {

@@ -1,0 +1,58 @@
+// Fuzz target for running programs: any image, load address, entry and a
+// budget of up to about a quarter of a million cycles. Nothing may crash or
+// trip a sanitizer, the run must keep to its budget (give or take one
+// instruction or interrupt), what it reports must lie where it can, and
+// the same input must run the same way again.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "emu/cpu6510.hpp"
+#include "emu/run.hpp"
+
+namespace {
+
+void check(bool ok, const char* what) {
+  if (!ok) {
+    std::fprintf(stderr, "broken: %s\n", what);
+    std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 6) return 0;
+  tolvek::Image image;
+  image.load = data[0] | static_cast<std::uint32_t>(data[1]) << 8;
+  const std::size_t room = 0x10000 - image.load;
+  image.bytes.assign(data + 6, data + 6 + std::min(size - 6, room));
+  const auto entry = static_cast<std::uint16_t>(data[2] | data[3] << 8);
+  tolvek::RunOptions options;
+  options.budget = (static_cast<std::uint64_t>(data[4]) + 1) * 1024;
+  options.patience = (static_cast<std::uint64_t>(data[5]) + 1) * 256;
+
+  const tolvek::RunResult run = tolvek::run_program(image, entry, options);
+  check(run.cycles <= options.budget + 64, "kept to the budget");
+  check(run.end == tolvek::RunEnd::BudgetUsed || run.cycles <= options.budget + 64, "ended in time");
+  check(run.marks.size() == 0x10000 && run.first_writer.size() == 0x10000 && run.memory.size() == 0x10000,
+        "whole memory reported");
+  for (std::uint32_t a = 0; a < 0x10000; ++a) {
+    // Code that ran after the program wrote it was written first.
+    check(!(run.marks[a] & tolvek::mark::RanWritten) || (run.marks[a] & tolvek::mark::Written), "ran what was written");
+  }
+  if (run.written_code) {
+    const tolvek::WrittenCode& code = *run.written_code;
+    check(code.start < code.end && code.end <= 0x10000, "written range");
+    check(code.bytes.size() == code.end - code.start, "written bytes");
+    check(code.entry >= code.start && code.entry < code.end, "entry in the written range");
+    for (std::uint32_t a = code.start; a < code.end; ++a) {
+      check(a >= 0x200, "no zero page or stack in the written range");
+    }
+  }
+  const tolvek::RunResult again = tolvek::run_program(image, entry, options);
+  check(again.end == run.end && again.end_address == run.end_address && again.cycles == run.cycles &&
+            again.marks == run.marks && again.printed == run.printed,
+        "deterministic");
+  return 0;
+}

@@ -1,0 +1,124 @@
+#include "analysis/execution.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "analysis/trace.hpp"
+#include "cpu/decode.hpp"
+#include "emu/cpu6510.hpp"
+
+namespace tolvek {
+namespace {
+
+// At most so many runs: the entry and the first SYS entries.
+constexpr std::size_t kMaxRuns = 8;
+
+// The entries to run from: the entry given, when it lies in the image after
+// the BASIC program, and the SYS entries.
+std::vector<std::uint16_t> run_entries(const MemoryMap& map) {
+    std::vector<std::uint16_t> entries;
+    if (map.entry_in_image && !map.entry_in_basic) entries.push_back(static_cast<std::uint16_t>(map.entry));
+    for (const SysEntry& sys : map.sys_entries) {
+        const auto address = static_cast<std::uint16_t>(sys.address);
+        if (std::find(entries.begin(), entries.end(), address) == entries.end()) entries.push_back(address);
+    }
+    if (entries.size() > kMaxRuns) entries.resize(kMaxRuns);
+    return entries;
+}
+
+// Whether the map's CPU has the opcode at `address` (as the trace decides).
+bool is_cpu_opcode(const MemoryMap& map, std::uint32_t address) {
+    const Image& image = map.image();
+    return opcode(image.at(address)).documented() || (map.undocumented_opcodes && has_mnemonic(image, address));
+}
+
+// Enters the instructions that ran from the image's bytes: where nothing
+// claimed their bytes yet, or where the trace found the same instruction.
+// Returns the branches among them, whose other way may not have run.
+std::vector<std::uint32_t> enter_ran_code(MemoryMap& map, const std::vector<std::uint8_t>& marks) {
+    const Image& image = map.image();
+    std::vector<std::uint32_t> branches;
+    for (std::uint32_t a = image.load; a < image.end(); ++a) {
+        if (!(marks[a] & mark::Ran)) continue;
+        const std::uint32_t length = instruction_length(image.at(a));
+        if (a + length > image.end() || !is_cpu_opcode(map, a)) continue;
+        bool unknown = true;
+        for (std::uint32_t b = a; b < a + length; ++b) unknown = unknown && map.kind(b) == Kind::Unknown;
+        if (unknown) {
+            map.set_instruction(a, length, Source::Run);
+        } else if (map.kind(a) == Kind::Opcode) {
+            for (std::uint32_t b = a; b < a + length; ++b) map.sources()[image.offset(b)] = Source::Run;
+        } else {
+            continue;  // ran, but the bytes hold something else already: one reading only
+        }
+        if (flow_of(image.at(a)) == Flow::Branch) branches.push_back(a);
+    }
+    return branches;
+}
+
+// The stretches of RAM where code that the program wrote ran, each with
+// the image bytes it copies, if it does.
+void find_copied_code(MemoryMap& map, const RunResult& run) {
+    const Image& image = map.image();
+    std::uint32_t a = 0;
+    while (a < 0x10000) {
+        if (!(run.marks[a] & mark::RanWritten)) {
+            ++a;
+            continue;
+        }
+        // Instructions a few bytes apart belong together.
+        std::uint32_t end = a + 1;
+        for (std::uint32_t b = a + 1; b < 0x10000 && b < end + 3; ++b) {
+            if (run.marks[b] & mark::RanWritten) end = b + 1;
+        }
+        end = std::min<std::uint32_t>(end + instruction_length(run.memory[end - 1]) - 1, 0x10000);
+        CopiedCode copied{static_cast<std::uint16_t>(a), end, std::nullopt};
+        // Where the bytes came from: the same bytes in the image, elsewhere.
+        const std::uint32_t size = end - a;
+        if (size >= 4 && size <= image.bytes.size()) {
+            const auto found = std::search(image.bytes.begin(), image.bytes.end(), run.memory.begin() + a,
+                                           run.memory.begin() + end);
+            if (found != image.bytes.end()) {
+                const auto from = image.load + static_cast<std::uint32_t>(found - image.bytes.begin());
+                if (from != a) copied.from = from;
+            }
+        }
+        const bool seen = std::any_of(map.copied_code.begin(), map.copied_code.end(), [&](const CopiedCode& c) {
+            return c.start == copied.start && c.end == copied.end;
+        });
+        if (!seen) map.copied_code.push_back(copied);
+        a = end;
+    }
+}
+
+}  // namespace
+
+void find_code_by_running(MemoryMap& map, const RunOptions& options) {
+    const Image& image = map.image();
+    std::vector<std::uint32_t> branches;
+    for (const std::uint16_t entry : run_entries(map)) {
+        const RunResult run = run_program(image, entry, options);
+        map.runs.push_back({entry, run.end, run.end_address, run.cycles});
+        const std::vector<std::uint32_t> found = enter_ran_code(map, run.marks);
+        branches.insert(branches.end(), found.begin(), found.end());
+        // The code bytes it stores into: operands it patches, mostly.
+        for (std::uint32_t a = image.load; a < image.end(); ++a) {
+            if (is_instruction(map.kind(a)) && (run.marks[a] & mark::Written) && !map.patched_code.contains(a)) {
+                map.patched_code.emplace(a, run.first_writer[a]);
+            }
+        }
+        find_copied_code(map, run);
+        if (run.written_code &&
+            (!map.unpacked || run.written_code->end - run.written_code->start > map.unpacked->end - map.unpacked->start)) {
+            map.unpacked = run.written_code;
+        }
+    }
+    // The ways branches did not take are traced as from any entry.
+    for (const std::uint32_t branch : branches) {
+        for (const std::uint32_t next : {branch + 2, operand_of(image, branch)}) {
+            if (image.contains(next) && map.kind(next) == Kind::Unknown) trace_from(map, next, Source::Trace);
+        }
+    }
+}
+
+}  // namespace tolvek

@@ -1,0 +1,299 @@
+#include "emu/c64.hpp"
+
+#include <algorithm>
+#include <limits>
+
+namespace tolvek {
+namespace {
+
+constexpr std::uint64_t kNever = std::numeric_limits<std::uint64_t>::max();
+
+void put_word(std::array<std::uint8_t, 0x10000>& ram, std::uint16_t address, std::uint16_t value) {
+    ram[address] = static_cast<std::uint8_t>(value & 0xff);
+    ram[address + 1u] = static_cast<std::uint8_t>(value >> 8);
+}
+
+}  // namespace
+
+void Cia::catch_up(std::uint64_t now) {
+    if (!running || due > now) return;
+    icr_data |= 0x01;
+    if ((regs[0xe] & 0x08) != 0) {  // one-shot: stops at the underflow
+        running = false;
+        return;
+    }
+    const std::uint64_t period = latch + 1u;
+    due += ((now - due) / period + 1) * period;
+}
+
+std::uint8_t Cia::read(int reg, std::uint64_t now) {
+    switch (reg) {
+    case 0x0:
+    case 0x1:  // the ports: outputs as written, inputs high (no key, no joystick)
+        return static_cast<std::uint8_t>(regs[static_cast<std::size_t>(reg)] | ~regs[static_cast<std::size_t>(reg) + 2]);
+    case 0x4:
+    case 0x5: {
+        catch_up(now);
+        const std::uint64_t counter = running ? std::min<std::uint64_t>(due - now - 1, latch) : latch;
+        return static_cast<std::uint8_t>(reg == 0x4 ? counter & 0xff : (counter >> 8) & 0xff);
+    }
+    case 0xd: {  // reading acknowledges
+        catch_up(now);
+        const std::uint8_t value = static_cast<std::uint8_t>(icr_data | (asserting() ? 0x80 : 0));
+        icr_data = 0;
+        return value;
+    }
+    case 0xe: return static_cast<std::uint8_t>((regs[0xe] & 0xee) | (running ? 0x01 : 0));
+    default: return regs[static_cast<std::size_t>(reg)];
+    }
+}
+
+void Cia::write(int reg, std::uint8_t value, std::uint64_t now) {
+    catch_up(now);
+    regs[static_cast<std::size_t>(reg)] = value;
+    switch (reg) {
+    case 0x4: latch = static_cast<std::uint16_t>((latch & 0xff00) | value); break;
+    case 0x5: latch = static_cast<std::uint16_t>((latch & 0x00ff) | (value << 8)); break;
+    case 0xd:  // bit 7 says whether the other bits set or clear mask bits
+        if ((value & 0x80) != 0) {
+            icr_mask = static_cast<std::uint8_t>(icr_mask | (value & 0x1f));
+        } else {
+            icr_mask = static_cast<std::uint8_t>(icr_mask & ~value);
+        }
+        break;
+    case 0xe:
+        if ((value & 0x01) == 0) {
+            running = false;
+        } else if (!running || (value & 0x10) != 0) {
+            start(now);
+        }
+        break;
+    default: break;
+    }
+}
+
+const std::array<std::uint16_t, 16> kKernalVectors = {
+    0xea31, 0xfe66, 0xfe47,                  // IRQ, BRK, NMI
+    0xf34a, 0xf291, 0xf20e, 0xf250, 0xf333,  // OPEN, CLOSE, CHKIN, CHKOUT, CLRCHN
+    0xf157, 0xf1ca, 0xf6ed, 0xf13e, 0xf32f,  // CHRIN, CHROUT, STOP, GETIN, CLALL
+    0xfe66, 0xf4a5, 0xf5ed,                  // user command, LOAD, SAVE
+};
+
+C64::C64() {
+    marks = ram_marks.data();
+    first_writer = writers.data();
+    build_roms(basic_, kernal_, chars_);
+
+    ram[0x00] = 0x2f;
+    ram[0x01] = 0x37;
+    put_word(ram, 0x03, 0xb1aa);  // float to integer, integer to float
+    put_word(ram, 0x05, 0xb391);
+    put_word(ram, 0x2b, 0x0801);  // start of BASIC
+    put_word(ram, 0x33, 0xa000);  // bottom of strings, top of BASIC's memory
+    put_word(ram, 0x37, 0xa000);
+    ram[0x9a] = 3;     // output to the screen
+    ram[0xba] = 8;     // the device last loaded from
+    ram[0xc5] = 0x40;  // no key down
+    ram[0xcb] = 0x40;
+    put_word(ram, 0xd1, 0x0400);  // the cursor's line on the screen, and in colour RAM
+    ram[0xd5] = 39;
+    put_word(ram, 0xf3, 0xd800);
+    put_word(ram, 0x0281, 0x0800);  // MEMBOT, MEMTOP
+    put_word(ram, 0x0283, 0xa000);
+    ram[0x0286] = 0x0e;  // text colour
+    ram[0x0288] = 0x04;  // the screen's page
+    ram[0x0289] = 10;    // keyboard buffer size
+    put_word(ram, 0x028f, 0xeb48);
+    // BASIC's vectors: error, main loop, tokenise, list, execute, evaluate
+    const std::uint16_t basic_vectors[] = {0xe38b, 0xa483, 0xa57c, 0xa71a, 0xa7e4, 0xae86};
+    for (std::size_t i = 0; i < std::size(basic_vectors); ++i) {
+        put_word(ram, static_cast<std::uint16_t>(0x0300 + 2 * i), basic_vectors[i]);
+    }
+    ram[0x0310] = 0x4c;  // USR: jmp to "illegal quantity"
+    put_word(ram, 0x0311, 0xb248);
+    for (std::size_t i = 0; i < kKernalVectors.size(); ++i) {
+        put_word(ram, static_cast<std::uint16_t>(0x0314 + 2 * i), kKernalVectors[i]);
+    }
+    std::fill(ram.begin() + 0x0400, ram.begin() + 0x07e8, std::uint8_t{0x20});
+    colours_.fill(0x0e);
+
+    vic_[0x11] = 0x1b;
+    vic_[0x16] = 0xc8;
+    vic_[0x18] = 0x15;
+    vic_[0x20] = 0x0e;
+    vic_[0x21] = 0x06;
+    raster_due_ = next_raster_match(0);
+    // CIA 1's timer A interrupts about 60 times a second for the KERNAL.
+    cia1_.regs[0x0] = 0x7f;
+    cia1_.regs[0x2] = 0xff;
+    cia1_.regs[0xe] = 0x01;
+    cia1_.latch = 0x4025;
+    cia1_.icr_mask = 0x01;
+    cia1_.start(0);
+    cia2_.regs[0x0] = 0x97;  // the VIC sees the first 16 KiB
+    cia2_.regs[0x2] = 0x3f;
+
+    cpu.s = 0xf8;
+    cpu.p = flag::U;
+    bank();
+}
+
+void C64::load(const Image& image, std::uint16_t entry) {
+    std::copy(image.bytes.begin(), image.bytes.end(), ram.begin() + image.load);
+    // LOAD leaves the end in these, and BASIC's variables start there.
+    const auto end = static_cast<std::uint16_t>(std::min<std::uint32_t>(image.end(), 0xffff));
+    for (const std::uint16_t pointer : std::array<std::uint16_t, 4>{0x2d, 0x2f, 0x31, 0xae}) put_word(ram, pointer, end);
+    cpu.pc = entry;
+    // Straight into RAM: BASIC pushed it, not the program.
+    const auto back = static_cast<std::uint16_t>(kBackFromSys - 1);  // rts adds one
+    ram[0x100u + cpu.s--] = static_cast<std::uint8_t>(back >> 8);
+    ram[0x100u + cpu.s--] = static_cast<std::uint8_t>(back & 0xff);
+}
+
+C64::Area C64::area(std::uint16_t address) const {
+    // Inputs of the port read as 1: pulled up.
+    const int port = (ram[1] | ~ram[0]) & 0x07;
+    const bool loram = (port & 1) != 0, hiram = (port & 2) != 0, charen = (port & 4) != 0;
+    switch (address >> 12) {
+    case 0xa:
+    case 0xb: return loram && hiram ? Area::Basic : Area::Ram;
+    case 0xd:
+        if (!loram && !hiram) return Area::Ram;
+        return charen ? Area::Io : Area::Chars;
+    case 0xe:
+    case 0xf: return hiram ? Area::Kernal : Area::Ram;
+    default: return Area::Ram;
+    }
+}
+
+void C64::bank() {
+    for (std::size_t page = 0; page < 256; ++page) {
+        const auto address = static_cast<std::uint16_t>(page << 8);
+        std::uint8_t* ram_page = ram.data() + address;
+        write_page[page] = ram_page;
+        read_page[page] = ram_page;
+        run_mark_page[page] = ram_marks.data() + address;
+        const Area seen = area(address);
+        if (seen == Area::Ram) continue;
+        run_mark_page[page] = rom_marks_.data() + address;
+        switch (seen) {
+        case Area::Basic: read_page[page] = basic_.data() + (address - 0xa000); break;
+        case Area::Kernal: read_page[page] = kernal_.data() + (address - 0xe000); break;
+        case Area::Chars: read_page[page] = chars_.data() + (address - 0xd000); break;
+        default:  // I/O: io_read and io_write
+            read_page[page] = nullptr;
+            write_page[page] = nullptr;
+            break;
+        }
+    }
+}
+
+void C64::port_written() { bank(); }
+
+std::uint8_t C64::io_read(std::uint16_t address) {
+    const std::uint64_t now = cpu.cycles;
+    if (address < 0xd400) {
+        const int reg = address & 0x3f;
+        const auto line = static_cast<unsigned>((now / pal::kLineCycles) % pal::kLines);
+        switch (reg) {
+        case 0x11: return static_cast<std::uint8_t>((vic_[0x11] & 0x7f) | ((line & 0x100) != 0 ? 0x80 : 0));
+        case 0x12: return static_cast<std::uint8_t>(line & 0xff);
+        case 0x19:
+            return static_cast<std::uint8_t>(vic_latch_ | 0x70 | ((vic_latch_ & vic_[0x1a] & 0x0f) != 0 ? 0x80 : 0));
+        case 0x1a: return static_cast<std::uint8_t>(vic_[0x1a] | 0xf0);
+        case 0x1e:
+        case 0x1f: return 0;  // no sprite collisions
+        default:
+            if (reg >= 0x2f) return 0xff;  // no registers there
+            if (reg >= 0x20) return static_cast<std::uint8_t>(vic_[static_cast<std::size_t>(reg)] | 0xf0);  // colours: 4 bits
+            return vic_[static_cast<std::size_t>(reg)];
+        }
+    }
+    if (address < 0xd800) {
+        if ((address & 0x1f) != 0x1b) return 0;
+        // Oscillator 3 as a noise source: a 23-bit shift register.
+        for (int step = 0; step < 8; ++step) {
+            const std::uint32_t bit = ((noise_ >> 22) ^ (noise_ >> 17)) & 1u;
+            noise_ = ((noise_ << 1) | bit) & 0x7fffff;
+        }
+        return static_cast<std::uint8_t>(noise_ & 0xff);
+    }
+    if (address < 0xdc00) return static_cast<std::uint8_t>(colours_[address - 0xd800u] | 0xf0);
+    if (address < 0xdd00) {
+        const std::uint8_t value = cia1_.read(address & 0x0f, now);
+        update_irq_line();
+        return value;
+    }
+    if (address < 0xde00) {
+        const std::uint8_t value = cia2_.read(address & 0x0f, now);
+        nmi_asserted_ = nmi_asserted_ && cia2_.asserting();
+        return value;
+    }
+    return 0xff;  // nothing on the expansion port
+}
+
+void C64::io_write(std::uint16_t address, std::uint8_t value) {
+    const std::uint64_t now = cpu.cycles;
+    if (address < 0xd400) {
+        const int reg = address & 0x3f;
+        if (reg == 0x19) {
+            vic_latch_ = static_cast<std::uint8_t>(vic_latch_ & ~value & 0x0f);  // 1s acknowledge
+        } else {
+            vic_[static_cast<std::size_t>(reg)] = value;
+        }
+        if (reg == 0x11 || reg == 0x12) raster_due_ = next_raster_match(now);
+        update_irq_line();
+    } else if (address < 0xd800) {
+        // SID: nothing to hear.
+    } else if (address < 0xdc00) {
+        colours_[address - 0xd800u] = static_cast<std::uint8_t>(value & 0x0f);
+    } else if (address < 0xdd00) {
+        cia1_.write(address & 0x0f, value, now);
+        update_irq_line();
+    } else if (address < 0xde00) {
+        cia2_.write(address & 0x0f, value, now);
+    }
+}
+
+std::uint64_t C64::next_raster_match(std::uint64_t after) const {
+    const std::uint64_t line = static_cast<std::uint64_t>((vic_[0x11] & 0x80) << 1) | vic_[0x12];
+    if (line >= pal::kLines) return kNever;
+    std::uint64_t at = after - after % pal::kFrameCycles + line * pal::kLineCycles;
+    if (at <= after) at += pal::kFrameCycles;
+    return at;
+}
+
+void C64::update_irq_line() {
+    cpu.irq_line = !silent_ && ((vic_latch_ & vic_[0x1a] & 0x0f) != 0 || cia1_.asserting());
+}
+
+bool C64::catch_up() {
+    const std::uint64_t now = cpu.cycles;
+    if (raster_due_ <= now) {
+        vic_latch_ |= 0x01;
+        raster_due_ = next_raster_match(now);
+    }
+    cia1_.catch_up(now);
+    cia2_.catch_up(now);
+    update_irq_line();
+    // The NMI is taken on the edge: once, until the program acknowledges it.
+    const bool line = cia2_.asserting();
+    const bool edge = line && !nmi_asserted_;
+    nmi_asserted_ = line;
+    return edge && !silent_;
+}
+
+std::uint64_t C64::next_event() const {
+    std::uint64_t next = raster_due_;
+    for (const Cia* cia : {&cia1_, &cia2_}) {
+        if (cia->running) next = std::min(next, cia->due);
+    }
+    return next;
+}
+
+void C64::silence() {
+    silent_ = true;
+    update_irq_line();
+}
+
+}  // namespace tolvek

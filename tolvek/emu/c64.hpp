@@ -1,0 +1,122 @@
+// A C64 of our own for running programs: 64 KiB of RAM, the processor
+// port's banking, the raster and timer interrupts, and ROM images that are
+// ours: halting opcodes, a few tiny routines where real code has to run
+// (the interrupt entries and exits), and stand-ins answered in C++.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "emu/cpu6510.hpp"
+#include "image.hpp"
+
+namespace tolvek {
+
+namespace pal {
+constexpr std::uint64_t kLineCycles = 63;
+constexpr std::uint64_t kLines = 312;
+constexpr std::uint64_t kFrameCycles = kLineCycles * kLines;
+}  // namespace pal
+
+// Where SYS continues when the program returns: pushed on the stack at the
+// start, and a stand-in that ends the run.
+constexpr std::uint16_t kBackFromSys = 0xe147;
+
+// One of the two CIAs, as far as programs that set up interrupts need it:
+// timer A with its latch and the interrupt control register. The other
+// registers read back what was written.
+struct Cia {
+    std::array<std::uint8_t, 16> regs{};
+    std::uint16_t latch = 0xffff;
+    bool running = false;
+    std::uint64_t due = 0;  // when timer A next underflows, while running
+    std::uint8_t icr_data = 0;
+    std::uint8_t icr_mask = 0;
+
+    bool asserting() const { return (icr_data & icr_mask) != 0; }
+    void start(std::uint64_t now) {
+        running = true;
+        due = now + latch + 1u;
+    }
+    // Counts the underflows up to `now`.
+    void catch_up(std::uint64_t now);
+    std::uint8_t read(int reg, std::uint64_t now);
+    void write(int reg, std::uint8_t value, std::uint64_t now);
+};
+
+class C64 final : public Bus {
+public:
+    // Booted as the KERNAL leaves the machine before BASIC's RUN.
+    C64();
+    C64(const C64&) = delete;
+    C64& operator=(const C64&) = delete;
+
+    Cpu6510 cpu{*this};
+    std::array<std::uint8_t, 0x10000> ram{};
+    std::vector<std::uint8_t> ram_marks = std::vector<std::uint8_t>(0x10000);
+    std::vector<std::uint16_t> writers = std::vector<std::uint16_t>(0x10000);
+    std::string printed;  // what went through CHROUT and BASIC's print routines
+
+    // Loads `image` into RAM and sets BASIC's pointers to its end as LOAD
+    // does; the CPU starts at `entry` with a return address to BASIC on the
+    // stack.
+    void load(const Image& image, std::uint16_t entry);
+
+    enum class Area : std::uint8_t { Ram, Basic, Kernal, Chars, Io };
+    // What the CPU sees at `address` with the port as it is now.
+    Area area(std::uint16_t address) const;
+
+    std::uint8_t io_read(std::uint16_t address) override;
+    void io_write(std::uint16_t address, std::uint8_t value) override;
+    void port_written() override;
+
+    // Brings the chips up to the CPU's cycle count: raster matches and
+    // timer underflows latch their interrupts and set the CPU's IRQ line.
+    // Returns true when CIA 2 has just raised an NMI.
+    bool catch_up();
+    // The next cycle at which a chip may raise an interrupt.
+    std::uint64_t next_event() const;
+    // No new interrupts from now on (but the ones pending stay latched).
+    void silence();
+
+private:
+    void bank();
+    void update_irq_line();
+    std::uint64_t next_raster_match(std::uint64_t after) const;
+
+    std::array<std::uint8_t, 0x2000> basic_{};
+    std::array<std::uint8_t, 0x2000> kernal_{};
+    std::array<std::uint8_t, 0x1000> chars_{};
+    // The marks of code run from ROM or I/O land here, apart from RAM's.
+    std::vector<std::uint8_t> rom_marks_ = std::vector<std::uint8_t>(0x10000);
+
+    std::array<std::uint8_t, 0x40> vic_{};
+    std::uint8_t vic_latch_ = 0;  // $D019's interrupt bits
+    std::uint64_t raster_due_ = 0;  // the next raster compare match
+    std::array<std::uint8_t, 0x400> colours_{};
+    Cia cia1_, cia2_;
+    bool nmi_asserted_ = false;
+    bool silent_ = false;
+    std::uint32_t noise_ = 0x1234567;  // SID's oscillator 3 output, for random numbers
+};
+
+// The vectors at $0314-$0333 as the KERNAL sets them (and RESTOR again).
+extern const std::array<std::uint16_t, 16> kKernalVectors;
+
+// The stand-in ROM images: halting opcodes everywhere except where real
+// code of ours runs (interrupt entries and exits, vectors, the vectored
+// entries of the KERNAL's jump table).
+void build_roms(std::array<std::uint8_t, 0x2000>& basic, std::array<std::uint8_t, 0x2000>& kernal,
+                std::array<std::uint8_t, 0x1000>& chars);
+
+// What a stand-in did when the CPU halted at its address in visible ROM.
+enum class StandIn : std::uint8_t {
+    None,         // no stand-in here
+    Returned,     // did the routine's work and returned to the caller
+    BackToBasic,  // a way back into BASIC: the run ends
+};
+StandIn answer_stand_in(C64& c64);
+
+}  // namespace tolvek

@@ -1,0 +1,418 @@
+// Our own ROM images and the ROM routines answered in C++. The images hold
+// the halting opcode $02 nearly everywhere, so that the CPU stops wherever a
+// program goes into ROM; at the addresses below, the halt is a stand-in
+// that does what the routine does to the registers and RAM and returns.
+#include <algorithm>
+#include <initializer_list>
+#include <string>
+
+#include "emu/c64.hpp"
+
+namespace tolvek {
+namespace {
+
+constexpr std::uint8_t kHalt = 0x02;
+// About what a short ROM routine takes; time must pass in loops that call
+// the KERNAL, or a program waiting for a key would never be found waiting.
+constexpr std::uint64_t kStandInCycles = 40;
+
+template <std::size_t N>
+void put(std::array<std::uint8_t, N>& rom, std::uint16_t base, std::uint16_t address,
+         std::initializer_list<std::uint8_t> bytes) {
+    std::copy(bytes.begin(), bytes.end(), rom.begin() + (address - base));
+}
+
+enum class Routine : std::uint8_t {
+    Chrout, ScreenOut, Chrin, Getin, Stop, Open, Close, Chkin, Chkout, Clrchn, Clall, LoadSave,
+    Readst, Setlfs, Setnam, Setmsg, Settmo, Memtop, Membot, Rdtim, Settim, Udtim,
+    Screen, Plot, Iobase, Restor, Vector, Serial, ClearScreen, Home, LinePointer, ColourPointer, Nothing,
+    PrintString, PrintNumber, Basic,
+};
+
+struct Entry {
+    std::uint16_t address;
+    Routine routine;
+};
+
+// The KERNAL's jump table where its entry does not go through a RAM
+// vector, the routines the vectors at $0314-$0333 point to, routines
+// programs call directly, and BASIC's ways back to READY.
+constexpr Entry kStandIns[] = {
+    {0xa474, Routine::Basic},        // READY.
+    {0xa483, Routine::Basic},        // the main loop, through ($0302)
+    {0xa7ae, Routine::Basic},        // the interpreter's next statement
+    {0xa7e4, Routine::Basic},        // execute a statement, through ($0308)
+    {0xab1e, Routine::PrintString},  // print the zero-terminated string at A/Y
+    {0xbdcd, Routine::PrintNumber},  // print the number X/A in decimal
+    {kBackFromSys, Routine::Basic},  // SYS after the program returned
+    {0xe37b, Routine::Basic},        // warm start, through ($A002)
+    {0xe38b, Routine::Basic},        // error message, through ($0300)
+    {0xe394, Routine::Basic},        // cold start, through ($A000)
+    {0xe500, Routine::Iobase},
+    {0xe505, Routine::Screen},
+    {0xe50a, Routine::Plot},
+    {0xe544, Routine::ClearScreen},
+    {0xe566, Routine::Home},
+    {0xe716, Routine::ScreenOut},
+    {0xe9f0, Routine::LinePointer},  // the screen line X's address into $D1/$D2
+    {0xea24, Routine::ColourPointer},  // and its colour RAM's into $F3/$F4
+    {0xea87, Routine::Nothing},      // scan the keyboard
+    {0xf13e, Routine::Getin},
+    {0xf157, Routine::Chrin},
+    {0xf1ca, Routine::Chrout},
+    {0xf20e, Routine::Chkin},
+    {0xf250, Routine::Chkout},
+    {0xf291, Routine::Close},
+    {0xf32f, Routine::Clall},
+    {0xf333, Routine::Clrchn},
+    {0xf34a, Routine::Open},
+    {0xf4a5, Routine::LoadSave},     // LOAD, through ($0330)
+    {0xf5ed, Routine::LoadSave},     // SAVE, through ($0332)
+    {0xf69b, Routine::Udtim},
+    {0xf6dd, Routine::Rdtim},
+    {0xf6e4, Routine::Settim},
+    {0xf6ed, Routine::Stop},
+    {0xfce2, Routine::Basic},        // reset
+    {0xfd15, Routine::Restor},
+    {0xfd1a, Routine::Vector},
+    {0xfd50, Routine::Nothing},      // RAMTAS
+    {0xfda3, Routine::Nothing},      // IOINIT
+    {0xfe66, Routine::Basic},        // brk, through ($0316): warm start
+    {0xff5b, Routine::ClearScreen},  // CINT
+    {0xff81, Routine::ClearScreen},  // CINT
+    {0xff84, Routine::Nothing},      // IOINIT
+    {0xff87, Routine::Nothing},      // RAMTAS
+    {0xff8a, Routine::Restor},
+    {0xff8d, Routine::Vector},
+    {0xff90, Routine::Setmsg},
+    {0xff93, Routine::Serial},       // SECOND
+    {0xff96, Routine::Serial},       // TKSA
+    {0xff99, Routine::Memtop},
+    {0xff9c, Routine::Membot},
+    {0xff9f, Routine::Nothing},      // SCNKEY
+    {0xffa2, Routine::Settmo},
+    {0xffa5, Routine::Serial},       // ACPTR
+    {0xffa8, Routine::Serial},       // CIOUT
+    {0xffab, Routine::Serial},       // UNTLK
+    {0xffae, Routine::Serial},       // UNLSN
+    {0xffb1, Routine::Serial},       // LISTEN
+    {0xffb4, Routine::Serial},       // TALK
+    {0xffb7, Routine::Readst},
+    {0xffba, Routine::Setlfs},
+    {0xffbd, Routine::Setnam},
+    {0xffd5, Routine::LoadSave},     // LOAD
+    {0xffd8, Routine::LoadSave},     // SAVE
+    {0xffdb, Routine::Settim},
+    {0xffde, Routine::Rdtim},
+    {0xffea, Routine::Udtim},
+    {0xffed, Routine::Screen},
+    {0xfff0, Routine::Plot},
+    {0xfff3, Routine::Iobase},
+};
+
+// The jump table entries that go through the RAM vectors, so that a
+// program's own routine in the vector gets called: jmp ($vector).
+constexpr std::pair<std::uint16_t, std::uint8_t> kVectoredEntries[] = {
+    {0xffc0, 0x1a}, {0xffc3, 0x1c}, {0xffc6, 0x1e}, {0xffc9, 0x20}, {0xffcc, 0x22},  // OPEN..CLRCHN
+    {0xffcf, 0x24}, {0xffd2, 0x26}, {0xffe1, 0x28}, {0xffe4, 0x2a}, {0xffe7, 0x2c},  // CHRIN..CLALL
+};
+
+// The KERNAL's bookkeeping of files: how many are open, their numbers,
+// devices and secondary addresses, and the current input and output.
+constexpr std::uint16_t kOpenFiles = 0x98;
+constexpr std::uint16_t kFileNumbers = 0x0259;
+constexpr std::uint16_t kFileDevices = 0x0263;
+constexpr std::uint16_t kFileSecondaries = 0x026d;
+constexpr std::uint16_t kInput = 0x99;
+constexpr std::uint16_t kOutput = 0x9a;
+constexpr std::uint8_t kScreen = 3;
+
+class Answer {
+public:
+    explicit Answer(C64& c64) : c64_(c64), cpu_(c64.cpu) {}
+
+    void run(Routine routine);
+
+private:
+    std::uint8_t peek(std::uint16_t address) { return cpu_.read(address); }
+    void poke(std::uint16_t address, std::uint8_t value) { cpu_.write(address, value); }
+    void set_nz(std::uint8_t value) {
+        cpu_.p = static_cast<std::uint8_t>((cpu_.p & ~(flag::N | flag::Z)) | (value & flag::N) |
+                                           (value == 0 ? flag::Z : 0));
+    }
+    void load_a(std::uint8_t value) {
+        cpu_.a = value;
+        set_nz(value);
+    }
+    void carry(bool set) {
+        cpu_.p = static_cast<std::uint8_t>(set ? cpu_.p | flag::C : cpu_.p & ~flag::C);
+    }
+    // The KERNAL's way to fail: carry set, the error number in A.
+    void fail(std::uint8_t error) {
+        load_a(error);
+        carry(true);
+    }
+    void print(std::uint8_t petscii) { c64_.printed.push_back(static_cast<char>(petscii)); }
+    // The KERNAL's table of open files: the device of logical file `file`,
+    // or -1.
+    int device_of(std::uint8_t file);
+    void open();
+    void close();
+    void choose(bool output);
+    // The cursor's line: its address on the screen and in colour RAM.
+    void point_at_line(std::uint8_t row) {
+        const auto line = static_cast<std::uint16_t>((peek(0x0288) << 8) + row * 40);
+        poke(0xd1, static_cast<std::uint8_t>(line & 0xff));
+        poke(0xd2, static_cast<std::uint8_t>(line >> 8));
+        poke(0xf3, static_cast<std::uint8_t>(line & 0xff));
+        poke(0xf4, static_cast<std::uint8_t>(((line >> 8) & 0x03) | 0xd8));
+    }
+
+    C64& c64_;
+    Cpu6510& cpu_;
+};
+
+void Answer::run(Routine routine) {
+    switch (routine) {
+    case Routine::Chrout:  // to the screen unless the output went elsewhere
+        if (peek(kOutput) == kScreen) print(cpu_.a);
+        carry(false);
+        break;
+    case Routine::ScreenOut: print(cpu_.a); break;
+    case Routine::Chrin:
+        load_a(0x0d);  // an empty line
+        carry(false);
+        break;
+    case Routine::Getin:
+        load_a(0);  // no key
+        carry(false);
+        break;
+    case Routine::Stop: cpu_.p = static_cast<std::uint8_t>(cpu_.p & ~flag::Z); break;  // not pressed
+    case Routine::Open: open(); break;
+    case Routine::Close: close(); break;
+    case Routine::Chkin: choose(false); break;
+    case Routine::Chkout: choose(true); break;
+    case Routine::Clall:
+        poke(kOpenFiles, 0);
+        [[fallthrough]];
+    case Routine::Clrchn:
+        poke(kInput, 0);
+        poke(kOutput, kScreen);
+        break;
+    case Routine::LoadSave: fail(5); break;  // device not present
+    case Routine::Readst: load_a(peek(0x90)); break;
+    case Routine::Setlfs:
+        poke(0xb8, cpu_.a);
+        poke(0xba, cpu_.x);
+        poke(0xb9, cpu_.y);
+        break;
+    case Routine::Setnam:
+        poke(0xb7, cpu_.a);
+        poke(0xbb, cpu_.x);
+        poke(0xbc, cpu_.y);
+        break;
+    case Routine::Setmsg: poke(0x9d, cpu_.a); break;
+    case Routine::Settmo: poke(0x0285, cpu_.a); break;
+    case Routine::Memtop:
+    case Routine::Membot: {
+        // Carry set reads the pointer into X/Y, clear sets it.
+        const std::uint16_t pointer = routine == Routine::Memtop ? 0x0283 : 0x0281;
+        if ((cpu_.p & flag::C) != 0) {
+            cpu_.x = peek(pointer);
+            cpu_.y = peek(static_cast<std::uint16_t>(pointer + 1));
+        } else {
+            poke(pointer, cpu_.x);
+            poke(static_cast<std::uint16_t>(pointer + 1), cpu_.y);
+        }
+        break;
+    }
+    case Routine::Rdtim:
+        cpu_.a = peek(0xa2);
+        cpu_.x = peek(0xa1);
+        cpu_.y = peek(0xa0);
+        break;
+    case Routine::Settim:
+        poke(0xa2, cpu_.a);
+        poke(0xa1, cpu_.x);
+        poke(0xa0, cpu_.y);
+        break;
+    case Routine::Udtim:
+        for (std::uint16_t at = 0xa2; at >= 0xa0; --at) {
+            const auto value = static_cast<std::uint8_t>(peek(at) + 1);
+            poke(at, value);
+            if (value != 0) break;
+        }
+        break;
+    case Routine::Screen:
+        cpu_.x = 40;
+        cpu_.y = 25;
+        break;
+    case Routine::Plot:  // carry set reads the cursor (row in X, column in Y)
+        if ((cpu_.p & flag::C) != 0) {
+            cpu_.x = peek(0xd6);
+            cpu_.y = peek(0xd3);
+        } else {
+            poke(0xd6, cpu_.x);
+            poke(0xd3, cpu_.y);
+            point_at_line(cpu_.x);
+            carry(false);
+        }
+        break;
+    case Routine::Iobase:
+        cpu_.x = 0x00;
+        cpu_.y = 0xdc;
+        break;
+    case Routine::Restor:
+        for (std::size_t i = 0; i < kKernalVectors.size(); ++i) {
+            const auto at = static_cast<std::uint16_t>(0x0314 + 2 * i);
+            poke(at, static_cast<std::uint8_t>(kKernalVectors[i] & 0xff));
+            poke(static_cast<std::uint16_t>(at + 1), static_cast<std::uint8_t>(kKernalVectors[i] >> 8));
+        }
+        break;
+    case Routine::Vector: {  // carry set copies the vectors to (X/Y), clear copies them from there
+        const auto table = static_cast<std::uint16_t>(cpu_.x | (cpu_.y << 8));
+        for (std::uint16_t i = 0; i < 32; ++i) {
+            const auto there = static_cast<std::uint16_t>(table + i);
+            const auto vector = static_cast<std::uint16_t>(0x0314 + i);
+            if ((cpu_.p & flag::C) != 0) {
+                poke(there, peek(vector));
+            } else {
+                poke(vector, peek(there));
+            }
+        }
+        break;
+    }
+    case Routine::Serial: poke(0x90, static_cast<std::uint8_t>(peek(0x90) | 0x80)); break;  // device not present
+    case Routine::ClearScreen: {
+        const auto screen = static_cast<std::uint16_t>(peek(0x0288) << 8);
+        for (std::uint16_t i = 0; i < 1000; ++i) {
+            poke(static_cast<std::uint16_t>(screen + i), 0x20);
+            c64_.io_write(static_cast<std::uint16_t>(0xd800 + i), peek(0x0286));
+        }
+        [[fallthrough]];
+    }
+    case Routine::Home:
+        poke(0xd3, 0);
+        poke(0xd6, 0);
+        point_at_line(0);
+        break;
+    case Routine::LinePointer: point_at_line(cpu_.x); break;
+    case Routine::ColourPointer:
+        poke(0xf3, peek(0xd1));
+        poke(0xf4, static_cast<std::uint8_t>((peek(0xd2) & 0x03) | 0xd8));
+        break;
+    case Routine::Nothing: break;
+    case Routine::PrintString: {
+        auto at = static_cast<std::uint16_t>(cpu_.a | (cpu_.y << 8));
+        for (int i = 0; i < 0x10000; ++i, ++at) {
+            const std::uint8_t petscii = peek(at);
+            if (petscii == 0) break;
+            print(petscii);
+        }
+        break;
+    }
+    case Routine::PrintNumber:
+        for (const char digit : std::to_string(cpu_.x | (cpu_.a << 8))) print(static_cast<std::uint8_t>(digit));
+        break;
+    case Routine::Basic: break;
+    }
+}
+
+int Answer::device_of(std::uint8_t file) {
+    for (std::uint16_t i = 0; i < peek(kOpenFiles) && i < 10; ++i) {
+        if (peek(static_cast<std::uint16_t>(kFileNumbers + i)) == file) {
+            return peek(static_cast<std::uint16_t>(kFileDevices + i));
+        }
+    }
+    return -1;
+}
+
+// Files on the keyboard and the screen open; there are no drives, tapes or
+// printers.
+void Answer::open() {
+    const std::uint8_t file = peek(0xb8), device = peek(0xba), count = peek(kOpenFiles);
+    if (device_of(file) >= 0) return fail(2);  // file open
+    if (count >= 10) return fail(1);           // too many files
+    if (device != 0 && device != kScreen) return fail(5);  // device not present
+    poke(static_cast<std::uint16_t>(kFileNumbers + count), file);
+    poke(static_cast<std::uint16_t>(kFileDevices + count), device);
+    poke(static_cast<std::uint16_t>(kFileSecondaries + count), peek(0xb9));
+    poke(kOpenFiles, static_cast<std::uint8_t>(count + 1));
+    carry(false);
+}
+
+// The last entry of the table takes the closed file's place.
+void Answer::close() {
+    const std::uint8_t count = peek(kOpenFiles);
+    for (std::uint16_t i = 0; i < count && i < 10; ++i) {
+        if (peek(static_cast<std::uint16_t>(kFileNumbers + i)) != cpu_.a) continue;
+        const auto last = static_cast<std::uint16_t>(count - 1);
+        for (const std::uint16_t table : {kFileNumbers, kFileDevices, kFileSecondaries}) {
+            poke(static_cast<std::uint16_t>(table + i), peek(static_cast<std::uint16_t>(table + last)));
+        }
+        poke(kOpenFiles, static_cast<std::uint8_t>(last));
+        break;
+    }
+    carry(false);
+}
+
+// CHKIN and CHKOUT: file X becomes the input or output.
+void Answer::choose(bool output) {
+    const int device = device_of(cpu_.x);
+    if (device < 0) return fail(3);                  // file not open
+    if (output && device == 0) return fail(7);       // not an output file
+    poke(output ? kOutput : kInput, static_cast<std::uint8_t>(device));
+    carry(false);
+}
+
+}  // namespace
+
+void build_roms(std::array<std::uint8_t, 0x2000>& basic, std::array<std::uint8_t, 0x2000>& kernal,
+                std::array<std::uint8_t, 0x1000>& chars) {
+    basic.fill(kHalt);
+    kernal.fill(kHalt);
+    chars.fill(kHalt);
+    put(basic, 0xa000, 0xa000, {0x94, 0xe3, 0x7b, 0xe3});  // BASIC's cold and warm start
+    // The IRQ exit most handlers jump to: count the jiffy clock at
+    // $A0-$A2, acknowledge CIA 1, then as $EA81.
+    put(kernal, 0xe000, 0xea31, {
+        0xe6, 0xa2, 0xd0, 0x06,  // inc $a2, bne +6
+        0xe6, 0xa1, 0xd0, 0x02,  // inc $a1, bne +2
+        0xe6, 0xa0,              // inc $a0
+        0xad, 0x0d, 0xdc,        // lda $dc0d
+        0x4c, 0x81, 0xea,        // jmp $ea81
+    });
+    put(kernal, 0xe000, 0xea81, {0x68, 0xa8, 0x68, 0xaa, 0x68, 0x40});  // pla tay pla tax pla rti
+    put(kernal, 0xe000, 0xfe43, {0x78, 0x6c, 0x18, 0x03});              // NMI: sei, jmp ($0318)
+    put(kernal, 0xe000, 0xfe47, {0x2c, 0x0d, 0xdd, 0x40});              // bit $dd0d (acknowledge), rti
+    put(kernal, 0xe000, 0xfebc, {0x68, 0xa8, 0x68, 0xaa, 0x68, 0x40});  // the NMI exit: as $EA81
+    // IRQ and brk: push A, X, Y; brk (the B bit pushed with p) goes through
+    // ($0316), an interrupt through ($0314).
+    put(kernal, 0xe000, 0xff48, {
+        0x48, 0x8a, 0x48, 0x98, 0x48,  // pha txa pha tya pha
+        0xba, 0xbd, 0x04, 0x01,        // tsx, lda $0104,x
+        0x29, 0x10, 0xf0, 0x03,        // and #$10, beq +3
+        0x6c, 0x16, 0x03,              // jmp ($0316)
+        0x6c, 0x14, 0x03,              // jmp ($0314)
+    });
+    for (const auto& [entry, vector] : kVectoredEntries) put(kernal, 0xe000, entry, {0x6c, vector, 0x03});
+    put(kernal, 0xe000, 0xfffa, {0x43, 0xfe, 0xe2, 0xfc, 0x48, 0xff});  // NMI, reset, IRQ
+}
+
+StandIn answer_stand_in(C64& c64) {
+    Cpu6510& cpu = c64.cpu;
+    const auto found = std::find_if(std::begin(kStandIns), std::end(kStandIns),
+                                    [&](const Entry& entry) { return entry.address == cpu.pc; });
+    if (found == std::end(kStandIns)) return StandIn::None;
+    if (found->routine == Routine::Basic) return StandIn::BackToBasic;
+    Answer(c64).run(found->routine);
+    // And rts, as the routine ends.
+    const std::uint8_t low = cpu.pull();
+    const std::uint8_t high = cpu.pull();
+    cpu.pc = static_cast<std::uint16_t>((low | (high << 8)) + 1);
+    c64.run_mark_page[cpu.pc >> 8][cpu.pc & 0xff] |= mark::Entered;
+    cpu.cycles += kStandInCycles;
+    return StandIn::Returned;
+}
+
+}  // namespace tolvek
