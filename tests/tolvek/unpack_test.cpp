@@ -266,7 +266,6 @@ TEST(UnpackOnTheProcessor, GivesEachOriginalBackAndLeavesTheRestAsItWas) {
     }
 }
 
-#ifdef TOLVEK_TESTS_HAVE_MACHINE
 TEST(UnpackOnTheMachine, TheRunFindsTheUnpackedProgramAndTheOriginalRuns) {
     if (!have_acme()) GTEST_SKIP() << "acme is not installed";
     for (const Original& original : originals()) {
@@ -287,6 +286,5 @@ TEST(UnpackOnTheMachine, TheRunFindsTheUnpackedProgramAndTheOriginalRuns) {
         EXPECT_EQ(result.printed, original.printed);
     }
 }
-#endif
 
 }  // namespace
