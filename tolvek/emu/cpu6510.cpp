@@ -119,6 +119,7 @@ std::uint8_t Cpu6510::pull() { return pull_byte(); }
 
 void Cpu6510::enter(std::uint16_t target) {
     pc = target;
+    jump_target_ = target;
     // As Ran: only RAM that runs is marked, not RAM under ROM.
     bus_.run_mark_page[target >> 8][target & 0xff] |= mark::Entered;
 }
@@ -223,9 +224,11 @@ template <std::uint8_t Opcode> void Cpu6510::execute() {
         if constexpr (op == Bne) taken = !(p & flag::Z);
         if constexpr (op == Beq) taken = p & flag::Z;
         if (taken) {
+            // Not marked Entered: where a branch leads is known without running.
             const auto target = static_cast<std::uint16_t>(pc + offset);
             cycles += ((target ^ pc) & 0xff00) ? 2 : 1;
-            enter(target);
+            pc = target;
+            jump_target_ = target;
         }
         return;
     }
@@ -450,18 +453,21 @@ template <std::uint8_t Opcode> void Cpu6510::execute() {
     }
 }
 
-// One handler per opcode byte, each compiled from its row of the table.
+// One handler per opcode byte, each compiled from its row of the table;
+// plain functions, as calls through member pointers cost a test each.
 struct Cpu6510::Handlers {
-    using Handler = void (Cpu6510::*)();
+    using Handler = void (*)(Cpu6510&);
+    template <std::uint8_t Op> static void handle(Cpu6510& cpu) { cpu.execute<Op>(); }
     template <std::size_t... Op>
     static constexpr std::array<Handler, 256> make(std::index_sequence<Op...>) {
-        return {&Cpu6510::execute<static_cast<std::uint8_t>(Op)>...};
+        return {&handle<static_cast<std::uint8_t>(Op)>...};
     }
-    static const std::array<Handler, 256> table;
 };
 
-const std::array<Cpu6510::Handlers::Handler, 256> Cpu6510::Handlers::table =
+namespace {
+constexpr std::array<Cpu6510::Handlers::Handler, 256> kHandlers =
     Cpu6510::Handlers::make(std::make_index_sequence<256>{});
+}  // namespace
 
 Cpu6510::Stop Cpu6510::run(std::uint64_t until, bool stop_at_new_code) {
     until_ = until;
@@ -479,16 +485,14 @@ Cpu6510::Stop Cpu6510::run(std::uint64_t until, bool stop_at_new_code) {
         if (!(marks & ran)) [[unlikely]] {
             marks |= ran;
             last_news = cycles;
-            if (ran == mark::RanWritten && stop_at_new_code && at != previous_end_) {
+            if (ran == mark::RanWritten && stop_at_new_code && at == jump_target_) {
                 stop_ = Stop::NewCode;
-                previous_end_ = at;  // running on from here is no jump
                 break;
             }
         }
         const std::uint8_t op = load(at);
         pc = static_cast<std::uint16_t>(at + 1);
-        previous_end_ = static_cast<std::uint16_t>(at + kLengths[op]);
-        (this->*Handlers::table[op])();
+        kHandlers[op](*this);
     }
     return stop_;
 }

@@ -91,8 +91,9 @@ public:
     void push(std::uint8_t value);
     std::uint8_t pull();
 
+    struct Handlers;  // the table of opcode handlers (cpu6510.cpp)
+
 private:
-    struct Handlers;
     template <std::uint8_t Opcode> void execute();
     std::uint8_t load(std::uint16_t address);  // read, write, push and pull as inlined by the handlers
     void store(std::uint16_t address, std::uint8_t value);
@@ -107,7 +108,7 @@ private:
     std::uint64_t until_ = 0;            // run's bound; 0 stops it after the current instruction
     Stop stop_ = Stop::Budget;
     std::uint16_t instruction_pc_ = 0;   // where the current instruction starts
-    std::uint16_t previous_end_ = 0;     // where the last instruction would fall through to
+    std::uint16_t jump_target_ = 0;      // where the last jump, branch, return or interrupt led
     std::uint32_t interrupt_depth_ = 0;  // interrupts (and brks) taken and not yet left with rti
 };
 
