@@ -288,3 +288,78 @@ TEST(UnpackOnTheMachine, TheRunFindsTheUnpackedProgramAndTheOriginalRuns) {
 }
 
 }  // namespace
+
+namespace {
+
+// The header line that starts with `prefix`, without the "; ".
+std::string header_line(const std::string& text, const std::string& prefix) {
+    const std::size_t at = text.find("; " + prefix);
+    return at == std::string::npos ? "" : text.substr(at + 2, text.find('\n', at) - at - 2);
+}
+
+std::vector<std::uint8_t> prg_of(const tolvek::Image& image) {
+    std::vector<std::uint8_t> prg{static_cast<std::uint8_t>(image.load & 0xff), static_cast<std::uint8_t>(image.load >> 8)};
+    prg.insert(prg.end(), image.bytes.begin(), image.bytes.end());
+    return prg;
+}
+
+// What a user does with a packed program: prgdis shows the unpacker and
+// says what it unpacked; Tolvek.exe --unpack writes that as a program
+// file, equal to the original; that file disassembles, with prgdis when it
+// starts with its BASIC line, else with the command the header gives, into
+// source that rebuilds it.
+TEST(UnpackForTheUser, PrgdisTellsTolvekUnpacksAndTheUnpackedProgramDisassembles) {
+#ifndef PRGDIS_EXE
+    GTEST_SKIP() << "prgdis is not part of this build";
+#else
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    const std::string tools = std::filesystem::path(TOLVEK_EXE).parent_path().string();
+    const std::string path = "PATH=" + quote(tools) + ":\"$PATH\" ";
+    for (const Original& original : originals()) {
+        SCOPED_TRACE(original.name);
+        ScratchDir dir;
+        const Built built = build(dir, original);
+        write_bytes(dir / "game.prg", prg_of(built.packed));
+        const Result prgdis = run_in(dir.path(), path + quote(PRGDIS_EXE) + " game.prg");
+        ASSERT_EQ(prgdis.status, 0) << prgdis.out << prgdis.err;
+        const std::string asm_text = read_text(dir / "game.asm");
+        EXPECT_NE(header_line(asm_text, "ran bytes it wrote itself at ").find(" from $" + [&] {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "%04x", original.entry);
+            return std::string(hex);
+        }()), std::string::npos) << asm_text.substr(0, 800);
+        EXPECT_EQ(header_line(asm_text, "Tolvek.exe --unpack"),
+                  "Tolvek.exe --unpack writes them as the program file game.unpacked.prg");
+
+        // prgdis left no image behind; the user makes one as the README says.
+        write_bytes(dir / "game.tmp", built.packed.bytes);
+        const Result unpack = run_in(dir.path(), path + "Tolvek.exe -a -c6502 -o2049 -e" +
+                                                     std::to_string(kPackedEntry) + " -t game.tmp --unpack");
+        ASSERT_EQ(unpack.status, 0) << unpack.err;
+        EXPECT_EQ(read_bytes(dir / "game.unpacked.prg"), prg_of(built.original));
+
+        // Disassembling what was unpacked.
+        const std::string starts_with_basic = header_line(asm_text, "its BASIC line calls ");
+        const std::string command = header_line(asm_text, "disassemble it with: ");
+        if (original.entry == 0x1100) {
+            EXPECT_EQ(command, "disassemble it with: Tolvek.exe -a -c6502 -e4352 -p game.unpacked.prg");
+            const Result again = run_in(dir.path(), path + command.substr(std::string("disassemble it with: ").size()));
+            ASSERT_EQ(again.status, 0) << again.err;
+        } else {
+            EXPECT_NE(starts_with_basic.find("prgdis game.unpacked.prg disassembles it"), std::string::npos)
+                << asm_text.substr(0, 800);
+            EXPECT_EQ(command, "");
+            const Result again = run_in(dir.path(), path + quote(PRGDIS_EXE) + " game.unpacked.prg");
+            ASSERT_EQ(again.status, 0) << again.out << again.err;
+        }
+        const std::string unpacked_asm = read_text(dir / "game.unpacked.asm");
+        const Result rebuild = run_in(dir.path(), "acme -f cbm -o rebuilt.prg game.unpacked.asm");
+        ASSERT_EQ(rebuild.status, 0) << rebuild.err;
+        EXPECT_EQ(read_bytes(dir / "rebuilt.prg"), prg_of(built.original));
+        // The unpacked program runs too, from its own entry.
+        EXPECT_NE(unpacked_asm.find("; run from $"), std::string::npos);
+    }
+#endif
+}
+
+}  // namespace
