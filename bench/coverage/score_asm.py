@@ -276,7 +276,7 @@ def percent(part, whole):
 
 
 def report(name, c):
-    print("%-12s %6d %s %6d %s" % (name, c[0], percent(c[1], c[0]), c[2], percent(c[3], c[2])))
+    print("%-15s %6d %s %6d %s" % (name, c[0], percent(c[1], c[0]), c[2], percent(c[3], c[2])))
 
 
 def main(argv):
@@ -288,7 +288,7 @@ def main(argv):
         sys.exit(__doc__.strip())
     tolvek, sources = os.path.realpath(argv[0]), argv[1:]
     totals = [0] * 4
-    print("%-12s %6s %8s %6s %8s" % ("", "code", "as code", "data", "as data"))
+    print("%-15s %6s %8s %6s %8s" % ("", "code", "as code", "data", "as data"))
     with tempfile.TemporaryDirectory() as work:
         for source in sources:
             try:
