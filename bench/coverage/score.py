@@ -5,10 +5,14 @@ For each program: runs Tolvek.exe -w on its memory image, reads which
 bytes the listing shows as instructions and which as data rows (!byte,
 !word), and compares with the segments the linker put them in.
 
-Usage: score.py TOLVEK_EXE PROGRAM.prg... (each with PROGRAM.map beside it)
+Usage: score.py [--options=OPTIONS] TOLVEK_EXE PROGRAM.prg...
+  (each with PROGRAM.map beside it)
+  --options=OPTIONS  more options for Tolvek.exe, split as a shell would
+                     (--options="--run-cycles 0": without the run)
 """
 import os
 import re
+import shlex
 import subprocess
 import sys
 
@@ -62,7 +66,21 @@ def entry_of(image, load):
     return int(digits.group(1)) if digits else load
 
 
-def shown(tolvek, prg):
+def take_options(argv):
+    """Takes the leading --options=OPTIONS arguments off argv: (options, rest)."""
+    options = []
+    while argv and argv[0].startswith("--options="):
+        options += shlex.split(argv[0][len("--options="):])
+        argv = argv[1:]
+    return options, argv
+
+
+def command(tolvek, load, entry, image, options=()):
+    """Tolvek's command line for an image file: the options before its name."""
+    return [tolvek, "-w", "-c6502", "-o%d" % load, "-e%d" % entry] + list(options) + ["-t", image]
+
+
+def shown(tolvek, prg, options=()):
     with open(prg, "rb") as f:
         data = f.read()
     load = data[0] | data[1] << 8
@@ -70,8 +88,7 @@ def shown(tolvek, prg):
     tmp = prg[:-4] + ".tmp"
     with open(tmp, "wb") as f:
         f.write(image)
-    subprocess.run([tolvek, "-w", "-c6502", "-o%d" % load, "-e%d" % entry_of(image, load), "-t", tmp],
-                   check=True)
+    subprocess.run(command(tolvek, load, entry_of(image, load), tmp, options), check=True)
     kinds = {}
     with open(prg[:-4] + ".lst") as f:
         for line in f:
@@ -86,12 +103,15 @@ def shown(tolvek, prg):
     return load, load + len(image), kinds
 
 
-def main():
-    tolvek, programs = sys.argv[1], sys.argv[2:]
+def main(argv):
+    options, argv = take_options(argv)
+    if len(argv) < 2:
+        sys.exit(__doc__.strip())
+    tolvek, programs = argv[0], argv[1:]
     totals = [0] * 6
     print("%-10s %6s %8s %6s %8s %6s %8s" % ("", "code", "as code", "data", "as data", "data*", "as data"))
     for prg in programs:
-        load, end, kinds = shown(tolvek, prg)
+        load, end, kinds = shown(tolvek, prg, options)
         segments, routines = read_map(prg[:-4] + ".map")
         # code, shown as code; data by segment, shown as data; data without
         # the routines in DATA, shown as data.
@@ -115,6 +135,8 @@ def main():
     report("all", totals)
     print("code: STARTUP, CODE, ONCE and the routines in DATA; data: EXEHDR, RODATA, DATA, INIT;")
     print("data*: the same without the routines in DATA (%s)" % ", ".join(sorted(CODE_IN_DATA)))
+    if options:
+        print("Tolvek options: %s" % shlex.join(options))
 
 
 def percent(part, whole):
@@ -127,4 +149,4 @@ def report(name, c):
 
 
 if __name__ == "__main__":
-    main()
+    main(sys.argv[1:])

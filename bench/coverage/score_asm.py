@@ -8,16 +8,20 @@ the entry prgdis would pass, and counts how many code bytes the listing
 shows as instructions and how many data bytes it keeps in data rows
 (!byte, !word).
 
-Usage: score_asm.py [-v] TOLVEK_EXE PROGRAM.a...
-  -v  also list, per program, the stretches shown the wrong way round
+Usage: score_asm.py [-v] [--options=OPTIONS] TOLVEK_EXE PROGRAM.a...
+  -v                 also list, per program, the stretches shown the wrong
+                     way round
+  --options=OPTIONS  more options for Tolvek.exe, split as a shell would
+                     (--options="--run-cycles 0": without the run)
 """
 import os
 import re
+import shlex
 import subprocess
 import sys
 import tempfile
 
-from score import ROW
+from score import ROW, command, take_options
 
 MNEMONICS = set("""
     adc and asl bcc bcs beq bit bmi bne bpl brk bvc bvs clc cld cli clv cmp
@@ -235,7 +239,7 @@ def assemble(source, work):
     return data[0] | data[1] << 8, data[2:], lines
 
 
-def score(tolvek, source, work):
+def score(tolvek, source, work, options=()):
     """Counts and the Tolvek kinds for one program."""
     load, image, lines = assemble(source, work)
     truth = ground_truth(lines, load, image)
@@ -243,8 +247,7 @@ def score(tolvek, source, work):
     tmp = os.path.join(work, name + ".tmp")
     with open(tmp, "wb") as f:
         f.write(image)
-    subprocess.run([tolvek, "-w", "-c6502", "-o%d" % load, "-e%d" % entry_of(image, load), "-t", tmp],
-                   check=True)
+    subprocess.run(command(tolvek, load, entry_of(image, load), tmp, options), check=True)
     shown = listing_kinds(os.path.join(work, name + ".lst"))
     counts = [0] * 4
     for a, (kind, _) in truth.items():
@@ -273,22 +276,23 @@ def percent(part, whole):
 
 
 def report(name, c):
-    print("%-12s %6d %s %6d %s" % (name, c[0], percent(c[1], c[0]), c[2], percent(c[3], c[2])))
+    print("%-15s %6d %s %6d %s" % (name, c[0], percent(c[1], c[0]), c[2], percent(c[3], c[2])))
 
 
 def main(argv):
-    verbose = bool(argv) and argv[0] == "-v"
+    verbose = "-v" in argv[:2]
     if verbose:
-        argv = argv[1:]
+        argv = [a for a in argv[:2] if a != "-v"] + argv[2:]
+    options, argv = take_options(argv)
     if len(argv) < 2:
         sys.exit(__doc__.strip())
     tolvek, sources = os.path.realpath(argv[0]), argv[1:]
     totals = [0] * 4
-    print("%-12s %6s %8s %6s %8s" % ("", "code", "as code", "data", "as data"))
+    print("%-15s %6s %8s %6s %8s" % ("", "code", "as code", "data", "as data"))
     with tempfile.TemporaryDirectory() as work:
         for source in sources:
             try:
-                counts, truth, shown = score(tolvek, source, work)
+                counts, truth, shown = score(tolvek, source, work, options)
             except ReportError as e:
                 sys.exit("score_asm.py: %s" % e)
             totals = [t + c for t, c in zip(totals, counts)]
@@ -299,6 +303,8 @@ def main(argv):
                                                       else "data not kept as data", line.where()))
     report("all", totals)
     print("code: bytes of instructions, data: bytes of data directives, as ACME's report shows them")
+    if options:
+        print("Tolvek options: %s" % shlex.join(options))
 
 
 if __name__ == "__main__":

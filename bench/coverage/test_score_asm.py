@@ -170,23 +170,33 @@ L1000           $1000
 """
 
 
+def score_with_fake_tolvek(options=()):
+    """score_asm.score on a small program with FAKE_TOLVEK: (counts, its arguments)."""
+    with tempfile.TemporaryDirectory() as work:
+        tolvek = os.path.join(work, "Tolvek.exe")
+        with open(tolvek, "w") as f:
+            f.write(FAKE_TOLVEK)
+        os.chmod(tolvek, os.stat(tolvek).st_mode | stat.S_IXUSR)
+        source = os.path.join(work, "p.a")
+        with open(source, "w") as f:
+            f.write("\t* = $1000\n\tlda #0\n\trts\n\t!byte 1\n\t!byte 2\n\tnop\n")
+        counts, _, _ = score_asm.score(tolvek, source, work, options)
+        with open(os.path.join(work, "p.args")) as f:
+            return counts, f.read()
+
+
 class Counting(unittest.TestCase):
     def test_bytes_are_counted_by_what_the_listing_shows(self):
-        with tempfile.TemporaryDirectory() as work:
-            tolvek = os.path.join(work, "Tolvek.exe")
-            with open(tolvek, "w") as f:
-                f.write(FAKE_TOLVEK)
-            os.chmod(tolvek, os.stat(tolvek).st_mode | stat.S_IXUSR)
-            source = os.path.join(work, "p.a")
-            with open(source, "w") as f:
-                f.write("\t* = $1000\n\tlda #0\n\trts\n\t!byte 1\n\t!byte 2\n\tnop\n")
-            counts, _, _ = score_asm.score(tolvek, source, work)
-            with open(os.path.join(work, "p.args")) as f:
-                args = f.read()
+        counts, args = score_with_fake_tolvek()
         # code: lda #0 (as code), rts (shown as data), nop (not shown at all);
         # data: 1 (as data), 2 (shown as code).
         self.assertEqual(counts, [4, 2, 2, 1])
         self.assertEqual(args, "-w -c6502 -o4096 -e4096")
+
+    def test_more_options_go_to_tolvek_before_the_image(self):
+        counts, args = score_with_fake_tolvek(["--run-cycles", "0"])
+        self.assertEqual(counts, [4, 2, 2, 1])
+        self.assertEqual(args, "-w -c6502 -o4096 -e4096 --run-cycles 0")
 
     def test_stretches_shown_the_wrong_way_round(self):
         line = score_asm.Line("p.a", 3, 0x1000, [], False, "")
@@ -195,6 +205,22 @@ class Counting(unittest.TestCase):
         shown = {0x1000: "code", 0x1001: "data", 0x1002: "data", 0x1004: "code"}
         self.assertEqual(score_asm.wrong_stretches(truth, shown),
                          [[0x1001, 0x1003, "code", line], [0x1004, 0x1004, "data", line]])
+
+
+class Options(unittest.TestCase):
+    def test_leading_options_arguments_are_split_as_a_shell_would(self):
+        options, rest = score_asm.take_options(["--options=--run-cycles 0", "--options=-x 'a b'",
+                                                "Tolvek.exe", "--options=p.a"])
+        self.assertEqual(options, ["--run-cycles", "0", "-x", "a b"])
+        self.assertEqual(rest, ["Tolvek.exe", "--options=p.a"])
+
+    def test_empty_options_add_nothing(self):
+        self.assertEqual(score_asm.take_options(["--options=", "T", "p.a"]), ([], ["T", "p.a"]))
+        self.assertEqual(score_asm.take_options(["T", "p.a"]), ([], ["T", "p.a"]))
+
+    def test_the_command_puts_the_options_before_the_image(self):
+        self.assertEqual(score_asm.command("T", 2049, 2061, "x.tmp", ["--run-cycles", "0"]),
+                         ["T", "-w", "-c6502", "-o2049", "-e2061", "--run-cycles", "0", "-t", "x.tmp"])
 
 
 if __name__ == "__main__":

@@ -3,10 +3,14 @@
 // holds, in every dialect.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <random>
+#include <regex>
+#include <sstream>
 
 #include "cpu/opcodes.hpp"
 #include "support.hpp"
@@ -309,6 +313,128 @@ TEST_P(RoundTrip, HiddenCodePrograms) {
         const std::string source = read_text(std::string(BENCH_DIR) + "/acme/" + program.name + ".a");
         const std::string asm_text = check(source, 2061);
         for (const std::string& text : program.shown) EXPECT_NE(asm_text.find(text), std::string::npos) << text << asm_text;
+    }
+}
+
+// The entry prgdis passes: the number after the last SYS token ($9E) that
+// is at least the load address, spaces allowed inside it and any other
+// byte ending it; the load address when there is none.
+std::int64_t sys_entry(const std::vector<std::uint8_t>& image, std::uint32_t load) {
+    std::int64_t entry = load, value = 0;
+    bool armed = false;
+    for (std::uint8_t c : image) {
+        if (c == 0x9e) {
+            armed = true;
+            value = 0;
+        } else if (!armed) {
+            continue;
+        } else if (c >= '0' && c <= '9') {
+            value = (value * 10 + (c - '0')) & 0xffffffff;
+        } else if (c != ' ') {
+            if (value >= load && value < 0x80000000) entry = value;
+            armed = false;
+        }
+    }
+    return entry;
+}
+
+// Every program of the coverage benchmark, those added later included,
+// comes back byte for byte from the entry that prgdis would pass.
+TEST_P(RoundTrip, EveryCoverageProgram) {
+    std::vector<std::filesystem::path> sources;
+    for (const auto& file : std::filesystem::directory_iterator(std::string(BENCH_DIR) + "/acme"))
+        if (file.path().extension() == ".a") sources.push_back(file.path());
+    std::sort(sources.begin(), sources.end());
+    // The eleven first ones and the four whose code only a run finds.
+    ASSERT_GE(sources.size(), 15u);
+    for (const char* name : {"offset_dispatch.a", "page_parts.a", "raster_chain.a", "slot_calls.a"})
+        EXPECT_NE(std::find(sources.begin(), sources.end(), std::filesystem::path(BENCH_DIR) / "acme" / name),
+                  sources.end())
+            << name;
+    for (const auto& source : sources) {
+        SCOPED_TRACE(source.filename().string());
+        const std::vector<std::uint8_t> prg = assemble(dir, read_text(source));
+        ASSERT_GT(prg.size(), 2u);
+        const auto load = static_cast<std::uint32_t>(prg[0] | prg[1] << 8);
+        const std::vector<std::uint8_t> image(prg.begin() + 2, prg.end());
+        round_trip(dir, load, sys_entry(image, load), image, dialect());
+    }
+}
+
+TEST(SysEntry, LastSysAtOrAboveTheLoadAddress) {
+    using namespace std::string_literals;
+    const auto bytes = [](const std::string& text) { return std::vector<std::uint8_t>(text.begin(), text.end()); };
+    EXPECT_EQ(sys_entry(bytes("\x9e" "2061\0\x9e 2 100\0"s), 0x0801), 2100);
+    EXPECT_EQ(sys_entry(bytes("\x9e" "2061\0\x9e" "2000\0"s), 0x0801), 2061);
+    EXPECT_EQ(sys_entry(bytes("\x9e" "2061\0\x9e(2100)\0"s), 0x0801), 2061);
+    EXPECT_EQ(sys_entry(bytes("\x9e" "2061"s), 0x0801), 0x0801);  // never closed
+    EXPECT_EQ(sys_entry(bytes("2061\0"s), 0xcf00), 0xcf00);
+}
+
+// What a listing row shows at an address: "code" for an instruction,
+// "data" for a data row, "" when no row holds the address.
+std::string kind_at(const std::string& listing, std::uint32_t address) {
+    static const std::regex row("^([0-9a-f]{4})  ((?:[0-9a-f]{2} )*[0-9a-f]{2}) +(\\S.*)$");
+    std::istringstream lines(listing);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        if (!std::regex_match(line, m, row)) continue;
+        const auto first = static_cast<std::uint32_t>(std::stoul(m[1].str(), nullptr, 16));
+        const auto size = static_cast<std::uint32_t>((m[2].length() + 1) / 3);
+        if (address >= first && address < first + size) return m[3].str().rfind('!', 0) == 0 ? "data" : "code";
+    }
+    return "";
+}
+
+// The coverage programs whose routines are reached only through addresses
+// the program computes: without the run those routines stay data, with it
+// each one is shown as an instruction from its first byte.
+TEST(CoveragePrograms, RoutinesReachedThroughComputedAddressesAreFoundByRunning) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    const struct {
+        const char* name;
+        std::vector<std::string> routines;
+    } programs[] = {
+        {"offset_dispatch", {"do_home", "do_colour", "do_right", "do_down", "do_plot", "do_text", "do_end"}},
+        {"page_parts", {"part_clear", "part_colours"}},
+        {"raster_chain", {"chain_next", "irq_top", "irq_bar", "irq_bottom"}},
+        {"slot_calls", {"ef_clear", "ef_colours", "ef_print", "ef_wait", "ef_bar"}},
+    };
+    ScratchDir dir;
+    for (const auto& program : programs) {
+        SCOPED_TRACE(program.name);
+        const std::string name = program.name;
+        std::filesystem::copy_file(std::string(BENCH_DIR) + "/acme/" + name + ".a", dir / (name + ".a"),
+                                   std::filesystem::copy_options::overwrite_existing);
+        const Result acme = run_in(dir.path(), "acme -f cbm -o " + name + ".prg -l " + name + ".labels " + name + ".a");
+        ASSERT_EQ(acme.status, 0) << acme.err;
+        // ACME's label list: "name<tab>= $xxxx ...".
+        std::map<std::string, std::uint32_t> labels;
+        std::istringstream list(read_text(dir / (name + ".labels")));
+        for (std::string line; std::getline(list, line);) {
+            std::smatch m;
+            if (std::regex_search(line, m, std::regex("^\\s*([A-Za-z_][A-Za-z0-9_]*)\\s*= \\$([0-9a-f]+)")))
+                labels[m[1].str()] = static_cast<std::uint32_t>(std::stoul(m[2].str(), nullptr, 16));
+        }
+        const std::string listings[] = {"--run-cycles 0", ""};
+        std::string shown[2];
+        for (int run = 0; run < 2; ++run) {
+            const Result tolvek = run_in(dir.path(), quote(TOLVEK_EXE) + " -w -c6502 -e2061 " + listings[run] + " -p " +
+                                                         name + ".prg");
+            ASSERT_EQ(tolvek.status, 0) << tolvek.err;
+            shown[run] = read_text(dir / (name + ".lst"));
+        }
+        EXPECT_NE(shown[1].find("waited in a loop"), std::string::npos) << shown[1];
+        for (const std::string& routine : program.routines) {
+            ASSERT_EQ(labels.count(routine), 1u) << routine;
+            const std::uint32_t address = labels[routine];
+            EXPECT_EQ(kind_at(shown[0], address), "data") << routine << "\n" << shown[0];
+            EXPECT_EQ(kind_at(shown[1], address), "code") << routine << "\n" << shown[1];
+            // An instruction starts there rather than one running into it.
+            char start[8];
+            std::snprintf(start, sizeof start, "\n%04x  ", address);
+            EXPECT_NE(shown[1].find(start), std::string::npos) << routine << "\n" << shown[1];
+        }
     }
 }
 
