@@ -91,6 +91,24 @@ void find_copied_code(MemoryMap& map, const RunResult& run) {
     }
 }
 
+// A store that fills or copies a block (clearing variables that lie over
+// start-up code that has run, say) is no patch: more than so many bytes.
+constexpr std::uint32_t kMostPatchedByOne = 16;
+
+// The code bytes the program stores into: operands it patches, mostly.
+void note_patched_code(MemoryMap& map, const RunResult& run) {
+    const Image& image = map.image();
+    std::map<std::uint16_t, std::uint32_t> stored_by;  // bytes each instruction stored into first
+    for (std::uint32_t a = image.load; a < image.end(); ++a) {
+        if (run.marks[a] & mark::Written) ++stored_by[run.first_writer[a]];
+    }
+    for (std::uint32_t a = image.load; a < image.end(); ++a) {
+        if (!is_instruction(map.kind(a)) || !(run.marks[a] & mark::Written) || map.patched_code.contains(a)) continue;
+        const std::uint16_t writer = run.first_writer[a];
+        if (stored_by[writer] <= kMostPatchedByOne) map.patched_code.emplace(a, writer);
+    }
+}
+
 }  // namespace
 
 void find_code_by_running(MemoryMap& map, const RunOptions& options) {
@@ -101,12 +119,7 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
         map.runs.push_back({entry, run.end, run.end_address, run.cycles});
         const std::vector<std::uint32_t> found = enter_ran_code(map, run.marks);
         branches.insert(branches.end(), found.begin(), found.end());
-        // The code bytes it stores into: operands it patches, mostly.
-        for (std::uint32_t a = image.load; a < image.end(); ++a) {
-            if (is_instruction(map.kind(a)) && (run.marks[a] & mark::Written) && !map.patched_code.contains(a)) {
-                map.patched_code.emplace(a, run.first_writer[a]);
-            }
-        }
+        note_patched_code(map, run);
         find_copied_code(map, run);
         if (run.written_code &&
             (!map.unpacked || run.written_code->end - run.written_code->start > map.unpacked->end - map.unpacked->start)) {
