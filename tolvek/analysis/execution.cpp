@@ -12,6 +12,9 @@ namespace {
 
 // At most so many runs: the entry and the first SYS entries.
 constexpr std::size_t kMaxRuns = 8;
+// Written code that copies fewer image bytes is a routine copied to run
+// elsewhere, not the program moved to where it runs.
+constexpr std::size_t kSmallestUnpacked = 256;
 
 // The entries to run from: the entry given, when it lies in the image after
 // the BASIC program, and the SYS entries.
@@ -56,6 +59,16 @@ std::vector<std::uint32_t> enter_ran_code(MemoryMap& map, const std::vector<std:
     return branches;
 }
 
+// Where `bytes` lie in the image at another address than `address`, if they do.
+std::optional<std::uint32_t> copy_in_image(const Image& image, std::uint32_t address,
+                                           const std::vector<std::uint8_t>& bytes) {
+    if (bytes.size() < 4 || bytes.size() > image.bytes.size()) return std::nullopt;
+    const auto found = std::search(image.bytes.begin(), image.bytes.end(), bytes.begin(), bytes.end());
+    if (found == image.bytes.end()) return std::nullopt;
+    const auto from = image.load + static_cast<std::uint32_t>(found - image.bytes.begin());
+    return from == address ? std::nullopt : std::optional<std::uint32_t>(from);
+}
+
 // The stretches of RAM where code that the program wrote ran, each with
 // the image bytes it copies, if it does.
 void find_copied_code(MemoryMap& map, const RunResult& run) {
@@ -72,17 +85,9 @@ void find_copied_code(MemoryMap& map, const RunResult& run) {
             if (run.marks[b] & mark::RanWritten) end = b + 1;
         }
         end = std::min<std::uint32_t>(end + instruction_length(run.memory[end - 1]) - 1, 0x10000);
-        CopiedCode copied{static_cast<std::uint16_t>(a), end, std::nullopt};
         // Where the bytes came from: the same bytes in the image, elsewhere.
-        const std::uint32_t size = end - a;
-        if (size >= 4 && size <= image.bytes.size()) {
-            const auto found = std::search(image.bytes.begin(), image.bytes.end(), run.memory.begin() + a,
-                                           run.memory.begin() + end);
-            if (found != image.bytes.end()) {
-                const auto from = image.load + static_cast<std::uint32_t>(found - image.bytes.begin());
-                if (from != a) copied.from = from;
-            }
-        }
+        const CopiedCode copied{static_cast<std::uint16_t>(a), end,
+                                copy_in_image(image, a, {run.memory.begin() + a, run.memory.begin() + end})};
         const bool seen = std::any_of(map.copied_code.begin(), map.copied_code.end(), [&](const CopiedCode& c) {
             return c.start == copied.start && c.end == copied.end;
         });
@@ -124,6 +129,15 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
         if (run.written_code &&
             (!map.unpacked || run.written_code->end - run.written_code->start > map.unpacked->end - map.unpacked->start)) {
             map.unpacked = run.written_code;
+        }
+    }
+    // A short copy of the image's own bytes is code copied to run elsewhere,
+    // not a program unpacked (which a program moving itself down is).
+    if (map.unpacked) {
+        map.unpacked_from = copy_in_image(image, map.unpacked->start, map.unpacked->bytes);
+        if (map.unpacked_from && map.unpacked->bytes.size() < kSmallestUnpacked) {
+            map.unpacked.reset();
+            map.unpacked_from.reset();
         }
     }
     // The ways branches did not take are traced as from any entry.

@@ -204,6 +204,7 @@ public:
     std::map<std::uint32_t, std::uint16_t> patched_code;
     std::vector<CopiedCode> copied_code;
     std::optional<WrittenCode> unpacked;
+    std::optional<std::uint32_t> unpacked_from;  // where its bytes lie in the image, when it is a copy of them
 
     std::uint32_t basic_end() const { return basic.lines.empty() ? image_->load : basic.end; }
 

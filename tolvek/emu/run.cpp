@@ -50,7 +50,7 @@ RunResult Run::go() {
             break;
         }
         if (cpu_.cycles - cpu_.last_news > options_.patience) {
-            if (cpu_.cycles - cpu_.last_main_store > kQuietMain) {
+            if (cpu_.cycles - cpu_.last_main_store > std::min(kQuietMain, options_.patience)) {
                 result_.end = settle();
             } else {
                 // Still computing, but over what it has seen before: more

@@ -350,9 +350,12 @@ private:
             listing.header.push_back(line);
         }
         if (unpacked == nullptr) return;
+        const std::string what = map_.unpacked_from
+                                     ? "a copy of " + range(*map_.unpacked_from, *map_.unpacked_from + static_cast<std::uint32_t>(unpacked->bytes.size()))
+                                     : "an unpacker's work, it seems";
         listing.header.push_back("ran bytes it wrote itself at " + range(unpacked->start, unpacked->end) + " from " +
-                                 hex(unpacked->entry, 4) + " after " + std::to_string(unpacked->cycle) +
-                                 " cycles: an unpacker's work, it seems");
+                                 hex(unpacked->entry, 4) + " after " + std::to_string(unpacked->cycle) + " cycles: " +
+                                 what);
         const std::string file = output_name(std::string(image_name), ".unpacked.prg");
         listing.header.push_back("Tolvek.exe --unpack writes them as the program file " + file);
         Image written;

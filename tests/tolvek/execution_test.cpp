@@ -1,0 +1,209 @@
+// What running the program adds to the analysis and the output: code only
+// a run reaches, the ways branches did not take, patched instructions,
+// copied code, how each run ended, and what a packed program unpacked.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "analysis/analyse.hpp"
+#include "output/listing.hpp"
+#include "support.hpp"
+
+using namespace tolvek;
+using namespace tolvek_test;
+
+namespace {
+
+// The map and the listing refer to the image, which stays where it is.
+struct Analysed {
+    explicit Analysed(Image bytes, const AnalysisOptions& options)
+        : image(std::move(bytes)), map(analyse(image, options)), listing(build_listing(map, "game.tmp")) {}
+    const Image image;
+    const MemoryMap map;
+    const Listing listing;
+};
+
+// Assembles `body` at $0801 after a BASIC line "SYS 2061" and analyses it
+// with the run (budget 0: without).
+std::unique_ptr<Analysed> analysed(const ScratchDir& dir, const std::string& body, std::uint64_t budget = 2'000'000) {
+    const std::vector<std::uint8_t> prg =
+        assemble(dir, "\t* = $0801\n\t!word +, 10\n\t!byte $9e\n\t!text \"2061\"\n\t!byte 0\n+\t!word 0\n" + body);
+    RunOptions run;
+    run.budget = budget;
+    run.patience = budget / 32;
+    return std::make_unique<Analysed>(make_image(0x0801, {prg.begin() + 2, prg.end()}),
+                                      AnalysisOptions{.entry = 2061, .run = run});
+}
+
+bool has_header(const Listing& listing, const std::string& line) {
+    return std::find(listing.header.begin(), listing.header.end(), line) != listing.header.end();
+}
+
+std::string headers(const Listing& listing) {
+    std::string all;
+    for (const std::string& line : listing.header) all += line + "\n";
+    return all;
+}
+
+const Row* row_at(const Listing& listing, std::uint32_t address) {
+    for (const Row& row : listing.rows) {
+        if (row.address == address) return &row;
+    }
+    return nullptr;
+}
+
+// A dispatcher that adds an offset to a base: no pattern follows it, the
+// run does. The routine's branch that did not run is traced from there.
+const char* kDispatch = R"(
+ptr = $fb
+	ldx #0
+-	lda offsets,x
+	clc
+	adc #<base
+	sta ptr
+	lda #>base
+	adc #0
+	sta ptr+1
+	jsr call
+	inx
+	cpx #2
+	bne -
+	rts
+call	jmp (ptr)
+offsets	!byte first - base, second - base
+base	!fill $0840 - *, $ff
+first	lda #1		; $0840
+	bne +
+	lda #2		; never runs: traced from the branch
++	rts
+second	ldy #3
+	rts
+)";
+
+TEST(Execution, CodeOnlyARunReachesIsCodeThatRan) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    ScratchDir dir;
+    const auto with_run = analysed(dir, kDispatch);
+    const auto without = analysed(dir, kDispatch, 0);
+    const std::uint32_t first = 0x0840;
+    ASSERT_EQ(with_run->image.at(first), 0xa9);
+    EXPECT_EQ(without->map.kind(first), Kind::Unknown);
+    EXPECT_EQ(with_run->map.kind(first), Kind::Opcode);
+    EXPECT_EQ(with_run->map.source(first), Source::Run);
+    // lda #2 after the bne never ran, but the branch's other way is traced.
+    EXPECT_EQ(with_run->map.kind(first + 4), Kind::Opcode);
+    EXPECT_EQ(with_run->map.source(first + 4), Source::Trace);
+    // The second routine ran too; the three filler bytes did not.
+    EXPECT_EQ(with_run->map.source(first + 7), Source::Run);
+    EXPECT_FALSE(is_instruction(with_run->map.kind(first - 3))) << headers(with_run->listing);
+    // The entry's own code ran, and says so.
+    EXPECT_EQ(with_run->map.source(0x080d), Source::Run);
+    EXPECT_TRUE(has_header(with_run->listing, "run from $080d: returned to BASIC after " +
+                                                  std::to_string(with_run->map.runs.at(0).cycles) + " cycles"))
+        << headers(with_run->listing);
+    EXPECT_TRUE(without->map.runs.empty());
+}
+
+TEST(Execution, PatchedInstructionsSayWhoChangesThem) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    ScratchDir dir;
+    const auto result = analysed(dir, R"(
+	lda #<target
+	sta patch+1	; $080f
+	lda #>target
+	sta patch+2	; $0814
+patch	jsr $0000	; $0817
+	rts
+target	rts
+)");
+    const Row* patch = row_at(result->listing, 0x0817);
+    ASSERT_NE(patch, nullptr);
+    EXPECT_EQ(patch->comment, "changed by $080f when run");
+    EXPECT_EQ(result->map.patched_code.at(0x0818), 0x080f);
+    EXPECT_EQ(result->map.patched_code.at(0x0819), 0x0814);
+    EXPECT_FALSE(result->map.patched_code.contains(0x0817));
+}
+
+TEST(Execution, CodeCopiedElsewhereIsNamedWithWhereItRan) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    ScratchDir dir;
+    const auto result = analysed(dir, R"(
+	ldx #routine_end - routine - 1
+-	lda routine,x
+	sta $c000,x
+	dex
+	bpl -
+	jsr $c000
+	jsr $c000
+	rts
+routine	inc $d020	; at $081f, runs at $c000
+	dec $d020
+	nop
+	rts
+routine_end
+)");
+    EXPECT_TRUE(has_header(result->listing, "ran code it wrote at $c000-$c007, a copy of $081f-$0826"))
+        << headers(result->listing);
+    const Row* copied = row_at(result->listing, 0x081f);
+    ASSERT_NE(copied, nullptr);
+    EXPECT_EQ(copied->comment, "copied to $c000 and run there");
+    EXPECT_FALSE(result->map.unpacked.has_value() && result->map.unpacked->start == 0x0801);
+}
+
+TEST(Execution, EachWayARunEndsIsSaid) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    struct Case {
+        const char* body;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"-\tjsr $ffe4\n\tbeq -\n\trts\n", "run from $080d: waited in a loop at $080d after "},
+        {"\tnop\n\t!byte $02\n", "run from $080d: ended at a halting opcode at $080e after "},
+        {"\tjsr $b000\n\trts\n", "run from $080d: jumped into ROM at $b000, where Tolvek has no stand-in after "},
+        {"-\tinc $c000\n\tjmp -\n", "run from $080d: still running at $"},
+        // Stores into a new byte all the time, page after page from $2000.
+        {"\tlda #$20\n\tsta $fc\n\tldy #0\n\tsty $fb\n-\tsta ($fb),y\n\tiny\n\tbne -\n\tinc $fc\n\tjmp -\n",
+         "run from $080d: still running when its budget ran out after "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.body);
+        ScratchDir dir;
+        const auto result = analysed(dir, c.body, 20'000);
+        const std::string all = headers(result->listing);
+        EXPECT_NE(all.find(c.says), std::string::npos) << all;
+    }
+}
+
+TEST(Execution, EverySysEntryRunsAndEntriesInBasicDoNot) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    ScratchDir dir;
+    // Two BASIC lines: SYS 2080 and SYS 2090, the given entry in BASIC.
+    const std::vector<std::uint8_t> prg = assemble(dir, R"(
+	* = $0801
+	!word l2, 10
+	!byte $9e
+	!text "2080"
+	!byte 0
+l2	!word l3, 20
+	!byte $9e
+	!text "2090"
+	!byte 0
+l3	!word 0
+	!fill 2080 - *, 0
+	lda #1
+	rts
+	!fill 2090 - *, 0
+	lda #2
+	rts
+)");
+    const Image image = make_image(0x0801, {prg.begin() + 2, prg.end()});
+    RunOptions run;
+    run.budget = 100'000;
+    const MemoryMap map = analyse(image, {.entry = 0x0801, .run = run});
+    ASSERT_EQ(map.runs.size(), 2u);
+    EXPECT_EQ(map.runs[0].entry, 2080);
+    EXPECT_EQ(map.runs[1].entry, 2090);
+    EXPECT_EQ(map.source(2090), Source::Run);
+}
+
+}  // namespace
