@@ -125,12 +125,17 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
         const std::vector<std::uint32_t> found = enter_ran_code(map, run.marks);
         branches.insert(branches.end(), found.begin(), found.end());
         note_patched_code(map, run);
+        for (std::uint32_t a = image.load; a < image.end(); ++a) {
+            if ((run.marks[a] & (mark::Entered | mark::Ran)) == (mark::Entered | mark::Ran)) map.entered.push_back(a);
+        }
         find_copied_code(map, run);
         if (run.written_code &&
             (!map.unpacked || run.written_code->end - run.written_code->start > map.unpacked->end - map.unpacked->start)) {
             map.unpacked = run.written_code;
         }
     }
+    std::sort(map.entered.begin(), map.entered.end());
+    map.entered.erase(std::unique(map.entered.begin(), map.entered.end()), map.entered.end());
     // A short copy of the image's own bytes is code copied to run elsewhere,
     // not a program unpacked (which a program moving itself down is).
     if (map.unpacked) {

@@ -115,7 +115,11 @@ private:
                 std::uint32_t end = a + 4;
                 while (is_pointer(end)) end += 2;
                 bool led_to_code = false;
+                // Where every entry leads where a run went by a jump or
+                // call, the table is as sure as one that leads to new code.
+                bool all_entered = !map_.entered.empty();
                 for (std::uint32_t p = a; p < end; p += 2) {
+                    all_entered = all_entered && map_.was_entered(word(p) + add);
                     if (try_at(word(p) + add, Source::GuessTable)) {
                         led_to_code = true;
                         // New code changes which words point at code; the
@@ -123,6 +127,7 @@ private:
                         pointers_.forget_from(image_.offset(end));
                     }
                 }
+                led_to_code = led_to_code || all_entered;
                 if (led_to_code) tables_.push_back({a, (end - a) / 2, add != 0 ? Kind::WordMinus1 : Kind::Word});
                 found = found || led_to_code;
                 a = end;

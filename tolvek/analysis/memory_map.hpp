@@ -205,6 +205,12 @@ public:
     std::vector<CopiedCode> copied_code;
     std::optional<WrittenCode> unpacked;
     std::optional<std::uint32_t> unpacked_from;  // where its bytes lie in the image, when it is a copy of them
+    // The image's instructions that a run reached by a jump, call, return
+    // or interrupt, in order: where tables of addresses may lead.
+    std::vector<std::uint32_t> entered;
+    bool was_entered(std::uint32_t address) const {
+        return std::binary_search(entered.begin(), entered.end(), address);
+    }
 
     std::uint32_t basic_end() const { return basic.lines.empty() ? image_->load : basic.end; }
 
