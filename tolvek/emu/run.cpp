@@ -138,9 +138,10 @@ void Run::new_code() {
 // loop then runs names it.
 RunEnd Run::settle() {
     c64_.silence();
-    const std::uint64_t settled = cpu_.cycles + kSettleCycles;
+    // Within the budget, as all of the run.
+    const std::uint64_t settled = std::min(cpu_.cycles + kSettleCycles, options_.budget);
     std::uint32_t lowest = 0x10000;
-    for (int seen = 0; seen < kLoopInstructions;) {
+    for (int seen = 0; seen < kLoopInstructions && cpu_.cycles < options_.budget;) {
         const bool looking = cpu_.cycles >= settled;
         if (looking) {
             ++seen;
