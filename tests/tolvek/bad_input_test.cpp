@@ -75,6 +75,22 @@ TEST_F(BadInput, MissingOrMalformedValues) {
     fails("-a -c6502 -o2049 -e2049 -t ''", "empty image name");
 }
 
+TEST_F(BadInput, ProgramFileWithoutLoadAddress) {
+    write_bytes(dir / "game.prg", {0x01});
+    fails("-a -c6502 -e2049 -p game.prg", "program file 'game.prg' is too short: it has no load address");
+    write_bytes(dir / "game.prg", {});
+    fails("-w -c6502 -e2049 -p game.prg", "too short");
+}
+
+TEST_F(BadInput, NothingToUnpackIsSaidAfterTheOutput) {
+    // The source is written; the unpacked program is not, and the status says so.
+    const Result result = run_in(dir.path(), quote(TOLVEK_EXE) + " -a -c6502 -o4096 -e4096 -t game.tmp --unpack");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Tolvek.exe: nothing to unpack: the program never ran bytes it had written\n");
+    EXPECT_NE(read_text(dir / "game.asm"), "old asm\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "game.unpacked.prg"));
+}
+
 TEST_F(BadInput, OtherCpu) {
     fails("-a -c65c02 -o2049 -e2049 -t game.tmp", "unsupported CPU '65c02'");
     fails("-w -c6510 -o2049 -e2049 -t game.tmp", "unsupported CPU");
