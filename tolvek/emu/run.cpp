@@ -138,8 +138,8 @@ void Run::new_code() {
 // loop then runs names it.
 RunEnd Run::settle() {
     c64_.silence();
-    // Within the budget, as all of the run.
-    const std::uint64_t settled = std::min(cpu_.cycles + kSettleCycles, options_.budget);
+    // Within the budget, as all of the run, with room left for the look.
+    const std::uint64_t settled = std::min(cpu_.cycles + kSettleCycles, cpu_.cycles + (options_.budget - cpu_.cycles) / 2);
     std::uint32_t lowest = 0x10000;
     for (int seen = 0; seen < kLoopInstructions && cpu_.cycles < options_.budget;) {
         const bool looking = cpu_.cycles >= settled;
