@@ -109,6 +109,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         out << usage();
         return 0;
     }
+    if (parsed.version) {
+        out << "Tolvek.exe " << kVersion << "\n";
+        return 0;
+    }
     if (!parsed.error.empty()) {
         err << "Tolvek.exe: " << one_line(parsed.error) << " (try -h)\n";
         return kUsageError;

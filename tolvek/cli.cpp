@@ -45,7 +45,8 @@ constexpr std::int64_t kMaxRunCycles = 10'000'000'000;
 }  // namespace
 
 std::string usage() {
-    return "usage: Tolvek.exe -a|-w -c<cpu> -o<load> -e<entry> -t <image> [-s<syntax>] [options]\n"
+    return std::string("Tolvek.exe ") + kVersion + ", the 6502 disassembler of prgdis\n" +
+           "usage: Tolvek.exe -a|-w -c<cpu> -o<load> -e<entry> -t <image> [-s<syntax>] [options]\n"
            "       Tolvek.exe -a|-w -c<cpu> -e<entry> -p <program> [-s<syntax>] [options]\n"
            "Disassembles a 6502 memory image into assembly source or a listing.\n"
            "  -a          write the assembly source <image minus extension>.asm\n"
@@ -73,6 +74,7 @@ std::string usage() {
            "                        ran (what an unpacker unpacked) as the program\n"
            "                        file <image minus extension>.unpacked.prg\n"
            "  -h, --help  show this text\n"
+           "  --version   show the version\n"
            "Numbers are decimal, or hex written as $c000 or 0xc000.\n"
            "Option values may be attached (-o2049) or separate (-o 2049).\n";
 }
@@ -89,6 +91,10 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
         const std::string& arg = args[i];
         if (arg == "-h" || arg == "--help") {
             result.help = true;
+            return result;
+        }
+        if (arg == "--version") {
+            result.version = true;
             return result;
         }
         if (arg == "--unpack") {

@@ -7,6 +7,7 @@
 
 #include "emu/run.hpp"
 #include "output/dialect.hpp"
+#include "version.hpp"
 
 namespace tolvek {
 
@@ -29,6 +30,7 @@ struct Options {
 
 struct ParsedArgs {
     bool help = false;
+    bool version = false;
     std::string error;  // one line naming the problem; empty when fine
     Options options;
 };

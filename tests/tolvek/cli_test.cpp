@@ -1,6 +1,8 @@
 // Parsing the command line prgdis passes, in its variants.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "app.hpp"
 #include "cli.hpp"
 #include "output_file.hpp"
@@ -80,6 +82,22 @@ TEST(Cli, ProgramFilesRunsAndUnpacking) {
               std::string::npos);
     EXPECT_NE(with({"--run-cycles=5", "--run-cycles=5"}).error.find("given twice"), std::string::npos);
     EXPECT_NE(with({"--unpack", "--unpack"}).error.find("given twice"), std::string::npos);
+}
+
+TEST(Cli, VersionFromTheBuild) {
+    EXPECT_TRUE(parse_args({"--version"}).version);
+    EXPECT_TRUE(parse_args({"-a", "--version", "-x"}).version);  // as -h: the rest does not matter
+    EXPECT_FALSE(parse_args({"-a", "-c6502", "-o0", "-e0", "-tx"}).version);
+    // A release's version: digits and dots, the same as the build's.
+    const std::string version = kVersion;
+    EXPECT_EQ(version, TOLVEK_VERSION);
+    EXPECT_EQ(version.find_first_not_of("0123456789."), std::string::npos) << version;
+    EXPECT_EQ(usage().rfind("Tolvek.exe " + version + ", ", 0), 0u) << usage();
+    EXPECT_NE(usage().find("--version"), std::string::npos);
+    std::ostringstream out, err;
+    EXPECT_EQ(run({"--version"}, out, err), 0);
+    EXPECT_EQ(out.str(), "Tolvek.exe " + version + "\n");
+    EXPECT_EQ(err.str(), "");
 }
 
 TEST(Cli, NumbersInRangeAndHex) {

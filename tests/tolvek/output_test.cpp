@@ -13,6 +13,7 @@
 
 #include "output/comment_text.hpp"
 #include "support.hpp"
+#include "version.hpp"
 
 using namespace tolvek_test;
 namespace fs = std::filesystem;
@@ -102,7 +103,7 @@ TEST_F(OutputFile, NameWithLineBreaksStaysInsideItsComment) {
             const Result result = tolvek(option, name.stem + ".tmp");
             ASSERT_EQ(result.status, 0) << result.err;
         }
-        const std::string header = "; Disassembly of " + name.shown + ".tmp by Tolvek\n";
+        const std::string header = "; Disassembly of " + name.shown + ".tmp by Tolvek " + std::string(tolvek::kVersion) + "\n";
         for (const char* extension : {".asm", ".lst"}) {
             const std::string text = read_text(dir / (name.stem + extension));
             EXPECT_EQ(text.substr(0, text.find('\n') + 1), header) << extension;
@@ -121,7 +122,7 @@ TEST_F(OutputFile, TemporaryFileCannotBePlanted) {
     const Result result = tolvek("-a", "game.tmp", with_fault("plant:victim"));
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(read_text(dir / "victim"), "not Tolvek's\n");
-    EXPECT_EQ(read_text(dir / "game.asm").rfind("; Disassembly of game.tmp by Tolvek\n", 0), 0u);
+    EXPECT_EQ(read_text(dir / "game.asm").rfind("; Disassembly of game.tmp by Tolvek " + std::string(tolvek::kVersion) + "\n", 0), 0u);
     // Only the output and the planted link are new; the link stays.
     std::vector<std::string> added;
     for (const std::string& name : names()) {

@@ -45,7 +45,7 @@ for name in "${names[@]}"; do
   grep -qF "File $name.prg was disassembled successfully" out.txt || fail "$name: no success message"
   [ -f "$name.asm" ] && [ -f "$name.lst" ] || fail "$name: outputs not named like the input: $(ls | tr '\n' ' ')"
   [ ! -e "$name.tmp" ] || fail "$name: $name.tmp left behind"
-  [ "$(head -n 1 "$name.asm")" = "; Disassembly of $name.tmp by Tolvek"$'\r' ] || fail "$name: header names $(head -n 1 "$name.asm")"
+  [[ "$(head -n 1 "$name.asm")" == "; Disassembly of $name.tmp by Tolvek "*$'\r' ]] || fail "$name: header names $(head -n 1 "$name.asm")"
   acme -f cbm -o again.prg "$name.asm" || fail "$name: acme rejects $name.asm"
   cmp game.prg again.prg || fail "$name: reassembled program differs"
   rm "$name.prg" "$name.asm" "$name.lst"

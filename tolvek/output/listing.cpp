@@ -6,6 +6,7 @@
 #include "c64/petscii.hpp"
 #include "hints/hints.hpp"
 #include "output_file.hpp"
+#include "version.hpp"
 #include "cpu/decode.hpp"
 
 namespace tolvek {
@@ -289,7 +290,7 @@ private:
         std::uint32_t code = 0;
         for (Kind k : map_.kinds()) code += is_instruction(k) ? 1u : 0u;
         const auto size = static_cast<std::uint32_t>(image_.bytes.size());
-        listing.header.push_back("Disassembly of " + std::string(image_name) + " by Tolvek");
+        listing.header.push_back("Disassembly of " + std::string(image_name) + " by Tolvek " + kVersion);
         listing.header.push_back("load address: " + hex(image_.load, 4) + ", " + bytes(size));
         const std::int64_t entry = map_.entry;
         std::string line = "entry address: ";

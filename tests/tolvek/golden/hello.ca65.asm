@@ -1,4 +1,4 @@
-; Disassembly of hello.tmp by Tolvek
+; Disassembly of hello.tmp by Tolvek @VERSION@
 ; load address: $0801, 89 bytes
 ; entry address: $080d (2061)
 ; code: 48 bytes, data: 41 bytes
