@@ -152,6 +152,12 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         const fs::path source = file_path(output_name(options.image, ".asm")).filename();
         const std::string stem = file_name(source.stem());
         const BuildNames names{file_name(source), stem + "-rebuilt.prg", stem + ".cfg"};
+        // Refused for one output, the run writes none.
+        for (const std::string& output : {target, assembly && !dialect.config.empty() ? output_name(options.image, ".cfg") : "",
+                                          options.write_hints, options.vice_labels}) {
+            if (output.empty()) continue;
+            if (const std::string problem = check_replaceable(output); !problem.empty()) throw Failure{problem};
+        }
         if (assembly && !dialect.config.empty()) {
             const std::string problem = write_output_file(output_name(options.image, ".cfg"), write_config(dialect));
             if (!problem.empty()) throw Failure{problem};

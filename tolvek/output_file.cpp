@@ -140,14 +140,21 @@ std::string write_output_file(const std::string& name, const std::string& conten
     return write_output_file(name, [&](const std::function<void(std::string_view)>& put) { put(content); });
 }
 
+std::string check_replaceable(const std::string& name) {
+    std::error_code ec;
+    const fs::file_status older = fs::status(file_path(name), ec);
+    if (fs::is_regular_file(older) && (older.permissions() & fs::perms::owner_write) == fs::perms::none) {
+        return "cannot replace '" + name + "': it is read-only";
+    }
+    return "";
+}
+
 std::string write_output_file(const std::string& name, const TextProducer& produce) {
     const fs::path target = file_path(name);
+    if (std::string problem = check_replaceable(name); !problem.empty()) return problem;
     std::error_code ec;
     const fs::file_status older = fs::status(target, ec);
     const bool replacing = fs::is_regular_file(older);
-    if (replacing && (older.permissions() & fs::perms::owner_write) == fs::perms::none) {
-        return "cannot replace '" + name + "': it is read-only";
-    }
 
     catch_signals();
     fs::path temporary;

@@ -30,6 +30,11 @@ std::string output_name(const std::string& image, const char* extension);
 // problem.
 std::string write_output_file(const std::string& name, const std::string& content);
 
+// The problem write_output_file would refuse `name` for at once (a
+// read-only file), or an empty string: checked for every output before any
+// is written, so that a run refused for one writes none.
+std::string check_replaceable(const std::string& name);
+
 // The same for a text that `produce` hands over piece by piece to the
 // function it is given, so that a big file need not be held whole.
 using TextProducer = std::function<void(const std::function<void(std::string_view)>&)>;

@@ -244,6 +244,29 @@ TEST_F(OutputFile, ReadOnlyOutputIsLeftAlone) {
     }
 }
 
+// One read-only output refuses the whole run: the side files (ca65's
+// configuration, hints, VICE labels) are not written either.
+TEST_F(OutputFile, ReadOnlyOutputKeepsTheOtherOutputsUnwrittenToo) {
+    const fs::path output = dir / "game.asm";
+    write_text(output, "annotated by hand\n");
+    fs::permissions(output, fs::perms::owner_read);
+    write_text(dir / "game.cfg", "my configuration\n");
+    const std::vector<std::string> before = names();
+    const Result result = run_in(dir.path(), quote(TOLVEK_EXE) + " -a" + kAddresses +
+                                                 "game.tmp -sca65 --write-hints game.hints --vice-labels game.lbl");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "Tolvek.exe: cannot replace 'game.asm': it is read-only\n");
+    EXPECT_EQ(read_text(dir / "game.cfg"), "my configuration\n");
+    EXPECT_EQ(names(), before);
+    // A read-only side file refuses the run the same way.
+    fs::permissions(output, fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(dir / "game.cfg", fs::perms::owner_read);
+    const Result side = run_in(dir.path(), quote(TOLVEK_EXE) + " -a" + kAddresses + "game.tmp -sca65");
+    EXPECT_EQ(side.status, 1);
+    EXPECT_EQ(side.err, "Tolvek.exe: cannot replace 'game.cfg': it is read-only\n");
+    EXPECT_EQ(read_text(output), "annotated by hand\n");
+}
+
 TEST_F(OutputFile, ReplacedOutputKeepsItsPermissions) {
     using fs::perms;
     for (const perms kept : {perms::owner_read | perms::owner_write,
