@@ -30,6 +30,13 @@ for group in "$@"; do
       need_command da65 cc65
       need_command clang++ clang
       ;;
+    packages)
+      need_command acme acme
+      need_command dpkg-shlibdeps dpkg-dev   # the .deb's dependencies
+      need_command unzip unzip
+      need_command gzip gzip
+      need_command man man-db
+      ;;
     windows)
       need_command x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
       need_package wine

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the release build, the ASan+UBSan build and a
 # clang++ build, each with warnings as errors, a minute of each fuzz target,
-# then the Windows cross-build with its tests under wine. Installs what is missing.
+# then the Windows cross-build with its tests under wine, and the packages
+# with what is inside them (scripts/packages.sh). Installs what is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh test windows
+source scripts/deps.sh test windows packages
 
 for preset in default asan clang; do
   echo "=== $preset ==="
@@ -28,3 +29,6 @@ trap 'wineserver -k || true' EXIT
 cmake --preset windows
 cmake --build --preset windows -j "$(nproc)"
 ctest --preset windows
+
+echo "=== packages ==="
+scripts/packages.sh
