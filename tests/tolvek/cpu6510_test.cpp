@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "emu/cpu6510.hpp"
+#include "ram_bus.hpp"
 
 namespace {
 
@@ -15,32 +16,9 @@ using tolvek::Cpu6510;
 namespace flag = tolvek::flag;
 namespace mark = tolvek::mark;
 
-// 64 KiB of RAM, with one page of I/O at $D000 that records what is written.
-struct TestBus : tolvek::Bus {
-    std::vector<std::uint8_t> ram = std::vector<std::uint8_t>(0x10000, 0);
-    std::vector<std::uint8_t> mark_bytes = std::vector<std::uint8_t>(0x10000, 0);
-    std::vector<std::uint16_t> writers = std::vector<std::uint16_t>(0x10000, 0);
-    std::vector<std::pair<std::uint16_t, std::uint8_t>> io_writes;
-    int port_writes = 0;
-
-    TestBus() {
-        for (std::size_t page = 0; page < 256; ++page) {
-            read_page[page] = ram.data() + page * 256;
-            write_page[page] = ram.data() + page * 256;
-            run_mark_page[page] = mark_bytes.data() + page * 256;
-        }
-        read_page[0xd0] = nullptr;
-        write_page[0xd0] = nullptr;
-        marks = mark_bytes.data();
-        first_writer = writers.data();
-    }
-    std::uint8_t io_read(std::uint16_t address) override { return static_cast<std::uint8_t>(address); }
-    void io_write(std::uint16_t address, std::uint8_t value) override { io_writes.emplace_back(address, value); }
-    void port_written() override { ++port_writes; }
-
-    void put(std::uint16_t address, std::initializer_list<std::uint8_t> bytes) {
-        for (const std::uint8_t byte : bytes) ram[address++] = byte;
-    }
+// 64 KiB of RAM, with one page of I/O at $D000.
+struct TestBus : tolvek_test::RamBus {
+    TestBus() : RamBus(0xd0) {}
 };
 
 struct Machine {

@@ -11,6 +11,7 @@
 #include "emu/cpu6510.hpp"
 #include "emu/run.hpp"
 #include "packer.hpp"
+#include "ram_bus.hpp"
 #include "support.hpp"
 
 using namespace tolvek_test;
@@ -183,28 +184,6 @@ std::string first_difference(const std::vector<std::uint8_t>& got, const std::ve
     }
     return got.size() == want.size() ? "" : "sizes differ";
 }
-
-// 64 KiB of RAM at every address, and nothing else.
-class RamBus : public tolvek::Bus {
-public:
-    RamBus() : ram(0x10000), mark_bytes(0x10000), writers(0x10000) {
-        for (std::size_t page = 0; page < 256; ++page) {
-            read_page[page] = &ram[page * 256];
-            write_page[page] = &ram[page * 256];
-            run_mark_page[page] = &mark_bytes[page * 256];
-        }
-        marks = mark_bytes.data();
-        first_writer = writers.data();
-    }
-    std::uint8_t io_read(std::uint16_t) override { return 0xff; }
-    void io_write(std::uint16_t, std::uint8_t) override {}
-    void port_written() override { ++port_writes; }
-
-    std::vector<std::uint8_t> ram;
-    std::vector<std::uint8_t> mark_bytes;
-    std::vector<std::uint16_t> writers;
-    int port_writes = 0;
-};
 
 TEST(UnpackOnTheProcessor, GivesEachOriginalBackAndLeavesTheRestAsItWas) {
     if (!have_acme()) GTEST_SKIP() << "acme is not installed";
