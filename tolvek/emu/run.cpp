@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "cpu/opcodes.hpp"
 #include "emu/c64.hpp"
 
 namespace tolvek {
@@ -140,12 +141,17 @@ RunEnd Run::settle() {
     c64_.silence();
     // Within the budget, as all of the run, with room left for the look.
     const std::uint64_t settled = std::min(cpu_.cycles + kSettleCycles, cpu_.cycles + (options_.budget - cpu_.cycles) / 2);
+    // The loop is named by where its branches and jumps back lead (the
+    // lowest such place: an inner loop lies inside the outer one), else by
+    // the lowest address it runs in RAM.
     std::uint32_t lowest = 0x10000;
+    std::uint32_t lowest_back = 0x10000;
     for (int seen = 0; seen < kLoopInstructions && cpu_.cycles < options_.budget;) {
         const bool looking = cpu_.cycles >= settled;
+        const std::uint16_t at = cpu_.pc;
         if (looking) {
             ++seen;
-            if (c64_.area(cpu_.pc) == C64::Area::Ram) lowest = std::min<std::uint32_t>(lowest, cpu_.pc);
+            if (c64_.area(at) == C64::Area::Ram) lowest = std::min<std::uint32_t>(lowest, at);
         }
         if (cpu_.run(looking ? cpu_.cycles + 1 : settled, false) == Cpu6510::Stop::Halted) {
             if (const std::optional<RunEnd> end = halted()) {
@@ -153,7 +159,12 @@ RunEnd Run::settle() {
                 return *end;
             }
         }
+        if (looking && cpu_.pc < at && c64_.area(cpu_.pc) == C64::Area::Ram) {
+            const Flow flow = flow_of(cpu_.read(at));
+            if (flow == Flow::Branch || flow == Flow::Jump) lowest_back = std::min<std::uint32_t>(lowest_back, cpu_.pc);
+        }
     }
+    if (lowest_back <= 0xffff) lowest = lowest_back;
     result_.end_address = lowest <= 0xffff ? static_cast<std::uint16_t>(lowest) : cpu_.pc;
     return RunEnd::Waited;
 }
