@@ -513,6 +513,18 @@ world   !text "WORLD ", 0
     EXPECT_EQ(run.printed, "HELLO WORLD 1234*!");
 }
 
+// Prints the number in A as a digit, then "C" when the carry is set.
+const std::string kDigit = R"(
+digit   php
+        ora #$30
+        jsr $ffd2
+        plp
+        bcc +
+        lda #$43
+        jsr $ffd2
++       rts
+)";
+
 TEST(Machine, KernalCallsAnswerAsWithoutDrivesOrKeys) {
     // Each answer printed as a digit: error numbers, carry, the keys.
     const RunResult run = run_source(R"(
@@ -549,15 +561,7 @@ TEST(Machine, KernalCallsAnswerAsWithoutDrivesOrKeys) {
         tya
         jsr $ffd2
         rts
-digit   php             ; the number in A, then "c" when carry is set
-        ora #$30
-        jsr $ffd2
-        plp
-        bcc +
-        lda #$43
-        jsr $ffd2
-+       rts
-)");
+)" + kDigit);
     EXPECT_EQ(run.end, RunEnd::ReturnedToBasic);
     EXPECT_EQ(run.printed, "5C3C5C0\r0C(\xdc");
     EXPECT_EQ(run.first_writer.at(0x00ba), 0xffba);  // SETLFS stored the device
@@ -599,15 +603,7 @@ digit   php             ; the number in A, then "c" when carry is set
         lda #$59
         jsr $ffd2
         rts
-digit   php
-        ora #$30
-        jsr $ffd2
-        plp
-        bcc +
-        lda #$43
-        jsr $ffd2
-+       rts
-)");
+)" + kDigit);
     EXPECT_EQ(files.end, RunEnd::ReturnedToBasic);
     EXPECT_EQ(files.printed, "02CS5C3CY");
 }

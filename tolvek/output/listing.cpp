@@ -65,10 +65,8 @@ private:
         std::sort(marked.begin(), marked.end());
         marked.erase(std::unique(marked.begin(), marked.end()), marked.end());
         for (const std::uint32_t address : marked) {
-            // Rows are in address order.
-            const auto row = std::lower_bound(listing.rows.begin(), listing.rows.end(), address,
-                                              [](const Row& r, std::uint32_t a) { return r.address < a; });
-            if (row == listing.rows.end() || row->address != address) continue;
+            Row* row = row_holding(listing, address);
+            if (row == nullptr || row->address != address) continue;
             std::string marks;
             if (map_.entry_in_image && address == map_.entry) marks = "entry";
             for (const SysEntry& sys : map_.sys_entries) {
@@ -76,9 +74,7 @@ private:
                 marks += marks.empty() ? "" : ", ";
                 marks += "SYS in line " + std::to_string(sys.line);
             }
-            if (marks.empty()) continue;
-            if (!row->comment.empty()) marks += "; " + std::string(row->comment);
-            row->comment = listing.store.keep(marks);
+            if (!marks.empty()) add_comment(listing, *row, marks);
         }
     }
 
@@ -116,13 +112,9 @@ private:
     // The user's comments go on the row that holds their address.
     void add_comments(Listing& listing) {
         for (const auto& [address, text] : hints_->comments) {
-            const auto row = std::upper_bound(listing.rows.begin(), listing.rows.end(), address,
-                                              [](std::uint32_t a, const Row& r) { return a < r.address; });
-            if (row == listing.rows.begin() || address >= (row - 1)->address + (row - 1)->size) continue;
-            Row& at = *(row - 1);
-            std::string comment = at.address == address ? text : hex(address, 4) + ": " + text;
-            if (!at.comment.empty()) comment += "; " + std::string(at.comment);
-            at.comment = listing.store.keep(comment);
+            Row* row = row_holding(listing, address);
+            if (row == nullptr) continue;
+            add_comment(listing, *row, row->address == address ? text : hex(address, 4) + ": " + text);
         }
     }
 
