@@ -98,6 +98,7 @@ constexpr std::uint8_t with_nz(std::uint8_t p, std::uint8_t value) {
         marks |= mark::Written;
         bus_.first_writer[address] = instruction_pc_;
         last_news = cycles;
+        if (bus_.first_stores != nullptr) bus_.first_stores->push_back(address);
     }
     if (address < 2) [[unlikely]] bus_.port_written();
 }

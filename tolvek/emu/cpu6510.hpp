@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace tolvek {
 
@@ -48,6 +49,9 @@ public:
     std::uint8_t* marks = nullptr;  // 64 KiB: what happened to each RAM byte (mark::)
     // The address of the instruction that first stored into each RAM byte.
     std::uint16_t* first_writer = nullptr;  // 64 KiB entries
+    // When set, every RAM byte's first store appends its address here, so
+    // that whoever follows the written memory need not scan for news.
+    std::vector<std::uint16_t>* first_stores = nullptr;
 };
 
 class Cpu6510 {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "cpu/opcodes.hpp"
 #include "emu/c64.hpp"
@@ -25,9 +27,63 @@ constexpr int kLoopInstructions = 1000;
 // key or the raster does not.
 constexpr std::uint64_t kQuietMain = 2 * pal::kFrameCycles;
 
+// The bytes of RAM from $0200 up that the program wrote, grouped into
+// ranges in which no more than kGap unwritten bytes lie between two written
+// ones. Kept up to date a first store at a time (each joins the ranges of
+// its written neighbours), so that the range around an address costs the
+// same to find whatever its size: a program may jump into written bytes
+// tens of thousands of times.
+class WrittenRanges {
+public:
+    void add(std::uint32_t address) {
+        if (address < kLowest || parent_[address] != kNone) return;
+        parent_[address] = address;
+        first_[address] = last_[address] = static_cast<std::uint16_t>(address);
+        for (std::uint32_t distance = 1; distance <= kGap + 1; ++distance) {
+            if (address >= kLowest + distance && parent_[address - distance] != kNone) join(address, address - distance);
+            if (address + distance <= 0xffff && parent_[address + distance] != kNone) join(address, address + distance);
+        }
+    }
+
+    // The first and last written byte of the range that holds the written
+    // byte `address`.
+    std::pair<std::uint32_t, std::uint32_t> around(std::uint32_t address) {
+        const std::uint32_t r = root(address);
+        return {first_[r], last_[r]};
+    }
+
+private:
+    static constexpr std::uint32_t kLowest = 0x0200;  // below: zero page and stack
+    static constexpr std::uint32_t kNone = 0x10000;
+
+    std::uint32_t root(std::uint32_t a) {
+        while (parent_[a] != a) a = parent_[a] = parent_[parent_[a]];
+        return a;
+    }
+    void join(std::uint32_t a, std::uint32_t b) {
+        a = root(a);
+        b = root(b);
+        if (a == b) return;
+        parent_[b] = a;
+        first_[a] = std::min(first_[a], first_[b]);
+        last_[a] = std::max(last_[a], last_[b]);
+    }
+
+    std::vector<std::uint32_t> parent_ = std::vector<std::uint32_t>(0x10000, kNone);
+    std::vector<std::uint16_t> first_ = std::vector<std::uint16_t>(0x10000);
+    std::vector<std::uint16_t> last_ = std::vector<std::uint16_t>(0x10000);
+};
+
+// Copies of written code kept so far may add up to this many bytes; after
+// that a range is copied again only when it is clearly larger, so that code
+// that grows a byte at a time does not copy memory without end.
+constexpr std::size_t kCopyAllowance = 1 << 20;
+
 class Run {
 public:
-    Run(C64& c64, const RunOptions& options) : c64_(c64), cpu_(c64.cpu), options_(options) {}
+    Run(C64& c64, const RunOptions& options) : c64_(c64), cpu_(c64.cpu), options_(options) {
+        c64_.first_stores = &first_stores_;
+    }
 
     RunResult go();
 
@@ -41,6 +97,9 @@ private:
     Cpu6510& cpu_;
     const RunOptions& options_;
     RunResult result_;
+    std::vector<std::uint16_t> first_stores_;  // since the ranges last heard of them
+    WrittenRanges ranges_;
+    std::size_t copied_ = 0;  // bytes of written code copied so far
 };
 
 RunResult Run::go() {
@@ -74,6 +133,7 @@ RunResult Run::go() {
         }
         if (c64_.catch_up()) cpu_.interrupt(0xfffa);
     }
+    c64_.first_stores = nullptr;
     result_.cycles = cpu_.cycles;
     result_.marks = std::move(c64_.ram_marks);
     result_.first_writer = std::move(c64_.writers);
@@ -104,32 +164,29 @@ bool Run::in_written_range(std::uint32_t address) const {
 void Run::new_code() {
     const std::uint16_t entry = cpu_.pc;
     if (!in_written_range(entry)) return;
-    const std::vector<std::uint8_t>& marks = c64_.ram_marks;
-    const auto written = [&](std::uint32_t address) { return (marks[address] & mark::Written) != 0; };
-    std::uint32_t start = entry;
-    for (bool grown = true; grown;) {
-        grown = false;
-        for (std::uint32_t back = 1; back <= kGap + 1 && start >= back && in_written_range(start - back); ++back) {
-            if (written(start - back)) {
-                start -= back;
-                grown = true;
-                break;
-            }
-        }
+    for (const std::uint16_t address : first_stores_) ranges_.add(address);
+    first_stores_.clear();
+    auto [first, last] = ranges_.around(entry);
+    // Where the I/O is in view, its registers cut the range: it ends at the
+    // last written byte before them, or starts at the first after them.
+    const auto written = [&](std::uint32_t address) { return (c64_.ram_marks[address] & mark::Written) != 0; };
+    if (entry < 0xd000 && last >= 0xd000 && !in_written_range(0xd000)) {
+        last = 0xcfff;
+        while (!written(last)) --last;
     }
-    std::uint32_t end = entry + 1u;  // exclusive
-    for (bool grown = true; grown;) {
-        grown = false;
-        for (std::uint32_t ahead = 0; ahead <= kGap && in_written_range(end + ahead); ++ahead) {
-            if (written(end + ahead)) {
-                end += ahead + 1;
-                grown = true;
-                break;
-            }
-        }
+    if (entry >= 0xe000 && first < 0xe000 && !in_written_range(0xdfff)) {
+        first = 0xe000;
+        while (!written(first)) ++first;
     }
+    const std::uint32_t start = first;
+    const std::uint32_t end = last + 1;  // exclusive
     std::optional<WrittenCode>& kept = result_.written_code;
-    if (kept && end - start <= kept->end - kept->start) return;
+    if (kept) {
+        const std::uint32_t kept_size = kept->end - kept->start;
+        if (end - start <= kept_size) return;
+        if (copied_ >= kCopyAllowance && end - start <= kept_size + kept_size / 16) return;
+    }
+    copied_ += end - start;
     kept = WrittenCode{static_cast<std::uint16_t>(start), end, entry, cpu_.cycles,
                        std::vector<std::uint8_t>(c64_.ram.begin() + start, c64_.ram.begin() + end)};
 }
