@@ -16,7 +16,13 @@ namespace {
 constexpr std::uint32_t kMaxData = 1024;
 // The instructions a routine may run for one call: enough to print the
 // longest data a byte at a time.
-constexpr int kMaxSteps = 50000;
+constexpr std::uint64_t kMaxSteps = 50000;
+// The instructions the model runs for one routine, all its calls together,
+// and for all routines of an image: thousands of calls of a routine that
+// loops long must not take minutes. Past them, a routine's later calls are
+// read the way its first call with data showed.
+constexpr std::uint64_t kStepsPerRoutine = 1'000'000;
+constexpr std::uint64_t kStepsPerImage = 4'000'000;
 // The instructions looked at for the return address at a routine's start.
 constexpr int kPrologue = 6;
 // Text among parameters needs as many printable bytes in a row.
@@ -72,15 +78,17 @@ class Machine {
 public:
     explicit Machine(const Image& image) : image_(image) {}
 
-    // Runs the routine that the jsr at `call` calls; the address it returns
-    // to at its caller's level, if it gets there.
-    std::optional<std::uint32_t> run(std::uint32_t call) {
+    // Runs the routine that the jsr at `call` calls, for at most
+    // `max_steps` instructions; the address it returns to at its caller's
+    // level, if it gets there.
+    std::optional<std::uint32_t> run(std::uint32_t call, std::uint64_t max_steps) {
         const std::uint32_t back = call + 2;  // what the jsr pushes
         push(static_cast<std::uint8_t>(back >> 8));
         push(static_cast<std::uint8_t>(back));
         std::uint32_t pc = operand_of(image_, call);
-        for (int step = 0; step < kMaxSteps; ++step) {
+        for (steps_ = 0; steps_ < max_steps;) {
             if (!image_.contains(pc)) return std::nullopt;
+            ++steps_;
             const std::optional<std::uint32_t> next = execute(pc);
             if (!next) return std::nullopt;
             if (*next & kReturned) return *next & 0xffff;
@@ -88,6 +96,9 @@ public:
         }
         return std::nullopt;
     }
+
+    // The instructions the last run took.
+    std::uint64_t steps() const { return steps_; }
 
 private:
     // Added to the address where the routine is back at its caller's level.
@@ -295,6 +306,7 @@ private:
     }
 
     const Image& image_;
+    std::uint64_t steps_ = 0;
     std::unordered_map<std::uint16_t, std::uint8_t> written_;
     std::uint8_t a_ = 0, x_ = 0, y_ = 0, s_ = kCallerStack;
     bool n_ = false, v_ = false, d_ = false, i_ = true, z_ = false, c_ = false;
@@ -313,20 +325,61 @@ InlineForm form_of(const Image& image, std::uint32_t begin, std::uint32_t length
     return InlineForm::Fixed;
 }
 
-// The bytes after the jsr at `call` that its routine reads and skips.
-std::uint32_t data_length(const Image& image, std::uint32_t call, std::uint32_t routine) {
+// Up to and including the first zero byte from `begin`, if there is one
+// within the data's limit.
+std::uint32_t zero_terminated_length(const Image& image, std::uint32_t begin) {
+    const std::uint32_t limit = std::min(begin + kMaxData, image.end());
+    for (std::uint32_t a = begin; a < limit; ++a) {
+        if (image.at(a) == 0) return a + 1 - begin;
+    }
+    return 0;
+}
+
+// The bytes after the jsr at `call` that its routine reads and skips, as
+// the model finds them, spending the routine's and the image's steps.
+std::uint32_t modelled_length(MemoryMap& map, InlineRoutine& record, std::uint32_t call) {
+    const Image& image = map.image();
     const std::uint32_t begin = call + 3;
     const std::uint32_t limit = std::min(begin + kMaxData, image.end());
-    if (!image.contains(routine)) {
-        // Print-immediate: text up to a zero, which it skips too.
-        for (std::uint32_t a = begin; a < limit; ++a) {
-            if (image.at(a) == 0) return a + 1 - begin;
-        }
-        return 0;
-    }
-    const std::optional<std::uint32_t> back = Machine(image).run(call);
+    const std::uint64_t allowed =
+        std::min({kMaxSteps, kStepsPerRoutine - record.model_steps, kStepsPerImage - map.inline_model_steps});
+    Machine machine(image);
+    const std::optional<std::uint32_t> back = machine.run(call, allowed);
+    record.model_steps += machine.steps();
+    map.inline_model_steps += machine.steps();
     if (!back || *back <= begin || *back > limit) return 0;
     return *back - begin;
+}
+
+// The bytes after the jsr at `call` read the way the routine's first call
+// with data showed: for a routine the model has no more steps for.
+std::uint32_t foreseen_length(const Image& image, const InlineRoutine& record, std::uint32_t call) {
+    const std::uint32_t begin = call + 3;
+    if (!record.first_data_call || begin >= image.end()) return 0;
+    const std::uint32_t first_begin = *record.first_data_call + 3;
+    const std::uint32_t first_length = record.calls.at(*record.first_data_call);
+    std::uint32_t length = 0;
+    switch (record.form) {
+    case InlineForm::None: return 0;
+    case InlineForm::ZeroTerminated: return zero_terminated_length(image, begin);
+    case InlineForm::LengthByte:
+        // As many bytes as the count says, with or without the count itself.
+        length = image.at(begin) + (first_length - image.at(first_begin));
+        break;
+    case InlineForm::Fixed: length = first_length; break;
+    }
+    return length <= kMaxData && begin + length <= image.end() ? length : 0;
+}
+
+// The bytes after the jsr at `call` that its routine reads and skips.
+std::uint32_t data_length(MemoryMap& map, InlineRoutine& record, std::uint32_t call, std::uint32_t routine) {
+    const Image& image = map.image();
+    // Print-immediate: text up to a zero, which it skips too.
+    if (!image.contains(routine)) return zero_terminated_length(image, call + 3);
+    if (record.model_steps < kStepsPerRoutine && map.inline_model_steps < kStepsPerImage) {
+        return modelled_length(map, record, call);
+    }
+    return foreseen_length(image, record, call);
 }
 
 }  // namespace
@@ -376,9 +429,12 @@ InlineSpan inline_data_after(MemoryMap& map, std::uint32_t call) {
     if (!may_take_inline_data(image, routine)) return {};
     InlineRoutine& record = map.inline_routines[routine];
     const auto [it, added] = record.calls.try_emplace(call, 0);
-    if (added) it->second = data_length(image, call, routine);
+    if (added) it->second = data_length(map, record, call, routine);
     const InlineSpan span{it->second, form_of(image, call + 3, it->second)};
-    if (record.form == InlineForm::None) record.form = span.form;
+    if (record.form == InlineForm::None && span.form != InlineForm::None) {
+        record.form = span.form;
+        record.first_data_call = call;
+    }
     return span;
 }
 

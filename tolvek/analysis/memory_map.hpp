@@ -87,6 +87,8 @@ enum class InlineForm : std::uint8_t {
 struct InlineRoutine {
     InlineForm form = InlineForm::None;            // as its first call with data shows
     std::map<std::uint32_t, std::uint32_t> calls;  // bytes of data after each call seen, by the jsr
+    std::optional<std::uint32_t> first_data_call;  // the jsr of that first call
+    std::uint64_t model_steps = 0;                 // instructions the model ran for it, all calls together
 };
 
 // One run of the program (analysis/execution): where it started and how
@@ -178,6 +180,7 @@ public:
     // The routines that take data from behind their calls, by address
     // (one outside the image too: the C128 KERNAL's print-immediate).
     std::map<std::uint32_t, InlineRoutine> inline_routines;
+    std::uint64_t inline_model_steps = 0;  // instructions the model ran for all of them
 
     // Set by the analysis: the BASIC program and the entry as given.
     BasicProgram basic;
