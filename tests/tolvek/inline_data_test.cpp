@@ -270,4 +270,63 @@ TEST(InlineData, InGuessedCode) {
     EXPECT_TRUE(map.is_opcode(a["back"]));
 }
 
+// A routine that waits a while before it prints, called many times: the
+// model runs out of steps for it after some calls, and the later calls'
+// data is read the way the first call's was (up to its zero). The same for
+// a routine that takes as many bytes as a count says.
+TEST(InlineData, ManyCallsOfASlowRoutineKeepTheirData) {
+    constexpr int kCalls = 60;
+    Asm a(0x1000);
+    a.label("start");
+    std::vector<std::string> words;
+    for (int i = 0; i < kCalls; ++i) {
+        words.push_back("w" + std::to_string(i) + std::string(static_cast<std::size_t>(i % 7), 'x'));
+        a.label("call" + std::to_string(i)).op(0x20, "slow_print").text(words.back()).bytes({0});
+        a.label("counted" + std::to_string(i)).op(0x20, "slow_counted").bytes({static_cast<std::uint8_t>(1 + i % 5)});
+        for (int k = 0; k < 1 + i % 5; ++k) a.text("c");
+    }
+    a.label("after").op(kRts);
+    // About 40 000 instructions of waiting at each call.
+    const auto wait = [&a](const std::string& name) {
+        a.op(0xa2, std::uint8_t{0x50}).op(0xa0, std::uint8_t{0});                       // ldx #$50 / ldy #0
+        a.label(name).op(0x88).branch(0xd0, name).op(0xca).branch(0xd0, name);         // dey / bne / dex / bne
+    };
+    a.label("slow_print");
+    pull_return_address(a);
+    wait("wait_print");
+    a.op(0xa0, std::uint8_t{0});
+    a.label("p_next").op(0xe6, std::uint8_t{0xfb}).branch(0xd0, "p_read").op(0xe6, std::uint8_t{0xfc});
+    a.label("p_read").op(0xb1, std::uint8_t{0xfb}).branch(0xf0, "p_back").op(0x20, kChrout).op(0x4c, "p_next");
+    a.label("p_back").op(0xa5, std::uint8_t{0xfc}).op(kPha).op(0xa5, std::uint8_t{0xfb}).op(kPha).op(kRts);
+    a.label("slow_counted");
+    pull_return_address(a);
+    wait("wait_counted");
+    a.op(0xa0, std::uint8_t{1}).op(0xb1, std::uint8_t{0xfb}).op(0x85, std::uint8_t{0xfd});
+    a.label("q_next").op(kIny).op(0xb1, std::uint8_t{0xfb}).op(0x20, kChrout);
+    a.op(0xc6, std::uint8_t{0xfd}).branch(0xd0, "q_next");
+    a.op(kTya).op(kClc).op(0x65, std::uint8_t{0xfb}).op(kTax);
+    a.op(0xa5, std::uint8_t{0xfc}).op(0x69, std::uint8_t{0}).op(kPha).op(kTxa).op(kPha).op(kRts);
+    const Image& image = a.done();
+
+    const MemoryMap map = trace(image, a["start"]);
+    // The model could not run them all.
+    const InlineRoutine& printing = map.inline_routines.at(a["slow_print"]);
+    const InlineRoutine& counting = map.inline_routines.at(a["slow_counted"]);
+    EXPECT_GT(printing.model_steps + counting.model_steps, 0u);
+    EXPECT_LT((printing.model_steps + counting.model_steps) / 40'000, 2u * kCalls);
+    for (int i = 0; i < kCalls; ++i) {
+        SCOPED_TRACE(i);
+        const std::string n = std::to_string(i);
+        std::vector<Kind> text(words[static_cast<std::size_t>(i)].size(), T);
+        text.push_back(B);
+        expect_data(map, a["call" + n] + 3, a["counted" + n], text);
+        EXPECT_TRUE(map.is_opcode(a["counted" + n]));
+        const std::uint32_t next = i + 1 < kCalls ? a["call" + std::to_string(i + 1)] : a["after"];
+        std::vector<Kind> counted(static_cast<std::size_t>(1 + i % 5), T);
+        counted.insert(counted.begin(), B);
+        expect_data(map, a["counted" + n] + 3, next, counted);
+        EXPECT_TRUE(map.is_opcode(next));
+    }
+}
+
 }  // namespace

@@ -279,6 +279,68 @@ code    lda #$43
     EXPECT_EQ(code.bytes, expected);
 }
 
+// Pieces of written code become one range once the bytes between them
+// are written too, in whatever order; where the I/O is in view, its
+// registers cut the range.
+TEST(Machine, WrittenRangesJoinAndEndAtTheIo) {
+    const RunResult joined = run_source(R"(
+        * = $1000
+        lda #$ea
+        ldx #7
+fill    sta $c000,x     ; $c000-$c007
+        sta $c020,x     ; $c020-$c027: too far from the first
+        dex
+        bpl fill
+        lda #$60
+        sta $c007
+        sta $c027
+        jsr $c000
+        lda #$ea
+        sta $c018       ; a bridge, from the far end first
+        sta $c010
+        jsr $c020
+        rts
+)");
+    EXPECT_EQ(joined.end, RunEnd::ReturnedToBasic);
+    ASSERT_TRUE(joined.written_code.has_value());
+    EXPECT_EQ(joined.written_code->start, 0xc000);
+    EXPECT_EQ(joined.written_code->end, 0xc028u);
+    EXPECT_EQ(joined.written_code->entry, 0xc020);
+
+    const std::string across_the_io = R"(
+        * = $1000
+        sei
+        lda #$34        ; RAM everywhere
+        sta $01
+        ldx #0
+        lda #$ea
+fill    sta $cf00,x
+        sta $d000,x
+        inx
+        bne fill
+        lda #$60
+        sta $cfff
+        lda #$%s        ; the I/O in view, or not
+        sta $01
+        jsr $cffd
+        lda #$37
+        sta $01
+        cli
+        rts
+)";
+    for (const auto& [port, end] : {std::pair{"35", 0xd000u}, std::pair{"34", 0xd100u}}) {
+        SCOPED_TRACE(port);
+        std::string source = across_the_io;
+        source.replace(source.find("%s"), 2, port);
+        const RunResult run = run_source(source);
+        EXPECT_EQ(run.end, RunEnd::ReturnedToBasic);
+        ASSERT_TRUE(run.written_code.has_value());
+        EXPECT_EQ(run.written_code->start, 0xcf00);
+        EXPECT_EQ(run.written_code->end, end);
+        EXPECT_EQ(run.written_code->entry, 0xcffd);
+    }
+}
+
 TEST(Machine, ProgramWaitingForAKeyEndsAsWaitedAtItsLoop) {
     const RunOptions options{.budget = 10'000'000, .patience = 200'000};
     const RunResult keys = run_source(R"(

@@ -336,8 +336,9 @@ std::uint32_t zero_terminated_length(const Image& image, std::uint32_t begin) {
 }
 
 // The bytes after the jsr at `call` that its routine reads and skips, as
-// the model finds them, spending the routine's and the image's steps.
-std::uint32_t modelled_length(MemoryMap& map, InlineRoutine& record, std::uint32_t call) {
+// the model finds them, spending the routine's and the image's steps;
+// nothing when those ran out before the routine returned.
+std::optional<std::uint32_t> modelled_length(MemoryMap& map, InlineRoutine& record, std::uint32_t call) {
     const Image& image = map.image();
     const std::uint32_t begin = call + 3;
     const std::uint32_t limit = std::min(begin + kMaxData, image.end());
@@ -347,6 +348,7 @@ std::uint32_t modelled_length(MemoryMap& map, InlineRoutine& record, std::uint32
     const std::optional<std::uint32_t> back = machine.run(call, allowed);
     record.model_steps += machine.steps();
     map.inline_model_steps += machine.steps();
+    if (!back && allowed < kMaxSteps && machine.steps() == allowed) return std::nullopt;
     if (!back || *back <= begin || *back > limit) return 0;
     return *back - begin;
 }
@@ -377,7 +379,7 @@ std::uint32_t data_length(MemoryMap& map, InlineRoutine& record, std::uint32_t c
     // Print-immediate: text up to a zero, which it skips too.
     if (!image.contains(routine)) return zero_terminated_length(image, call + 3);
     if (record.model_steps < kStepsPerRoutine && map.inline_model_steps < kStepsPerImage) {
-        return modelled_length(map, record, call);
+        if (const std::optional<std::uint32_t> length = modelled_length(map, record, call)) return *length;
     }
     return foreseen_length(image, record, call);
 }
