@@ -119,8 +119,15 @@ void note_patched_code(MemoryMap& map, const RunResult& run) {
 void find_code_by_running(MemoryMap& map, const RunOptions& options) {
     const Image& image = map.image();
     std::vector<std::uint32_t> branches;
+    // The budget is for all runs together: eight entries may not take
+    // eight times as long. The entry given runs first.
+    std::uint64_t spent = 0;
     for (const std::uint16_t entry : run_entries(map)) {
-        const RunResult run = run_program(image, entry, options);
+        if (spent >= options.budget) break;
+        RunOptions left = options;
+        left.budget = options.budget - spent;
+        const RunResult run = run_program(image, entry, left);
+        spent += run.cycles;
         map.runs.push_back({entry, run.end, run.end_address, run.cycles});
         const std::vector<std::uint32_t> found = enter_ran_code(map, run.marks);
         branches.insert(branches.end(), found.begin(), found.end());
