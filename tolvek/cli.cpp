@@ -8,9 +8,14 @@
 namespace tolvek {
 namespace {
 
-// A decimal integer with an optional sign, or hex written as $1f or 0x1f.
-// Values beyond 64 bits saturate: they are just as far outside the image.
-std::optional<std::int64_t> parse_integer(const std::string& text) {
+// A number on the command line: a decimal integer with an optional sign,
+// or hex written as $1f or 0x1f.
+struct Number {
+    std::optional<std::int64_t> value;  // nothing when malformed or too large
+    bool too_large = false;              // beyond 64 bits: it would have wrapped around into another
+};
+
+Number parse_integer(const std::string& text) {
     std::size_t i = 0;
     bool negative = false;
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
@@ -22,21 +27,24 @@ std::optional<std::int64_t> parse_integer(const std::string& text) {
         base = 16;
         i += 2;
     }
-    if (i >= text.size()) return std::nullopt;
+    if (i >= text.size()) return {};
     constexpr std::uint64_t kLimit = std::numeric_limits<std::int64_t>::max();
     std::uint64_t value = 0;
+    bool too_large = false;
     for (; i < text.size(); ++i) {
         const char c = text[i];
         int digit = -1;
         if (c >= '0' && c <= '9') digit = c - '0';
         if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
         if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        if (digit < 0) return std::nullopt;
-        value = value > kLimit ? value : value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
+        if (digit < 0) return {};
+        const auto d = static_cast<std::uint64_t>(digit);
+        too_large = too_large || value > (kLimit - d) / static_cast<std::uint64_t>(base);
+        if (!too_large) value = value * static_cast<std::uint64_t>(base) + d;
     }
-    if (value > kLimit) value = kLimit;
+    if (too_large) return {std::nullopt, true};
     const auto magnitude = static_cast<std::int64_t>(value);
-    return negative ? -magnitude : magnitude;
+    return {negative ? -magnitude : magnitude};
 }
 
 // About three hours of a C64's time: more would only keep the user waiting.
@@ -69,7 +77,8 @@ std::string usage() {
            "  --write-hints <file>  write the analysis as a hints file to edit\n"
            "  --vice-labels <file>  write the labels for VICE's monitor (ll)\n"
            "  --run-cycles <n>      run the program for at most n cycles of a C64\n"
-           "                        (default 10000000) to see what is code; 0: no run\n"
+           "                        (default 10000000, all runs together) to see\n"
+           "                        what is code; 0: no run\n"
            "  --unpack              write the memory that the program wrote and then\n"
            "                        ran (what an unpacker unpacked) as the program\n"
            "                        file <image minus extension>.unpacked.prg\n"
@@ -125,7 +134,7 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
             if (target->empty()) return fail("option " + name + " needs " + what);
             if (target == &run_cycles) {
                 have_run_cycles = true;
-                const auto cycles = parse_integer(run_cycles);
+                const auto cycles = parse_integer(run_cycles).value;
                 if (!cycles || *cycles < 0 || *cycles > kMaxRunCycles) {
                     return fail("malformed cycle count '" + run_cycles + "': give 0.." + std::to_string(kMaxRunCycles));
                 }
@@ -164,16 +173,19 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
         } else if (name == "-o") {
             if (have_load) return fail("option -o given twice");
             have_load = true;
-            const auto load = parse_integer(value);
-            if (!load) return fail("malformed load address '" + value + "'");
-            if (*load < 0 || *load > 0xffff) return fail("load address " + value + " is outside 0..65535");
-            result.options.load = static_cast<std::uint32_t>(*load);
+            const Number load = parse_integer(value);
+            if (!load.value && !load.too_large) return fail("malformed load address '" + value + "'");
+            if (!load.value || *load.value < 0 || *load.value > 0xffff) {
+                return fail("load address " + value + " is outside 0..65535");
+            }
+            result.options.load = static_cast<std::uint32_t>(*load.value);
         } else if (name == "-e") {
             if (have_entry) return fail("option -e given twice");
             have_entry = true;
-            const auto entry = parse_integer(value);
-            if (!entry) return fail("malformed entry address '" + value + "'");
-            result.options.entry = *entry;
+            const Number entry = parse_integer(value);
+            if (entry.too_large) return fail("entry address " + value + " does not fit in 64 bits");
+            if (!entry.value) return fail("malformed entry address '" + value + "'");
+            result.options.entry = *entry.value;
         } else if (name == "-s") {
             if (have_syntax) return fail("option -s given twice");
             have_syntax = true;

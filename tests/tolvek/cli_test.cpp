@@ -75,7 +75,7 @@ TEST(Cli, ProgramFilesRunsAndUnpacking) {
     EXPECT_EQ(with({"--run-cycles", "0"}).options.run.budget, 0u);
     EXPECT_EQ(with({"--run-cycles=$100000"}).options.run.budget, 0x100000u);
     EXPECT_TRUE(with({"--unpack"}).options.unpack);
-    for (const char* bad : {"-1", "lots", "10000000001"}) {
+    for (const char* bad : {"-1", "lots", "10000000001", "18446744073709551617", "$10000000000000001"}) {
         EXPECT_NE(with({"--run-cycles", bad}).error.find("malformed cycle count"), std::string::npos) << bad;
     }
     EXPECT_NE(parse_args({"-a", "-c6502", "-o0", "-e0", "-tx", "--run-cycles"}).error.find("needs a number"),
@@ -109,8 +109,19 @@ TEST(Cli, NumbersInRangeAndHex) {
     EXPECT_EQ(entry_of("$c000"), 0xc000);
     EXPECT_EQ(entry_of("0xFFD2"), 0xffd2);
     EXPECT_EQ(entry_of("+12"), 12);
-    // Too large for 64 bits: still an integer, far outside any image.
-    EXPECT_EQ(entry_of("123456789012345678901234567890"), INT64_MAX);
+    EXPECT_EQ(entry_of("9223372036854775807"), INT64_MAX);
+    EXPECT_EQ(entry_of("-$7fffffffffffffff"), -INT64_MAX);
+    // Beyond 64 bits a number would wrap around into another: refused,
+    // however it is written.
+    for (const char* large : {"9223372036854775808", "18446744073709553665", "123456789012345678901234567890",
+                              "$10000000000000801"}) {
+        EXPECT_NE(parse_args({"-a", "-c6502", "-o0", std::string("-e") + large, "-tx"}).error.find("does not fit in 64 bits"),
+                  std::string::npos)
+            << large;
+    }
+    // $0801 plus 2^64 is no load address either.
+    EXPECT_NE(parse_args({"-a", "-c6502", "-o18446744073709553665", "-e0", "-tx"}).error.find("outside 0..65535"),
+              std::string::npos);
     EXPECT_EQ(parse_args({"-a", "-c6502", "-o65535", "-e0", "-tx"}).options.load, 65535u);
     EXPECT_NE(parse_args({"-a", "-c6502", "-o65536", "-e0", "-tx"}).error, "");
     EXPECT_NE(parse_args({"-a", "-c6502", "-o0x", "-e0", "-tx"}).error, "");
