@@ -55,8 +55,9 @@ bool read_text_file(const std::string& name, std::string& text) {
 
 // The hints for the image: from --hints, or from the file named like the
 // outputs with .hints when there is one. Returns whether there are hints;
-// a hints file that cannot be read, or that is wrong, ends the run.
-bool read_hints(const Options& options, const Image& image, Hints& hints) {
+// a hints file that cannot be read, or that is wrong, ends the run. The
+// names of the files read (the hints file, label files) go to `read`.
+bool read_hints(const Options& options, const Image& image, Hints& hints, std::vector<std::string>& read) {
     std::string name = options.hints;
     if (name.empty()) {
         name = output_name(options.image, ".hints");
@@ -65,21 +66,63 @@ bool read_hints(const Options& options, const Image& image, Hints& hints) {
     }
     std::string text;
     if (!read_text_file(name, text)) throw Failure{"cannot read the hints file '" + name + "'"};
+    read.push_back(name);
     // Label files are named relative to the hints file's folder.
     const fs::path folder = file_path(name).parent_path();
-    const FileReader read = [&](const std::string& file, std::string& content) {
+    const FileReader read_file = [&](const std::string& file, std::string& content) {
         const fs::path path = file_path(file);
-        return read_text_file(path.is_absolute() ? file : file_name(folder / path), content);
+        const std::string named = path.is_absolute() ? file : file_name(folder / path);
+        read.push_back(named);
+        return read_text_file(named, content);
     };
-    std::string problem = parse_hints(text, name, hints, read);
+    std::string problem = parse_hints(text, name, hints, read_file);
     if (problem.empty()) problem = check_hints(hints, image);
     if (!problem.empty()) throw Failure{problem};
     return true;
 }
 
+// Whether `a` and `b` name the same file: one that exists under both names
+// (through a link, a hard link, another spelling), or one that does not
+// exist yet under two spellings of one path.
+bool same_file(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    const fs::path pa = file_path(a);
+    const fs::path pb = file_path(b);
+    if (fs::equivalent(pa, pb, ec) && !ec) return true;
+    std::error_code ea, eb;
+    const fs::path ca = fs::weakly_canonical(fs::absolute(pa, ea), ea);
+    const fs::path cb = fs::weakly_canonical(fs::absolute(pb, eb), eb);
+    return !ea && !eb ? ca == cb : pa.lexically_normal() == pb.lexically_normal();
+}
+
+// No output may be what the run reads (the image, a label file; the hints
+// file only for the hints written, which keep it), nor another output.
+void check_outputs(const std::vector<std::string>& outputs, const Options& options,
+                   const std::vector<std::string>& read) {
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const std::string& output = outputs[i];
+        if (same_file(output, options.image)) {
+            throw Failure{"the image '" + options.image + "' would be overwritten by the output '" + output + "'"};
+        }
+        for (std::size_t r = 0; r < read.size(); ++r) {
+            const bool hints_kept = r == 0 && output == options.write_hints;
+            if (!hints_kept && same_file(output, read[r])) {
+                throw Failure{std::string(r == 0 ? "the hints file '" : "the label file '") + read[r] +
+                              "' would be overwritten by the output '" + output + "'"};
+            }
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (same_file(output, outputs[j])) {
+                throw Failure{"the outputs '" + outputs[j] + "' and '" + output + "' are the same file"};
+            }
+        }
+        if (const std::string problem = check_replaceable(output); !problem.empty()) throw Failure{problem};
+    }
+}
+
 // What the program unpacked, as a program file: the load address, then the
 // bytes.
-void write_unpacked(const MemoryMap& map, const Options& options) {
+std::string unpacked_program(const MemoryMap& map, const Options& options) {
     if (!map.unpacked) {
         throw Failure{options.run.budget == 0 ? "nothing to unpack: the program was not run (--run-cycles 0)"
                                               : "nothing to unpack: the program never ran bytes it had written"};
@@ -89,8 +132,12 @@ void write_unpacked(const MemoryMap& map, const Options& options) {
     bytes += static_cast<char>(unpacked.start & 0xff);
     bytes += static_cast<char>(unpacked.start >> 8);
     bytes.append(unpacked.bytes.begin(), unpacked.bytes.end());
-    const std::string problem = write_output_file(output_name(options.image, ".unpacked.prg"), bytes);
-    if (!problem.empty()) throw Failure{problem};
+    return bytes;
+}
+
+// A text or the bytes of a file, for write_output_files.
+TextProducer whole(const std::string& text) {
+    return [&text](const std::function<void(std::string_view)>& put) { put(text); };
 }
 
 // Messages quote user input; keep them on one line whatever it holds.
@@ -119,13 +166,19 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     const Options& options = parsed.options;
     const bool assembly = options.output == OutputKind::Assembly;
+    const Dialect& dialect = *options.dialect;
     const std::string target = output_name(options.image, assembly ? ".asm" : ".lst");
+    const std::string config = assembly && !dialect.config.empty() ? output_name(options.image, ".cfg") : "";
+    const std::string unpacked = options.unpack ? output_name(options.image, ".unpacked.prg") : "";
     try {
-        std::error_code ec;
-        if (file_path(target) == file_path(options.image) ||
-            fs::equivalent(file_path(target), file_path(options.image), ec)) {
-            throw Failure{"the image '" + options.image + "' would be overwritten by the output"};
+        std::vector<std::string> output_names;
+        for (const std::string& output : {target, config, options.write_hints, options.vice_labels, unpacked}) {
+            if (!output.empty()) output_names.push_back(output);
         }
+        // Refused for one output, the run writes none: the names are
+        // checked before the image is read, and again once the hints named
+        // the files they read.
+        check_outputs(output_names, options, {});
         Image image;
         image.load = options.load;
         image.bytes = read_image(options.image);
@@ -141,49 +194,42 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                           std::to_string(image.load)};
         }
         Hints hints;
-        const bool hinted = read_hints(options, image, hints);
+        std::vector<std::string> read;
+        const bool hinted = read_hints(options, image, hints, read);
+        check_outputs(output_names, options, read);
         const MemoryMap map = analyse(image, {.entry = options.entry,
                                               .undocumented = options.undocumented,
                                               .hints = hinted ? &hints : nullptr,
                                               .run = options.run});
         const std::string shown_name = file_name(file_path(options.image).filename());
         const Listing listing = build_listing(map, shown_name, hinted ? &hints : nullptr);
-        const Dialect& dialect = *options.dialect;
         const fs::path source = file_path(output_name(options.image, ".asm")).filename();
         const std::string stem = file_name(source.stem());
         const BuildNames names{file_name(source), stem + "-rebuilt.prg", stem + ".cfg"};
-        // Refused for one output, the run writes none.
-        for (const std::string& output : {target, assembly && !dialect.config.empty() ? output_name(options.image, ".cfg") : "",
-                                          options.write_hints, options.vice_labels}) {
-            if (output.empty()) continue;
-            if (const std::string problem = check_replaceable(output); !problem.empty()) throw Failure{problem};
-        }
-        if (assembly && !dialect.config.empty()) {
-            const std::string problem = write_output_file(output_name(options.image, ".cfg"), write_config(dialect));
-            if (!problem.empty()) throw Failure{problem};
-        }
+
+        // Every output is made before any is written: all or none.
+        std::vector<OutputFile> outputs;
+        outputs.push_back({target, [&](const TextSink& sink) {
+                               if (assembly) {
+                                   write_asm(listing, image, dialect, names, sink);
+                               } else {
+                                   write_lst(listing, image, dialect, names, sink);
+                               }
+                           }});
+        const std::string config_text = config.empty() ? "" : write_config(dialect);
+        if (!config.empty()) outputs.push_back({config, whole(config_text)});
         // The analysis as hints to edit, and the labels for VICE.
         std::vector<std::pair<std::uint32_t, std::string_view>> labels;
         for (const Symbol& symbol : listing.symbols) {
             if (image.contains(symbol.address) || symbol.address == image.end()) labels.emplace_back(symbol.address, symbol.name);
         }
-        if (!options.write_hints.empty()) {
-            const std::string problem = write_output_file(options.write_hints, write_hints(map, labels, shown_name));
-            if (!problem.empty()) throw Failure{problem};
-        }
-        if (!options.vice_labels.empty()) {
-            const std::string problem = write_output_file(options.vice_labels, write_vice_labels(labels));
-            if (!problem.empty()) throw Failure{problem};
-        }
-        const std::string problem = write_output_file(target, [&](const TextSink& sink) {
-            if (assembly) {
-                write_asm(listing, image, dialect, names, sink);
-            } else {
-                write_lst(listing, image, dialect, names, sink);
-            }
-        });
-        if (!problem.empty()) throw Failure{problem};
-        if (options.unpack) write_unpacked(map, options);
+        const std::string hints_text = options.write_hints.empty() ? "" : write_hints(map, labels, shown_name);
+        if (!options.write_hints.empty()) outputs.push_back({options.write_hints, whole(hints_text)});
+        const std::string vice_text = options.vice_labels.empty() ? "" : write_vice_labels(labels);
+        if (!options.vice_labels.empty()) outputs.push_back({options.vice_labels, whole(vice_text)});
+        const std::string program = unpacked.empty() ? "" : unpacked_program(map, options);
+        if (!unpacked.empty()) outputs.push_back({unpacked, whole(program), true});
+        if (const std::string problem = write_output_files(outputs); !problem.empty()) throw Failure{problem};
     } catch (const Failure& failure) {
         err << "Tolvek.exe: " << one_line(failure.message) << "\n";
         return kFileError;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tolvek {
 
@@ -20,24 +21,35 @@ std::string file_name(const std::filesystem::path& path);
 // The output file for an image: its last extension replaced.
 std::string output_name(const std::string& image, const char* extension);
 
-// Writes `content` as text (lines end the platform's way) to the file
-// `name`, so that an older file of that name is replaced only by a complete
-// new one and keeps its permissions. Refuses to replace a file without the
-// owner's write permission (the read-only attribute on Windows). A write
-// that fails (full disk, file size limit) or an interrupting SIGINT, SIGTERM
-// or SIGHUP leaves the older file as it was and no temporary file behind.
-// Returns an empty string on success, else one line naming `name` and the
-// problem.
-std::string write_output_file(const std::string& name, const std::string& content);
-
-// The problem write_output_file would refuse `name` for at once (a
-// read-only file), or an empty string: checked for every output before any
-// is written, so that a run refused for one writes none.
+// The problem write_output_files would refuse `name` for at once (a
+// read-only file, a folder, a device), or an empty string: checked for
+// every output before any is written, so that a run refused for one writes
+// none. A link of that name is judged by what it leads to, and replaced,
+// never written through.
 std::string check_replaceable(const std::string& name);
 
-// The same for a text that `produce` hands over piece by piece to the
-// function it is given, so that a big file need not be held whole.
+// A text handed over piece by piece to the function it is given, so that a
+// big file need not be held whole.
 using TextProducer = std::function<void(const std::function<void(std::string_view)>&)>;
+
+struct OutputFile {
+    std::string name;
+    TextProducer produce;
+    bool binary = false;  // bytes as they are; text gets the platform's line ends
+};
+
+// Writes all the files or none: each into a new temporary file beside it,
+// and only when all are complete are they renamed over their names, so that
+// an older file of the name is replaced only by a complete new one (and
+// keeps its permissions). Refuses at once what check_replaceable refuses. A
+// write that fails (full disk, file size limit) or an interrupting SIGINT,
+// SIGTERM or SIGHUP leaves the older files as they were and no temporary
+// file behind. Returns an empty string on success, else one line naming the
+// file and the problem.
+std::string write_output_files(const std::vector<OutputFile>& files);
+
+// One text file.
+std::string write_output_file(const std::string& name, const std::string& content);
 std::string write_output_file(const std::string& name, const TextProducer& produce);
 
 }  // namespace tolvek

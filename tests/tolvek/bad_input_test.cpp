@@ -82,12 +82,12 @@ TEST_F(BadInput, ProgramFileWithoutLoadAddress) {
     fails("-w -c6502 -e2049 -p game.prg", "too short");
 }
 
-TEST_F(BadInput, NothingToUnpackIsSaidAfterTheOutput) {
-    // The source is written; the unpacked program is not, and the status says so.
+TEST_F(BadInput, NothingToUnpackWritesNothing) {
+    // A run that fails for one output writes none: the older source stays.
     const Result result = run_in(dir.path(), quote(TOLVEK_EXE) + " -a -c6502 -o4096 -e4096 -t game.tmp --unpack");
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "Tolvek.exe: nothing to unpack: the program never ran bytes it had written\n");
-    EXPECT_NE(read_text(dir / "game.asm"), "old asm\n");
+    EXPECT_EQ(read_text(dir / "game.asm"), "old asm\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "game.unpacked.prg"));
 }
 
@@ -120,11 +120,80 @@ TEST_F(BadInput, UnreadableImage) {
 TEST_F(BadInput, OutputCannotBeCreated) {
     write_bytes(dir / "blocked.tmp", {0x60});
     fs::create_directory(dir / "blocked.asm");
-    fails("-a -c6502 -o2049 -e2049 -t blocked.tmp", "cannot create 'blocked.asm'");
+    fails("-a -c6502 -o2049 -e2049 -t blocked.tmp", "cannot replace 'blocked.asm': it is a folder");
 }
 
 TEST_F(BadInput, ImageWouldBeOverwritten) {
     fails("-a -c6502 -o2049 -e2049 -t game.asm", "overwritten");
+    // Every output, and every spelling of the image's name.
+    const std::vector<std::uint8_t> program = {0x01, 0x08, 0xa9, 0x00, 0x60};
+    write_bytes(dir / "game.prg", program);
+    fs::create_directory(dir / "sub");
+    fs::create_symlink("game.prg", dir / "link.prg");
+    fs::create_hard_link(dir / "game.prg", dir / "hard.prg");
+    for (const char* output : {"game.prg", "./game.prg", "sub/../game.prg", "link.prg", "hard.prg"}) {
+        for (const char* option : {"--write-hints", "--vice-labels"}) {
+            fails("-a -c6502 -e2049 -p game.prg " + std::string(option) + " " + output,
+                  "the image 'game.prg' would be overwritten by the output '" + std::string(output) + "'");
+        }
+    }
+    // The linker configuration of ca65 source, beside the image.
+    write_bytes(dir / "game.cfg", program);
+    fails("-a -c6502 -e2049 -p game.cfg -sca65", "the image 'game.cfg' would be overwritten by the output 'game.cfg'");
+    EXPECT_EQ(read_bytes(dir / "game.prg"), program);
+    EXPECT_EQ(read_bytes(dir / "game.cfg"), program);
+}
+
+TEST_F(BadInput, OutputsThatAreTheSameFileOrWhatIsRead) {
+    fails("-a -c6502 -o2049 -e2049 -t game.tmp --write-hints game.asm", "the outputs 'game.asm' and 'game.asm' are the same file");
+    fails("-a -c6502 -o2049 -e2049 -t game.tmp --write-hints x.hints --vice-labels ./x.hints", "are the same file");
+    // The hints file read, and a label file it reads, are the user's.
+    write_text(dir / "my.hints", "; mine\nlabels my.vice\n");
+    write_text(dir / "my.vice", "al C:0801 .start\n");
+    fails("-a -c6502 -o2049 -e2049 -t game.tmp --hints my.hints --vice-labels my.hints",
+          "the hints file 'my.hints' would be overwritten by the output 'my.hints'");
+    fails("-a -c6502 -o2049 -e2049 -t game.tmp --hints my.hints --vice-labels my.vice",
+          "the label file 'my.vice' would be overwritten by the output 'my.vice'");
+    EXPECT_EQ(read_text(dir / "my.hints"), "; mine\nlabels my.vice\n");
+    EXPECT_EQ(read_text(dir / "my.vice"), "al C:0801 .start\n");
+}
+
+TEST_F(BadInput, ARunThatFailsForOneOutputWritesNone) {
+    // Each run has several outputs; the last of them cannot be written.
+    fs::create_directory(dir / "folder");
+    fails("-a -c6502 -o2049 -e2049 -t game.tmp -sca65 --write-hints game.hints --vice-labels folder",
+          "cannot replace 'folder': it is a folder");
+    fails("-a -c6502 -o2049 -e2049 -t game.tmp --write-hints game.hints --vice-labels missing/game.vice",
+          "cannot create 'missing/game.vice'");
+    // The unpacked program: a folder, a read-only file.
+    const std::vector<std::uint8_t> packer = {
+        0xa2, 0x00,              // ldx #0
+        0xbd, 0x0f, 0x10,        // copy: lda code,x
+        0x9d, 0x00, 0x20,        //   sta $2000,x
+        0xe8, 0xd0, 0xf7,        //   inx / bne copy
+        0x4c, 0x00, 0x20,        // jmp $2000
+        0x00,
+    };
+    std::vector<std::uint8_t> image = packer;
+    image.resize(packer.size() + 256, 0xea);
+    image.back() = 0x60;
+    write_bytes(dir / "packed.tmp", image);
+    fs::create_directory(dir / "packed.unpacked.prg");
+    fails("-a -c6502 -o4096 -e4096 -t packed.tmp --unpack --write-hints game.hints",
+          "cannot replace 'packed.unpacked.prg': it is a folder");
+    fs::remove(dir / "packed.unpacked.prg");
+    write_text(dir / "packed.unpacked.prg", "kept\n");
+    fs::permissions(dir / "packed.unpacked.prg", fs::perms::owner_read);
+    fails("-a -c6502 -o4096 -e4096 -t packed.tmp --unpack --write-hints game.hints", "it is read-only");
+    EXPECT_EQ(read_text(dir / "packed.unpacked.prg"), "kept\n");
+    EXPECT_FALSE(fs::exists(dir / "packed.asm"));
+    // With the way clear, the same run writes them all.
+    fs::permissions(dir / "packed.unpacked.prg", fs::perms::owner_all);
+    const Result ok = run_in(dir.path(), quote(TOLVEK_EXE) + " -a -c6502 -o4096 -e4096 -t packed.tmp --unpack --write-hints game.hints");
+    ASSERT_EQ(ok.status, 0) << ok.err;
+    EXPECT_TRUE(fs::exists(dir / "packed.asm"));
+    EXPECT_TRUE(fs::exists(dir / "game.hints"));
+    EXPECT_EQ(read_bytes(dir / "packed.unpacked.prg").size(), 2u + 256u);
 }
 
 TEST_F(BadInput, ValueWithLineBreakStaysOneLine) {

@@ -64,7 +64,7 @@ TEST(EndToEnd, FailingToolsLineComesBeforePrgdissOwn) {
     fs::create_directory(dir / "hello.lst");
     const Result result = prgdis(dir, "hello.prg");
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "Tolvek.exe: cannot create 'hello.lst': Is a directory\n"
+    EXPECT_EQ(result.err, "Tolvek.exe: cannot replace 'hello.lst': it is a folder\n"
                           "Tolvek terminated due to an error when generating the list file!\n");
     EXPECT_TRUE(fs::exists(dir / "hello.asm"));
     EXPECT_TRUE(fs::exists(dir / "hello.tmp"));
