@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
+#include <span>
+#include <utility>
 
+#include "analysis/image_search.hpp"
 #include "analysis/trace.hpp"
 #include "cpu/decode.hpp"
 #include "emu/cpu6510.hpp"
@@ -59,20 +63,33 @@ std::vector<std::uint32_t> enter_ran_code(MemoryMap& map, const std::vector<std:
     return branches;
 }
 
-// Where `bytes` lie in the image at another address than `address`, if they do.
-std::optional<std::uint32_t> copy_in_image(const Image& image, std::uint32_t address,
-                                           const std::vector<std::uint8_t>& bytes) {
-    if (bytes.size() < 4 || bytes.size() > image.bytes.size()) return std::nullopt;
-    const auto found = std::search(image.bytes.begin(), image.bytes.end(), bytes.begin(), bytes.end());
-    if (found == image.bytes.end()) return std::nullopt;
-    const auto from = image.load + static_cast<std::uint32_t>(found - image.bytes.begin());
-    return from == address ? std::nullopt : std::optional<std::uint32_t>(from);
-}
+// Looks for copies of code in the image; built on the first look, as most
+// programs copy nothing.
+class CopySearch {
+public:
+    explicit CopySearch(const Image& image) : image_(image) {}
+
+    // Where `bytes` lie in the image at another address than `address`, if
+    // they do: the lowest place they occur, unless that is `address` itself.
+    std::optional<std::uint32_t> find(std::uint32_t address, std::span<const std::uint8_t> bytes) {
+        if (bytes.size() < 4 || bytes.size() > image_.bytes.size()) return std::nullopt;
+        if (!search_) search_.emplace(image_.bytes);
+        const std::optional<std::uint32_t> offset = search_->first(bytes);
+        if (!offset) return std::nullopt;
+        const std::uint32_t from = image_.load + *offset;
+        return from == address ? std::nullopt : std::optional<std::uint32_t>(from);
+    }
+
+private:
+    const Image& image_;
+    std::optional<ImageSearch> search_;
+};
 
 // The stretches of RAM where code that the program wrote ran, each with
 // the image bytes it copies, if it does.
-void find_copied_code(MemoryMap& map, const RunResult& run) {
-    const Image& image = map.image();
+void find_copied_code(MemoryMap& map, const RunResult& run, CopySearch& copies) {
+    std::set<std::pair<std::uint32_t, std::uint32_t>> seen;
+    for (const CopiedCode& code : map.copied_code) seen.emplace(code.start, code.end);
     std::uint32_t a = 0;
     while (a < 0x10000) {
         if (!(run.marks[a] & mark::RanWritten)) {
@@ -86,12 +103,10 @@ void find_copied_code(MemoryMap& map, const RunResult& run) {
         }
         end = std::min<std::uint32_t>(end + instruction_length(run.memory[end - 1]) - 1, 0x10000);
         // Where the bytes came from: the same bytes in the image, elsewhere.
-        const CopiedCode copied{static_cast<std::uint16_t>(a), end,
-                                copy_in_image(image, a, {run.memory.begin() + a, run.memory.begin() + end})};
-        const bool seen = std::any_of(map.copied_code.begin(), map.copied_code.end(), [&](const CopiedCode& c) {
-            return c.start == copied.start && c.end == copied.end;
-        });
-        if (!seen) map.copied_code.push_back(copied);
+        if (seen.emplace(a, end).second) {
+            const std::span<const std::uint8_t> bytes(run.memory.data() + a, end - a);
+            map.copied_code.push_back({static_cast<std::uint16_t>(a), end, copies.find(a, bytes)});
+        }
         a = end;
     }
 }
@@ -122,6 +137,7 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
     // The budget is for all runs together: eight entries may not take
     // eight times as long. The entry given runs first.
     std::uint64_t spent = 0;
+    CopySearch copies(image);
     for (const std::uint16_t entry : run_entries(map)) {
         if (spent >= options.budget) break;
         RunOptions left = options;
@@ -135,7 +151,7 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
         for (std::uint32_t a = image.load; a < image.end(); ++a) {
             if ((run.marks[a] & (mark::Entered | mark::Ran)) == (mark::Entered | mark::Ran)) map.entered.push_back(a);
         }
-        find_copied_code(map, run);
+        find_copied_code(map, run, copies);
         if (run.written_code &&
             (!map.unpacked || run.written_code->end - run.written_code->start > map.unpacked->end - map.unpacked->start)) {
             map.unpacked = run.written_code;
@@ -146,7 +162,7 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
     // A short copy of the image's own bytes is code copied to run elsewhere,
     // not a program unpacked (which a program moving itself down is).
     if (map.unpacked) {
-        map.unpacked_from = copy_in_image(image, map.unpacked->start, map.unpacked->bytes);
+        map.unpacked_from = copies.find(map.unpacked->start, map.unpacked->bytes);
         if (map.unpacked_from && map.unpacked->bytes.size() < kSmallestUnpacked) {
             map.unpacked.reset();
             map.unpacked_from.reset();
