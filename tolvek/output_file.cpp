@@ -97,6 +97,35 @@ void catch_signals() {
 #endif
 }
 
+// Holds back the signals that the handler answers while it lives: a
+// temporary file is created and its name noted for the handler (or renamed
+// and forgotten) as one step, so that no signal finds the file without its
+// name or the name without the file. A signal that comes meanwhile is
+// taken as soon as they are let through again.
+class HeldSignals {
+public:
+    HeldSignals() {
+#ifndef _WIN32
+        sigset_t set;
+        sigemptyset(&set);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, signal);
+        sigprocmask(SIG_BLOCK, &set, &before_);
+#endif
+    }
+    ~HeldSignals() {
+#ifndef _WIN32
+        sigprocmask(SIG_SETMASK, &before_, nullptr);
+#endif
+    }
+    HeldSignals(const HeldSignals&) = delete;
+    HeldSignals& operator=(const HeldSignals&) = delete;
+
+private:
+#ifndef _WIN32
+    sigset_t before_{};
+#endif
+};
+
 void remember(std::size_t slot, const fs::path& temporary) {
     const std::string name = file_name(temporary);
     if (name.size() >= sizeof pending_name[slot]) return;
@@ -116,6 +145,7 @@ struct Pending {
 
 // Removes the temporary files of `outputs` from `first` on.
 void discard(std::vector<Pending>& outputs, std::size_t first) {
+    const HeldSignals held;
     for (std::size_t i = first; i < outputs.size(); ++i) {
         std::error_code ignored;
         fs::remove(outputs[i].temporary, ignored);
@@ -127,13 +157,17 @@ void discard(std::vector<Pending>& outputs, std::size_t first) {
 // or the problem.
 std::string write_temporary(std::size_t slot, Pending& output) {
     const OutputFile& file = *output.file;
-    std::FILE* stream = create_temporary(output.target.parent_path(), output.target.filename().native().size(),
-                                         file.binary, output.temporary);
-    if (stream == nullptr) {
-        const int error = errno;
-        return "cannot create '" + file.name + "': " + std::strerror(error);
+    std::FILE* stream = nullptr;
+    {
+        const HeldSignals held;
+        stream = create_temporary(output.target.parent_path(), output.target.filename().native().size(), file.binary,
+                                  output.temporary);
+        if (stream == nullptr) {
+            const int error = errno;
+            return "cannot create '" + file.name + "': " + std::strerror(error);
+        }
+        remember(slot, output.temporary);
     }
-    remember(slot, output.temporary);
     bool written = true;
     int write_error = 0;
     file.produce([&](std::string_view part) {
@@ -205,7 +239,9 @@ std::string write_output_files(const std::vector<OutputFile>& files) {
             return problem;
         }
     }
-    // All complete: now they replace the older files.
+    // All complete: now they replace the older files, all of them before a
+    // signal that comes meanwhile is taken.
+    const HeldSignals held;
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         Pending& output = outputs[i];
         std::error_code ec;

@@ -5,6 +5,9 @@
 //                  attacker had learnt the name at the last moment;
 //   signal:<n>     rename() raises signal n first: the run is stopped while
 //                  its temporary file exists;
+//   created:<n>    fopen() raises signal n right after it created a file
+//                  for writing: the run is stopped at the first moment the
+//                  file exists;
 //   log:<file>     rename() appends the name it moves away (the temporary
 //                  file's) and a newline to <file>.
 #include <dlfcn.h>
@@ -39,18 +42,24 @@ void plant(const char* path, const char* mode) {
     if (symlink(target.c_str(), path) != 0) std::abort();
 }
 
+std::FILE* created(std::FILE* file, const char* mode) {
+    const std::string signal = fault("created");
+    if (file != nullptr && mode[0] == 'w' && !signal.empty()) std::raise(std::atoi(signal.c_str()));
+    return file;
+}
+
 }  // namespace
 
 extern "C" {
 
 std::FILE* fopen(const char* path, const char* mode) {
     plant(path, mode);
-    return next<std::FILE* (*)(const char*, const char*)>("fopen")(path, mode);
+    return created(next<std::FILE* (*)(const char*, const char*)>("fopen")(path, mode), mode);
 }
 
 std::FILE* fopen64(const char* path, const char* mode) {
     plant(path, mode);
-    return next<std::FILE* (*)(const char*, const char*)>("fopen64")(path, mode);
+    return created(next<std::FILE* (*)(const char*, const char*)>("fopen64")(path, mode), mode);
 }
 
 int rename(const char* from, const char* to) noexcept {

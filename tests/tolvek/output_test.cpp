@@ -6,10 +6,18 @@
 // files keep their permissions.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <fcntl.h>
+#include <random>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "output/comment_text.hpp"
 #include "support.hpp"
@@ -155,18 +163,155 @@ TEST_F(OutputFile, TemporaryNamesAreShortFreshAndBesideTheOutput) {
     EXPECT_EQ(left, (std::vector<std::string>{"game.asm", "game.lst", "game.tmp"}));
 }
 
-TEST_F(OutputFile, StoppedRunLeavesNoTemporaryFileAndTheOlderOutput) {
+TEST_F(OutputFile, RunStoppedWhileRenamingFinishesTheRenamesFirst) {
+    write_text(dir / "game.asm", "old asm\n");
+    write_text(dir / "game.cfg", "old cfg\n");
+    const std::vector<std::string> before = names();
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        write_text(dir / "game.asm", "old asm\n");
+        write_text(dir / "game.cfg", "old cfg\n");
+        // The signal comes as the first complete output is renamed: all of
+        // them replace their older files, then the run dies of it (the
+        // shell reports a death by signal n as 128 + n). Never a new source
+        // with an old configuration.
+        const Result result = tolvek("-a -sca65", "game.tmp", with_fault("signal:" + std::to_string(signal)));
+        EXPECT_EQ(result.status, 128 + signal) << result.err;
+        EXPECT_EQ(names(), before);
+        EXPECT_EQ(read_text(dir / "game.asm").rfind("; Disassembly of game.tmp", 0), 0u);
+        EXPECT_NE(read_text(dir / "game.cfg"), "old cfg\n");
+    }
+}
+
+TEST_F(OutputFile, RunStoppedAsItsTemporaryFileAppearsLeavesNone) {
     write_text(dir / "game.asm", "old asm\n");
     const std::vector<std::string> before = names();
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(signal);
-        // The signal comes while the temporary file is complete but not yet
-        // renamed; the shell reports a death by signal n as 128 + n.
-        const Result result = tolvek("-a", "game.tmp", with_fault("signal:" + std::to_string(signal)));
+        // The signal comes the moment the temporary file exists, before the
+        // program has had a chance to note its name.
+        const Result result = tolvek("-a", "game.tmp", with_fault("created:" + std::to_string(signal)));
         EXPECT_EQ(result.status, 128 + signal) << result.err;
         EXPECT_EQ(names(), before);
         EXPECT_EQ(read_text(dir / "game.asm"), "old asm\n");
     }
+}
+
+// Two threads that keep both cores of a small machine busy while they
+// live, so that a run is preempted at every kind of moment: right after a
+// system call that created its temporary file, too.
+class BusyLoad {
+public:
+    BusyLoad() {
+        for (int i = 0; i < 2; ++i) {
+            threads_.emplace_back([this] {
+                unsigned long spins = 0;
+                while (!stop_.load(std::memory_order_relaxed)) ++spins;
+                sink_.fetch_add(spins, std::memory_order_relaxed);
+            });
+        }
+    }
+    ~BusyLoad() {
+        stop_ = true;
+        for (std::thread& thread : threads_) thread.join();
+    }
+    BusyLoad(const BusyLoad&) = delete;
+    BusyLoad& operator=(const BusyLoad&) = delete;
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<unsigned long> sink_{0};
+    std::vector<std::thread> threads_;
+};
+
+// Starts Tolvek.exe with `args` in `folder`, its output streams closed.
+pid_t start_tolvek(const fs::path& folder, const std::vector<std::string>& args) {
+    std::vector<std::string> words{TOLVEK_EXE};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        if (chdir(folder.c_str()) != 0) _exit(127);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+TEST_F(OutputFile, RunsStoppedAtRandomMomentsUnderLoadLeaveNoTemporaryFile) {
+    constexpr int kRuns = 1000;
+    constexpr std::size_t kSideBySide = 4;
+    // Short runs, so that a thousand take seconds: the moments that matter
+    // are around the files, not in the analysis.
+    const std::vector<std::string> asm_run{"-a", "-c6502", "-o2049", "-e2061", "-t", "game.tmp", "-sca65", "--run-cycles", "0"};
+    const std::vector<std::string> lst_run{"-w", "-c6502", "-o2049", "-e2061", "-t", "game.tmp", "--run-cycles", "0"};
+    std::vector<fs::path> folders;
+    for (std::size_t i = 0; i < kSideBySide; ++i) {
+        folders.push_back(dir / ("run" + std::to_string(i)));
+        fs::create_directory(folders.back());
+        write_bytes(folders.back() / "game.tmp", image);
+    }
+    // The complete outputs, and how long a whole run takes.
+    const auto started = std::chrono::steady_clock::now();
+    for (const auto* args : {&asm_run, &lst_run}) {
+        int status = -1;
+        ASSERT_GT(waitpid(start_tolvek(folders[0], *args), &status, 0), 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const auto whole_run = (std::chrono::steady_clock::now() - started) / 2;
+    const std::string complete_asm = read_text(folders[0] / "game.asm");
+    const std::string complete_cfg = read_text(folders[0] / "game.cfg");
+    const std::string complete_lst = read_text(folders[0] / "game.lst");
+
+    const BusyLoad load;
+    std::mt19937 random(2025);
+    int stopped = 0;
+    for (int run = 0; run < kRuns; run += static_cast<int>(kSideBySide)) {
+        for (const fs::path& folder : folders) {
+            write_text(folder / "game.asm", "old asm\n");
+            write_text(folder / "game.cfg", "old cfg\n");
+            write_text(folder / "game.lst", "old lst\n");
+        }
+        // Each run is stopped by SIGTERM or SIGINT at a random moment of
+        // what a whole run takes, or a little after it.
+        std::vector<std::pair<std::chrono::steady_clock::time_point, pid_t>> stops;
+        const auto now = std::chrono::steady_clock::now();
+        for (std::size_t i = 0; i < kSideBySide; ++i) {
+            const pid_t pid = start_tolvek(folders[i], (run / 4 + static_cast<int>(i)) % 2 == 0 ? asm_run : lst_run);
+            ASSERT_GT(pid, 0);
+            const auto when = whole_run * std::uniform_real_distribution<double>(0.0, 1.3)(random);
+            stops.emplace_back(now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(when), pid);
+        }
+        std::sort(stops.begin(), stops.end());
+        for (const auto& [when, pid] : stops) {
+            std::this_thread::sleep_until(when);
+            kill(pid, random() % 2 == 0 ? SIGTERM : SIGINT);
+        }
+        for (const auto& [when, pid] : stops) {
+            int status = 0;
+            ASSERT_EQ(waitpid(pid, &status, 0), pid);
+            if (WIFSIGNALED(status)) ++stopped;
+        }
+        for (const fs::path& folder : folders) {
+            for (const auto& entry : fs::directory_iterator(folder)) {
+                ASSERT_NE(entry.path().filename().string()[0], '.') << "left behind after run " << run;
+            }
+            // Older files, or complete new ones: never half of them.
+            const std::string asm_text = read_text(folder / "game.asm");
+            const std::string cfg_text = read_text(folder / "game.cfg");
+            const std::string lst_text = read_text(folder / "game.lst");
+            ASSERT_TRUE(asm_text == "old asm\n" || asm_text == complete_asm);
+            ASSERT_EQ(asm_text == complete_asm, cfg_text == complete_cfg) << "the source without its configuration";
+            ASSERT_TRUE(lst_text == "old lst\n" || lst_text == complete_lst);
+        }
+    }
+    // Most runs were stopped half-way (the others had ended by then).
+    EXPECT_GT(stopped, kRuns / 2);
 }
 
 TEST_F(OutputFile, FileSizeLimitIsAWriteErrorWithAMessage) {
