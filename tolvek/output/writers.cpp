@@ -280,9 +280,9 @@ std::optional<std::string> shell_word(std::string_view name, Shell shell) {
     // A word that starts with "-" would be read as an option.
     const std::string_view here = name.starts_with('-') ? (shell == Shell::Cmd ? ".\\" : "./") : "";
     if (plain) return std::string(here) + std::string(name);
-    // The command stands in a comment as it is, so the name must hold
-    // nothing that a comment writes as an escape (\n, \xNN) but the
-    // backslash: a line break or a control character.
+    // The command stands in the comment as it is: the name may hold a
+    // backslash, but nothing that a comment writes as an escape (a line
+    // break, a control character, bytes that are not UTF-8).
     std::string shown;
     std::string backslashes_doubled;
     append_comment_text(shown, name);
