@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 
 namespace tolvek {
 namespace {
@@ -109,8 +110,11 @@ bool is_known_name(std::string_view name) {
 }
 
 std::optional<std::uint32_t> find_known_by_name(std::string_view name) {
+    const auto same = [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    };
     for (const KnownSymbol& symbol : kKnown) {
-        if (symbol.name == name) return symbol.address;
+        if (std::equal(symbol.name.begin(), symbol.name.end(), name.begin(), name.end(), same)) return symbol.address;
     }
     return std::nullopt;
 }

@@ -19,7 +19,8 @@ std::optional<KnownSymbol> find_known(std::uint32_t address);
 // Whether one of the known symbols has this name.
 bool is_known_name(std::string_view name);
 
-// The address of the known symbol of this name.
+// The address of the known symbol of this name, case ignored (64tass
+// ignores it).
 std::optional<std::uint32_t> find_known_by_name(std::string_view name);
 
 }  // namespace tolvek

@@ -1,6 +1,8 @@
 // The hints against the image and in the memory map, and the analysis
 // written back as hints.
 #include <algorithm>
+#include <optional>
+#include <string_view>
 
 #include "c64/basic.hpp"
 #include "c64/symbols.hpp"
@@ -22,6 +24,15 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> stretches(const RangeHint& 
     return out;
 }
 
+// The address a label that Tolvek makes up would name: L0835 and D0835,
+// and D6510_ beside the port register D6510; in any letter case.
+std::optional<std::uint32_t> label_address(std::string_view name) {
+    if (name.size() == 6 && name[5] == '_') name.remove_suffix(1);
+    if (name.size() != 5 || std::string_view("LlDd").find(name[0]) == std::string_view::npos) return std::nullopt;
+    if (name.find_first_not_of("0123456789abcdefABCDEF", 1) != std::string_view::npos) return std::nullopt;
+    return static_cast<std::uint32_t>(std::stoul(std::string(name.substr(1)), nullptr, 16));
+}
+
 std::uint16_t word_at(const Image& image, std::uint32_t address) {
     return static_cast<std::uint16_t>(image.at(address) | image.at(address + 1) << 8);
 }
@@ -34,14 +45,14 @@ std::string check_hints(const Hints& hints, const Image& image) {
     for (const auto& [address, line] : hints.entries) {
         if (!image.contains(address)) return where(hints, line) + "the entry " + address_text(address) + " lies outside the image";
     }
-    // A name may not be one that Tolvek or the C64 gives another address.
+    // A name may not be one that Tolvek or the C64 gives another address,
+    // also in other letter case, which 64tass ignores.
     for (const auto& [address, name] : hints.names) {
-        const bool label_like = name.size() >= 5 && (name[0] == 'L' || name[0] == 'D') &&
-                                name.find_first_not_of("0123456789abcdef", 1) >= 5;
-        const auto known = find_known_by_name(name);
-        if ((label_like && std::stoul(name.substr(1, 4), nullptr, 16) != address) || (known && *known != address)) {
+        std::optional<std::uint32_t> taken = label_address(name);
+        if (!taken) taken = find_known_by_name(name);
+        if (taken && *taken != address) {
             return hints.file + ": the name '" + name + "' for " + address_text(address) +
-                   " is the name of another address; choose another";
+                   " is the name of another address (" + address_text(*taken) + ", case ignored); choose another";
         }
     }
     std::vector<std::pair<std::pair<std::uint32_t, std::uint32_t>, int>> taken;  // stretch, line

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <optional>
 
-#include "cpu/opcodes.hpp"
+#include "output/dialect.hpp"
 
 namespace tolvek {
 namespace {
@@ -138,9 +138,8 @@ private:
     }
 
     std::string name(std::uint32_t address, std::string_view name) {
-        if (!valid_name(name)) {
-            return fail("'" + std::string(name) +
-                        "' cannot be a name: a letter first, then letters, digits and _, and no mnemonic");
+        if (const std::string problem = name_problem(name); !problem.empty()) {
+            return fail("'" + std::string(name) + "' cannot be a name: " + problem);
         }
         const auto known = hints_.names.find(address);
         if (known != hints_.names.end() && known->second != name) {
@@ -213,22 +212,35 @@ std::string_view range_word(HintRange kind) {
     return "?";
 }
 
-bool valid_name(std::string_view name) {
-    if (name.empty() || name.size() > 64 || !std::isalpha(static_cast<unsigned char>(name[0]))) return false;
-    for (const char c : name) {
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
+std::string name_problem(std::string_view name) {
+    if (name.empty() || !std::isalpha(static_cast<unsigned char>(name[0])) ||
+        !std::all_of(name.begin(), name.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; })) {
+        return "a name has a letter first, then letters, digits and _";
     }
-    const std::string key = lower(name);
-    if (key == "a" || key == "x" || key == "y") return false;
-    for (int byte = 0; byte < 256; ++byte) {
-        if (opcode(static_cast<std::uint8_t>(byte)).mnemonic == key) return false;
+    if (name.size() > 64) return "a name has at most 64 characters";
+    // The assemblers that take it for something else, grouped by what they
+    // take it for: "64tass and ca65 read it as a register".
+    std::vector<std::pair<std::string_view, std::vector<std::string_view>>> readings;
+    for (const Dialect* dialect : kDialects) {
+        const std::string_view meaning = reserved_meaning(*dialect, name);
+        if (meaning.empty()) continue;
+        auto it = std::find_if(readings.begin(), readings.end(), [&](const auto& r) { return r.first == meaning; });
+        if (it == readings.end()) it = readings.insert(readings.end(), {meaning, {}});
+        it->second.push_back(dialect->assembler);
     }
-    // What the assemblers also spell some undocumented opcodes as.
-    for (const char* other : {"axs", "alr", "asr", "dcm", "ins", "isb", "lse", "xaa", "ahx", "sha", "shs", "lar", "dop",
-                              "top", "kil", "hlt"}) {
-        if (key == other) return false;
+    std::string problem;
+    for (const auto& [meaning, assemblers] : readings) {
+        if (!problem.empty()) problem += ", ";
+        for (std::size_t i = 0; i < assemblers.size(); ++i) {
+            if (i > 0) problem += i + 1 == assemblers.size() ? " and " : ", ";
+            problem += assemblers[i];
+        }
+        problem += assemblers.size() == 1 ? " reads" : " read";
+        problem += " it as ";
+        problem += meaning;
     }
-    return true;
+    return problem;
 }
 
 std::string parse_hints(std::string_view text, const std::string& file, Hints& hints, const FileReader& read_file) {
@@ -251,7 +263,9 @@ std::string parse_vice_labels(std::string_view text, const std::string& file,
         std::string_view label = words[2];
         if (!label.empty() && label[0] == '.') label.remove_prefix(1);
         if (!value) return fail("not an address: '" + std::string(words[1]) + "'");
-        if (!valid_name(label)) return fail("'" + std::string(label) + "' cannot be a name");
+        if (const std::string problem = name_problem(label); !problem.empty()) {
+            return fail("'" + std::string(label) + "' cannot be a name: " + problem);
+        }
         names[*value] = std::string(label);
         return {};
     });

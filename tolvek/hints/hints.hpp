@@ -54,9 +54,11 @@ std::string parse_hints(std::string_view text, const std::string& file, Hints& h
 std::string parse_vice_labels(std::string_view text, const std::string& file,
                               std::map<std::uint32_t, std::string>& names);
 
-// Whether `name` can be a label in every dialect: a letter first, then
-// letters, digits and underscores, and no mnemonic or register name.
-bool valid_name(std::string_view name);
+// Why `name` cannot be a label in every dialect, or "" where it can: it
+// must have a letter first, then letters, digits and underscores, at most 64
+// characters, and be nothing an assembler reads otherwise (a mnemonic, a
+// register, ...; see Dialect::reserved), case ignored.
+std::string name_problem(std::string_view name);
 
 // The directive's word for a range kind ("code", "bytes", ...).
 std::string_view range_word(HintRange kind);

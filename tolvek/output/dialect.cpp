@@ -1,5 +1,8 @@
 #include "output/dialect.hpp"
 
+#include <cctype>
+#include <string>
+
 namespace tolvek {
 
 const Dialect kAcme{
@@ -16,6 +19,7 @@ const Dialect kAcme{
     .operand_prefix = {"", "", ""},
     .cpu_directive = "!cpu 6510",
     .renamed = {},
+    .reserved = {{{"an instruction", "asr dop top"}, {"an operator", "not"}}},
 };
 
 const Dialect k64tass{
@@ -32,6 +36,10 @@ const Dialect k64tass{
     .operand_prefix = {"", "@b ", "@w "},
     .cpu_directive = ".cpu \"6502i\"",
     .renamed = {},
+    .reserved = {{{"an instruction", "shl shr bge blt cpa gcc gcs geq gge glt gmi gne gpl gvc gvs "
+                                     "asr isb lds shs ahx axs dcm ins lae xaa"},
+                  // Also the index registers of other CPUs: ",r" in ".word q,r" indexes.
+                  {"a register", "a b d k r s x y z"}}},
 };
 
 const Dialect kCa65{
@@ -53,11 +61,28 @@ const Dialect kCa65{
     .operand_prefix = {"", "z:", "a:"},
     .cpu_directive = ".setcpu \"6502X\"",
     .renamed = {{{0xab, "lax"}, {0xcb, "axs"}}},
+    .reserved = {{{"a register", "a x y"}, {"an address size", "z f"}}},
     .wrapped_branch_relative = true,
 };
 
+std::string_view reserved_meaning(const Dialect& dialect, std::string_view name) {
+    std::string key(name);
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (int byte = 0; byte < 256; ++byte) {
+        if (mnemonic(dialect, static_cast<std::uint8_t>(byte)) == key) return "an instruction";
+    }
+    for (const Reserved& reserved : dialect.reserved) {
+        for (std::string_view words = reserved.words; !words.empty();) {
+            const std::size_t space = words.find(' ');
+            if (words.substr(0, space) == key) return reserved.meaning;
+            words = space == std::string_view::npos ? std::string_view{} : words.substr(space + 1);
+        }
+    }
+    return {};
+}
+
 const Dialect* find_dialect(std::string_view name) {
-    for (const Dialect* dialect : {&kAcme, &k64tass, &kCa65}) {
+    for (const Dialect* dialect : kDialects) {
         if (dialect->name == name) return dialect;
     }
     return nullptr;

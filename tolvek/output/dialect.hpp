@@ -17,6 +17,14 @@ struct Renamed {
     std::string_view mnemonic;  // empty: no renaming
 };
 
+// Words an assembler reads as something other than a name wherever a label
+// stands, besides the mnemonics it writes: lower case, split by spaces, and
+// what it takes them for.
+struct Reserved {
+    std::string_view meaning;  // "an instruction", "a register", ...
+    std::string_view words;    // "shl shr bge"
+};
+
 struct Dialect {
     std::string_view name;       // as the command line names it
     std::string_view assembler;  // as its makers name it
@@ -37,6 +45,10 @@ struct Dialect {
     // before the origin when the source has any.
     std::string_view cpu_directive;
     std::array<Renamed, 2> renamed;
+    // Its other mnemonics (aliases, pseudo-instructions, other spellings
+    // of undocumented opcodes), register names and keywords; a label of
+    // one of these names breaks the source or, worse, changes the program.
+    std::array<Reserved, 3> reserved;
     // Whether a branch that wraps around the ends of memory is written
     // relative to its own address (*+n) instead of naming its target.
     bool wrapped_branch_relative = false;
@@ -45,6 +57,7 @@ struct Dialect {
 extern const Dialect kAcme;
 extern const Dialect k64tass;
 extern const Dialect kCa65;
+inline constexpr std::array<const Dialect*, 3> kDialects{&kAcme, &k64tass, &kCa65};
 
 // The mnemonic a dialect writes for an opcode.
 constexpr std::string_view mnemonic(const Dialect& dialect, std::uint8_t byte) {
@@ -53,6 +66,10 @@ constexpr std::string_view mnemonic(const Dialect& dialect, std::uint8_t byte) {
     }
     return opcode(byte).mnemonic;
 }
+
+// What the dialect's assembler takes `name` for, case ignored: "an
+// instruction", "a register", ...; empty where it is a name to it.
+std::string_view reserved_meaning(const Dialect& dialect, std::string_view name);
 
 // The dialect of this name, or nullptr.
 const Dialect* find_dialect(std::string_view name);

@@ -115,8 +115,22 @@ SymbolRef Labels::equate(std::uint32_t target) {
 SymbolRef Labels::known_name(std::uint32_t target) {
     const auto known = find_known(target);
     if (!known) return {};
+    const auto offset = static_cast<std::int32_t>(target - known->address);
+    // Where the user named the symbol's first address, that name stands for
+    // all of it (irq+1 where the C64's name gives CINV+1): an equate outside
+    // the image, the label that stands there inside it. The C64's name would
+    // be a second name for the address, not defined or defined twice.
+    if (names_) {
+        if (const auto it = names_->find(known->address); it != names_->end()) {
+            if (!image_.contains(known->address)) {
+                equates_.emplace(known->address, it->second);
+                return {it->second, offset};
+            }
+            if (has_label(known->address)) return {it->second, offset};
+        }
+    }
     equates_.emplace(known->address, std::string(known->name));
-    return {known->name, static_cast<std::int32_t>(target - known->address)};
+    return {known->name, offset};
 }
 
 }  // namespace tolvek

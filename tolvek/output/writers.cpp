@@ -90,6 +90,21 @@ std::string fill_in(std::string_view text, const BuildNames& names, std::uint32_
     return out;
 }
 
+// The command that rebuilds the program, its file names as words for the
+// shell; none where a name cannot be one, and `refused` is that name.
+std::optional<std::string> rebuild_command(const Dialect& dialect, const BuildNames& names, std::string& refused) {
+    BuildNames words = names;
+    for (std::string* name : {&words.source, &words.program, &words.config}) {
+        const std::optional<std::string> word = shell_word(*name, names.shell);
+        if (!word) {
+            refused = *name;
+            return std::nullopt;
+        }
+        *name = *word;
+    }
+    return fill_in(dialect.build, words, 0);
+}
+
 class Writer {
 public:
     Writer(Text& text, const Listing& listing, const Image& image, const Dialect& dialect)
@@ -97,7 +112,17 @@ public:
 
     void header(const Listing& listing, const BuildNames& names) {
         for (const std::string& line : listing.header) comment_line(line);
-        comment_line("rebuild with " + std::string(d_.assembler) + ": " + fill_in(d_.build, names, listing.origin));
+        text_ << "; rebuild with " << d_.assembler << ": ";
+        std::string refused;
+        if (const auto command = rebuild_command(d_, names, refused)) {
+            // As it is, not as comment text: its words hold nothing that a
+            // comment escapes, and a backslash doubled would break '\''.
+            text_ << *command;
+        } else {
+            text_.comment("none, as the file name '" + refused + "' cannot be written safely in a command for " +
+                          (names.shell == Shell::Cmd ? "cmd.exe" : "sh") + "; rename the file to get one");
+        }
+        text_.end_line();
         text_.line();
     }
 
@@ -246,6 +271,35 @@ private:
 };
 
 }  // namespace
+
+std::optional<std::string> shell_word(std::string_view name, Shell shell) {
+    const bool plain = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               std::string_view("._-/+,:@=").find(c) != std::string_view::npos;
+    });
+    // A word that starts with "-" would be read as an option.
+    const std::string_view here = name.starts_with('-') ? (shell == Shell::Cmd ? ".\\" : "./") : "";
+    if (plain) return std::string(here) + std::string(name);
+    // The command stands in the comment as it is: the name may hold a
+    // backslash, but nothing that a comment writes as an escape (a line
+    // break, a control character, bytes that are not UTF-8).
+    std::string shown;
+    std::string backslashes_doubled;
+    append_comment_text(shown, name);
+    for (const char c : name) backslashes_doubled += c == '\\' ? std::string(2, c) : std::string(1, c);
+    if (name.empty() || shown != backslashes_doubled) return std::nullopt;
+    if (shell == Shell::Cmd) {
+        // Inside double quotes cmd.exe takes & | < > ^ ( ) and spaces as they
+        // are, but expands %VAR% and cannot hold a double quote.
+        if (name.find_first_of("%\"") != std::string_view::npos) return std::nullopt;
+        return "\"" + std::string(here) + std::string(name) + "\"";
+    }
+    // Inside single quotes sh takes every character as it is; a quote
+    // itself is closed, escaped and opened again.
+    std::string word = "'" + std::string(here);
+    for (const char c : name) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return word + "'";
+}
 
 std::string write_asm(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names) {
     std::string out;
