@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool no_files(const std::string&, std::string&) { return false; }
+std::string no_files(const std::string&, std::string&) { return "No such file or directory"; }
 
 Image example() {
     const std::vector<std::uint8_t> prg = read_bytes(fs::path(EXAMPLES_DIR) / "hello.prg");
@@ -68,10 +68,10 @@ TEST(Hints, EveryKindOfBadHintIsNamedWithItsLine) {
 }
 
 TEST(Hints, ViceLabelsAreReadAsNames) {
-    const auto read = [](const std::string& name, std::string& text) {
-        if (name != "game.vice") return false;
+    const auto read = [](const std::string& name, std::string& text) -> std::string {
+        if (name != "game.vice") return "No such file or directory";
         text = "al C:0835 .wait_frame\nal 00fb .ptr\n";
-        return true;
+        return {};
     };
     Hints hints;
     ASSERT_EQ(parse_hints("labels game.vice\n", "game.hints", hints, read), "");

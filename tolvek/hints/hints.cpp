@@ -96,7 +96,9 @@ public:
             if (words.size() != 2) return fail("labels takes the name of a VICE label file");
             std::string text;
             const std::string name(words[1]);
-            if (!read_file_(name, text)) return fail("cannot read the label file '" + name + "'");
+            if (const std::string why = read_file_(name, text); !why.empty()) {
+                return fail("cannot read the label file '" + name + "': " + why);
+            }
             std::map<std::uint32_t, std::string> names;
             if (std::string problem = parse_vice_labels(text, name, names); !problem.empty()) return problem;
             for (const auto& [address, label] : names) {

@@ -44,9 +44,9 @@ struct Hints {
 
 // Reads the text of a hints file called `file`. Returns an empty message on
 // success, else one line "file:line: what is wrong". Label files that the
-// text names (`labels`) are read through `read_file`, which returns false
-// when it cannot.
-using FileReader = std::function<bool(const std::string& name, std::string& text)>;
+// text names (`labels`) are read through `read_file`, which returns an
+// empty string, else why it cannot read the file.
+using FileReader = std::function<std::string(const std::string& name, std::string& text)>;
 std::string parse_hints(std::string_view text, const std::string& file, Hints& hints, const FileReader& read_file);
 
 // Reads VICE monitor labels ("al C:080d .start" lines) into `names`. Returns
