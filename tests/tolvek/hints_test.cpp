@@ -60,11 +60,16 @@ TEST(Hints, EveryKindOfBadHintIsNamedWithItsLine) {
         {"code $080d-$0810\n", "game.hints:1: the instruction at $080f runs past the end of the code range $080d-$0810"},
         {"name $0810 L0835\n", "the name 'L0835' for $0810 is the name of another address"},
         {"name $0810 CHROUT\n", "the name 'CHROUT' for $0810 is the name of another address"},
+        // Over two earlier ranges: the first is named.
+        {"bytes $0852-$0853\nbytes $0850-$0851\nbytes $0840-$0855\n", "game.hints:3: $0840-$0855 overlaps the range of line 1"},
     };
     for (const auto& [text, expected] : cases) {
         EXPECT_NE(problem_with(text).find(expected), std::string::npos) << text << "\ngave: " << problem_with(text);
     }
     EXPECT_EQ(problem_with("# nothing wrong\n\nentry $0835 ; a routine\nname $fb ptr\n"), "");
+    // A word of a long line is cut short in the message.
+    EXPECT_EQ(problem_with("entry $" + std::string(100000, '1') + "\n"),
+              "game.hints:1: not an address: '$" + std::string(79, '1') + "...'");
 }
 
 TEST(Hints, ViceLabelsAreReadAsNames) {

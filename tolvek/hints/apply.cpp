@@ -44,7 +44,9 @@ std::string check_hints(const Hints& hints, const Image& image) {
                    " is the name of another address; choose another";
         }
     }
-    std::vector<std::pair<std::pair<std::uint32_t, std::uint32_t>, int>> taken;  // stretch, line
+    // The line of the range that holds each byte (0: none so far), so that
+    // a range is checked against all earlier ones in one pass over its bytes.
+    std::vector<int> taken_by(0x10000, 0);
     for (const RangeHint& range : hints.ranges) {
         for (const auto& [first, last] : stretches(range)) {
             if (!image.contains(first) || !image.contains(last)) {
@@ -52,13 +54,16 @@ std::string check_hints(const Hints& hints, const Image& image) {
                        address_text(image.load) + "-" + address_text(image.end() - 1) + ")";
             }
             if (first < basic_end) return where(hints, range.line) + address_text(first) + "-" + address_text(last) + " lies in the BASIC program";
-            for (const auto& [other, line] : taken) {
-                if (first <= other.second && other.first <= last) {
-                    return where(hints, range.line) + address_text(first) + "-" + address_text(last) + " overlaps the range of line " +
-                           std::to_string(line);
-                }
+            // Named: the earliest range it lies over.
+            int overlapped = 0;
+            for (std::uint32_t a = first; a <= last; ++a) {
+                if (taken_by[a] != 0 && (overlapped == 0 || taken_by[a] < overlapped)) overlapped = taken_by[a];
             }
-            taken.push_back({{first, last}, range.line});
+            if (overlapped != 0) {
+                return where(hints, range.line) + address_text(first) + "-" + address_text(last) + " overlaps the range of line " +
+                       std::to_string(overlapped);
+            }
+            std::fill(taken_by.begin() + first, taken_by.begin() + last + 1, range.line);
         }
         if (range.kind != HintRange::Code) continue;
         // Instruction after instruction from the start; the last one must
