@@ -210,4 +210,21 @@ TEST_F(HintsFile, BadHintsStopTheRunAndTouchNothing) {
     EXPECT_NE(missing.err.find("cannot read the hints file 'nowhere.hints'"), std::string::npos);
 }
 
+// A file name with line breaks stays inside the comment line of the hints
+// written: it adds no directive.
+TEST_F(HintsFile, NamesWithLineBreaksAddNoDirective) {
+    const std::string name = "x\nname $080d injected\n#.tmp";
+    write_bytes(dir / name, image.bytes);
+    const std::string run = quote(TOLVEK_EXE) + " -a -c6502 -o2049 -e2061 -t " + quote(name);
+    const Result wrote = run_in(dir.path(), run + " --write-hints w.hints");
+    ASSERT_EQ(wrote.status, 0) << wrote.err;
+    const std::string written = read_text(dir / "w.hints");
+    EXPECT_NE(written.find("# Hints for x\\nname $080d injected\\n#.tmp, written by Tolvek"), std::string::npos) << written;
+    Hints hints;
+    ASSERT_EQ(parse_hints(written, "w.hints", hints, no_files), "");
+    EXPECT_EQ(hints.names.at(0x080d), "L080d");
+    const Result again = run_in(dir.path(), run + " --hints w.hints");
+    EXPECT_EQ(again.status, 0) << again.err;
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include "c64/symbols.hpp"
 #include "cpu/opcodes.hpp"
 #include "hints/hints.hpp"
+#include "output/comment_text.hpp"
 
 namespace tolvek {
 namespace {
@@ -128,10 +129,12 @@ std::vector<std::uint32_t> apply_hints(const Hints& hints, MemoryMap& map) {
 std::string write_hints(const MemoryMap& map, const std::vector<std::pair<std::uint32_t, std::string_view>>& labels,
                         std::string_view image_name) {
     const Image& image = map.image();
-    std::string out = "# Hints for " + std::string(image_name) +
-                      ", written by Tolvek from its analysis. Edit and run again:\n"
-                      "# entry ADDR, code/bytes/words/rts-words/text/screen FROM-TO,\n"
-                      "# split/rts-split FROM-TO HIGH, name ADDR NAME, comment ADDR TEXT, labels FILE.\n";
+    // The name stays inside its comment line, whatever it holds.
+    std::string out = "# Hints for ";
+    append_comment_text(out, image_name);
+    out += ", written by Tolvek from its analysis. Edit and run again:\n"
+           "# entry ADDR, code/bytes/words/rts-words/text/screen FROM-TO,\n"
+           "# split/rts-split FROM-TO HIGH, name ADDR NAME, comment ADDR TEXT, labels FILE.\n";
     if (map.entry_in_image && !map.entry_in_basic) out += "entry " + address_text(static_cast<std::uint32_t>(map.entry)) + "\n";
     // Stretches of one kind, in address order; split tables as pairs.
     const auto word = [](Kind kind) -> std::string_view {
