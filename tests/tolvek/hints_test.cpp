@@ -112,6 +112,24 @@ TEST(Hints, TheAnalysisBuildsOnThem) {
     EXPECT_EQ(text.find("EXTCOL"), std::string::npos);
 }
 
+// A code range is code throughout: a routine after another's rts too. An
+// opcode the CPU does not run stays bytes, from the hint like the rest.
+TEST(Hints, EveryInstructionOfACodeRangeIsTraced) {
+    // $1000 rts; $1001 jam; $1002 lda #$01; $1004 rts; then data.
+    const Image image = make_image(0x1000, {0x60, 0x02, 0xa9, 0x01, 0x60, 0x00, 0x00});
+    Hints hints;
+    ASSERT_EQ(parse_hints("code $1000-$1004\n", "game.hints", hints, no_files), "");
+    ASSERT_EQ(check_hints(hints, image), "");
+    const MemoryMap map = analyse(image, {.entry = 0x1000, .hints = &hints});
+    for (const std::uint32_t code : {0x1002u, 0x1004u}) {
+        EXPECT_EQ(map.kind(code), Kind::Opcode) << code;
+        EXPECT_EQ(map.source(code), Source::Hint) << code;
+    }
+    EXPECT_EQ(map.kind(0x1001), Kind::Bytes);
+    EXPECT_EQ(map.source(0x1001), Source::Hint);
+    EXPECT_EQ(map.kind(0x1005), Kind::Unknown);
+}
+
 // On random images too (tables, text, guessed code, pairs): the written
 // hints give back the same source, line for line, in every dialect.
 TEST(Hints, WrittenHintsReproduceRandomImages) {

@@ -2,6 +2,7 @@
 // written back as hints.
 #include <algorithm>
 
+#include "analysis/trace.hpp"
 #include "c64/basic.hpp"
 #include "c64/symbols.hpp"
 #include "cpu/opcodes.hpp"
@@ -83,13 +84,11 @@ std::string check_hints(const Hints& hints, const Image& image) {
     return {};
 }
 
-std::vector<std::uint32_t> apply_hints(const Hints& hints, MemoryMap& map) {
+void apply_hints(const Hints& hints, MemoryMap& map) {
     const Image& image = map.image();
-    std::vector<std::uint32_t> entries;
-    for (const auto& [address, line] : hints.entries) entries.push_back(address);
     for (const RangeHint& range : hints.ranges) {
         switch (range.kind) {
-        case HintRange::Code: entries.push_back(range.first); break;
+        case HintRange::Code: break;
         case HintRange::Bytes:
         case HintRange::Petscii:
         case HintRange::ScreenCode: {
@@ -123,7 +122,26 @@ std::vector<std::uint32_t> apply_hints(const Hints& hints, MemoryMap& map) {
         }
         }
     }
-    return entries;
+}
+
+void trace_hints(const Hints& hints, MemoryMap& map) {
+    for (const auto& [address, line] : hints.entries) {
+        if (map.kind(address) == Kind::Unknown) trace_from(map, address, Source::Hint);
+    }
+    // Every instruction of a code range, so that routines one after the
+    // other are all code. What is still nothing then (an opcode that is no
+    // code for the CPU, bytes that other code cuts into) is plain bytes at
+    // once, so that the range's bytes do not depend on what is found later.
+    const Image& image = map.image();
+    for (const RangeHint& range : hints.ranges) {
+        if (range.kind != HintRange::Code) continue;
+        for (std::uint32_t a = range.first; a <= range.last; a += instruction_length(image.at(a))) {
+            if (map.kind(a) == Kind::Unknown) trace_from(map, a, Source::Hint);
+        }
+        for (std::uint32_t a = range.first; a <= range.last; ++a) {
+            if (map.kind(a) == Kind::Unknown) map.set(a, Kind::Bytes, Source::Hint);
+        }
+    }
 }
 
 std::string write_hints(const MemoryMap& map, const std::vector<std::pair<std::uint32_t, std::string_view>>& labels,

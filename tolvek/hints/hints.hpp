@@ -69,10 +69,14 @@ std::string address_text(std::uint32_t address);
 // empty message, else one line "file:line: what is wrong".
 std::string check_hints(const Hints& hints, const Image& image);
 
-// Enters the data ranges in the map (from the user: Source::Hint) and
-// returns the addresses to trace as entries: the entries, and the start of
-// every code range. Call check_hints first.
-std::vector<std::uint32_t> apply_hints(const Hints& hints, MemoryMap& map);
+// Enters the data ranges in the map (from the user: Source::Hint), before
+// any tracing. Call check_hints first.
+void apply_hints(const Hints& hints, MemoryMap& map);
+
+// Traces the entries and every instruction of the code ranges; what of a
+// code range is not code then is plain bytes. After the entry given and the
+// SYS entries are traced.
+void trace_hints(const Hints& hints, MemoryMap& map);
 
 // A hints file that holds the analysis as it stands: the entries, the code
 // and data ranges with their kinds, and the labels chosen. Run with it, the
