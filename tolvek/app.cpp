@@ -80,7 +80,9 @@ bool read_hints(const Options& options, const Image& image, Hints& hints) {
         if (label_bytes > kTextFileLimit) return std::string("the label files together are larger than ") + kTextFileLimitText;
         return {};
     };
-    std::string problem = parse_hints(text, name, hints, read);
+    // The text stays in memory with the hints: --write-hints writes it back,
+    // also over this very file.
+    std::string problem = parse_hints(std::move(text), name, hints, read);
     if (problem.empty()) problem = check_hints(hints, image);
     if (!problem.empty()) throw Failure{problem};
     return true;
@@ -177,7 +179,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             if (image.contains(symbol.address) || symbol.address == image.end()) labels.emplace_back(symbol.address, symbol.name);
         }
         if (!options.write_hints.empty()) {
-            const std::string problem = write_output_file(options.write_hints, write_hints(map, labels, shown_name));
+            const std::string problem = write_output_file(options.write_hints, write_hints(map, labels, shown_name, hinted ? &hints : nullptr));
             if (!problem.empty()) throw Failure{problem};
         }
         if (!options.vice_labels.empty()) {

@@ -242,10 +242,11 @@ bool valid_name(std::string_view name) {
     return true;
 }
 
-std::string parse_hints(std::string_view text, const std::string& file, Hints& hints, const FileReader& read_file) {
+std::string parse_hints(std::string text, const std::string& file, Hints& hints, const FileReader& read_file) {
     hints.file = file;
+    hints.text = std::move(text);
     Parser parser(file, hints, read_file);
-    return for_each_line(text, [&](std::string_view line, int number) { return parser.line(line, number); });
+    return for_each_line(hints.text, [&](std::string_view line, int number) { return parser.line(line, number); });
 }
 
 std::string parse_vice_labels(std::string_view text, const std::string& file,
