@@ -4,14 +4,15 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <ostream>
+#include <set>
 #include <system_error>
 
 #include "analysis/analyse.hpp"
 #include "cli.hpp"
 #include "hints/hints.hpp"
 #include "image.hpp"
+#include "input_file.hpp"
 #include "output/listing.hpp"
 #include "output/writers.hpp"
 #include "output_file.hpp"
@@ -44,20 +45,12 @@ std::vector<std::uint8_t> read_image(const std::string& name) {
     return bytes;
 }
 
-bool read_text_file(const std::string& name, std::string& text) {
-    std::error_code ec;
-    if (fs::is_directory(file_path(name), ec)) return false;
-    std::ifstream in(file_path(name), std::ios::binary);
-    if (!in) return false;
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
 // The hints for the image: from --hints, or from the file named like the
 // outputs with .hints when there is one. Returns whether there are hints;
 // a hints file that cannot be read, or that is wrong, ends the run. The
-// names of the files read (the hints file, label files) go to `read`.
-bool read_hints(const Options& options, const Image& image, Hints& hints, std::vector<std::string>& read) {
+// names of the files read (the hints file first, then label files) go to
+// `read_files`.
+bool read_hints(const Options& options, const Image& image, Hints& hints, std::vector<std::string>& read_files) {
     std::string name = options.hints;
     if (name.empty()) {
         name = output_name(options.image, ".hints");
@@ -65,17 +58,35 @@ bool read_hints(const Options& options, const Image& image, Hints& hints, std::v
         if (!fs::is_regular_file(file_path(name), ec)) return false;
     }
     std::string text;
-    if (!read_text_file(name, text)) throw Failure{"cannot read the hints file '" + name + "'"};
-    read.push_back(name);
-    // Label files are named relative to the hints file's folder.
+    if (const std::string why = read_regular_file(name, text); !why.empty()) {
+        throw Failure{"cannot read the hints file '" + name + "': " + why};
+    }
+    read_files.push_back(name);
+    // Label files are named relative to the hints file's folder. One named
+    // again adds nothing, so it is read once; and all of them together are
+    // held to the limit of one, so that naming a big file under many names
+    // cannot make the run read without end.
     const fs::path folder = file_path(name).parent_path();
-    const FileReader read_file = [&](const std::string& file, std::string& content) {
+    std::set<std::string> names_read;  // as the hints name them
+    std::set<fs::path> files_read;     // as the system finds them
+    std::size_t label_bytes = 0;
+    const FileReader read = [&](const std::string& file, std::string& content) -> std::string {
+        content.clear();
+        if (!names_read.insert(file).second) return {};
         const fs::path path = file_path(file);
-        const std::string named = path.is_absolute() ? file : file_name(folder / path);
-        read.push_back(named);
-        return read_text_file(named, content);
+        const fs::path resolved = path.is_absolute() ? path : folder / path;
+        std::error_code ec;
+        const fs::path identity = fs::weakly_canonical(resolved, ec);
+        if (!ec && !files_read.insert(identity).second) return {};
+        read_files.push_back(file_name(resolved));
+        if (std::string why = read_regular_file(file_name(resolved), content); !why.empty()) return why;
+        label_bytes += content.size();
+        if (label_bytes > kTextFileLimit) return std::string("the label files together are larger than ") + kTextFileLimitText;
+        return {};
     };
-    std::string problem = parse_hints(text, name, hints, read_file);
+    // The text stays in memory with the hints: --write-hints writes it back,
+    // also over this very file.
+    std::string problem = parse_hints(std::move(text), name, hints, read);
     if (problem.empty()) problem = check_hints(hints, image);
     if (!problem.empty()) throw Failure{problem};
     return true;
@@ -223,7 +234,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         for (const Symbol& symbol : listing.symbols) {
             if (image.contains(symbol.address) || symbol.address == image.end()) labels.emplace_back(symbol.address, symbol.name);
         }
-        const std::string hints_text = options.write_hints.empty() ? "" : write_hints(map, labels, shown_name);
+        const std::string hints_text = options.write_hints.empty() ? "" : write_hints(map, labels, shown_name, hinted ? &hints : nullptr);
         if (!options.write_hints.empty()) outputs.push_back({options.write_hints, whole(hints_text)});
         const std::string vice_text = options.vice_labels.empty() ? "" : write_vice_labels(labels);
         if (!options.vice_labels.empty()) outputs.push_back({options.vice_labels, whole(vice_text)});

@@ -2,6 +2,8 @@
 // problem, a non-zero status, and no output file touched.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "support.hpp"
@@ -21,11 +23,11 @@ protected:
     }
 
     // Runs Tolvek.exe with `args` and checks the failure; `expect` is a
-    // word the message must contain.
-    void fails(const std::string& args, const std::string& expect) {
+    // word the message must contain; `shell` goes before the command.
+    void fails(const std::string& args, const std::string& expect, const std::string& shell = "") {
         SCOPED_TRACE(args);
         const std::vector<std::string> before = listing();
-        const Result result = run_in(dir.path(), quote(TOLVEK_EXE) + " " + args);
+        const Result result = run_in(dir.path(), shell + quote(TOLVEK_EXE) + " " + args);
         EXPECT_NE(result.status, 0);
         EXPECT_EQ(result.out, "");
         ASSERT_FALSE(result.err.empty());
@@ -198,6 +200,55 @@ TEST_F(BadInput, ARunThatFailsForOneOutputWritesNone) {
 
 TEST_F(BadInput, ValueWithLineBreakStaysOneLine) {
     fails("-a -c6502 -o2049 -e2049 -t game.tmp $'bad\\nword'", "unexpected argument");
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define __SANITIZE_ADDRESS__ 1
+#endif
+#endif
+
+// Should reading without end come back: the run is stopped after a minute,
+// and, where no sanitizer needs the address space, at 2 GB of memory.
+std::string bounded() {
+#ifdef __SANITIZE_ADDRESS__
+    return "timeout 60 ";
+#else
+    return "ulimit -v 2000000; timeout 60 ";
+#endif
+}
+
+// A hints or label file that never ends or never answers (a device, a
+// FIFO without a writer) is refused at once: only regular files are read.
+TEST_F(BadInput, HintsAndLabelsOnlyFromRegularFiles) {
+    const std::string run = "-a -c6502 -o2049 -e2049 -t game.tmp --hints ";
+    fails(run + "/dev/zero", "cannot read the hints file '/dev/zero': it is not a regular file", bounded());
+    write_text(dir / "zero.hints", "labels /dev/zero\n");
+    fails(run + "zero.hints", "zero.hints:1: cannot read the label file '/dev/zero': it is not a regular file", bounded());
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    fails(run + "fifo", "cannot read the hints file 'fifo': it is not a regular file", bounded());
+    write_text(dir / "fifo.hints", "labels fifo\n");
+    fails(run + "fifo.hints", "fifo.hints:1: cannot read the label file 'fifo': it is not a regular file", bounded());
+    fs::create_directory(dir / "folder");
+    fails(run + "folder", "cannot read the hints file 'folder': it is a directory");
+    fails(run + "missing.hints", "cannot read the hints file 'missing.hints': No such file or directory");
+}
+
+// A hints or label file is read up to 64 MiB (a comment line that long
+// too), and a byte more is refused, unread. The files are sparse.
+TEST_F(BadInput, HintsAndLabelFilesOfMoreThan64MiB) {
+    constexpr std::uintmax_t kLimit = 64u << 20;
+    write_text(dir / "big.hints", "#");
+    fs::resize_file(dir / "big.hints", kLimit + 1);
+    write_text(dir / "labels.hints", "labels big.hints\n");
+    const std::string run = "-w -c6502 -o2049 -e2049 -t game.tmp --hints ";
+    fails(run + "big.hints", "cannot read the hints file 'big.hints': it is larger than 64 MiB");
+    fails(run + "labels.hints", "labels.hints:1: cannot read the label file 'big.hints': it is larger than 64 MiB");
+    fs::resize_file(dir / "big.hints", kLimit);
+    for (const char* hints : {"big.hints", "labels.hints"}) {
+        const Result result = run_in(dir.path(), quote(TOLVEK_EXE) + " " + run + hints);
+        EXPECT_EQ(result.status, 0) << hints << ": " << result.err;
+    }
 }
 
 TEST(Help, PrintsUsageAndSucceeds) {

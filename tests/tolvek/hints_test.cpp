@@ -3,10 +3,12 @@
 // kind of bad hint refused with its file and line, nothing touched.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 
 #include "analysis/analyse.hpp"
+#include "cpu/opcodes.hpp"
 #include "hints/hints.hpp"
 #include "output/listing.hpp"
 #include "output/writers.hpp"
@@ -18,7 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool no_files(const std::string&, std::string&) { return false; }
+std::string no_files(const std::string&, std::string&) { return "No such file or directory"; }
 
 Image example() {
     const std::vector<std::uint8_t> prg = read_bytes(fs::path(EXAMPLES_DIR) / "hello.prg");
@@ -26,6 +28,15 @@ Image example() {
     image.load = 0x0801;
     image.bytes.assign(prg.begin() + 2, prg.end());
     return image;
+}
+
+// The labels that written hints name: those in the image and at its end.
+std::vector<std::pair<std::uint32_t, std::string_view>> image_labels(const Listing& listing, const Image& image) {
+    std::vector<std::pair<std::uint32_t, std::string_view>> labels;
+    for (const Symbol& symbol : listing.symbols) {
+        if (image.contains(symbol.address) || symbol.address == image.end()) labels.emplace_back(symbol.address, symbol.name);
+    }
+    return labels;
 }
 
 // The problem with `text` as hints for the example, or "".
@@ -60,18 +71,26 @@ TEST(Hints, EveryKindOfBadHintIsNamedWithItsLine) {
         {"code $080d-$0810\n", "game.hints:1: the instruction at $080f runs past the end of the code range $080d-$0810"},
         {"name $0810 L0835\n", "the name 'L0835' for $0810 is the name of another address"},
         {"name $0810 CHROUT\n", "the name 'CHROUT' for $0810 is the name of another address"},
+        // 64tass tells no case apart: l0835 is L0835.
+        {"name $0810 l0835\n", "the name 'l0835' for $0810 is the name of another address"},
+        {"name $0810 d083D\n", "the name 'd083D' for $0810 is the name of another address"},
+        // Over two earlier ranges: the first is named.
+        {"bytes $0852-$0853\nbytes $0850-$0851\nbytes $0840-$0855\n", "game.hints:3: $0840-$0855 overlaps the range of line 1"},
     };
     for (const auto& [text, expected] : cases) {
         EXPECT_NE(problem_with(text).find(expected), std::string::npos) << text << "\ngave: " << problem_with(text);
     }
     EXPECT_EQ(problem_with("# nothing wrong\n\nentry $0835 ; a routine\nname $fb ptr\n"), "");
+    // A word of a long line is cut short in the message.
+    EXPECT_EQ(problem_with("entry $" + std::string(100000, '1') + "\n"),
+              "game.hints:1: not an address: '$" + std::string(79, '1') + "...'");
 }
 
 TEST(Hints, ViceLabelsAreReadAsNames) {
-    const auto read = [](const std::string& name, std::string& text) {
-        if (name != "game.vice") return false;
+    const auto read = [](const std::string& name, std::string& text) -> std::string {
+        if (name != "game.vice") return "No such file or directory";
         text = "al C:0835 .wait_frame\nal 00fb .ptr\n";
-        return true;
+        return {};
     };
     Hints hints;
     ASSERT_EQ(parse_hints("labels game.vice\n", "game.hints", hints, read), "");
@@ -107,6 +126,43 @@ TEST(Hints, TheAnalysisBuildsOnThem) {
     EXPECT_EQ(text.find("EXTCOL"), std::string::npos);
 }
 
+// A code range is code throughout: a routine after another's rts too. An
+// opcode the CPU does not run stays bytes, from the hint like the rest.
+TEST(Hints, EveryInstructionOfACodeRangeIsTraced) {
+    // $1000 rts; $1001 jam; $1002 lda #$01; $1004 rts; then data.
+    const Image image = make_image(0x1000, {0x60, 0x02, 0xa9, 0x01, 0x60, 0x00, 0x00});
+    Hints hints;
+    ASSERT_EQ(parse_hints("code $1000-$1004\n", "game.hints", hints, no_files), "");
+    ASSERT_EQ(check_hints(hints, image), "");
+    const MemoryMap map = analyse(image, {.entry = 0x1000, .hints = &hints});
+    for (const std::uint32_t code : {0x1002u, 0x1004u}) {
+        EXPECT_EQ(map.kind(code), Kind::Opcode) << code;
+        EXPECT_EQ(map.source(code), Source::Hint) << code;
+    }
+    EXPECT_EQ(map.kind(0x1001), Kind::Bytes);
+    EXPECT_EQ(map.source(0x1001), Source::Hint);
+    EXPECT_EQ(map.kind(0x1005), Kind::Unknown);
+}
+
+// Split tables are written back one directive each, also where two of
+// their entries stand for the same address; over the hints read, not again.
+TEST(Hints, SplitTablesAreWrittenBackWhole) {
+    // $1000 rts; low halves 00 01 00 02 with high halves 10 10 10 10; for
+    // an rts, ff 00 with 0f 10 ($1000 and $1001 less one).
+    const Image image = make_image(0x1000, {0x60, 0x00, 0x01, 0x00, 0x02, 0x10, 0x10, 0x10, 0x10, 0xff, 0x00, 0x0f, 0x10});
+    const std::string text = "split $1001-$1004 $1005\nrts-split $1009-$100a $100b\n";
+    Hints hints;
+    ASSERT_EQ(parse_hints(text, "t.hints", hints, no_files), "");
+    ASSERT_EQ(check_hints(hints, image), "");
+    const MemoryMap map = analyse(image, {.entry = 0x1000, .hints = &hints});
+    const Listing listing = build_listing(map, "t.tmp", &hints);
+    const std::string written = write_hints(map, image_labels(listing, image), "t.tmp");
+    EXPECT_NE(written.find("\nsplit $1001-$1004 $1005\nrts-split $1009-$100a $100b\n"), std::string::npos) << written;
+    const std::string over = write_hints(map, image_labels(listing, image), "t.tmp", &hints);
+    ASSERT_EQ(over.substr(0, text.size()), text);
+    EXPECT_EQ(over.find("split", text.size()), std::string::npos) << over;
+}
+
 // On random images too (tables, text, guessed code, pairs): the written
 // hints give back the same source, line for line, in every dialect.
 TEST(Hints, WrittenHintsReproduceRandomImages) {
@@ -120,12 +176,8 @@ TEST(Hints, WrittenHintsReproduceRandomImages) {
         SCOPED_TRACE("round " + std::to_string(round));
         const MemoryMap map = analyse(image, {.entry = entry});
         const Listing listing = build_listing(map, "r.tmp");
-        std::vector<std::pair<std::uint32_t, std::string_view>> labels;
-        for (const Symbol& symbol : listing.symbols) {
-            if (image.contains(symbol.address) || symbol.address == image.end()) labels.emplace_back(symbol.address, symbol.name);
-        }
         Hints hints;
-        ASSERT_EQ(parse_hints(write_hints(map, labels, "r.tmp"), "r.hints", hints, no_files), "");
+        ASSERT_EQ(parse_hints(write_hints(map, image_labels(listing, image), "r.tmp"), "r.hints", hints, no_files), "");
         ASSERT_EQ(check_hints(hints, image), "");
         const MemoryMap again = analyse(image, {.entry = entry, .hints = &hints});
         const Listing relisted = build_listing(again, "r.tmp", &hints);
@@ -137,6 +189,81 @@ TEST(Hints, WrittenHintsReproduceRandomImages) {
             after.erase(after.find(line), line.size());
             ASSERT_EQ(after, write_asm(listing, image, *dialect, names)) << dialect->name;
         }
+    }
+}
+
+// Random hints of a user's (ranges of every kind, entries, names, comments)
+// on random images: the hints written from that analysis start with the
+// user's text as it was, add nothing that clashes with it, give the same
+// source when read back, and add nothing more when written again.
+TEST(Hints, WrittenOverUsersHintsReproduceRandomImages) {
+    std::mt19937 random(6510);
+    for (int round = 0; round < 40; ++round) {
+        Image image;
+        image.load = static_cast<std::uint32_t>(0x1000 + random() % 0xb000);
+        image.bytes.resize(200 + random() % 2000);
+        for (auto& byte : image.bytes) byte = static_cast<std::uint8_t>(random() % 3 == 0 ? 0xea : random());
+        const auto entry = static_cast<std::int64_t>(image.load + random() % image.bytes.size());
+        SCOPED_TRACE("round " + std::to_string(round));
+        // The user's ranges lie on free bytes only.
+        std::vector<bool> taken(0x10000, false);
+        const auto free_stretch = [&](std::uint32_t first, std::uint32_t size) {
+            if (first + size > image.end()) return false;
+            for (std::uint32_t a = first; a < first + size; ++a) {
+                if (taken[a]) return false;
+            }
+            for (std::uint32_t a = first; a < first + size; ++a) taken[a] = true;
+            return true;
+        };
+        const auto somewhere = [&] { return static_cast<std::uint32_t>(image.load + random() % image.bytes.size()); };
+        std::string text = "# the user's notes, kept as written ; # and all\n\n";
+        for (int i = 0; i < 8; ++i) {
+            const std::uint32_t first = somewhere();
+            auto size = static_cast<std::uint32_t>(1 + random() % 24);
+            const char* kinds[] = {"code", "bytes", "words", "rts-words", "text", "screen", "split", "rts-split"};
+            const std::string kind = kinds[random() % 8];
+            if (kind == "code") {
+                size = 0;
+                while (size < 12 && first + size < image.end()) size += instruction_length(image.at(first + size));
+            }
+            if (kind == "words" || kind == "rts-words") size += size % 2;
+            if (kind.ends_with("split")) {
+                const std::uint32_t high = somewhere();
+                if (!free_stretch(first, size)) continue;
+                if (!free_stretch(high, size)) {
+                    std::fill(taken.begin() + first, taken.begin() + first + size, false);
+                    continue;
+                }
+                text += kind + " " + address_text(first) + "-" + address_text(first + size - 1) + " " + address_text(high) + "\n";
+            } else if (free_stretch(first, size)) {
+                text += kind + " " + address_text(first) + "-" + address_text(first + size - 1) + "   # a range\n";
+            }
+        }
+        std::vector<std::uint32_t> named;
+        for (int i = 0; i < 4; ++i) {
+            const std::uint32_t address = somewhere();
+            if (std::find(named.begin(), named.end(), address) != named.end()) continue;
+            named.push_back(address);
+            text += "name " + address_text(address) + " user" + std::to_string(i) + "\n";
+            text += "comment " + address_text(somewhere()) + " note " + std::to_string(i) + "; with # in it\n";
+        }
+        text += "entry " + address_text(somewhere()) + "\n";
+        text += "\n# the end of what the user wrote";  // no line end
+        Hints user;
+        ASSERT_EQ(parse_hints(text, "r.hints", user, no_files), "") << text;
+        ASSERT_EQ(check_hints(user, image), "") << text;
+        const MemoryMap map = analyse(image, {.entry = entry, .hints = &user});
+        const Listing listing = build_listing(map, "r.tmp", &user);
+        const std::string written = write_hints(map, image_labels(listing, image), "r.tmp", &user);
+        ASSERT_EQ(written.substr(0, text.size() + 1), text + "\n");
+        Hints hints;
+        ASSERT_EQ(parse_hints(written, "r.hints", hints, no_files), "") << written;
+        ASSERT_EQ(check_hints(hints, image), "") << written;
+        const MemoryMap again = analyse(image, {.entry = entry, .hints = &hints});
+        const Listing relisted = build_listing(again, "r.tmp", &hints);
+        const BuildNames names{"r.asm", "r.prg", "r.cfg"};
+        ASSERT_EQ(write_asm(relisted, image, kAcme, names), write_asm(listing, image, kAcme, names)) << written;
+        EXPECT_EQ(write_hints(again, image_labels(relisted, image), "r.tmp", &hints), written);
     }
 }
 
@@ -203,6 +330,61 @@ TEST_F(HintsFile, BadHintsStopTheRunAndTouchNothing) {
     const Result missing = tolvek("-a --hints nowhere.hints");
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("cannot read the hints file 'nowhere.hints'"), std::string::npos);
+}
+
+// Written over the hints file that was read, the hints keep the user's
+// lines as they were and add the analysis under a heading of its own,
+// without saying again or otherwise what the user said; run with them, the
+// source is the same, and written again they stay as they are.
+TEST_F(HintsFile, WrittenOverTheHintsReadKeepTheUsersLines) {
+    write_text(dir / "game.vice", "al C:080f .print_loop\n");
+    const std::string users =
+        "# What we know about game.tmp   ; kept as written\n"
+        "\n"
+        "NAME $080D start   # the entry\n"
+        "name $0835 wait_frame\r\n"
+        "comment $081a the main loop; it flashes the border\n"
+        "bytes $0852-$0855 ; colours\n"
+        "labels game.vice\n"
+        "entry $080d\n"
+        "# no line end after this";
+    write_text(dir / "game.hints", users);
+    const Result wrote = tolvek("-a --write-hints game.hints");
+    ASSERT_EQ(wrote.status, 0) << wrote.err;
+    const std::string source = read_text(dir / "game.asm");
+    const std::string written = read_text(dir / "game.hints");
+    std::string kept = users;
+    kept.erase(kept.find('\r'), 1);  // lines end the platform's way
+    ASSERT_EQ(written.substr(0, kept.size() + 1), kept + "\n") << written;
+    const std::string added = written.substr(kept.size() + 1);
+    EXPECT_NE(added.find("\n# ---- Added by Tolvek from its analysis of game.tmp"), std::string::npos) << added;
+    EXPECT_NE(added.find("\ncode $080d-"), std::string::npos) << added;
+    EXPECT_NE(added.find("\nname $081a L081a\n"), std::string::npos) << added;
+    for (const char* said : {"entry $080d", "name $080d", "name $0835", "name $080f", "$0852-", "-$0855"}) {
+        EXPECT_EQ(added.find(said), std::string::npos) << said << "\n" << added;
+    }
+    const Result again = tolvek("-a");
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(read_text(dir / "game.asm"), source);
+    ASSERT_EQ(tolvek("-a --write-hints game.hints").status, 0);
+    EXPECT_EQ(read_text(dir / "game.hints"), written);
+}
+
+// A file name with line breaks stays inside the comment line of the hints
+// written: it adds no directive.
+TEST_F(HintsFile, NamesWithLineBreaksAddNoDirective) {
+    const std::string name = "x\nname $080d injected\n#.tmp";
+    write_bytes(dir / name, image.bytes);
+    const std::string run = quote(TOLVEK_EXE) + " -a -c6502 -o2049 -e2061 -t " + quote(name);
+    const Result wrote = run_in(dir.path(), run + " --write-hints w.hints");
+    ASSERT_EQ(wrote.status, 0) << wrote.err;
+    const std::string written = read_text(dir / "w.hints");
+    EXPECT_NE(written.find("# Hints for x\\nname $080d injected\\n#.tmp, written by Tolvek"), std::string::npos) << written;
+    Hints hints;
+    ASSERT_EQ(parse_hints(written, "w.hints", hints, no_files), "");
+    EXPECT_EQ(hints.names.at(0x080d), "L080d");
+    const Result again = run_in(dir.path(), run + " --hints w.hints");
+    EXPECT_EQ(again.status, 0) << again.err;
 }
 
 }  // namespace

@@ -21,9 +21,9 @@ namespace {
 
 std::string problem_with(const std::string& text) {
     Hints hints;
-    const auto read = [](const std::string& name, std::string& content) {
+    const auto read = [](const std::string& name, std::string& content) -> std::string {
         content = "al C:0810 .shl\n";
-        return name == "game.vice";
+        return name == "game.vice" ? "" : "no such file";
     };
     std::string problem = parse_hints(text, "game.hints", hints, read);
     if (problem.empty()) problem = check_hints(hints, make_image(0x0801, std::vector<std::uint8_t>(0x100, 0xea)));

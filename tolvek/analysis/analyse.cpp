@@ -61,7 +61,7 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
         map.set_address_item(line.address, Kind::Word, line.address + line.size, Source::Basic);
     }
     // The user's data ranges come first, so that no trace claims them.
-    const std::vector<std::uint32_t> hinted = options.hints ? apply_hints(*options.hints, map) : std::vector<std::uint32_t>{};
+    if (options.hints) apply_hints(*options.hints, map);
     map.entry = options.entry;
     map.entry_in_image = image.contains(options.entry);
     if (map.entry_in_image) {
@@ -70,9 +70,7 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
         if (!map.entry_in_basic) trace_from(map, start, Source::Trace);
     }
     trace_sys_entries(map);
-    for (const std::uint32_t entry : hinted) {
-        if (map.kind(entry) == Kind::Unknown) trace_from(map, entry, Source::Hint);
-    }
+    if (options.hints) trace_hints(*options.hints, map);
     trace_sure_entries(map);
     // What the program does when it runs settles what the patterns could
     // not: jumps through pointers it fills in, interrupts, patched operands.

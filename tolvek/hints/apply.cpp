@@ -1,13 +1,16 @@
 // The hints against the image and in the memory map, and the analysis
 // written back as hints.
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <string_view>
 
+#include "analysis/trace.hpp"
 #include "c64/basic.hpp"
 #include "c64/symbols.hpp"
 #include "cpu/opcodes.hpp"
 #include "hints/hints.hpp"
+#include "output/comment_text.hpp"
 
 namespace tolvek {
 namespace {
@@ -37,6 +40,135 @@ std::uint16_t word_at(const Image& image, std::uint32_t address) {
     return static_cast<std::uint16_t>(image.at(address) | image.at(address + 1) << 8);
 }
 
+// The directive for a stretch of items of a kind in the map, or none (split
+// tables are written as pairs of stretches).
+std::string_view range_word_of(Kind kind) {
+    switch (kind) {
+    case Kind::Opcode: return "code";
+    case Kind::Bytes: return "bytes";
+    case Kind::Word: return "words";
+    case Kind::WordMinus1: return "rts-words";
+    case Kind::Petscii: return "text";
+    case Kind::ScreenCode: return "screen";
+    default: return {};
+    }
+}
+
+// The end (exclusive) of the item that starts at `address`: an instruction
+// with its operands, a word with its high byte, else one byte.
+std::uint32_t item_end(const MemoryMap& map, std::uint32_t address) {
+    std::uint32_t end = address + 1;
+    while (end < map.image().end() && (map.kind(end) == Kind::Operand || map.kind(end) == Kind::Continued)) ++end;
+    return end;
+}
+
+// The high halves of split tables, to go with their low halves: for each
+// target, the ones that can stand for it, in address order. Each is given
+// to one low half; a low half takes the one after its neighbour's where it
+// can, so that a table comes out as one directive.
+class HighHalves {
+public:
+    HighHalves(const MemoryMap& map, const std::vector<bool>& users) : map_(map), users_(users), given_(0x10000, false) {
+        const Image& image = map.image();
+        for (std::uint32_t h = map.basic_end(); h < image.end(); ++h) {
+            const Kind kind = map.kind(h);
+            if (kind != Kind::High && kind != Kind::HighMinus1) continue;
+            const bool minus1 = kind == Kind::HighMinus1;
+            if (const auto target = map.target(h); target && fits(h, minus1, *target)) candidates_[key(minus1, *target)].list.push_back(h);
+        }
+    }
+
+    // The high half for the low half at `low`, of an address minus one or
+    // not; `next` is where it would continue its neighbour's table.
+    std::optional<std::uint32_t> take(bool minus1, std::uint32_t target, std::optional<std::uint32_t> next) {
+        if (next && *next < map_.image().end() && fits(*next, minus1, target) && !given_[*next]) return give(*next);
+        const auto found = candidates_.find(key(minus1, target));
+        if (found == candidates_.end()) return std::nullopt;
+        Candidates& candidates = found->second;
+        while (candidates.first_free < candidates.list.size() && given_[candidates.list[candidates.first_free]]) {
+            ++candidates.first_free;
+        }
+        if (candidates.first_free == candidates.list.size()) return std::nullopt;
+        return give(candidates.list[candidates.first_free]);
+    }
+
+private:
+    struct Candidates {
+        std::vector<std::uint32_t> list;
+        std::size_t first_free = 0;  // none before it is free
+    };
+
+    static std::uint32_t key(bool minus1, std::uint32_t target) { return target | (minus1 ? 0x10000u : 0u); }
+
+    // Whether the byte at `high`, outside the user's ranges, is the high
+    // half of `target` (less one).
+    bool fits(std::uint32_t high, bool minus1, std::uint32_t target) const {
+        const Kind kind = map_.kind(high);
+        return !users_[high] && kind == (minus1 ? Kind::HighMinus1 : Kind::High) && map_.target(high) == target &&
+               map_.image().at(high) == ((target - (minus1 ? 1u : 0u)) >> 8 & 0xff);
+    }
+
+    std::uint32_t give(std::uint32_t high) {
+        given_[high] = true;
+        return high;
+    }
+
+    const MemoryMap& map_;
+    const std::vector<bool>& users_;
+    std::vector<bool> given_;
+    std::map<std::uint32_t, Candidates> candidates_;  // by target, and 0x10000 for minus one
+};
+
+// The code and data ranges of the map as directives, in address order,
+// leaving out every item that lies on a byte of `users` (the user's ranges).
+void write_ranges(const MemoryMap& map, const std::vector<bool>& users, std::string& out) {
+    const Image& image = map.image();
+    HighHalves highs(map, users);
+    std::string_view word;  // the stretch open: its kind, its first byte and its end
+    std::uint32_t first = 0;
+    std::uint32_t end = 0;
+    struct Split {
+        Kind kind = Kind::Unknown;  // Unknown: none open
+        std::uint32_t first = 0, end = 0, high = 0;
+    } split;
+    const auto close = [&] {
+        if (!word.empty()) out += std::string(word) + " " + address_text(first) + "-" + address_text(end - 1) + "\n";
+        word = {};
+        if (split.kind != Kind::Unknown) {
+            out += std::string(split.kind == Kind::Low ? "split " : "rts-split ") + address_text(split.first) + "-" +
+                   address_text(split.end - 1) + " " + address_text(split.high) + "\n";
+        }
+        split.kind = Kind::Unknown;
+    };
+    for (std::uint32_t a = map.basic_end(); a < image.end();) {
+        const std::uint32_t b = item_end(map, a);
+        const Kind kind = map.kind(a);
+        const bool free = std::none_of(users.begin() + a, users.begin() + b, [](bool taken) { return taken; });
+        const auto target = map.target(a);
+        if (free && target && (kind == Kind::Low || kind == Kind::LowMinus1)) {
+            const bool continues = split.kind == kind && split.end == a;
+            const auto high = highs.take(kind == Kind::LowMinus1, *target,
+                                         continues ? std::optional(split.high + (a - split.first)) : std::nullopt);
+            if (!continues || high != split.high + (a - split.first)) close();
+            if (high) {
+                if (split.kind == Kind::Unknown) split = {kind, a, a, *high};
+                split.end = a + 1;
+            }
+            a = b;
+            continue;
+        }
+        const std::string_view this_word = free ? range_word_of(kind) : std::string_view{};
+        if (this_word != word || split.kind != Kind::Unknown) close();
+        if (!this_word.empty()) {
+            if (word.empty()) first = a;
+            word = this_word;
+            end = b;
+        }
+        a = b;
+    }
+    close();
+}
+
 }  // namespace
 
 std::string check_hints(const Hints& hints, const Image& image) {
@@ -55,7 +187,9 @@ std::string check_hints(const Hints& hints, const Image& image) {
                    " is the name of another address (" + address_text(*taken) + ", case ignored); choose another";
         }
     }
-    std::vector<std::pair<std::pair<std::uint32_t, std::uint32_t>, int>> taken;  // stretch, line
+    // The line of the range that holds each byte (0: none so far), so that
+    // a range is checked against all earlier ones in one pass over its bytes.
+    std::vector<int> taken_by(0x10000, 0);
     for (const RangeHint& range : hints.ranges) {
         for (const auto& [first, last] : stretches(range)) {
             if (!image.contains(first) || !image.contains(last)) {
@@ -63,13 +197,16 @@ std::string check_hints(const Hints& hints, const Image& image) {
                        address_text(image.load) + "-" + address_text(image.end() - 1) + ")";
             }
             if (first < basic_end) return where(hints, range.line) + address_text(first) + "-" + address_text(last) + " lies in the BASIC program";
-            for (const auto& [other, line] : taken) {
-                if (first <= other.second && other.first <= last) {
-                    return where(hints, range.line) + address_text(first) + "-" + address_text(last) + " overlaps the range of line " +
-                           std::to_string(line);
-                }
+            // Named: the earliest range it lies over.
+            int overlapped = 0;
+            for (std::uint32_t a = first; a <= last; ++a) {
+                if (taken_by[a] != 0 && (overlapped == 0 || taken_by[a] < overlapped)) overlapped = taken_by[a];
             }
-            taken.push_back({{first, last}, range.line});
+            if (overlapped != 0) {
+                return where(hints, range.line) + address_text(first) + "-" + address_text(last) + " overlaps the range of line " +
+                       std::to_string(overlapped);
+            }
+            std::fill(taken_by.begin() + first, taken_by.begin() + last + 1, range.line);
         }
         if (range.kind != HintRange::Code) continue;
         // Instruction after instruction from the start; the last one must
@@ -88,13 +225,11 @@ std::string check_hints(const Hints& hints, const Image& image) {
     return {};
 }
 
-std::vector<std::uint32_t> apply_hints(const Hints& hints, MemoryMap& map) {
+void apply_hints(const Hints& hints, MemoryMap& map) {
     const Image& image = map.image();
-    std::vector<std::uint32_t> entries;
-    for (const auto& [address, line] : hints.entries) entries.push_back(address);
     for (const RangeHint& range : hints.ranges) {
         switch (range.kind) {
-        case HintRange::Code: entries.push_back(range.first); break;
+        case HintRange::Code: break;
         case HintRange::Bytes:
         case HintRange::Petscii:
         case HintRange::ScreenCode: {
@@ -128,65 +263,74 @@ std::vector<std::uint32_t> apply_hints(const Hints& hints, MemoryMap& map) {
         }
         }
     }
-    return entries;
+}
+
+void trace_hints(const Hints& hints, MemoryMap& map) {
+    for (const auto& [address, line] : hints.entries) {
+        if (map.kind(address) == Kind::Unknown) trace_from(map, address, Source::Hint);
+    }
+    // Every instruction of a code range, so that routines one after the
+    // other are all code. What is still nothing then (an opcode that is no
+    // code for the CPU, bytes that other code cuts into) is plain bytes at
+    // once, so that the range's bytes do not depend on what is found later.
+    const Image& image = map.image();
+    for (const RangeHint& range : hints.ranges) {
+        if (range.kind != HintRange::Code) continue;
+        for (std::uint32_t a = range.first; a <= range.last; a += instruction_length(image.at(a))) {
+            if (map.kind(a) == Kind::Unknown) trace_from(map, a, Source::Hint);
+        }
+        for (std::uint32_t a = range.first; a <= range.last; ++a) {
+            if (map.kind(a) == Kind::Unknown) map.set(a, Kind::Bytes, Source::Hint);
+        }
+    }
 }
 
 std::string write_hints(const MemoryMap& map, const std::vector<std::pair<std::uint32_t, std::string_view>>& labels,
-                        std::string_view image_name) {
-    const Image& image = map.image();
-    std::string out = "# Hints for " + std::string(image_name) +
-                      ", written by Tolvek from its analysis. Edit and run again:\n"
-                      "# entry ADDR, code/bytes/words/rts-words/text/screen FROM-TO,\n"
-                      "# split/rts-split FROM-TO HIGH, name ADDR NAME, comment ADDR TEXT, labels FILE.\n";
-    if (map.entry_in_image && !map.entry_in_basic) out += "entry " + address_text(static_cast<std::uint32_t>(map.entry)) + "\n";
-    // Stretches of one kind, in address order; split tables as pairs.
-    const auto word = [](Kind kind) -> std::string_view {
-        switch (kind) {
-        case Kind::Opcode:
-        case Kind::Operand: return "code";
-        case Kind::Bytes: return "bytes";
-        case Kind::Word: return "words";
-        case Kind::WordMinus1: return "rts-words";
-        case Kind::Petscii: return "text";
-        case Kind::ScreenCode: return "screen";
-        default: return {};
+                        std::string_view image_name, const Hints* read) {
+    // The bytes the user's ranges cover: the analysis adds nothing there.
+    std::vector<bool> users(0x10000, false);
+    if (read != nullptr) {
+        for (const RangeHint& range : read->ranges) {
+            for (const auto& [first, last] : stretches(range)) std::fill(users.begin() + first, users.begin() + last + 1, true);
         }
-    };
-    for (std::uint32_t a = map.basic_end(); a < image.end();) {
-        const Kind kind = map.kind(a);
-        const std::string_view name = word(kind);
-        if (name.empty()) {
-            if (kind == Kind::Low || kind == Kind::LowMinus1) {
-                // A run of low halves and the high halves that go with them.
-                const auto target = map.target(a);
-                std::uint32_t b = a;
-                while (b < image.end() && map.kind(b) == kind) ++b;
-                std::uint32_t high = 0;
-                for (std::uint32_t h = image.load; target && h < image.end(); ++h) {
-                    const Kind hk = map.kind(h);
-                    if ((hk == Kind::High || hk == Kind::HighMinus1) && map.target(h) == target &&
-                        image.at(h) == ((*target - (kind == Kind::LowMinus1 ? 1u : 0u)) >> 8 & 0xff)) {
-                        high = h;
-                        break;
-                    }
-                }
-                if (high != 0) {
-                    out += std::string(kind == Kind::Low ? "split " : "rts-split ") + address_text(a) + "-" + address_text(b - 1) + " " +
-                           address_text(high) + "\n";
-                }
-                a = b;
-            } else {
-                ++a;
-            }
-            continue;
-        }
-        std::uint32_t b = a + 1;
-        while (b < image.end() && (word(map.kind(b)) == name || map.kind(b) == Kind::Continued)) ++b;
-        out += std::string(name) + " " + address_text(a) + "-" + address_text(b - 1) + "\n";
-        a = b;
     }
-    for (const auto& [address, label] : labels) out += "name " + address_text(address) + " " + std::string(label) + "\n";
-    return out;
+    std::string analysis;
+    if (map.entry_in_image && !map.entry_in_basic) {
+        const auto entry = static_cast<std::uint32_t>(map.entry);
+        const bool said = read != nullptr && (users[entry] || std::any_of(read->entries.begin(), read->entries.end(),
+                                                                          [&](const auto& e) { return e.first == entry; }));
+        if (!said) analysis += "entry " + address_text(entry) + "\n";
+    }
+    write_ranges(map, users, analysis);
+    for (const auto& [address, label] : labels) {
+        if (read != nullptr && read->names.count(address) != 0) continue;
+        analysis += "name " + address_text(address) + " " + std::string(label) + "\n";
+    }
+    std::string out;
+    // The image's name stays inside its comment line, whatever it holds.
+    if (read == nullptr) {
+        out = "# Hints for ";
+        append_comment_text(out, image_name);
+        out += ", written by Tolvek from its analysis. Edit and run again:\n"
+               "# entry ADDR, code/bytes/words/rts-words/text/screen FROM-TO,\n"
+               "# split/rts-split FROM-TO HIGH, name ADDR NAME, comment ADDR TEXT, labels FILE.\n";
+        return out + analysis;
+    }
+    // The user's lines as they were (their line ends are the platform's
+    // when written), then what the analysis adds to them, if anything.
+    const std::string_view text = read->text;
+    out.reserve(text.size() + analysis.size() + 100);
+    for (std::size_t from = 0; from < text.size();) {
+        const std::size_t crlf = std::min(text.find("\r\n", from), text.size());
+        out.append(text.substr(from, crlf - from));
+        from = crlf + 1;  // on at the \n
+    }
+    if (!out.empty() && out.back() != '\n') out += '\n';
+    if (analysis.empty()) return out;
+    out += "\n# ---- Added by Tolvek from its analysis of ";
+    append_comment_text(out, image_name);
+    out += ": what the lines above do not say ----\n";
+    return out + analysis;
 }
 
 std::string write_vice_labels(const std::vector<std::pair<std::uint32_t, std::string_view>>& labels) {

@@ -36,6 +36,16 @@ std::optional<std::uint32_t> parse_address(std::string_view word) {
     return value;
 }
 
+// A word of the file quoted in a message, cut short after 80 bytes (at the
+// start of a character), so that a message stays a line one can read.
+std::string quoted(std::string_view word) {
+    constexpr std::size_t kShown = 80;
+    if (word.size() <= kShown) return "'" + std::string(word) + "'";
+    std::size_t cut = kShown;
+    while (cut > 0 && (static_cast<unsigned char>(word[cut]) & 0xc0) == 0x80) --cut;
+    return "'" + std::string(word.substr(0, cut)) + "...'";
+}
+
 // The words of a line, split at spaces and tabs.
 std::vector<std::string_view> words_of(std::string_view line) {
     std::vector<std::string_view> words;
@@ -82,21 +92,23 @@ public:
         if (directive == "entry") {
             if (words.size() != 2) return fail("entry takes one address");
             const auto address = parse_address(words[1]);
-            if (!address) return fail("not an address: '" + std::string(words[1]) + "'");
+            if (!address) return fail("not an address: " + quoted(words[1]));
             hints_.entries.emplace_back(*address, line_);
             return {};
         }
         if (directive == "name") {
             if (words.size() != 3) return fail("name takes an address and a name");
             const auto address = parse_address(words[1]);
-            if (!address) return fail("not an address: '" + std::string(words[1]) + "'");
+            if (!address) return fail("not an address: " + quoted(words[1]));
             return name(*address, words[2]);
         }
         if (directive == "labels") {
             if (words.size() != 2) return fail("labels takes the name of a VICE label file");
             std::string text;
             const std::string name(words[1]);
-            if (!read_file_(name, text)) return fail("cannot read the label file '" + name + "'");
+            if (const std::string why = read_file_(name, text); !why.empty()) {
+                return fail("cannot read the label file " + quoted(name) + ": " + why);
+            }
             std::map<std::uint32_t, std::string> names;
             if (std::string problem = parse_vice_labels(text, name, names); !problem.empty()) return problem;
             for (const auto& [address, label] : names) {
@@ -107,7 +119,7 @@ public:
         for (const RangeWord& range : kRangeWords) {
             if (directive == range.word) return this->range(range.kind, words);
         }
-        return fail("unknown directive '" + std::string(words[0]) + "'");
+        return fail("unknown directive " + quoted(words[0]));
     }
 
 private:
@@ -122,12 +134,12 @@ private:
         if (dash == std::string_view::npos) return fail(usage);
         const auto first = parse_address(words[1].substr(0, dash));
         const auto last = parse_address(words[1].substr(dash + 1));
-        if (!first || !last) return fail("not a range: '" + std::string(words[1]) + "'");
+        if (!first || !last) return fail("not a range: " + quoted(words[1]));
         if (*last < *first) return fail("the range " + std::string(words[1]) + " ends before it starts");
         RangeHint hint{kind, *first, *last, 0, line_};
         if (split) {
             const auto high = parse_address(words[2]);
-            if (!high || *high + (*last - *first) > 0xffff) return fail("not an address: '" + std::string(words[2]) + "'");
+            if (!high || *high + (*last - *first) > 0xffff) return fail("not an address: " + quoted(words[2]));
             hint.high = *high;
         }
         if ((kind == HintRange::Words || kind == HintRange::RtsWords) && (*last - *first) % 2 == 0) {
@@ -139,7 +151,7 @@ private:
 
     std::string name(std::uint32_t address, std::string_view name) {
         if (const std::string problem = name_problem(name); !problem.empty()) {
-            return fail("'" + std::string(name) + "' cannot be a name: " + problem);
+            return fail(quoted(name) + " cannot be a name: " + problem);
         }
         const auto known = hints_.names.find(address);
         if (known != hints_.names.end() && known->second != name) {
@@ -162,7 +174,7 @@ private:
         // The address is the second word of the line as written; the text
         // is everything after it, # and ; included.
         const auto address = parse_address(words[1]);
-        if (!address) return fail("not an address: '" + std::string(words[1]) + "'");
+        if (!address) return fail("not an address: " + quoted(words[1]));
         std::size_t at = raw.find(words[1]) + words[1].size();
         while (at < raw.size() && (raw[at] == ' ' || raw[at] == '\t')) ++at;
         std::string_view text = raw.substr(at);
@@ -243,10 +255,11 @@ std::string name_problem(std::string_view name) {
     return problem;
 }
 
-std::string parse_hints(std::string_view text, const std::string& file, Hints& hints, const FileReader& read_file) {
+std::string parse_hints(std::string text, const std::string& file, Hints& hints, const FileReader& read_file) {
     hints.file = file;
+    hints.text = std::move(text);
     Parser parser(file, hints, read_file);
-    return for_each_line(text, [&](std::string_view line, int number) { return parser.line(line, number); });
+    return for_each_line(hints.text, [&](std::string_view line, int number) { return parser.line(line, number); });
 }
 
 std::string parse_vice_labels(std::string_view text, const std::string& file,
@@ -262,9 +275,9 @@ std::string parse_vice_labels(std::string_view text, const std::string& file,
         const auto value = parse_address("$" + std::string(address));
         std::string_view label = words[2];
         if (!label.empty() && label[0] == '.') label.remove_prefix(1);
-        if (!value) return fail("not an address: '" + std::string(words[1]) + "'");
+        if (!value) return fail("not an address: " + quoted(words[1]));
         if (const std::string problem = name_problem(label); !problem.empty()) {
-            return fail("'" + std::string(label) + "' cannot be a name: " + problem);
+            return fail(quoted(label) + " cannot be a name: " + problem);
         }
         names[*value] = std::string(label);
         return {};

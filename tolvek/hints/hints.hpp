@@ -40,14 +40,16 @@ struct Hints {
     std::vector<RangeHint> ranges;
     std::map<std::uint32_t, std::string> names;     // address -> name
     std::map<std::uint32_t, std::string> comments;  // address -> comment text
+    std::string text;                               // the file as read, for write_hints to keep
 };
 
-// Reads the text of a hints file called `file`. Returns an empty message on
-// success, else one line "file:line: what is wrong". Label files that the
-// text names (`labels`) are read through `read_file`, which returns false
-// when it cannot.
-using FileReader = std::function<bool(const std::string& name, std::string& text)>;
-std::string parse_hints(std::string_view text, const std::string& file, Hints& hints, const FileReader& read_file);
+// Reads the text of a hints file called `file`, and keeps it in
+// `hints.text`. Returns an empty message on success, else one line
+// "file:line: what is wrong". Label files that the
+// text names (`labels`) are read through `read_file`, which returns an
+// empty string, else why it cannot read the file.
+using FileReader = std::function<std::string(const std::string& name, std::string& text)>;
+std::string parse_hints(std::string text, const std::string& file, Hints& hints, const FileReader& read_file);
 
 // Reads VICE monitor labels ("al C:080d .start" lines) into `names`. Returns
 // an empty message on success, else "file:line: what is wrong".
@@ -71,16 +73,23 @@ std::string address_text(std::uint32_t address);
 // empty message, else one line "file:line: what is wrong".
 std::string check_hints(const Hints& hints, const Image& image);
 
-// Enters the data ranges in the map (from the user: Source::Hint) and
-// returns the addresses to trace as entries: the entries, and the start of
-// every code range. Call check_hints first.
-std::vector<std::uint32_t> apply_hints(const Hints& hints, MemoryMap& map);
+// Enters the data ranges in the map (from the user: Source::Hint), before
+// any tracing. Call check_hints first.
+void apply_hints(const Hints& hints, MemoryMap& map);
 
-// A hints file that holds the analysis as it stands: the entries, the code
+// Traces the entries and every instruction of the code ranges; what of a
+// code range is not code then is plain bytes. After the entry given and the
+// SYS entries are traced.
+void trace_hints(const Hints& hints, MemoryMap& map);
+
+// A hints file that holds the analysis as it stands: the entry, the code
 // and data ranges with their kinds, and the labels chosen. Run with it, the
-// disassembly comes out the same.
+// disassembly comes out the same. With the hints the analysis was run with
+// (`read`), their text comes first as it was, then, under a heading of its
+// own, what the analysis adds to it: nothing over the user's ranges or for
+// the addresses they named.
 std::string write_hints(const MemoryMap& map, const std::vector<std::pair<std::uint32_t, std::string_view>>& labels,
-                        std::string_view image_name);
+                        std::string_view image_name, const Hints* read = nullptr);
 
 // The labels as a VICE monitor label file ("al C:080d .L080d"), for the
 // monitor's `ll` command.
