@@ -11,10 +11,17 @@
 // exit status 1 through the normal exit path (buffered output is written).
 [[noreturn]] void error_exit(const std::string& message);
 
-// Writes text to standard output or standard error. On Windows a console
-// gets it as UTF-16, so that it shows names beyond its own code page; files
-// and pipes get the UTF-8 bytes, on every platform.
+// Writes text to standard output or standard error, as printable_text
+// shows it. On Windows a console gets it as UTF-16, so that it shows names
+// beyond its own code page; files and pipes get the UTF-8 bytes, on every
+// platform.
 void print_text(std::FILE* stream, const std::string& text);
+
+// The text with '?' for what a terminal would act on rather than show:
+// control characters (C0 but the line feed, DEL, and C1 as UTF-8) and
+// bytes that are not UTF-8. Names quoted in messages cannot break a line
+// or drive the terminal this way; UTF-8 text such as "ü.prg" is kept.
+std::string printable_text(const std::string& text);
 
 // Name of the temporary image file for the program file `inputname`: a
 // trailing ".prg" or ".PRG" is replaced by ".tmp", any other name gets ".tmp"

@@ -12,6 +12,7 @@
 #include "cli.hpp"
 #include "hints/hints.hpp"
 #include "image.hpp"
+#include "output/comment_text.hpp"
 #include "output/listing.hpp"
 #include "output/writers.hpp"
 #include "output_file.hpp"
@@ -91,14 +92,6 @@ void write_unpacked(const MemoryMap& map, const Options& options) {
     bytes.append(unpacked.bytes.begin(), unpacked.bytes.end());
     const std::string problem = write_output_file(output_name(options.image, ".unpacked.prg"), bytes);
     if (!problem.empty()) throw Failure{problem};
-}
-
-// Messages quote user input; keep them on one line whatever it holds.
-std::string one_line(std::string text) {
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20) c = '?';
-    }
-    return text;
 }
 
 }  // namespace

@@ -470,6 +470,33 @@ TEST_F(PrgdisOnWindows, NamesWindowsCannotHoldFailBeforeAnythingIsWritten) {
 
 class PrgdisOnPosix : public PrgdisRun {};
 
+TEST_F(PrgdisOnPosix, ControlCharactersInNamesShowAsQuestionMarks) {
+  // ESC, DEL, a CSI byte on its own and as the UTF-8 of U+009B could drive
+  // the terminal; valid UTF-8 is shown as it is.
+  const struct {
+    std::string stem, shown;
+  } names[] = {{"esc\x1b[2J", "esc?[2J"},      {"del\x7f", "del?"},
+               {"csi\x9b" "2J", "csi?2J"},     {"c1\xc2\x9b" "2J", "c1?2J"},
+               {"\xc3\xbc", "\xc3\xbc"}, {"\xe6\x97\xa5\xe6\x9c\xac", "\xe6\x97\xa5\xe6\x9c\xac"}};
+  for (const auto& name : names) {
+    SCOPED_TRACE(name.shown);
+    write_file(work() / (name.stem + ".prg"), basic_program);
+    const Result done = run(name.stem + ".prg");
+    EXPECT_EQ(done.status, 0) << done.err;
+    EXPECT_EQ(done.out.substr(0, done.out.find('\n')),
+              "Tolvek.exe -a -c6502 -o2049 -e2061 -t '" + name.shown + ".tmp'");
+    EXPECT_NE(done.out.find("\n\n\nFile " + name.shown + ".prg was disassembled successfully"),
+              std::string::npos) << done.out;
+
+    write_file(work() / (name.stem + ".asm"), "; mine\n");
+    fs::permissions(work() / (name.stem + ".asm"), fs::perms::owner_read);
+    const Result refused = run(name.stem + ".prg");
+    EXPECT_EQ(refused.err, "Output file " + name.shown + ".asm is read-only!\n");
+  }
+  const Result usage = run_words({"prg\x1b]2;owned\x07" "dis\xc2\x9b"});
+  EXPECT_EQ(usage.err, "No input file given!\nUsage: prg?]2;owned?dis? cbmfilename\n");
+}
+
 TEST_F(PrgdisOnPosix, AnyNameReachesTheToolAsOneWordAndNeverAsACommand) {
   const std::string names[] = {
       "my game.prg", "x;touch pwned.prg", "$(touch pwned).prg", "`touch pwned`.prg",
