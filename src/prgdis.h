@@ -29,10 +29,11 @@ std::string printable_text(const std::string& text);
 std::string temporary_name(const std::string& inputname);
 
 // Copies the program file `inputname` without its two-byte load address to
-// `tmpname`, and determines the load address and the entry address. First
-// makes sure that Tolvek.exe may replace its outputs (the .asm and .lst
-// named after `tmpname`): one that the user made read-only stops the run
-// before anything is written.
+// `tmpname`, and determines the load address and the entry address. The
+// program file must be a regular file and its image at most 64 KiB, and
+// Tolvek.exe must be free to replace its outputs (the .asm and .lst named
+// after `tmpname`): one that the user made read-only stops the run. All
+// this is found out before anything is written.
 // Ends the process through error_exit on any failure.
 void prepare_file(const std::string& inputname, const std::string& tmpname,
                   std::int32_t& load, std::int32_t& entry);

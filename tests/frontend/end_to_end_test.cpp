@@ -19,6 +19,7 @@
 #include <windows.h>
 #else
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -282,8 +283,9 @@ TEST_F(PrgdisRun, TemporaryFileLiesBesideTheProgramFile) {
 }
 
 TEST_F(PrgdisRun, ImageIsCopiedByteForByteWhateverItHolds) {
+  // The largest image there can be: 64 KiB.
   std::string prg = "\x9e\x9e"s;  // header bytes never arm the scan
-  for (int i = 0; i < 300000; ++i) prg += static_cast<char>((i * 7 + i / 251) & 0xFF);
+  for (int i = 0; i < 0x10000 - 7; ++i) prg += static_cast<char>((i * 7 + i / 251) & 0xFF);
   prg += "\x9e" "50000\0"s;
   write_file(work() / "big.prg", prg);
   const Result r = run("big.prg");
@@ -291,6 +293,14 @@ TEST_F(PrgdisRun, ImageIsCopiedByteForByteWhateverItHolds) {
   EXPECT_EQ(image(1), prg.substr(2));
   EXPECT_EQ(args(1)[2], "-o" + std::to_string(0x9E + 256 * 0x9E));
   EXPECT_EQ(args(1)[3], "-e50000");
+}
+
+TEST_F(PrgdisRun, ImageBeyondTheC64sMemoryIsRefusedBeforeAnythingIsWritten) {
+  // No image is larger than the C64's 64 KiB, and Tolvek.exe takes none
+  // that is: a byte more and nothing is copied at all.
+  write_file(work() / "long.prg", "\x00\x00"s + std::string(0x10001, '\xea'));
+  expect_refused(run("long.prg"), "Input file is too long!");
+  EXPECT_EQ(listing(), std::vector<std::string>{"long.prg"});
 }
 
 TEST_F(PrgdisRun, ProgramFileOfTwoBytesGivesAnEmptyImage) {
@@ -423,6 +433,12 @@ TEST_F(PrgdisRun, LongPathsWorkWhole) {
 
 class PrgdisOnWindows : public PrgdisRun {};
 
+TEST_F(PrgdisOnWindows, DeviceAsProgramFileIsRefusedBeforeAnythingIsWritten) {
+  // NUL opens as a file that is always empty: not a program file.
+  expect_refused(run("NUL"), "Input file is not a regular file!");
+  EXPECT_TRUE(listing().empty());
+}
+
 TEST_F(PrgdisOnWindows, ToolInTheCurrentFolderIsFound) {
   place_tool(work());
   write_file(work() / "game.prg", basic_program);
@@ -470,6 +486,26 @@ TEST_F(PrgdisOnWindows, NamesWindowsCannotHoldFailBeforeAnythingIsWritten) {
 
 class PrgdisOnPosix : public PrgdisRun {};
 
+TEST_F(PrgdisOnPosix, ProgramFileThatIsNoRegularFileIsRefusedBeforeAnythingIsWritten) {
+  // A device that never ends, one that is always empty, a FIFO that nobody
+  // writes to, and links to them. (For the program as it was, the limit on
+  // file sizes stops the endless copy and the alarm the wait for a writer.)
+  fs::create_symlink("/dev/zero", work() / "zero.prg");
+  fs::create_symlink("/dev/null", work() / "null.prg");
+  ASSERT_EQ(mkfifo((work() / "fifo.prg").c_str(), 0600), 0);
+  fs::create_symlink("fifo.prg", work() / "fifo-link.prg");
+  for (const char* name : {"zero.prg", "null.prg", "fifo.prg", "fifo-link.prg"}) {
+    SCOPED_TRACE(name);
+    const Result r = run_words({"prgdis", name}, "", true, [] {
+      const rlimit file_size{1 << 20, 1 << 20};
+      if (setrlimit(RLIMIT_FSIZE, &file_size) != 0) _exit(126);
+      alarm(20);
+    });
+    expect_refused(r, "Input file is not a regular file!");
+  }
+  EXPECT_EQ(listing(), (std::vector<std::string>{"fifo-link.prg", "fifo.prg", "null.prg", "zero.prg"}));
+}
+
 TEST_F(PrgdisOnPosix, ControlCharactersInNamesShowAsQuestionMarks) {
   // ESC, DEL, a CSI byte on its own and as the UTF-8 of U+009B could drive
   // the terminal; valid UTF-8 is shown as it is.
@@ -516,7 +552,7 @@ TEST_F(PrgdisOnPosix, EchoedLineIsTheQuotedCommand) {
 TEST_F(PrgdisOnPosix, FullDiskIsAWriteErrorNotSuccess) {
   // The temporary name leads to /dev/full, where every write fails; a small
   // image fails only when the file is closed, a large one on writing.
-  for (const std::size_t size : {std::size_t{3}, std::size_t{200000}}) {
+  for (const std::size_t size : {std::size_t{3}, std::size_t{60000}}) {
     SCOPED_TRACE(size);
     write_file(work() / "x.prg", "\x01\x08"s + std::string(size, 'a'));
     fs::remove(work() / "x.tmp");
@@ -533,7 +569,7 @@ TEST_F(PrgdisOnPosix, FileSizeLimitIsAWriteErrorNotADeath) {
   const struct {
     rlim_t limit;
     std::size_t size;
-  } cases[] = {{1024, 3000}, {65536, 200000}};
+  } cases[] = {{1024, 3000}, {16384, 60000}};
   for (const auto& each : cases) {
     SCOPED_TRACE(each.size);
     write_file(work() / "x.prg", "\x01\x08"s + std::string(each.size, 'a'));
@@ -577,20 +613,20 @@ TEST_F(PrgdisOnPosix, FullStandardOutputFinishesTheJobAndFails) {
 }
 
 TEST_F(PrgdisOnPosix, HostileImagesOfTokensAndDigits) {
-  // A megabyte of SYS tokens each followed by a digit: every number is cut
-  // off by the next token, and the last one by the end of the file.
+  // The largest image of SYS tokens each followed by a digit: every number
+  // is cut off by the next token, and the last one by the end of the file.
   std::string tokens = "\x00\x10"s;
-  for (int i = 0; i < 512 * 1024; ++i) tokens += "\x9e" "9"s;
+  for (int i = 0; i < 32 * 1024; ++i) tokens += "\x9e" "9"s;
   write_file(work() / "tokens.prg", tokens);
   Result r = run("tokens.prg");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(args(1)[3], "-e4096");
 
-  // One SYS and a megabyte of digits: the number wraps modulo 2^32 many
-  // times over and is committed when the colon closes it.
+  // One SYS and 64 KiB of digits: the number wraps modulo 2^32 many times
+  // over and is committed when the colon closes it.
   std::string digits = "\x00\x00\x9e"s;
   std::uint32_t value = 0;
-  for (int i = 0; i < 1024 * 1024; ++i) {
+  for (int i = 0; i < 0x10000 - 2; ++i) {
     const char digit = static_cast<char>('0' + (i * 7) % 10);
     digits += digit;
     value = value * 10u + static_cast<std::uint32_t>(digit - '0');
