@@ -83,5 +83,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::ifstream copied(output, std::ios::binary);
   const std::string image{std::istreambuf_iterator<char>(copied), std::istreambuf_iterator<char>()};
   check(image == std::string(reinterpret_cast<const char*>(data) + 2, size - 2), "image copy");
+  remove_temporary_file(output);
   return 0;
 }

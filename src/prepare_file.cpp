@@ -1,6 +1,7 @@
 // Program file preparation: the memory image and the entry address from
 // the program file, and the temporary image file that Tolvek.exe reads.
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -10,9 +11,13 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <sys/stat.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -26,6 +31,14 @@ constexpr unsigned char sys_token = 0x9E;  // BASIC V2 keyword SYS
 // The largest image: the C64's whole 64 KiB of memory. Tolvek.exe takes no
 // more, so no more is ever read or written.
 constexpr std::size_t max_image_size = 0x10000;
+
+// This run's temporary image file, open from its creation until
+// remove_temporary_file. While it is open no other prgdis run removes or
+// replaces it: on POSIX systems it is locked (flock), and on Windows it is
+// shared for reading only, so that nobody else may delete it or write to it.
+// (A LockFileEx lock would keep Tolvek.exe from reading it.) Either hold
+// ends with the process, however that ends.
+std::FILE* image_file = nullptr;
 
 // The path of a file name as the command line gives it: UTF-8 on Windows,
 // where prgdis runs with UTF-8 as its code page, any bytes elsewhere.
@@ -56,7 +69,7 @@ std::string output_name(const std::string& tmpname, const char* extension) {
 }
 
 // True when `a` and `b` name one and the same existing file (a link, say):
-// writing the image to `b` would then destroy the program file itself.
+// replacing `b` with the image would then destroy the program file itself.
 bool same_file(const std::string& a, const std::string& b) {
   std::error_code ec;
   return std::filesystem::equivalent(file_path(a), file_path(b), ec) && !ec;
@@ -101,6 +114,119 @@ std::FILE* open_program_file(const std::string& name) {
   if (in == nullptr) error_exit("Error opening input file!");
   return in;
 #endif
+}
+
+[[noreturn]] void in_use(const std::string& tmpname) {
+  error_exit("Another prgdis run is using " + tmpname + "!");
+}
+
+// How an attempt to create the temporary file ended.
+enum class Creation { created, name_taken, in_use, failed };
+
+#ifdef _WIN32
+
+// Removes what has the temporary name, a link itself and not what it leads
+// to; false when another run holds it open.
+bool remove_unless_in_use(const std::string& tmpname) {
+  return DeleteFileW(file_path(tmpname).c_str()) || GetLastError() != ERROR_SHARING_VIOLATION;
+}
+
+// Creates the temporary file as image_file, shared for reading only.
+// CREATE_NEW fails for anything that has the name by now, a link included.
+Creation create_new(const std::string& tmpname) {
+  const HANDLE handle = CreateFileW(file_path(tmpname).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return Creation::name_taken;
+    return error == ERROR_SHARING_VIOLATION ? Creation::in_use : Creation::failed;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (fd == -1) {
+    CloseHandle(handle);
+    return Creation::failed;
+  }
+  image_file = _fdopen(fd, "wb");
+  if (image_file == nullptr) {
+    _close(fd);
+    return Creation::failed;
+  }
+  return Creation::created;
+}
+
+#else
+
+// True when the open file `fd` still has the name `name`: no one removed
+// or replaced it since it was opened.
+bool still_named(int fd, const std::string& name) {
+  struct stat opened;
+  struct stat named;
+  return fstat(fd, &opened) == 0 && lstat(name.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
+         opened.st_ino == named.st_ino;
+}
+
+// Takes the lock that marks a file as some run's image; false when another
+// run holds it. (Where the file system has no such locks, runs are not
+// kept apart.)
+bool lock(int fd) {
+  return flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+}
+
+// Removes what has the temporary name, a link itself and not what it leads
+// to; false when another run holds it. A regular file is removed only
+// under its lock, so that no run ever removes another's image.
+bool remove_unless_in_use(const std::string& tmpname) {
+  struct stat named;
+  if (lstat(tmpname.c_str(), &named) != 0 || S_ISDIR(named.st_mode)) return true;  // a folder stays
+  if (!S_ISREG(named.st_mode)) {
+    unlink(tmpname.c_str());
+    return true;
+  }
+  const int fd = open(tmpname.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return true;  // gone, or unreadable: then the creation fails
+  const bool free = lock(fd);
+  if (free && still_named(fd, tmpname)) unlink(tmpname.c_str());
+  close(fd);
+  return free;
+}
+
+// Creates the temporary file as image_file, locked. O_EXCL fails for
+// anything that has the name by now, a link included.
+Creation create_new(const std::string& tmpname) {
+  const int fd = open(tmpname.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return errno == EEXIST ? Creation::name_taken : Creation::failed;
+  // Another run may have come upon the new file before it was locked, and
+  // then holds it or has removed it.
+  if (!lock(fd) || !still_named(fd, tmpname)) {
+    close(fd);
+    return Creation::in_use;
+  }
+  image_file = fdopen(fd, "wb");
+  if (image_file == nullptr) {
+    unlink(tmpname.c_str());
+    close(fd);
+    return Creation::failed;
+  }
+  return Creation::created;
+}
+
+#endif
+
+// Makes the temporary file anew as image_file. What had the name is
+// removed first, unless another run is using it; anything that takes the
+// name between the removal and the creation (another run's file, a link
+// planted there) makes the creation fail, and then it is looked at again.
+void claim_temporary_file(const std::string& tmpname) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (!remove_unless_in_use(tmpname)) in_use(tmpname);
+    switch (create_new(tmpname)) {
+      case Creation::created: return;
+      case Creation::name_taken: continue;
+      case Creation::in_use: in_use(tmpname);
+      case Creation::failed: error_exit("Error opening output file!");
+    }
+  }
+  error_exit("Error opening output file!");
 }
 
 }  // namespace
@@ -170,9 +296,24 @@ void prepare_file(const std::string& inputname, const std::string& tmpname,
     if (read_only(output)) error_exit("Output file " + output + " is read-only!");
   }
 
-  std::FILE* out = std::fopen(tmpname.c_str(), "wb");
-  if (out == nullptr) error_exit("Error opening output file!");
-  if (std::fwrite(image.data(), 1, size, out) != size) error_exit("Error writing output file!");
-  // A full disk may show only when the file is closed.
-  if (std::fclose(out) != 0) error_exit("Error writing output file!");
+  claim_temporary_file(tmpname);
+  // A full disk may show only when the data is flushed.
+  if (std::fwrite(image.data(), 1, size, image_file) != size || std::fflush(image_file) != 0) {
+    error_exit("Error writing output file!");
+  }
+}
+
+void remove_temporary_file(const std::string& tmpname) {
+#ifdef _WIN32
+  // An open file cannot be deleted, so it is closed first. Should another
+  // run make its own file of that name in between, that one is open and
+  // stays.
+  std::fclose(image_file);
+  DeleteFileW(file_path(tmpname).c_str());
+#else
+  // Still locked, the name is this run's file.
+  unlink(tmpname.c_str());
+  std::fclose(image_file);
+#endif
+  image_file = nullptr;
 }

@@ -34,9 +34,16 @@ std::string temporary_name(const std::string& inputname);
 // Tolvek.exe must be free to replace its outputs (the .asm and .lst named
 // after `tmpname`): one that the user made read-only stops the run. All
 // this is found out before anything is written.
+// `tmpname` is then made anew, never written through what had that name,
+// and stays this run's until remove_temporary_file: another prgdis run on
+// the same name meanwhile is refused and leaves it alone.
 // Ends the process through error_exit on any failure.
 void prepare_file(const std::string& inputname, const std::string& tmpname,
                   std::int32_t& load, std::int32_t& entry);
+
+// Removes the temporary image file that prepare_file made, and with it
+// this run's hold on the name.
+void remove_temporary_file(const std::string& tmpname);
 
 // State of the search for "SYS <number>" in the memory image.
 struct SysScan {
