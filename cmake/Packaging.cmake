@@ -2,6 +2,11 @@
 # on Windows a ZIP to unpack and run; elsewhere a .deb (programs in
 # /usr/bin, manual pages, documentation) and a .tar.gz of the same tree.
 # scripts/packages.sh builds them and checks what is inside.
+
+# Who answers for the packages: the .deb's maintainer, and the contact in
+# its changelog and copyright file.
+set(CPACK_PACKAGE_CONTACT "the prgdis developers <prgdis@users.noreply.github.com>")
+
 if(WIN32)
   # Everything in one folder: the programs side by side (prgdis finds
   # Tolvek.exe there), the texts under names that Windows opens.
@@ -10,27 +15,44 @@ if(WIN32)
   install(FILES CHANGELOG.md DESTINATION . RENAME CHANGELOG.txt)
   install(FILES examples/hello.prg examples/hello.asm examples/hello.hints DESTINATION examples)
 else()
-  # Manual pages with the version filled in, compressed as Debian keeps them.
-  set(manuals)
+  # Manual pages with the version filled in, and Debian's changelog and
+  # copyright file (cmake/DebianDocs.cmake).
   foreach(page prgdis.1 Tolvek.1)
     configure_file(man/${page}.in ${CMAKE_BINARY_DIR}/man/page/${page} @ONLY)
-    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${page}.gz
-      COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_BINARY_DIR}/man/page/${page} ${CMAKE_BINARY_DIR}/man/${page}
-      COMMAND gzip -9 -n -f ${CMAKE_BINARY_DIR}/man/${page}
-      DEPENDS ${CMAKE_BINARY_DIR}/man/page/${page}
-      VERBATIM)
-    list(APPEND manuals ${CMAKE_BINARY_DIR}/man/${page}.gz)
   endforeach()
-  add_custom_target(manuals ALL DEPENDS ${manuals})
-  install(FILES ${manuals} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES README.md LICENSE CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  include(cmake/DebianDocs.cmake)
+  prgdis_debian_changelog(${PROJECT_SOURCE_DIR}/CHANGELOG.md ${CMAKE_BINARY_DIR}/doc/page/changelog
+    "${CPACK_PACKAGE_CONTACT}")
+  prgdis_debian_copyright(${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_BINARY_DIR}/doc/copyright
+    ${PROJECT_NAME} "${CPACK_PACKAGE_CONTACT}")
+  # The pages and the changelog compressed, as Debian keeps them.
+  set(compressed)
+  foreach(file man/prgdis.1 man/Tolvek.1 doc/changelog)
+    get_filename_component(folder ${file} DIRECTORY)
+    get_filename_component(name ${file} NAME)
+    set(source ${CMAKE_BINARY_DIR}/${folder}/page/${name})
+    set(output ${CMAKE_BINARY_DIR}/${file})
+    add_custom_command(OUTPUT ${output}.gz
+      COMMAND ${CMAKE_COMMAND} -E copy ${source} ${output}
+      COMMAND gzip -9 -n -f ${output}
+      DEPENDS ${source}
+      VERBATIM)
+    list(APPEND compressed ${output}.gz)
+  endforeach()
+  add_custom_target(compressed_docs ALL DEPENDS ${compressed})
+  # The disassembler's page also under the name it is called by, so that
+  # `man Tolvek.exe` finds it.
+  file(CREATE_LINK Tolvek.1.gz ${CMAKE_BINARY_DIR}/man/Tolvek.exe.1.gz SYMBOLIC)
+  install(FILES ${CMAKE_BINARY_DIR}/man/prgdis.1.gz ${CMAKE_BINARY_DIR}/man/Tolvek.1.gz
+    ${CMAKE_BINARY_DIR}/man/Tolvek.exe.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES README.md LICENSE CHANGELOG.md ${CMAKE_BINARY_DIR}/doc/changelog.gz ${CMAKE_BINARY_DIR}/doc/copyright
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(FILES tolvek/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME Tolvek.md)
   install(FILES examples/hello.prg examples/hello.asm examples/hello.hints DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 endif()
 
 set(CPACK_PACKAGE_NAME prgdis)
 set(CPACK_PACKAGE_VENDOR "the prgdis developers")
-set(CPACK_PACKAGE_CONTACT "the prgdis developers <prgdis@users.noreply.github.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES TRUE)
@@ -48,10 +70,11 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION devel)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${PROJECT_DESCRIPTION}
- prgdis takes a C64 program file, finds its entry from the BASIC SYS line
- and runs the bundled 6502 disassembler Tolvek.exe, which writes assembly
- source for ACME, 64tass or ca65 that rebuilds the identical program, and
- a listing.")
+  # The synopsis is CPACK_PACKAGE_DESCRIPTION_SUMMARY; this is the text
+  # below it.
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "prgdis takes a C64 program file, finds its entry from the BASIC SYS line
+and runs the bundled 6502 disassembler Tolvek.exe, which writes assembly
+source for ACME, 64tass or ca65 that rebuilds the identical program, and
+a listing.")
 endif()
 include(CPack)

@@ -53,7 +53,9 @@ std::string scratch_name(const char* suffix) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < 2) return 0;  // refused by prepare_file, which ends the process
+  // Refused by prepare_file, which ends the process: no load address, or an
+  // image beyond 64 KiB.
+  if (size < 2 || size > 2 + 0x10000) return 0;
   const std::int32_t load = data[0] + 256 * data[1];
   const std::int32_t expected = model_entry(data + 2, size - 2, load);
 
@@ -81,5 +83,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::ifstream copied(output, std::ios::binary);
   const std::string image{std::istreambuf_iterator<char>(copied), std::istreambuf_iterator<char>()};
   check(image == std::string(reinterpret_cast<const char*>(data) + 2, size - 2), "image copy");
+  remove_temporary_file(output);
   return 0;
 }

@@ -36,6 +36,7 @@ for group in "$@"; do
       need_command unzip unzip
       need_command gzip gzip
       need_command man man-db
+      need_command lintian lintian   # Debian's checks of the .deb
       ;;
     windows)
       need_command x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix

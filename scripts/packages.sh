@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the packages and checks what is inside them, not only that they
-# were made: the .deb and the .tar.gz of the Linux build, the ZIP of the
-# Windows cross-build. The example is run from the unpacked .deb, the
+# were made: the .deb (with lintian, too) and the .tar.gz of the Linux
+# build, the ZIP of the Windows cross-build. The example is run from the unpacked .deb, the
 # unpacked .tar.gz, and the unpacked ZIP under wine; its source must
 # rebuild the example. Installs what is missing.
 #   scripts/packages.sh
@@ -46,8 +46,9 @@ tgz="build/packages/prgdis-${version}-linux-$(uname -m).tar.gz"
 
 dpkg-deb -c "$deb" | awk '{print $6}' > "$scratch/deb.list"
 expect_files "$scratch/deb.list" ./usr/bin/prgdis ./usr/bin/Tolvek.exe \
-  ./usr/share/man/man1/prgdis.1.gz ./usr/share/man/man1/Tolvek.1.gz \
+  ./usr/share/man/man1/prgdis.1.gz ./usr/share/man/man1/Tolvek.1.gz ./usr/share/man/man1/Tolvek.exe.1.gz \
   ./usr/share/doc/prgdis/README.md ./usr/share/doc/prgdis/LICENSE ./usr/share/doc/prgdis/CHANGELOG.md \
+  ./usr/share/doc/prgdis/changelog.gz ./usr/share/doc/prgdis/copyright \
   ./usr/share/doc/prgdis/Tolvek.md ./usr/share/doc/prgdis/examples/hello.prg
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "the .deb's version is not $version"
 dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "the .deb names no dependencies"
@@ -59,12 +60,25 @@ run_example "$scratch/deb-run" env PATH="$scratch/deb/usr/bin:$PATH" prgdis
 [ "$("$scratch/deb/usr/bin/Tolvek.exe" --version)" = "Tolvek.exe $version" ] || fail "Tolvek.exe --version"
 MANWIDTH=80 man -l "$scratch/deb/usr/share/man/man1/prgdis.1.gz" 2>/dev/null | grep -q prgdis || fail "prgdis.1 does not render"
 MANWIDTH=80 man -l "$scratch/deb/usr/share/man/man1/Tolvek.1.gz" 2>/dev/null | grep -q -- --unpack || fail "Tolvek.1 does not render"
+MANPATH="$scratch/deb/usr/share/man" MANWIDTH=80 man Tolvek.exe 2>/dev/null | grep -q -- --unpack \
+  || fail "man Tolvek.exe does not find the page"
+# Debian's own documents: the changelog's latest entry is this version, the
+# copyright file is machine-readable and gives the licence.
+doc="$scratch/deb/usr/share/doc/prgdis"
+zcat "$doc/changelog.gz" > "$scratch/changelog"
+[ "$(dpkg-parsechangelog -l "$scratch/changelog" --show-field Version)" = "$version" ] \
+  || fail "changelog.gz has no entry for $version on top (a section for it in CHANGELOG.md?)"
+head -n 1 "$doc/copyright" | grep -qF 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+  || fail "copyright is not in Debian's machine-readable format"
+grep -qx 'License: Expat' "$doc/copyright" || fail "copyright names no licence"
+# No errors and no warnings from Debian's package checker.
+lintian --fail-on error,warning "$deb" || fail "lintian finds fault with $(basename "$deb")"
 echo "$(basename "$deb"): $(wc -l < "$scratch/deb.list") entries, example rebuilt"
 
 top="prgdis-${version}-linux-$(uname -m)"
 tar tzf "$tgz" > "$scratch/tgz.list"
 expect_files "$scratch/tgz.list" "$top/bin/prgdis" "$top/bin/Tolvek.exe" "$top/share/man/man1/Tolvek.1.gz" \
-  "$top/share/doc/prgdis/LICENSE" "$top/share/doc/prgdis/examples/hello.prg"
+  "$top/share/man/man1/Tolvek.exe.1.gz" "$top/share/doc/prgdis/LICENSE" "$top/share/doc/prgdis/examples/hello.prg"
 mkdir "$scratch/tgz" "$scratch/tgz-run"
 tar xzf "$tgz" -C "$scratch/tgz"
 cp "$scratch/tgz/$top/share/doc/prgdis/examples/hello.prg" "$scratch/tgz-run/"

@@ -58,7 +58,7 @@ int main(int argc, char* argv[]) {
   prepare_file(inputname, tmpfilename, load, entry);
   run_disassembler(load, entry, tmpfilename);
 
-  std::remove(tmpfilename.c_str());  // the result does not matter any more
+  remove_temporary_file(tmpfilename);
   print_text(stdout, "\n\nFile " + inputname +
                          " was disassembled successfully, see .asm and .lst file!\n");
   // The .asm and .lst are complete, but whoever reads standard output (a

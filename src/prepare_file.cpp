@@ -1,12 +1,26 @@
-// Program file preparation: one pass that copies the memory image to the
-// temporary image file and finds the entry address on the way.
+// Program file preparation: the memory image and the entry address from
+// the program file, and the temporary image file that Tolvek.exe reads.
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
 #include <initializer_list>
 #include <system_error>
+#include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "prgdis.h"
 
@@ -14,9 +28,17 @@ namespace {
 
 constexpr unsigned char sys_token = 0x9E;  // BASIC V2 keyword SYS
 
-// Copy buffer: the image is never held whole, so memory use does not grow
-// with the file.
-constexpr std::size_t block_size = 64 * 1024;
+// The largest image: the C64's whole 64 KiB of memory. Tolvek.exe takes no
+// more, so no more is ever read or written.
+constexpr std::size_t max_image_size = 0x10000;
+
+// This run's temporary image file, open from its creation until
+// remove_temporary_file. While it is open no other prgdis run removes or
+// replaces it: on POSIX systems it is locked (flock), and on Windows it is
+// shared for reading only, so that nobody else may delete it or write to it.
+// (A LockFileEx lock would keep Tolvek.exe from reading it.) Either hold
+// ends with the process, however that ends.
+std::FILE* image_file = nullptr;
 
 // The path of a file name as the command line gives it: UTF-8 on Windows,
 // where prgdis runs with UTF-8 as its code page, any bytes elsewhere.
@@ -47,7 +69,7 @@ std::string output_name(const std::string& tmpname, const char* extension) {
 }
 
 // True when `a` and `b` name one and the same existing file (a link, say):
-// writing the image to `b` would then destroy the program file itself.
+// replacing `b` with the image would then destroy the program file itself.
 bool same_file(const std::string& a, const std::string& b) {
   std::error_code ec;
   return std::filesystem::equivalent(file_path(a), file_path(b), ec) && !ec;
@@ -61,6 +83,150 @@ bool read_only(const std::string& name) {
   const std::filesystem::file_status status = std::filesystem::status(file_path(name), ec);
   return std::filesystem::is_regular_file(status) &&
          (status.permissions() & std::filesystem::perms::owner_write) == std::filesystem::perms::none;
+}
+
+// Opens the program file for reading. Anything but a regular file is
+// refused before anything is written: a device such as /dev/zero never
+// ends, and a FIFO may wait for a writer for ever. (A folder opens on POSIX
+// systems and then fails to be read; Windows does not open one.)
+std::FILE* open_program_file(const std::string& name) {
+#ifdef _WIN32
+  std::FILE* in = std::fopen(name.c_str(), "rb");
+  if (in == nullptr) error_exit("Error opening input file!");
+  // NUL, CON and the like open as files.
+  struct _stat64 opened;
+  if (_fstat64(_fileno(in), &opened) != 0 || (opened.st_mode & _S_IFMT) != _S_IFREG) {
+    error_exit("Input file is not a regular file!");
+  }
+  return in;
+#else
+  // Looked at before opening, so that a device is not even opened, and
+  // again once open, in case something else took the name in between;
+  // O_NONBLOCK keeps a FIFO from waiting for a writer meanwhile.
+  const auto acceptable = [](const struct stat& file) { return S_ISREG(file.st_mode) || S_ISDIR(file.st_mode); };
+  struct stat named;
+  if (stat(name.c_str(), &named) == 0 && !acceptable(named)) error_exit("Input file is not a regular file!");
+  const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) error_exit("Error opening input file!");
+  struct stat opened;
+  if (fstat(fd, &opened) != 0 || !acceptable(opened)) error_exit("Input file is not a regular file!");
+  std::FILE* in = fdopen(fd, "rb");
+  if (in == nullptr) error_exit("Error opening input file!");
+  return in;
+#endif
+}
+
+[[noreturn]] void in_use(const std::string& tmpname) {
+  error_exit("Another prgdis run is using " + tmpname + "!");
+}
+
+// How an attempt to create the temporary file ended.
+enum class Creation { created, name_taken, in_use, failed };
+
+#ifdef _WIN32
+
+// Removes what has the temporary name, a link itself and not what it leads
+// to; false when another run holds it open.
+bool remove_unless_in_use(const std::string& tmpname) {
+  return DeleteFileW(file_path(tmpname).c_str()) || GetLastError() != ERROR_SHARING_VIOLATION;
+}
+
+// Creates the temporary file as image_file, shared for reading only.
+// CREATE_NEW fails for anything that has the name by now, a link included.
+Creation create_new(const std::string& tmpname) {
+  const HANDLE handle = CreateFileW(file_path(tmpname).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return Creation::name_taken;
+    return error == ERROR_SHARING_VIOLATION ? Creation::in_use : Creation::failed;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (fd == -1) {
+    CloseHandle(handle);
+    return Creation::failed;
+  }
+  image_file = _fdopen(fd, "wb");
+  if (image_file == nullptr) {
+    _close(fd);
+    return Creation::failed;
+  }
+  return Creation::created;
+}
+
+#else
+
+// True when the open file `fd` still has the name `name`: no one removed
+// or replaced it since it was opened.
+bool still_named(int fd, const std::string& name) {
+  struct stat opened;
+  struct stat named;
+  return fstat(fd, &opened) == 0 && lstat(name.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
+         opened.st_ino == named.st_ino;
+}
+
+// Takes the lock that marks a file as some run's image; false when another
+// run holds it. (Where the file system has no such locks, runs are not
+// kept apart.)
+bool lock(int fd) {
+  return flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+}
+
+// Removes what has the temporary name, a link itself and not what it leads
+// to; false when another run holds it. A regular file is removed only
+// under its lock, so that no run ever removes another's image.
+bool remove_unless_in_use(const std::string& tmpname) {
+  struct stat named;
+  if (lstat(tmpname.c_str(), &named) != 0 || S_ISDIR(named.st_mode)) return true;  // a folder stays
+  if (!S_ISREG(named.st_mode)) {
+    unlink(tmpname.c_str());
+    return true;
+  }
+  const int fd = open(tmpname.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return true;  // gone, or unreadable: then the creation fails
+  const bool free = lock(fd);
+  if (free && still_named(fd, tmpname)) unlink(tmpname.c_str());
+  close(fd);
+  return free;
+}
+
+// Creates the temporary file as image_file, locked. O_EXCL fails for
+// anything that has the name by now, a link included.
+Creation create_new(const std::string& tmpname) {
+  const int fd = open(tmpname.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return errno == EEXIST ? Creation::name_taken : Creation::failed;
+  // Another run may have come upon the new file before it was locked, and
+  // then holds it or has removed it.
+  if (!lock(fd) || !still_named(fd, tmpname)) {
+    close(fd);
+    return Creation::in_use;
+  }
+  image_file = fdopen(fd, "wb");
+  if (image_file == nullptr) {
+    unlink(tmpname.c_str());
+    close(fd);
+    return Creation::failed;
+  }
+  return Creation::created;
+}
+
+#endif
+
+// Makes the temporary file anew as image_file. What had the name is
+// removed first, unless another run is using it; anything that takes the
+// name between the removal and the creation (another run's file, a link
+// planted there) makes the creation fail, and then it is looked at again.
+void claim_temporary_file(const std::string& tmpname) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (!remove_unless_in_use(tmpname)) in_use(tmpname);
+    switch (create_new(tmpname)) {
+      case Creation::created: return;
+      case Creation::name_taken: continue;
+      case Creation::in_use: in_use(tmpname);
+      case Creation::failed: error_exit("Error opening output file!");
+    }
+  }
+  error_exit("Error opening output file!");
 }
 
 }  // namespace
@@ -101,17 +267,26 @@ void sys_scan_block(SysScan& scan, const unsigned char* bytes, std::size_t count
 
 void prepare_file(const std::string& inputname, const std::string& tmpname,
                   std::int32_t& load, std::int32_t& entry) {
-  std::FILE* in = std::fopen(inputname.c_str(), "rb");
-  if (in == nullptr) error_exit("Error opening input file!");
+  std::FILE* in = open_program_file(inputname);
 
   // The load address comes first, so that a file without one never creates
   // the temporary file.
-  std::array<unsigned char, block_size> buffer{};
-  if (std::fread(buffer.data(), 1, 2, in) != 2) {
+  std::array<unsigned char, 2> header{};
+  if (std::fread(header.data(), 1, header.size(), in) != header.size()) {
     error_exit(std::ferror(in) ? "Error reading input file!" : "Input file is too short!");
   }
-  load = buffer[0] + 256 * buffer[1];
+  load = header[0] + 256 * header[1];
   entry = load;
+
+  // The whole image is read before anything is written, and one byte more
+  // than the largest image at most, however long the file.
+  std::vector<unsigned char> image(max_image_size + 1);
+  const std::size_t size = std::fread(image.data(), 1, image.size(), in);
+  if (std::ferror(in)) error_exit("Error reading input file!");
+  std::fclose(in);
+  if (size > max_image_size) error_exit("Input file is too long!");
+  SysScan scan;
+  sys_scan_block(scan, image.data(), size, load, entry);
 
   if (same_file(inputname, tmpname)) {
     error_exit("Temporary file " + tmpname + " is the input file itself!");
@@ -120,19 +295,25 @@ void prepare_file(const std::string& inputname, const std::string& tmpname,
     const std::string output = output_name(tmpname, extension);
     if (read_only(output)) error_exit("Output file " + output + " is read-only!");
   }
-  std::FILE* out = std::fopen(tmpname.c_str(), "wb");
-  if (out == nullptr) error_exit("Error opening output file!");
 
-  SysScan scan;
-  std::size_t count = 0;
-  while ((count = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) {
-    if (std::fwrite(buffer.data(), 1, count, out) != count) {
-      error_exit("Error writing output file!");
-    }
-    sys_scan_block(scan, buffer.data(), count, load, entry);
+  claim_temporary_file(tmpname);
+  // A full disk may show only when the data is flushed.
+  if (std::fwrite(image.data(), 1, size, image_file) != size || std::fflush(image_file) != 0) {
+    error_exit("Error writing output file!");
   }
-  if (std::ferror(in)) error_exit("Error reading input file!");
-  std::fclose(in);
-  // A full disk may show only when the last block is flushed.
-  if (std::fclose(out) != 0) error_exit("Error writing output file!");
+}
+
+void remove_temporary_file(const std::string& tmpname) {
+#ifdef _WIN32
+  // An open file cannot be deleted, so it is closed first. Should another
+  // run make its own file of that name in between, that one is open and
+  // stays.
+  std::fclose(image_file);
+  DeleteFileW(file_path(tmpname).c_str());
+#else
+  // Still locked, the name is this run's file.
+  unlink(tmpname.c_str());
+  std::fclose(image_file);
+#endif
+  image_file = nullptr;
 }

@@ -11,10 +11,17 @@
 // exit status 1 through the normal exit path (buffered output is written).
 [[noreturn]] void error_exit(const std::string& message);
 
-// Writes text to standard output or standard error. On Windows a console
-// gets it as UTF-16, so that it shows names beyond its own code page; files
-// and pipes get the UTF-8 bytes, on every platform.
+// Writes text to standard output or standard error, as printable_text
+// shows it. On Windows a console gets it as UTF-16, so that it shows names
+// beyond its own code page; files and pipes get the UTF-8 bytes, on every
+// platform.
 void print_text(std::FILE* stream, const std::string& text);
+
+// The text with '?' for what a terminal would act on rather than show:
+// control characters (C0 but the line feed, DEL, and C1 as UTF-8) and
+// bytes that are not UTF-8. Names quoted in messages cannot break a line
+// or drive the terminal this way; UTF-8 text such as "ü.prg" is kept.
+std::string printable_text(const std::string& text);
 
 // Name of the temporary image file for the program file `inputname`: a
 // trailing ".prg" or ".PRG" is replaced by ".tmp", any other name gets ".tmp"
@@ -22,13 +29,21 @@ void print_text(std::FILE* stream, const std::string& text);
 std::string temporary_name(const std::string& inputname);
 
 // Copies the program file `inputname` without its two-byte load address to
-// `tmpname`, and determines the load address and the entry address. First
-// makes sure that Tolvek.exe may replace its outputs (the .asm and .lst
-// named after `tmpname`): one that the user made read-only stops the run
-// before anything is written.
+// `tmpname`, and determines the load address and the entry address. The
+// program file must be a regular file and its image at most 64 KiB, and
+// Tolvek.exe must be free to replace its outputs (the .asm and .lst named
+// after `tmpname`): one that the user made read-only stops the run. All
+// this is found out before anything is written.
+// `tmpname` is then made anew, never written through what had that name,
+// and stays this run's until remove_temporary_file: another prgdis run on
+// the same name meanwhile is refused and leaves it alone.
 // Ends the process through error_exit on any failure.
 void prepare_file(const std::string& inputname, const std::string& tmpname,
                   std::int32_t& load, std::int32_t& entry);
+
+// Removes the temporary image file that prepare_file made, and with it
+// this run's hold on the name.
+void remove_temporary_file(const std::string& tmpname);
 
 // State of the search for "SYS <number>" in the memory image.
 struct SysScan {

@@ -13,6 +13,7 @@
 #include "hints/hints.hpp"
 #include "image.hpp"
 #include "input_file.hpp"
+#include "output/comment_text.hpp"
 #include "output/listing.hpp"
 #include "output/writers.hpp"
 #include "output_file.hpp"
@@ -149,14 +150,6 @@ std::string unpacked_program(const MemoryMap& map, const Options& options) {
 // A text or the bytes of a file, for write_output_files.
 TextProducer whole(const std::string& text) {
     return [&text](const std::function<void(std::string_view)>& put) { put(text); };
-}
-
-// Messages quote user input; keep them on one line whatever it holds.
-std::string one_line(std::string text) {
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20) c = '?';
-    }
-    return text;
 }
 
 }  // namespace

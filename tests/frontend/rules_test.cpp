@@ -154,6 +154,31 @@ TEST(DisassemblerCommand, FormatsBothRuns) {
             "Tolvek.exe -a -c6502 -o0 -e-2147483648 -t 'a b.tmp'");
 }
 
+TEST(PrintableText, ControlCharactersAndBytesThatAreNotUtf8ShowAsQuestionMarks) {
+  // C0 (but the line feed that ends a message), DEL, and C1 as UTF-8.
+  EXPECT_EQ(printable_text("a\x1b[31mb\x07\r\t\x01\x7f."), "a?[31mb?????.");
+  EXPECT_EQ(printable_text("\xc2\x80\xc2\x9b" "2J\xc2\x9f"), "??2J?");
+  EXPECT_EQ(printable_text("line\n"), "line\n");
+  // Bytes that start no complete UTF-8 sequence, one '?' each: a raw C1
+  // byte, a stray continuation byte, a cut-off sequence, an overlong form,
+  // a surrogate, a code point beyond U+10FFFF, bytes that never occur.
+  EXPECT_EQ(printable_text("\x9b" "2J"), "?2J");
+  EXPECT_EQ(printable_text("x\xbfy"), "x?y");
+  EXPECT_EQ(printable_text("\xe6\x97"), "??");
+  EXPECT_EQ(printable_text("\xe6\x97x"), "??x");
+  EXPECT_EQ(printable_text("\xc0\xaf\xe0\x80\xaf"), "?????");
+  EXPECT_EQ(printable_text("\xed\xa0\x80"), "???");
+  EXPECT_EQ(printable_text("\xf4\x90\x80\x80"), "????");
+  EXPECT_EQ(printable_text("\xfe\xff\xf8"), "???");
+}
+
+TEST(PrintableText, Utf8TextStaysAsItIs) {
+  for (const std::string text : {"game.prg", "\xc3\xbc.prg", "\xc2\xa0\xc2\xbf", "\xe6\x97\xa5\xe6\x9c\xac.prg",
+                                 "\xf0\x9f\x8e\xae.prg", "\xed\x9f\xbf\xee\x80\x80\xf4\x8f\xbf\xbf", "~ $'%\\"}) {
+    EXPECT_EQ(printable_text(text), text);
+  }
+}
+
 TEST(Driver, NoArgumentWordsAtAllGivesUsageWithOwnName) {
   char* argv[] = {nullptr};
   EXPECT_EXIT(prgdis_main(0, argv), testing::ExitedWithCode(1),

@@ -3,21 +3,46 @@
 // was given, NUL-separated, and a copy of the image file named after -t as
 // it was during the call. It prints one line and fails with status 3 in the
 // run named by $TOLVEK_FAIL_RUN.
+//
+// So that a test can start another prgdis run while this one uses its
+// image, a call can be kept busy before it reads the image: it waits for
+// the file named by $TOLVEK_HOLD to appear (for a minute at most), then for
+// $TOLVEK_SLEEP_MS milliseconds.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// The environment variable `name`, or "" when it is not set.
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
-  const char* log = std::getenv("TOLVEK_LOG");
-  if (log == nullptr) return 2;
+  const std::string log = environment("TOLVEK_LOG");
+  if (log.empty()) return 2;
   const auto n = std::distance(fs::directory_iterator(log), fs::directory_iterator()) + 1;
   const fs::path call = fs::path(log) / std::to_string(n);
   fs::create_directory(call);
+
+  using namespace std::chrono_literals;
+  if (const std::string hold = environment("TOLVEK_HOLD"); !hold.empty()) {
+    for (int wait = 0; wait < 6000 && !fs::exists(hold); ++wait) std::this_thread::sleep_for(10ms);
+  }
+  if (const std::string sleep = environment("TOLVEK_SLEEP_MS"); !sleep.empty()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(sleep.c_str())));
+  }
 
   std::ofstream words(call / "args", std::ios::binary);
   for (int i = 1; i < argc; ++i) {
@@ -33,6 +58,5 @@ int main(int argc, char* argv[]) {
     }
   }
   std::printf("Tolvek double, run %ld\n", static_cast<long>(n));
-  const char* fail = std::getenv("TOLVEK_FAIL_RUN");
-  return (fail != nullptr && std::to_string(n) == fail) ? 3 : 0;
+  return environment("TOLVEK_FAIL_RUN") == std::to_string(n) ? 3 : 0;
 }

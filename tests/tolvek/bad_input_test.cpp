@@ -251,6 +251,16 @@ TEST_F(BadInput, HintsAndLabelFilesOfMoreThan64MiB) {
     }
 }
 
+TEST_F(BadInput, ControlCharactersInNamesAndHintsShowAsQuestionMarks) {
+    // ESC, DEL, a CSI byte on its own and as the UTF-8 of U+009B could drive
+    // the terminal; UTF-8 text is shown as it is.
+    fails("-a -c6502 -o2049 -e2049 -t " + quote("x\x1b[2J\x7f\x9b\xc2\x9b\xc3\xbc.tmp"),
+          "cannot read image 'x?[2J???\xc3\xbc.tmp'");
+    fails("-a -c6502 -o2049 -e2049 -t game.tmp " + quote("\x1b]2;x\x07"), "unexpected argument '?]2;x?'");
+    write_text(dir / "game.hints", "comment \x9b" "2J\x1b[31m\x7f hello\n");
+    fails("-a -c6502 -o2049 -e2049 -t game.tmp", "not an address: '?2J?[31m?'");
+}
+
 TEST(Help, PrintsUsageAndSucceeds) {
     ScratchDir dir;
     for (const char* args : {"-h", "--help", "-a -h"}) {

@@ -53,6 +53,15 @@ TEST(CommentText, ControlCharactersAreEscapedAndTheRestKept) {
     EXPECT_EQ(in_comment("latin-1 \xfc ok"), "; latin-1 \\xfc ok");
 }
 
+TEST(MessageText, ControlCharactersAndBytesThatAreNotUtf8ShowAsQuestionMarks) {
+    EXPECT_EQ(tolvek::one_line("a\x1b[2J\x07\n\r\x7f."), "a?[2J????.");
+    EXPECT_EQ(tolvek::one_line("\xc2\x80|\xc2\x9b|\x9b|\xbf|\xe2\x80|\xc0\xaf|\xed\xa0\x80|\xf4\x90\x80\x80|\xff"),
+              "?|?|?|?|??|??|???|????|?");
+    // UTF-8 text, a no-break space and the backslash of a Windows path stay.
+    EXPECT_EQ(tolvek::one_line("work\\\xc3\xbc \xe6\x97\xa5\xf0\x9f\x8e\xae\xc2\xa0"),
+              "work\\\xc3\xbc \xe6\x97\xa5\xf0\x9f\x8e\xae\xc2\xa0");
+}
+
 // The example program's load and entry address.
 const std::string kAddresses = " -c6502 -o2049 -e2061 -t ";
 

@@ -5,7 +5,8 @@
 # with acme to the identical program file, and a second run replaces the
 # files of the first. Names beyond ASCII (Latin-1, Latin-2, Japanese, an
 # emoji) give outputs named exactly like the input, also shown right on a
-# console; read-only outputs are refused.
+# console; read-only outputs are refused; control characters in names show
+# as '?' in messages.
 #   prgdis_under_wine.sh PRGDIS_EXE TOLVEK_EXE PROGRAM.prg
 set -euo pipefail
 prgdis_exe="$1"
@@ -51,6 +52,17 @@ for name in "${names[@]}"; do
   rm "$name.prg" "$name.asm" "$name.lst"
 done
 
+# A C1 control character in a name (U+009B, which a terminal may take for
+# the start of a command) shows as '?' in both programs' messages. (Other
+# control characters cannot pass through cmd.exe: refused before.)
+c1=$'c\u009b'
+cp game.prg "$c1.prg"
+wine prgdis.exe "$c1.prg" > out.txt 2> err.txt || fail "$c1: status $? ($(cat err.txt))"
+grep -qF "File c?.prg was disassembled successfully" out.txt || fail "$c1: $(tail -n 1 out.txt)"
+wine Tolvek.exe -a -c6502 -o2049 -e2061 -t "$c1-none.tmp" 2> err.txt && fail "Tolvek.exe found $c1-none.tmp"
+grep -qF "Tolvek.exe: cannot read image 'c?-none.tmp'" err.txt || fail "Tolvek.exe: $(cat err.txt)"
+rm "$c1.prg" "$c1.asm" "$c1.lst"
+
 # On a console (wine gives programs one on a terminal, here script's) the
 # names show as they are, from prgdis.exe and from Tolvek.exe. Cursor moves
 # of wine's console are dropped, and spaces with them. (Wine's console shows
@@ -79,4 +91,5 @@ grep -qF "Tolvek.exe: cannot replace 'image.asm': it is read-only" err.txt || fa
 cmp game.asm image.asm || fail "read-only image.asm changed"
 
 echo "prgdis.exe and Tolvek.exe under wine: 2 runs, .asm reassembles to the identical program;" \
-  "${#names[@]} names beyond ASCII; the console shows them; read-only outputs are left alone"
+  "${#names[@]} names beyond ASCII; the console shows them; read-only outputs are left alone;" \
+  "a C1 control character shows as '?'"

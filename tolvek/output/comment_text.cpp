@@ -65,6 +65,22 @@ void append_escape(std::string& out, std::string_view character) {
 
 }  // namespace
 
+std::string one_line(std::string_view text) {
+    std::string line;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = utf8_length(text, i);
+        const unsigned c = byte_at(text, i);
+        const bool control = c < 0x20 || c == 0x7f || (c == 0xc2 && byte_at(text, i + 1) <= 0x9f);
+        if (length == 0 || control) {
+            line += '?';
+        } else {
+            line.append(text.substr(i, length));
+        }
+        i += length == 0 ? 1 : length;  // a byte that is not UTF-8 alone
+    }
+    return line;
+}
+
 void append_comment_text(std::string& out, std::string_view text) {
     std::size_t kept = 0;  // text[kept, i) goes out as it is
     for (std::size_t i = 0; i < text.size();) {

@@ -1,5 +1,5 @@
-// Text that goes into a comment of the .asm or .lst: names, BASIC lines,
-// PETSCII text, hints.
+// Text from the user or the image shown to the user: in a comment of the
+// .asm or .lst (names, BASIC lines, PETSCII text, hints), or in a message.
 #pragma once
 
 #include <string>
@@ -14,5 +14,11 @@ namespace tolvek {
 // every escape reads one way. Anything else, UTF-8 included, is kept as it
 // is.
 void append_comment_text(std::string& out, std::string_view text);
+
+// `text` for a message on one line of a terminal: control characters (C0,
+// DEL, and C1 as UTF-8) and bytes that are not UTF-8 show as '?', so that
+// what a name or a hints file holds can neither break the line nor drive
+// the terminal. Anything else, UTF-8 included, is kept as it is.
+std::string one_line(std::string_view text);
 
 }  // namespace tolvek
