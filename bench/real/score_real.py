@@ -106,11 +106,12 @@ def line_kind(text, dialect):
     return "unknown"
 
 
-# 64tass: "[line[:file]<tab>]" then "." (an instruction) or ">" (data) and
-# the address in the output, an optional logical address, the bytes, then
-# the monitor column and the source.
-TASS_ROW = re.compile(r"^(?:[0-9:]*\t)?([.>])([0-9a-f]{4,6})\t(?:[0-9a-f]{4,6}(?=\t))?\t*"
-                      r"((?:[0-9a-f]{2} )*[0-9a-f]{2})(?:\t(.*))?$")
+# 64tass: rows are tab-separated columns: the line number (with
+# --line-numbers), "." (an instruction) or ">" (data) with the address in the
+# output, the logical address (a column only when the listing has ;PC), the
+# bytes, then the monitor column and the source.
+TASS_ADDRESS = re.compile(r"^[.>][0-9a-f]{4,6}$")
+TASS_BYTES = re.compile(r"^(?:[0-9a-f]{2} )*[0-9a-f]{2}$")
 TASS_FILE = re.compile(r"^(?::\d+\t)?;\*{6}  (?:Processing (?:input )?file|Return to file): (.*)$")
 
 
@@ -119,26 +120,34 @@ def parse_64tass(text, name="listing"):
     data; a ">" row without source continues the statement above it."""
     pieces = []
     source = None
+    logical = False  # the listing has a column for the logical address
     for number, raw in enumerate(text.splitlines(), 1):
+        if raw.startswith(";Offset") or raw.startswith(";Line"):
+            logical = ";PC" in raw.split("\t")
+            continue
         header = TASS_FILE.match(raw)
         if header:
             source = os.path.basename(header.group(1).strip('"').replace("\\\\", "/").replace("\\", "/"))
             continue
-        m = TASS_ROW.match(raw)
-        if not m:
+        fields = raw.split("\t")
+        at = next((i for i, f in enumerate(fields[:2]) if TASS_ADDRESS.match(f)), None)
+        if at is None or len(fields) <= at + 1 + logical:
             continue
-        marker, address, digits, rest = m.groups()
+        digits = fields[at + 1 + logical]
+        if not TASS_BYTES.match(digits):
+            continue  # a label, or a line that emitted nothing
         shown = [int(d, 16) for d in digits.split()]
+        rest = "\t".join(fields[at + 2 + logical:])
         where = "%s:%d (%s)" % (name, number, source) if source else "%s:%d" % (name, number)
-        if marker == ".":
+        if fields[at][0] == ".":
             kind = "code"
-        elif rest is None or not rest.strip():
+        elif not rest.strip():
             if not pieces or pieces[-1].kind == "code":
                 raise ListingError("%s: a data row that continues no statement" % where)
             kind = pieces[-1].kind
         else:
             kind = "binary" if re.search(r"(^|\s)\.binary\b", rest, re.I) else "data"
-        pieces.append(Piece(int(address, 16), len(shown), kind, where, shown, source))
+        pieces.append(Piece(int(fields[at][1:], 16), len(shown), kind, where, shown, source))
     return pieces
 
 
