@@ -353,7 +353,7 @@ def main(argv):
             try:
                 info = read_info(path)
                 counts, owner, shown = score(tolvek, info, work, options)
-            except (ListingError, OSError) as e:
+            except (ListingError, OSError, ValueError, subprocess.CalledProcessError) as e:
                 sys.exit("score_real.py: %s: %s" % (path, e))
             totals = [t + c for t, c in zip(totals, counts)]
             report(info["name"], counts)

@@ -255,6 +255,23 @@ class Counting(unittest.TestCase):
         with self.assertRaisesRegex(score_real.ListingError, "'listing:' must be 64tass, acme or ca65"):
             score_with_fake_tolvek(["listing: dasm"])
 
+    def test_bad_programs_stop_with_one_message(self):
+        cases = [("no program file", "listing: 64tass\n", None, "No such file"),
+                 ("an entry that is no number", "listing: acme\nentry: $zz\n", bytes([0, 0x10, 0xea]),
+                  "invalid literal")]
+        for name, info_text, program, message in cases:
+            with self.subTest(name), tempfile.TemporaryDirectory() as work:
+                with open(os.path.join(work, "p.info"), "w") as f:
+                    f.write(info_text)
+                with open(os.path.join(work, "p.report"), "w") as f:
+                    f.write("")
+                if program is not None:
+                    with open(os.path.join(work, "p.prg"), "wb") as f:
+                        f.write(program)
+                with self.assertRaises(SystemExit) as stop:
+                    score_real.main(["/bin/true", os.path.join(work, "p.info")])
+                self.assertRegex(str(stop.exception.code), r"^score_real\.py: .*p\.info: .*" + message)
+
     def test_stretches_shown_the_wrong_way_round(self):
         code, data, other = (score_real.Piece(0, 1, kind, kind) for kind in ("code", "data", "binary"))
         owner = {0x10: code, 0x11: code, 0x12: code, 0x13: other, 0x14: data, 0x15: data}
