@@ -146,7 +146,7 @@ def parse_64tass(text, name="listing"):
                 raise ListingError("%s: a data row that continues no statement" % where)
             kind = pieces[-1].kind
         else:
-            kind = "binary" if re.search(r"(^|\s)\.binary\b", rest, re.I) else "data"
+            kind = "binary" if re.search(r"(^|\s)\.binary\b", rest.split(";")[0], re.I) else "data"
         pieces.append(Piece(int(fields[at][1:], 16), len(shown), kind, where, shown, source))
     return pieces
 

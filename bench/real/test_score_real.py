@@ -50,6 +50,7 @@ TASS_PLAIN = "\n".join([
     ".080d\ta9 00\t\tlda #$00\tstart\tlda #0",
     ".080f\t\t\t\tbe",
     ">0810\tea ea ea\t\t\t.fill 3, $ea",
+    ">0813\t01\t\t\t\t.byte 1 ; made with .binary once",
 ])
 
 
@@ -66,7 +67,8 @@ class Tass(unittest.TestCase):
     def test_rows_without_line_numbers_or_logical_column(self):
         pieces = score_real.parse_64tass(TASS_PLAIN, "t.lst")
         # the label "be" reads like a byte, but sits in the source column
-        self.assertEqual(rows(pieces), [(0x0801, 4, "data"), (0x080d, 2, "code"), (0x0810, 3, "data")])
+        self.assertEqual(rows(pieces), [(0x0801, 4, "data"), (0x080d, 2, "code"), (0x0810, 3, "data"),
+                                        (0x0813, 1, "data")])
 
     def test_a_continuation_row_after_an_instruction_is_refused(self):
         text = ".1000\ta9 00\t\tlda #$00\t\tlda #0\n>1002\t01 02\n"
