@@ -17,6 +17,7 @@ done
 echo "=== benchmark scorers ==="
 python3 bench/relocation/test_score.py
 python3 bench/coverage/test_score_asm.py
+python3 bench/real/test_score_real.py
 
 echo "=== fuzz ==="
 scripts/fuzz.sh 60
