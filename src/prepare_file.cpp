@@ -2,6 +2,7 @@
 // the program file, and the temporary image file that Tolvek.exe reads.
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -116,6 +117,89 @@ std::FILE* open_program_file(const std::string& name) {
 #endif
 }
 
+// A run stopped from outside (Ctrl+C, SIGTERM, a closed terminal, a closed
+// console window) takes the temporary file it made with it: a half-written
+// image is no use, and a whole one is made again by the next run. The name
+// is noted before the file is made and the file marked this run's the
+// moment it is made, with the stop held back in between, so that no moment
+// leaves one without the other.
+std::string stop_name;                     // what the stop removes; set before
+volatile std::sig_atomic_t made = 0;       // 1 while this run's file has that name
+
+#ifdef _WIN32
+
+// Taken while the run changes its file: a stop waits for it.
+struct Changing {
+  Changing() { InitializeCriticalSection(&section); }
+  CRITICAL_SECTION section;
+} changing;
+
+// A console control event (Ctrl+C, Ctrl+Break, the window closed) is
+// answered on a thread of its own while the run goes on: once the run is
+// not changing the file, it is closed and removed, and the process ends at
+// once, as the default handler would end it, but without waiting for the
+// main thread. Tolvek.exe, stopped by the same event, may hold the file
+// open for a moment yet; so the removal is tried again for a while.
+BOOL WINAPI stop_on_console_event(DWORD) {
+  EnterCriticalSection(&changing.section);
+  if (made != 0) {
+    std::fclose(image_file);
+    const std::filesystem::path path = file_path(stop_name);
+    for (int attempt = 0; attempt < 200 && !DeleteFileW(path.c_str()) && GetLastError() == ERROR_SHARING_VIOLATION;
+         ++attempt) {
+      Sleep(10);
+    }
+  }
+  TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+  return TRUE;
+}
+
+void catch_stops() { SetConsoleCtrlHandler(stop_on_console_event, TRUE); }
+
+class HeldStops {
+ public:
+  HeldStops() { EnterCriticalSection(&changing.section); }
+  ~HeldStops() { LeaveCriticalSection(&changing.section); }
+  HeldStops(const HeldStops&) = delete;
+  HeldStops& operator=(const HeldStops&) = delete;
+};
+
+#else
+
+void remove_made_and_die(int signal) {
+  if (made != 0) unlink(stop_name.c_str());
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+// A signal ignored when prgdis started (nohup, a background job) stays
+// ignored.
+void catch_stops() {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    if (std::signal(signal, remove_made_and_die) == SIG_IGN) std::signal(signal, SIG_IGN);
+  }
+}
+
+// Holds the stop signals back while it lives; one that comes meanwhile is
+// taken when they are let through again.
+class HeldStops {
+ public:
+  HeldStops() {
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, signal);
+    sigprocmask(SIG_BLOCK, &stops, &before_);
+  }
+  ~HeldStops() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
+  HeldStops(const HeldStops&) = delete;
+  HeldStops& operator=(const HeldStops&) = delete;
+
+ private:
+  sigset_t before_{};
+};
+
+#endif
+
 [[noreturn]] void in_use(const std::string& tmpname) {
   error_exit("Another prgdis run is using " + tmpname + "!");
 }
@@ -151,6 +235,7 @@ Creation create_new(const std::string& tmpname) {
     _close(fd);
     return Creation::failed;
   }
+  made = 1;
   return Creation::created;
 }
 
@@ -207,6 +292,7 @@ Creation create_new(const std::string& tmpname) {
     close(fd);
     return Creation::failed;
   }
+  made = 1;
   return Creation::created;
 }
 
@@ -217,9 +303,16 @@ Creation create_new(const std::string& tmpname) {
 // name between the removal and the creation (another run's file, a link
 // planted there) makes the creation fail, and then it is looked at again.
 void claim_temporary_file(const std::string& tmpname) {
+  stop_name = tmpname;
+  catch_stops();
   for (int attempt = 0; attempt < 3; ++attempt) {
     if (!remove_unless_in_use(tmpname)) in_use(tmpname);
-    switch (create_new(tmpname)) {
+    Creation creation = Creation::failed;
+    {
+      const HeldStops held;
+      creation = create_new(tmpname);
+    }
+    switch (creation) {
       case Creation::created: return;
       case Creation::name_taken: continue;
       case Creation::in_use: in_use(tmpname);
@@ -297,13 +390,20 @@ void prepare_file(const std::string& inputname, const std::string& tmpname,
   }
 
   claim_temporary_file(tmpname);
-  // A full disk may show only when the data is flushed.
-  if (std::fwrite(image.data(), 1, size, image_file) != size || std::fflush(image_file) != 0) {
-    error_exit("Error writing output file!");
+  bool written = false;
+  {
+    // A stop waits until the image is written: it would close the file
+    // under the writing on Windows.
+    const HeldStops held;
+    // A full disk may show only when the data is flushed.
+    written = std::fwrite(image.data(), 1, size, image_file) == size && std::fflush(image_file) == 0;
   }
+  if (!written) error_exit("Error writing output file!");
 }
 
 void remove_temporary_file(const std::string& tmpname) {
+  const HeldStops held;
+  made = 0;
 #ifdef _WIN32
   // An open file cannot be deleted, so it is closed first. Should another
   // run make its own file of that name in between, that one is open and

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <exception>
 #include <random>
 #include <string_view>
@@ -12,7 +13,9 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace tolvek {
@@ -34,20 +37,68 @@ std::string random_name(std::size_t length) {
     return name;
 }
 
+#ifdef _WIN32
+// The errno of a system error that creating a file may meet, for messages
+// that read as on other systems.
+int errno_of(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return EEXIST;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE: return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_WRITE_PROTECT: return EACCES;
+    case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+    case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
+    default: return EINVAL;
+    }
+}
+
+// Marks an open file to go when its last handle is closed (as the process
+// ends, however it ends), or no longer.
+bool set_to_go(HANDLE handle, bool go) {
+    FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(go ? TRUE : FALSE)};
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+#endif
+
 // A file that must be new: an existing name, a link too (dangling or not),
-// is never opened.
+// is never opened. On Windows it is marked to go with the process until it
+// is complete (keep_file), so that no way of ending the process leaves it.
 std::FILE* create_new(const fs::path& path, bool binary) {
 #ifdef _WIN32
-    // The C runtime's fopen ignores "x"; _O_EXCL is CREATE_NEW.
-    const int mode = binary ? _O_BINARY : _O_TEXT;
-    const int fd = _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | mode, _S_IREAD | _S_IWRITE);
-    if (fd < 0) return nullptr;
+    const HANDLE handle =
+        CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = errno_of(GetLastError());
+        return nullptr;
+    }
+    set_to_go(handle, true);
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | (binary ? _O_BINARY : _O_TEXT));
+    if (fd == -1) {
+        CloseHandle(handle);
+        errno = EMFILE;
+        return nullptr;
+    }
     std::FILE* file = _fdopen(fd, binary ? "wb" : "w");
     if (file == nullptr) _close(fd);
     return file;
 #else
     return std::fopen(path.c_str(), binary ? "wbx" : "wx");
 #endif
+}
+
+// Closes a complete temporary file so that it stays; false when closing
+// shows a write error.
+bool keep_file(std::FILE* file) {
+#ifdef _WIN32
+    set_to_go(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), false);
+#endif
+    return std::fclose(file) == 0;
 }
 
 // Creates the temporary file in `folder` and names it in `temporary`;
@@ -67,17 +118,63 @@ std::FILE* create_temporary(const fs::path& folder, std::size_t output_length, b
     return nullptr;
 }
 
-// The temporary files while they exist, for the signal handler: one slot
+// The temporary files while they exist, for the stop handler: one slot
 // for each output of a run. No path that the system takes is longer.
 constexpr std::size_t kSlots = 8;
 volatile std::sig_atomic_t pending[kSlots] = {};
-char pending_name[kSlots][4096];
+fs::path::value_type pending_name[kSlots][4096];
+
+void remove_pending() {
+    for (std::size_t slot = 0; slot < kSlots; ++slot) {
+        if (pending[slot] == 0) continue;
+#ifdef _WIN32
+        _wremove(pending_name[slot]);
+#else
+        unlink(pending_name[slot]);
+#endif
+    }
+}
+
+#ifdef _WIN32
+
+// Taken by whoever changes which files exist and which are noted; a stop
+// waits for it, so that it finds files and notes that agree.
+struct Renaming {
+    Renaming() { InitializeCriticalSection(&section); }
+    CRITICAL_SECTION section;
+} renaming;
+
+// A console control event (Ctrl+C, Ctrl+Break, the window closed) is
+// answered on a thread of its own while the run goes on. Once the run is
+// not changing its files, the complete ones are removed; those still open
+// go with the process anyway. Then the process ends at once, as the default
+// handler would end it, but without waiting for the main thread, which may
+// be ending too.
+BOOL WINAPI stop_on_console_event(DWORD) {
+    EnterCriticalSection(&renaming.section);
+    remove_pending();
+    TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+    return TRUE;
+}
+
+void catch_signals() {
+    static const bool caught = SetConsoleCtrlHandler(stop_on_console_event, TRUE) != 0;
+    (void)caught;
+}
+
+class HeldSignals {
+public:
+    HeldSignals() { EnterCriticalSection(&renaming.section); }
+    ~HeldSignals() { LeaveCriticalSection(&renaming.section); }
+    HeldSignals(const HeldSignals&) = delete;
+    HeldSignals& operator=(const HeldSignals&) = delete;
+};
+
+#else
 
 // Removes the temporary files, then dies of the signal as if not caught.
 void remove_pending_and_die(int signal) {
-    for (std::size_t slot = 0; slot < kSlots; ++slot) {
-        if (pending[slot] != 0) std::remove(pending_name[slot]);
-    }
+    remove_pending();
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
@@ -86,15 +183,10 @@ void remove_pending_and_die(int signal) {
 // ignored (nohup, a background job) stays ignored. A file size limit makes
 // the write fail instead of killing the process.
 void catch_signals() {
-    for (const int signal : {SIGINT, SIGTERM}) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         if (std::signal(signal, remove_pending_and_die) == SIG_IGN) std::signal(signal, SIG_IGN);
     }
-#ifdef SIGHUP
-    if (std::signal(SIGHUP, remove_pending_and_die) == SIG_IGN) std::signal(SIGHUP, SIG_IGN);
-#endif
-#ifdef SIGXFSZ
     std::signal(SIGXFSZ, SIG_IGN);
-#endif
 }
 
 // Holds back the signals that the handler answers while it lives: a
@@ -105,32 +197,26 @@ void catch_signals() {
 class HeldSignals {
 public:
     HeldSignals() {
-#ifndef _WIN32
         sigset_t set;
         sigemptyset(&set);
         for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, signal);
         sigprocmask(SIG_BLOCK, &set, &before_);
-#endif
     }
-    ~HeldSignals() {
-#ifndef _WIN32
-        sigprocmask(SIG_SETMASK, &before_, nullptr);
-#endif
-    }
+    ~HeldSignals() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
     HeldSignals(const HeldSignals&) = delete;
     HeldSignals& operator=(const HeldSignals&) = delete;
 
 private:
-#ifndef _WIN32
     sigset_t before_{};
-#endif
 };
 
+#endif
+
 void remember(std::size_t slot, const fs::path& temporary) {
-    const std::string name = file_name(temporary);
-    if (name.size() >= sizeof pending_name[slot]) return;
+    const fs::path::string_type& name = temporary.native();
+    if (name.size() >= std::size(pending_name[slot])) return;
     name.copy(pending_name[slot], name.size());
-    pending_name[slot][name.size()] = '\0';
+    pending_name[slot][name.size()] = 0;
     pending[slot] = 1;
 }
 
@@ -140,29 +226,31 @@ struct Pending {
     const OutputFile* file = nullptr;
     fs::path target;
     fs::path temporary;
-    fs::file_status older;  // what the name holds now
+    fs::file_status older;          // what the name holds now
+    std::FILE* stream = nullptr;    // open until all are complete
 };
 
 // Removes the temporary files of `outputs` from `first` on.
 void discard(std::vector<Pending>& outputs, std::size_t first) {
     const HeldSignals held;
     for (std::size_t i = first; i < outputs.size(); ++i) {
+        if (outputs[i].stream != nullptr) std::fclose(outputs[i].stream);
+        outputs[i].stream = nullptr;
         std::error_code ignored;
         fs::remove(outputs[i].temporary, ignored);
         pending[i] = 0;
     }
 }
 
-// Writes one output into a new temporary file beside it; an empty string,
-// or the problem.
+// Writes one output into a new temporary file beside it, left open; an
+// empty string, or the problem.
 std::string write_temporary(std::size_t slot, Pending& output) {
     const OutputFile& file = *output.file;
-    std::FILE* stream = nullptr;
     {
         const HeldSignals held;
-        stream = create_temporary(output.target.parent_path(), output.target.filename().native().size(), file.binary,
-                                  output.temporary);
-        if (stream == nullptr) {
+        output.stream = create_temporary(output.target.parent_path(), output.target.filename().native().size(),
+                                         file.binary, output.temporary);
+        if (output.stream == nullptr) {
             const int error = errno;
             return "cannot create '" + file.name + "': " + std::strerror(error);
         }
@@ -172,11 +260,15 @@ std::string write_temporary(std::size_t slot, Pending& output) {
     int write_error = 0;
     file.produce([&](std::string_view part) {
         if (!written) return;
-        written = std::fwrite(part.data(), 1, part.size(), stream) == part.size();
+        written = std::fwrite(part.data(), 1, part.size(), output.stream) == part.size();
         if (!written) write_error = errno;
     });
-    const bool closed = std::fclose(stream) == 0;
-    if (!written || !closed) return "cannot write '" + file.name + "': " + std::strerror(written ? errno : write_error);
+    // A full disk may show only when the last of it is written out.
+    if (written && std::fflush(output.stream) != 0) {
+        written = false;
+        write_error = errno;
+    }
+    if (!written) return "cannot write '" + file.name + "': " + std::strerror(write_error);
     return {};
 }
 
@@ -240,8 +332,17 @@ std::string write_output_files(const std::vector<OutputFile>& files) {
         }
     }
     // All complete: now they replace the older files, all of them before a
-    // signal that comes meanwhile is taken.
+    // stop that comes meanwhile is taken.
     const HeldSignals held;
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const bool kept = keep_file(outputs[i].stream);
+        outputs[i].stream = nullptr;
+        if (!kept) {
+            const int error = errno;
+            discard(outputs, 0);
+            return "cannot write '" + outputs[i].file->name + "': " + std::strerror(error);
+        }
+    }
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         Pending& output = outputs[i];
         std::error_code ec;

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -823,6 +825,96 @@ TEST_F(PrgdisOnPosix, NamesAtTheFileSystemsLengthLimit) {
   EXPECT_EQ(refused.err, "Error opening output file!\n");
   EXPECT_EQ(runs(), 2u);
   EXPECT_EQ(listing(), (std::vector<std::string>{growing, longest}));
+}
+
+// Waits for a started prgdis: the signal that ended it, or 0 when it
+// exited, with its status in `status`.
+int stopping_signal(Child& child, int& status) {
+  int wstatus = 0;
+  waitpid(child.pid, &wstatus, 0);
+  child.pid = -1;
+  status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  return WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
+}
+
+TEST_F(PrgdisOnPosix, RunStoppedWhileTheToolRunsTakesItsTemporaryFileAlong) {
+  write_file(work() / "game.prg", basic_program);
+  for (const int signal : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    const std::string tag = "stop" + std::to_string(signal);
+    const fs::path release = root_ / ("release" + tag);
+    set_env("TOLVEK_HOLD", release.string());
+    Child child = start_run("game.prg", tag);
+    set_env("TOLVEK_HOLD", "");
+    while (!fs::exists(log(tag) / "1")) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(fs::exists(work() / "game.tmp"));
+    kill(child.pid, signal);
+    int status = 0;
+    EXPECT_EQ(stopping_signal(child, status), signal);
+    EXPECT_EQ(listing(), std::vector<std::string>{"game.prg"});
+    write_file(release, "");  // the tool, left on its own, may end now
+  }
+}
+
+TEST_F(PrgdisOnPosix, RunsStoppedAtRandomMomentsUnderLoadLeaveNoTemporaryFile) {
+  constexpr int kRuns = 400;
+  constexpr int kSideBySide = 4;
+  // Two threads keep both cores of a small machine busy, so that a run is
+  // preempted at every kind of moment, right after making its file too.
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> load;
+  for (int i = 0; i < 2; ++i) {
+    load.emplace_back([&stop] {
+      volatile unsigned long spins = 0;
+      while (!stop.load(std::memory_order_relaxed)) spins = spins + 1;
+    });
+  }
+  std::vector<fs::path> folders;
+  for (int i = 0; i < kSideBySide; ++i) {
+    folders.push_back(root_ / ("side" + std::to_string(i)));
+    fs::create_directories(folders.back());
+    write_file(folders.back() / "game.prg", basic_program);
+  }
+  set_env("PATH", (root_ / "bin").string() + path_separator + system_path);
+  set_env("TOLVEK_FAIL_RUN", "none");
+  const auto run_in = [&](int i) {
+    set_env("TOLVEK_LOG", (root_ / ("log" + std::to_string(i))).string());
+    fs::create_directories(root_ / ("log" + std::to_string(i)));
+    return start({"prgdis", "game.prg"}, folders[static_cast<std::size_t>(i)], root_ / "stdout", root_ / "stderr", {});
+  };
+  // How long a whole run takes here.
+  const auto started = std::chrono::steady_clock::now();
+  Child first = run_in(0);
+  ASSERT_EQ(finish(first), 0);
+  const auto whole_run = std::chrono::steady_clock::now() - started;
+
+  std::mt19937 random(77);
+  int stopped = 0;
+  for (int run = 0; run < kRuns; run += kSideBySide) {
+    std::vector<std::pair<std::chrono::steady_clock::time_point, Child>> children;
+    const auto now = std::chrono::steady_clock::now();
+    for (int i = 0; i < kSideBySide; ++i) {
+      const auto when = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+          whole_run * std::uniform_real_distribution<double>(0.0, 1.2)(random));
+      children.emplace_back(now + when, run_in(i));
+    }
+    for (auto& [when, child] : children) {
+      std::this_thread::sleep_until(when);
+      kill(child.pid, random() % 2 == 0 ? SIGTERM : SIGHUP);
+    }
+    for (auto& [when, child] : children) {
+      int status = 0;
+      const int signal = stopping_signal(child, status);
+      if (signal != 0) ++stopped;
+      EXPECT_TRUE(signal != 0 || status == 0) << "status " << status;
+    }
+    for (const fs::path& folder : folders) {
+      ASSERT_FALSE(fs::exists(folder / "game.tmp")) << "left behind after run " << run;
+    }
+  }
+  stop = true;
+  for (std::thread& thread : load) thread.join();
+  EXPECT_GT(stopped, kRuns / 4);
 }
 
 TEST_F(PrgdisOnPosix, TemporaryNameThatIsTheProgramFileItselfIsRefused) {
