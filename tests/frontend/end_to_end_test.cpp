@@ -857,7 +857,7 @@ TEST_F(PrgdisOnPosix, RunStoppedWhileTheToolRunsTakesItsTemporaryFileAlong) {
 }
 
 TEST_F(PrgdisOnPosix, RunsStoppedAtRandomMomentsUnderLoadLeaveNoTemporaryFile) {
-  constexpr int kRuns = 400;
+  constexpr int kRuns = 200;
   constexpr int kSideBySide = 4;
   // Two threads keep both cores of a small machine busy, so that a run is
   // preempted at every kind of moment, right after making its file too.
