@@ -47,7 +47,7 @@ int main(int argc, char* argv[]) {
   if (argc > 2) usage("Too many input files given (probably due to a space in filename)!");
 
   const std::string inputname = argv[1];
-  tmpfilename = temporary_name(inputname);
+  tmpfilename = temporary_name(naming_name(inputname));
 
   // Refuse before any file is touched: the name must reach Tolvek.exe as
   // one word and never as a command.

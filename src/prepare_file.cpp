@@ -1,6 +1,7 @@
 // Program file preparation: the memory image and the entry address from
 // the program file, and the temporary image file that Tolvek.exe reads.
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -92,6 +93,9 @@ bool read_only(const std::string& name) {
 // systems and then fails to be read; Windows does not open one.)
 std::FILE* open_program_file(const std::string& name) {
 #ifdef _WIN32
+  // CON waits for the keyboard and COM1 may wait for a line: a device
+  // name is never opened.
+  if (!windows_device(name).empty()) error_exit("Input file is not a regular file!");
   std::FILE* in = std::fopen(name.c_str(), "rb");
   if (in == nullptr) error_exit("Error opening input file!");
   // NUL, CON and the like open as files.
@@ -323,6 +327,47 @@ void claim_temporary_file(const std::string& tmpname) {
 }
 
 }  // namespace
+
+std::string windows_device(const std::string& name) {
+  std::string base = name.substr(name.find_last_of("/\\:") + 1);
+  base = base.substr(0, base.find('.'));
+  // Windows drops spaces at the end of the part before the extension.
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (base == device) return base;
+  }
+  const bool numbered = base.size() == 4 && (base.rfind("COM", 0) == 0 || base.rfind("LPT", 0) == 0) &&
+                        base[3] >= '1' && base[3] <= '9';
+  return numbered ? base : "";
+}
+
+std::string naming_name(const std::string& inputname) {
+#ifdef _WIN32
+  std::string name = inputname;
+  const std::filesystem::path path = file_path(inputname);
+  const DWORD length = GetLongPathNameW(path.c_str(), nullptr, 0);
+  if (length > 0) {
+    std::wstring long_name(length, L'\0');
+    const DWORD written = GetLongPathNameW(path.c_str(), long_name.data(), length);
+    if (written > 0 && written < length) {
+      long_name.resize(written);
+      const std::u8string utf8 = std::filesystem::path(long_name).u8string();
+      name.assign(utf8.begin(), utf8.end());
+    }
+  }
+  // The last part's dots and spaces at the end, which Windows drops.
+  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
+    const std::size_t last = name.find_last_of("/\\:");
+    const std::string part = last == std::string::npos ? name : name.substr(last + 1);
+    if (part == "." || part == "..") break;
+    name.pop_back();
+  }
+  return name.empty() ? inputname : name;
+#else
+  return inputname;
+#endif
+}
 
 void sys_scan_step(SysScan& scan, unsigned char c, std::int32_t load,
                    std::int32_t& entry) {

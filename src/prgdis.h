@@ -23,6 +23,18 @@ void print_text(std::FILE* stream, const std::string& text);
 // or drive the terminal this way; UTF-8 text such as "ü.prg" is kept.
 std::string printable_text(const std::string& text);
 
+// The device a file name stands for on Windows whatever its folder and
+// extension ("AUX" for aux.prg), or "" when it names a file: CON, PRN,
+// AUX, NUL, COM1-9, LPT1-9, CONIN$ and CONOUT$, in any letter case.
+std::string windows_device(const std::string& name);
+
+// The name the temporary file and the outputs are named after. On Windows
+// the program file's name as Windows knows it: the long name for a short
+// one (GAME~1.PRG is game-long-name.prg, whose hints file is
+// game-long-name.hints), without the dots and spaces at the end that
+// Windows drops (game.prg. is game.prg). Elsewhere the name as given.
+std::string naming_name(const std::string& inputname);
+
 // Name of the temporary image file for the program file `inputname`: a
 // trailing ".prg" or ".PRG" is replaced by ".tmp", any other name gets ".tmp"
 // appended.

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <system_error>
@@ -30,20 +30,17 @@ struct Failure {
     std::string message;
 };
 
-std::vector<std::uint8_t> read_image(const std::string& name) {
-    std::error_code ec;
-    if (fs::is_directory(file_path(name), ec)) throw Failure{"cannot read image '" + name + "': it is a directory"};
-    std::ifstream in(file_path(name), std::ios::binary);
-    if (!in) throw Failure{"cannot read image '" + name + "': " + std::strerror(errno)};
-    std::vector<std::uint8_t> bytes;
-    char buffer[65536];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        bytes.insert(bytes.end(), buffer, buffer + in.gcount());
-        // Anything beyond 64 KiB cannot fit anyway; stop reading early.
-        if (bytes.size() > 0x10000) break;
-    }
-    if (in.bad()) throw Failure{"cannot read image '" + name + "'"};
-    return bytes;
+// The image (or program file) `name`: a regular file that fits into the
+// C64's memory with its load address, at most; a device or FIFO is never
+// read. Nothing when it is larger: the caller says so with the load address.
+std::optional<std::vector<std::uint8_t>> read_image(const std::string& name) {
+    constexpr std::size_t kLargest = 0x10000 + 2;
+    std::string text;
+    bool too_large = false;
+    const std::string why = read_regular_file(name, text, kLargest, too_large);
+    if (too_large) return std::nullopt;
+    if (!why.empty()) throw Failure{"cannot read image '" + name + "': " + why};
+    return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
 // The hints for the image: from --hints, or from the file named like the
@@ -182,10 +179,21 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         // Refused for one output, the run writes none: the names are
         // checked before the image is read, and again once the hints named
         // the files they read.
+        if (names_a_device(options.image)) {
+            throw Failure{"cannot read image '" + options.image + "': it is the device " + windows_device(options.image)};
+        }
+        for (const std::string& output : output_names) {
+            if (names_a_device(output)) throw Failure{check_replaceable(output)};
+        }
         check_outputs(output_names, options, {});
         Image image;
         image.load = options.load;
-        image.bytes = read_image(options.image);
+        std::optional<std::vector<std::uint8_t>> bytes = read_image(options.image);
+        if (!bytes) {
+            throw Failure{"image '" + options.image + "' (more than 65536 bytes) does not fit below $10000" +
+                          (options.program_file ? std::string() : " from load address " + std::to_string(options.load))};
+        }
+        image.bytes = std::move(*bytes);
         if (options.program_file) {
             if (image.bytes.size() < 2) throw Failure{"program file '" + options.image + "' is too short: it has no load address"};
             image.load = static_cast<std::uint32_t>(image.bytes[0] | image.bytes[1] << 8);

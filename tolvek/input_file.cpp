@@ -22,7 +22,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string too_large() { return std::string("it is larger than ") + kTextFileLimitText; }
+std::string larger_than(std::size_t limit) {
+    if (limit == kTextFileLimit) return std::string("it is larger than ") + kTextFileLimitText;
+    return "it is larger than " + std::to_string(limit) + " bytes";
+}
 
 #ifdef _WIN32
 int open_for_reading(const fs::path& path) { return _wopen(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT); }
@@ -62,6 +65,13 @@ void close_file(int fd) { ::close(fd); }
 }  // namespace
 
 std::string read_regular_file(const std::string& name, std::string& text) {
+    bool too_large = false;
+    return read_regular_file(name, text, kTextFileLimit, too_large);
+}
+
+std::string read_regular_file(const std::string& name, std::string& text, std::size_t limit, bool& too_large) {
+    too_large = false;
+    if (names_a_device(name)) return "it is the device " + windows_device(name);
     const fs::path path = file_path(name);
     // Looked at before it is opened, as opening a device can do something.
     std::error_code ec;
@@ -77,9 +87,10 @@ std::string read_regular_file(const std::string& name, std::string& text) {
         close_file(fd);
         return "it is not a regular file";
     }
-    if (size > kTextFileLimit) {
+    if (size > limit) {
         close_file(fd);
-        return too_large();
+        too_large = true;
+        return larger_than(limit);
     }
     text.clear();
     text.reserve(static_cast<std::size_t>(size));
@@ -95,9 +106,10 @@ std::string read_regular_file(const std::string& name, std::string& text) {
         }
         if (got == 0) break;
         text.append(buffer, static_cast<std::size_t>(got));
-        if (text.size() > kTextFileLimit) {
+        if (text.size() > limit) {
             close_file(fd);
-            return too_large();
+            too_large = true;
+            return larger_than(limit);
         }
     }
     close_file(fd);

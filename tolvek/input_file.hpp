@@ -16,10 +16,16 @@ constexpr const char* kTextFileLimitText = "64 MiB";
 
 // Reads the file `name` whole into `text` when it is a regular file of at
 // most kTextFileLimit bytes. Anything else is refused without reading it
-// and without waiting for it: a folder, a device, a FIFO or socket (opened
-// without blocking, if at all). Returns an empty string, else why not:
-// "it is not a regular file", "it is larger than 64 MiB", or the system's
+// and without waiting for it: a folder, a device (on Windows also by a name
+// such as aux.hints, which the system takes for the device), a FIFO or
+// socket (opened without blocking, if at all). Returns an empty string, else why not:
+// "it is not a regular file", "it is the device AUX" (Windows), "it is
+// larger than 64 MiB", or the system's
 // reason ("No such file or directory").
 std::string read_regular_file(const std::string& name, std::string& text);
+
+// The same with a limit of `limit` bytes; `too_large` tells whether the
+// file was refused for its size.
+std::string read_regular_file(const std::string& name, std::string& text, std::size_t limit, bool& too_large);
 
 }  // namespace tolvek

@@ -1,5 +1,6 @@
 #include "output_file.hpp"
 
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -297,11 +298,36 @@ std::string file_name(const fs::path& path) {
 #endif
 }
 
+std::string windows_device(std::string_view file_name) {
+    const std::size_t slash = file_name.find_last_of("/\\:");
+    if (slash != std::string_view::npos) file_name.remove_prefix(slash + 1);
+    std::string base(file_name.substr(0, file_name.find('.')));
+    // Windows drops spaces at the end of the part before the extension.
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+        if (base == device) return base;
+    }
+    const bool numbered = base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) && base[3] >= '1' &&
+                          base[3] <= '9';
+    return numbered ? base : "";
+}
+
+bool names_a_device(const std::string& name) {
+#ifdef _WIN32
+    return !windows_device(name).empty();
+#else
+    (void)name;
+    return false;
+#endif
+}
+
 std::string output_name(const std::string& image, const char* extension) {
     return file_name(file_path(image).replace_extension(extension));
 }
 
 std::string check_replaceable(const std::string& name) {
+    if (names_a_device(name)) return "cannot replace '" + name + "': it is the device " + windows_device(name);
     std::error_code ec;
     // What a link leads to counts: a link to a file made read-only is the
     // user's word too. The link itself is replaced, not written through.

@@ -18,6 +18,16 @@ std::filesystem::path file_path(const std::string& name);
 // The name of a path, as the command line would give it.
 std::string file_name(const std::filesystem::path& path);
 
+// The device a file name stands for on Windows whatever its folder and
+// extension ("AUX" for aux.tmp, "CON" for con.hints), or "" when it names
+// a file. Windows opens CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$ and
+// CONOUT$ in any letter case, with any extension.
+std::string windows_device(std::string_view file_name);
+
+// Whether `name` stands for a device on this system by its name alone
+// (on Windows: windows_device; elsewhere never).
+bool names_a_device(const std::string& name);
+
 // The output file for an image: its last extension replaced.
 std::string output_name(const std::string& image, const char* extension);
 

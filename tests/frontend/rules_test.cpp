@@ -48,6 +48,21 @@ std::int32_t scan_entry(std::int32_t load, const std::string& image) {
 
 const std::string sys = "\x9E";
 
+TEST(TemporaryName, WindowsDeviceNamesAreKnownWhateverTheirCaseAndExtension) {
+  for (const auto& [name, device] : std::vector<std::pair<std::string, std::string>>{
+           {"aux.prg", "AUX"}, {"con", "CON"}, {"work/Con.x.prg", "CON"}, {"C:\\games\\nul.prg", "NUL"},
+           {"com9.prg", "COM9"}, {"LPT1", "LPT1"}, {"aux .prg", "AUX"}, {"conout$.prg", "CONOUT$"}}) {
+    EXPECT_EQ(windows_device(name), device) << name;
+  }
+  for (const char* file : {"game.prg", "com10.prg", "com0.prg", "console.prg", "aux/game.prg", ".con", ""}) {
+    EXPECT_EQ(windows_device(file), "") << file;
+  }
+#ifndef _WIN32
+  // Elsewhere a name is named after as it was given.
+  EXPECT_EQ(naming_name("game.prg."), "game.prg.");
+#endif
+}
+
 TEST(SysScan, CommitsClosedNumberNotBelowLoadAddress) {
   EXPECT_EQ(scan_entry(256, sys + " 300" + '\0'), 300);
   EXPECT_EQ(scan_entry(256, sys + "3 00" + '\0'), 300);

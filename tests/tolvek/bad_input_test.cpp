@@ -48,6 +48,22 @@ protected:
     ScratchDir dir;
 };
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define __SANITIZE_ADDRESS__ 1
+#endif
+#endif
+
+// Should reading without end come back: the run is stopped after a minute,
+// and, where no sanitizer needs the address space, at 2 GB of memory.
+std::string bounded() {
+#ifdef __SANITIZE_ADDRESS__
+    return "timeout 60 ";
+#else
+    return "ulimit -v 2000000; timeout 60 ";
+#endif
+}
+
 TEST_F(BadInput, UnknownAndRepeatedOptions) {
     fails("-a -x -c6502 -o2049 -e2049 -t game.tmp", "unknown option '-x'");
     fails("-ab -c6502 -o2049 -e2049 -t game.tmp", "unknown option '-ab'");
@@ -117,6 +133,13 @@ TEST_F(BadInput, UnreadableImage) {
     fs::create_directory(dir / "folder.tmp");
     fails("-w -c6502 -o2049 -e2049 -t folder.tmp", "cannot read image");
     fs::remove(dir / "folder.tmp");
+    // A FIFO without a writer, a device: refused at once, never waited for.
+    ASSERT_EQ(mkfifo((dir / "fifo.tmp").c_str(), 0600), 0);
+    fails("-a -c6502 -o2049 -e2049 -t fifo.tmp", "cannot read image 'fifo.tmp': it is not a regular file", bounded());
+    fails("-a -c6502 -e2049 -p fifo.tmp", "cannot read image 'fifo.tmp': it is not a regular file", bounded());
+    fs::remove(dir / "fifo.tmp");
+    fails("-a -c6502 -o2049 -e2049 -t /dev/zero --write-hints x.hints", "cannot read image '/dev/zero': it is not a regular file",
+          bounded());
 }
 
 TEST_F(BadInput, OutputCannotBeCreated) {
@@ -200,22 +223,6 @@ TEST_F(BadInput, ARunThatFailsForOneOutputWritesNone) {
 
 TEST_F(BadInput, ValueWithLineBreakStaysOneLine) {
     fails("-a -c6502 -o2049 -e2049 -t game.tmp $'bad\\nword'", "unexpected argument");
-}
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define __SANITIZE_ADDRESS__ 1
-#endif
-#endif
-
-// Should reading without end come back: the run is stopped after a minute,
-// and, where no sanitizer needs the address space, at 2 GB of memory.
-std::string bounded() {
-#ifdef __SANITIZE_ADDRESS__
-    return "timeout 60 ";
-#else
-    return "ulimit -v 2000000; timeout 60 ";
-#endif
 }
 
 // A hints or label file that never ends or never answers (a device, a

@@ -127,6 +127,21 @@ TEST(Cli, NumbersInRangeAndHex) {
     EXPECT_NE(parse_args({"-a", "-c6502", "-o0x", "-e0", "-tx"}).error, "");
 }
 
+TEST(Cli, WindowsDeviceNamesWhateverTheirFolderCaseAndExtension) {
+    for (const auto& [name, device] : std::vector<std::pair<std::string, std::string>>{
+             {"aux.tmp", "AUX"}, {"con", "CON"}, {"dir/Con.x.asm", "CON"}, {"C:\\games\\nul.vice", "NUL"},
+             {"com1.prg", "COM1"}, {"LPT9", "LPT9"}, {"aux .prg", "AUX"}, {"conin$.txt", "CONIN$"},
+             {"d:prn.lst", "PRN"}}) {
+        EXPECT_EQ(windows_device(name), device) << name;
+    }
+    for (const char* file : {"game.prg", "com10.prg", "lpt0.prg", "conx.prg", "xcon.prg", "aux/game.tmp", ".aux", ""}) {
+        EXPECT_EQ(windows_device(file), "") << file;
+    }
+#ifndef _WIN32
+    EXPECT_FALSE(names_a_device("aux.tmp"));  // an ordinary name elsewhere
+#endif
+}
+
 TEST(Cli, OutputNameReplacesLastExtension) {
     EXPECT_EQ(output_name("game.tmp", ".asm"), "game.asm");
     EXPECT_EQ(output_name("dir.v2/game.tar.tmp", ".lst"), "dir.v2/game.tar.lst");

@@ -90,6 +90,39 @@ wine Tolvek.exe -a -c6502 -o2049 -e2061 -t image.tmp 2> err.txt && fail "read-on
 grep -qF "Tolvek.exe: cannot replace 'image.asm': it is read-only" err.txt || fail "Tolvek.exe: $(cat err.txt)"
 cmp game.asm image.asm || fail "read-only image.asm changed"
 
+# Device names are refused at once, never opened: as the program file, the
+# image, a hints file and an output, whatever their case and extension.
+chmod u+w game.asm image.asm
+for name in con.prg aux.prg COM1.prg lpt1.prg Nul.x.prg "aux .prg"; do
+  wine prgdis.exe "$name" < /dev/null > out.txt 2> err.txt && fail "$name: accepted"
+  [ "$(cat err.txt)" = "Input file is not a regular file!"$'\r' ] || fail "$name: $(cat err.txt)"
+done
+tolvek_refuses() {  # tolvek_refuses MESSAGE ARGS...: Tolvek.exe stops with MESSAGE
+  local message="$1"
+  shift
+  wine Tolvek.exe -a -c6502 -o2049 -e2061 "$@" < /dev/null > out.txt 2> err.txt && fail "$*: accepted"
+  grep -qF "Tolvek.exe: $message" err.txt || fail "$*: $(cat err.txt)"
+}
+tolvek_refuses "cannot read image 'aux.tmp': it is the device AUX" -t aux.tmp
+tolvek_refuses "cannot read image 'CON': it is the device CON" -t CON
+tolvek_refuses "cannot read the hints file 'con.hints': it is the device CON" -t image.tmp --hints con.hints
+tolvek_refuses "cannot replace 'com2.vice': it is the device COM2" -t image.tmp --vice-labels com2.vice
+tolvek_refuses "cannot replace 'nul.hints': it is the device NUL" -t image.tmp --write-hints nul.hints
+cmp game.asm image.asm || fail "a refused run wrote image.asm"
+
+# The program file's name as Windows knows it names the outputs: without
+# the dot at the end that Windows drops, and the long name for a short one,
+# so that the hints file written under the long name is read.
+rm -f game.asm game.lst
+wine prgdis.exe game.prg. > out.txt 2> err.txt || fail "game.prg.: $(cat err.txt)"
+[ -f game.asm ] && [ -f game.lst ] || fail "game.prg.: outputs named $(ls | tr '\n' ' ')"
+cp game.prg game-long-name.prg
+echo 'name $080d begin_here' > game-long-name.hints
+short="$(wine cmd /c dir /x 2>/dev/null | tr -d '\r' | awk '$NF == "game-long-name.prg" { print $(NF - 1) }')"
+[ -n "$short" ] || fail "no short name for game-long-name.prg"
+wine prgdis.exe "$short" > out.txt 2> err.txt || fail "$short: $(cat err.txt)"
+grep -q '^begin_here' game-long-name.asm || fail "$short: the long name's hints were not read"
+
 echo "prgdis.exe and Tolvek.exe under wine: 2 runs, .asm reassembles to the identical program;" \
   "${#names[@]} names beyond ASCII; the console shows them; read-only outputs are left alone;" \
-  "a C1 control character shows as '?'"
+  "a C1 control character shows as '?'; device names refused; outputs named after the name Windows knows"

@@ -43,7 +43,7 @@ for run in $(seq "$runs"); do
   wine Tolvek.exe -a -c6502 -o2049 -e2049 -t image.tmp -sca65 >/dev/null 2>&1 &
   pid=$!
   while kill -0 "$pid" 2>/dev/null; do
-    if [ -n "$(temporaries)" ]; then kill -INT "$pid"; stopped=$((stopped + 1)); break; fi
+    if [ -n "$(temporaries)" ]; then kill -INT "$pid" 2>/dev/null && stopped=$((stopped + 1)); break; fi
   done
   ended "$pid" || fail "Tolvek.exe run $run did not end after Ctrl+C"
   [ -z "$(temporaries)" ] || fail "Tolvek.exe run $run left $(temporaries)"
@@ -56,6 +56,7 @@ for run in $(seq "$runs"); do
   fi
 done
 [ "$stopped" -ge $((runs / 2)) ] || fail "only $stopped of $runs Tolvek.exe runs were stopped in time"
+tolvek_stopped=$stopped
 
 stopped=0
 for run in $(seq $((runs / 2))); do
@@ -63,11 +64,11 @@ for run in $(seq $((runs / 2))); do
   wine prgdis.exe game.prg >/dev/null 2>&1 &
   pid=$!
   while kill -0 "$pid" 2>/dev/null; do
-    if [ -e game.tmp ]; then kill -INT "$pid"; stopped=$((stopped + 1)); break; fi
+    if [ -e game.tmp ]; then kill -INT "$pid" 2>/dev/null && stopped=$((stopped + 1)); break; fi
   done
   ended "$pid" || fail "prgdis.exe run $run did not end after Ctrl+C"
   sleep 0.3  # Tolvek.exe, stopped too, may still be on its way out
   [ ! -e game.tmp ] || fail "prgdis.exe run $run left game.tmp"
 done
 [ "$stopped" -ge $((runs / 4)) ] || fail "only $stopped prgdis.exe runs were stopped in time"
-echo "stopped $stopped runs of each; nothing left behind"
+echo "stopped $tolvek_stopped Tolvek.exe and $stopped prgdis.exe runs; nothing left behind"
