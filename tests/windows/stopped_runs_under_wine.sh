@@ -43,7 +43,8 @@ for run in $(seq "$runs"); do
   wine Tolvek.exe -a -c6502 -o2049 -e2049 -t image.tmp -sca65 >/dev/null 2>&1 &
   pid=$!
   while kill -0 "$pid" 2>/dev/null; do
-    if [ -n "$(temporaries)" ]; then kill -INT "$pid"; stopped=$((stopped + 1)); break; fi
+    # A run may end between the two looks; it was not stopped then.
+    if [ -n "$(temporaries)" ]; then kill -INT "$pid" 2>/dev/null && stopped=$((stopped + 1)); break; fi
   done
   ended "$pid" || fail "Tolvek.exe run $run did not end after Ctrl+C"
   [ -z "$(temporaries)" ] || fail "Tolvek.exe run $run left $(temporaries)"
@@ -63,7 +64,7 @@ for run in $(seq $((runs / 2))); do
   wine prgdis.exe game.prg >/dev/null 2>&1 &
   pid=$!
   while kill -0 "$pid" 2>/dev/null; do
-    if [ -e game.tmp ]; then kill -INT "$pid"; stopped=$((stopped + 1)); break; fi
+    if [ -e game.tmp ]; then kill -INT "$pid" 2>/dev/null && stopped=$((stopped + 1)); break; fi
   done
   ended "$pid" || fail "prgdis.exe run $run did not end after Ctrl+C"
   sleep 0.3  # Tolvek.exe, stopped too, may still be on its way out
