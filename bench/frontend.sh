@@ -22,7 +22,10 @@ head -c $((256 * 1024 * 1024)) /dev/urandom > "$dir/big.prg"
 # Worst case for the scan: every other byte a SYS token.
 python3 -c "import sys; sys.stdout.buffer.write(b'\x01\x08' + b'\x9e1' * 32768)" > "$dir/tokens.prg"
 
-prgdis="$PWD/build/prgdis"
+# prgdis runs the Tolvek.exe beside it: a copy of it beside the one that
+# does nothing.
+cp build/prgdis "$dir/bin/prgdis"
+prgdis="$dir/bin/prgdis"
 cd "$dir"
 export PATH="$dir/bin:$PATH"
 hyperfine -N --warmup 2 --runs "$runs" --export-json times.json \

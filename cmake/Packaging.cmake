@@ -7,12 +7,33 @@
 # its changelog and copyright file.
 set(CPACK_PACKAGE_CONTACT "the prgdis developers <prgdis@users.noreply.github.com>")
 
+# The documents, under the names each package gives them, with their links
+# pointing to each other there (cmake/ShippedDocs.cmake).
+include(cmake/ShippedDocs.cmake)
+set(document_sources README.md tolvek/README.md LICENSE CHANGELOG.md)
 if(WIN32)
-  # Everything in one folder: the programs side by side (prgdis finds
-  # Tolvek.exe there), the texts under names that Windows opens.
-  install(FILES README.md DESTINATION . RENAME README.txt)
-  install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
-  install(FILES CHANGELOG.md DESTINATION . RENAME CHANGELOG.txt)
+  set(document_names README.txt Tolvek-README.txt LICENSE.txt CHANGELOG.txt)
+else()
+  set(document_names README.md Tolvek.md LICENSE CHANGELOG.md)
+endif()
+set(document_links)
+foreach(source name IN ZIP_LISTS document_sources document_names)
+  list(APPEND document_links ${source} ${name})
+endforeach()
+set(documents)
+foreach(source name IN ZIP_LISTS document_sources document_names)
+  if(source MATCHES "[.]md$")
+    prgdis_shipped_markdown(${PROJECT_SOURCE_DIR}/${source} ${CMAKE_BINARY_DIR}/doc/${name} ${document_links})
+  else()
+    configure_file(${PROJECT_SOURCE_DIR}/${source} ${CMAKE_BINARY_DIR}/doc/${name} COPYONLY)
+  endif()
+  list(APPEND documents ${CMAKE_BINARY_DIR}/doc/${name})
+endforeach()
+
+if(WIN32)
+  # Everything in one folder: the programs side by side (prgdis runs the
+  # Tolvek.exe beside it), the texts under names that Windows opens.
+  install(FILES ${documents} DESTINATION .)
   install(FILES examples/hello.prg examples/hello.asm examples/hello.hints DESTINATION examples)
 else()
   # Manual pages with the version filled in, and Debian's changelog and
@@ -45,9 +66,8 @@ else()
   file(CREATE_LINK Tolvek.1.gz ${CMAKE_BINARY_DIR}/man/Tolvek.exe.1.gz SYMBOLIC)
   install(FILES ${CMAKE_BINARY_DIR}/man/prgdis.1.gz ${CMAKE_BINARY_DIR}/man/Tolvek.1.gz
     ${CMAKE_BINARY_DIR}/man/Tolvek.exe.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES README.md LICENSE CHANGELOG.md ${CMAKE_BINARY_DIR}/doc/changelog.gz ${CMAKE_BINARY_DIR}/doc/copyright
+  install(FILES ${documents} ${CMAKE_BINARY_DIR}/doc/changelog.gz ${CMAKE_BINARY_DIR}/doc/copyright
     DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  install(FILES tolvek/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME Tolvek.md)
   install(FILES examples/hello.prg examples/hello.asm examples/hello.hints DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 endif()
 

@@ -50,13 +50,14 @@ int main(int argc, char* argv[]) {
   tmpfilename = temporary_name(naming_name(inputname));
 
   // Refuse before any file is touched: the name must reach Tolvek.exe as
-  // one word and never as a command.
+  // one word and never as a command, and there must be a Tolvek.exe to run.
   command_word(tmpfilename);
+  const std::string disassembler = disassembler_word();
 
   std::int32_t load = 0;
   std::int32_t entry = 0;
   prepare_file(inputname, tmpfilename, load, entry);
-  run_disassembler(load, entry, tmpfilename);
+  run_disassembler(disassembler, load, entry, tmpfilename);
 
   remove_temporary_file(tmpfilename);
   print_text(stdout, "\n\nFile " + inputname +

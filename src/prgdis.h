@@ -84,12 +84,28 @@ std::optional<std::string> shell_word(const std::string& name);
 // name cannot be passed safely.
 std::string command_word(const std::string& name);
 
-// One command line for Tolvek.exe; option is 'a' (assembly source) or 'w'
-// (list file), name is already a shell word.
-std::string disassembler_command(char option, std::int32_t load,
+// One command line for Tolvek.exe: program is the word that names it
+// ("Tolvek.exe" as echoed, or the path of the one that runs), option is 'a'
+// (assembly source) or 'w' (list file), name is already a shell word.
+std::string disassembler_command(const std::string& program, char option, std::int32_t load,
                                  std::int32_t entry, const std::string& name);
 
-// Runs Tolvek.exe twice on the temporary image file; returns only when both
-// runs succeeded, ends the process through error_exit otherwise.
-void run_disassembler(std::int32_t load, std::int32_t entry,
+// The Tolvek.exe that prgdis runs: the one in own_folder (prgdis's own) when
+// there is one, else the first in a folder of path_list (PATH's value). The current folder
+// is never searched, neither by itself nor through a relative entry such as
+// "." or an empty one: only absolute folders count. Nothing when there is
+// none.
+std::optional<std::string> find_disassembler(const std::string& own_folder,
+                                             const std::string& path_list);
+
+// find_disassembler for this process (its own folder on Windows and Linux,
+// where it can be told), as a word for the command processor; ends the
+// process through error_exit when there is none or its path cannot be
+// passed safely.
+std::string disassembler_word();
+
+// Runs Tolvek.exe (program, a word from disassembler_word) twice on the
+// temporary image file; returns only when both runs succeeded, ends the
+// process through error_exit otherwise.
+void run_disassembler(const std::string& program, std::int32_t load, std::int32_t entry,
                       const std::string& tmpname);

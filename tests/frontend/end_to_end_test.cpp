@@ -1,7 +1,8 @@
-// End-to-end tests: the built prgdis runs in a scratch folder with a test
-// double of Tolvek.exe (tolvek_double.cpp) where the command processor looks
-// for it. The double records the words it was given and a copy of the image
-// file as it was during the call, prints a line, and fails on demand.
+// End-to-end tests: a copy of the built prgdis runs in a scratch folder with
+// a test double of Tolvek.exe (tolvek_double.cpp) where prgdis looks for it.
+// The double records the words it was given, the folder it ran from and a
+// copy of the image file as it was during the call, prints a line, and fails
+// on demand.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -60,6 +61,10 @@ struct Result {
   std::string err;
 };
 
+// The prgdis that start() runs: a copy of the built one, in a folder of the
+// test's own, where the built Tolvek.exe does not lie beside it.
+fs::path prgdis_program;
+
 #ifdef _WIN32
 const char path_separator = ';';
 
@@ -109,7 +114,7 @@ Child start(const std::vector<std::string>& words, const fs::path& folder, const
   startup.hStdOutput = child.out;
   startup.hStdError = child.err;
   PROCESS_INFORMATION process{};
-  if (CreateProcessA(PRGDIS_EXE, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+  if (CreateProcessA(prgdis_program.string().c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                      folder.string().c_str(), &startup, &process)) {
     CloseHandle(process.hThread);
     child.process = process.hProcess;
@@ -158,7 +163,7 @@ Child start(const std::vector<std::string>& words, const fs::path& folder, const
     std::vector<char*> argv;
     for (const auto& w : words) argv.push_back(const_cast<char*>(w.c_str()));
     argv.push_back(nullptr);
-    execv(PRGDIS_EXE, argv.data());
+    execv(prgdis_program.c_str(), argv.data());
     _exit(127);
   }
   return {pid};
@@ -207,6 +212,7 @@ class PrgdisRun : public testing::Test {
     fs::remove_all(root_);
     fs::create_directories(work());
     fs::create_directories(log());
+    place_prgdis(root_ / "app");
     place_tool(root_ / "bin");
     set_env("TOLVEK_HOLD", "");
     set_env("TOLVEK_SLEEP_MS", "");
@@ -216,6 +222,13 @@ class PrgdisRun : public testing::Test {
   fs::path work() const { return root_ / "work"; }
   fs::path log() const { return root_ / "log"; }
 
+  // Puts a copy of prgdis into `folder`; it is the one that runs from now on.
+  static void place_prgdis(const fs::path& folder) {
+    fs::create_directories(folder);
+    prgdis_program = folder / fs::path(PRGDIS_EXE).filename();
+    fs::copy_file(PRGDIS_EXE, prgdis_program, fs::copy_options::overwrite_existing);
+  }
+
   // Puts the double, named Tolvek.exe, into `folder`.
   static void place_tool(const fs::path& folder) {
     fs::create_directories(folder);
@@ -224,11 +237,12 @@ class PrgdisRun : public testing::Test {
   }
 
   // Runs prgdis with exactly these argument words (word 0 included) in the
-  // work folder, with bin/ first on PATH unless with_path is false. On POSIX
-  // systems `in_child` runs in prgdis's process right before it starts.
+  // work folder, with bin/ first on PATH unless with_path is false (and
+  // path_front_ before it). On POSIX systems `in_child` runs in prgdis's
+  // process right before it starts.
   Result run_words(const std::vector<std::string>& words, const std::string& fail_run = "",
                    bool with_path = true, const std::function<void()>& in_child = {}) {
-    set_env("PATH", (with_path ? (root_ / "bin").string() + path_separator : "") + system_path);
+    set_env("PATH", path_front_ + (with_path ? (root_ / "bin").string() + path_separator : "") + system_path);
     set_env("TOLVEK_LOG", log().string());
     set_env("TOLVEK_FAIL_RUN", fail_run.empty() ? "none" : fail_run);
     Result r;
@@ -279,6 +293,8 @@ class PrgdisRun : public testing::Test {
     return fs::exists(copy) ? read_file(copy) : "(none)";
   }
   std::string image(int n) const { return image(n, log()); }
+  // The folder that the double ran from in run n.
+  fs::path tool_folder(int n) const { return read_file(log() / std::to_string(n) / "folder"); }
 
   // Names in the work folder, sorted.
   std::vector<std::string> listing() const {
@@ -317,6 +333,7 @@ class PrgdisRun : public testing::Test {
   }
 
   fs::path root_;
+  std::string path_front_;
 };
 
 TEST_F(PrgdisRun, SuccessfulRunEchoesRunsTwiceAndRemovesTheImage) {
@@ -452,14 +469,60 @@ TEST_F(PrgdisRun, FailedSecondRunIsReportedAndKeepsTheImage) {
   EXPECT_EQ(read_file(work() / "game.tmp"), basic_program.substr(2));
 }
 
-TEST_F(PrgdisRun, MissingToolIsAFailedFirstRun) {
+TEST_F(PrgdisRun, MissingToolIsReportedBeforeAnythingIsWritten) {
   write_file(work() / "game.prg", basic_program);
-  const Result r = run_words({"prgdis", "game.prg"}, "", false);
-  EXPECT_EQ(r.status, 1);
-  // The command processor adds its own complaint before ours.
-  EXPECT_NE(r.err.find(lines("Tolvek terminated due to an error!\n")), std::string::npos);
-  EXPECT_EQ(runs(), 0u);
-  EXPECT_TRUE(fs::exists(work() / "game.tmp"));
+  expect_refused(run_words({"prgdis", "game.prg"}, "", false),
+                 "Tolvek.exe is neither beside prgdis nor on PATH!");
+  EXPECT_EQ(listing(), (std::vector<std::string>{"game.prg"}));
+}
+
+// A folder of downloaded programs may hold a Tolvek.exe of anybody's; the
+// one beside prgdis runs, else the first on PATH, and never one that is
+// found through the current folder.
+TEST_F(PrgdisRun, ToolBesidePrgdisRunsBeforeOneOnPathOrInTheCurrentFolder) {
+  place_tool(root_ / "app");
+  place_tool(work());
+  write_file(work() / "game.prg", basic_program);
+  const Result r = run("game.prg");
+  EXPECT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(runs(), 2u);
+  EXPECT_TRUE(fs::equivalent(tool_folder(1), root_ / "app")) << tool_folder(1);
+  EXPECT_TRUE(fs::equivalent(tool_folder(2), root_ / "app")) << tool_folder(2);
+  // The echo names the tool as ever, not by its path.
+  EXPECT_EQ(r.out.substr(0, r.out.find("Tolvek double")),
+            lines("Tolvek.exe -a -c6502 -o2049 -e2061 -t game.tmp\n"));
+}
+
+TEST_F(PrgdisRun, ToolOnPathRunsWhenNoneIsBesidePrgdisAndRelativeEntriesAreSkipped) {
+  place_tool(work());
+  place_tool(work() / "sub");
+  write_file(work() / "game.prg", basic_program);
+  for (const char* front : {"", ".", "sub", "./sub"}) {
+    SCOPED_TRACE(front);
+    // The entry, and an empty one, which sh takes for the current folder.
+    path_front_ = std::string(front) + path_separator + path_separator;
+    fs::remove_all(log());
+    fs::create_directories(log());
+    const Result r = run("game.prg");
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(runs(), 2u);
+    EXPECT_TRUE(fs::equivalent(tool_folder(1), root_ / "bin")) << tool_folder(1);
+    EXPECT_TRUE(fs::equivalent(tool_folder(2), root_ / "bin")) << tool_folder(2);
+  }
+}
+
+TEST_F(PrgdisRun, ToolBesidePrgdisInAFolderWithSpecialCharactersRuns) {
+  // The path is quoted for the command processor, and so is the name.
+  const fs::path folder = root_ / "my tools & (it's) ^x !y;z,w=v";
+  place_prgdis(folder);
+  place_tool(folder);
+  write_file(work() / "my game.prg", basic_program);
+  const Result r = run("my game.prg");
+  EXPECT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(runs(), 2u);
+  EXPECT_TRUE(fs::equivalent(tool_folder(1), folder)) << tool_folder(1);
+  EXPECT_EQ(args(1), words_for("-a", "my game.tmp"));
+  EXPECT_EQ(args(2), words_for("-w", "my game.tmp"));
 }
 
 TEST_F(PrgdisRun, ReadOnlyOutputStopsTheRunBeforeAnythingIsWritten) {
@@ -593,12 +656,26 @@ TEST_F(PrgdisOnWindows, DeviceAsProgramFileIsRefusedBeforeAnythingIsWritten) {
   EXPECT_TRUE(listing().empty());
 }
 
-TEST_F(PrgdisOnWindows, ToolInTheCurrentFolderIsFound) {
+// cmd.exe would look in the current folder first.
+TEST_F(PrgdisOnWindows, ToolInTheCurrentFolderIsNotRun) {
   place_tool(work());
   write_file(work() / "game.prg", basic_program);
-  const Result r = run_words({"prgdis", "game.prg"}, "", false);
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(runs(), 2u);
+  expect_refused(run_words({"prgdis", "game.prg"}, "", false),
+                 "Tolvek.exe is neither beside prgdis nor on PATH!");
+  EXPECT_EQ(listing(), (std::vector<std::string>{"Tolvek.exe", "game.prg"}));
+}
+
+TEST_F(PrgdisOnWindows, ToolWhosePathCmdCannotTakeIsRefusedBeforeAnythingIsWritten) {
+  const fs::path folder = root_ / "100%";
+  place_prgdis(folder);
+  place_tool(folder);
+  write_file(work() / "game.prg", basic_program);
+  const Result r = run("game.prg");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("100%\\Tolvek.exe holds a character that cannot be passed safely to the command processor!"),
+            std::string::npos) << r.err;
+  EXPECT_EQ(runs(), 0u);
+  EXPECT_EQ(listing(), (std::vector<std::string>{"game.prg"}));
 }
 
 TEST_F(PrgdisOnWindows, NamesWithCmdSpecialCharactersArePassedWhole) {

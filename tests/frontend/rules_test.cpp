@@ -1,8 +1,12 @@
 // The front end's rules, tested in-process: the temporary name, the SYS
-// scan, quoting names for the command processor and the command text.
+// scan, quoting names for the command processor, the command text and
+// which Tolvek.exe runs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -161,12 +165,64 @@ TEST(CmdShellWord, RefusesWhatCmdCannotPassLiterally) {
 }
 
 TEST(DisassemblerCommand, FormatsBothRuns) {
-  EXPECT_EQ(disassembler_command('a', 256, 300, "game.tmp"),
+  EXPECT_EQ(disassembler_command("Tolvek.exe", 'a', 256, 300, "game.tmp"),
             "Tolvek.exe -a -c6502 -o256 -e300 -t game.tmp");
-  EXPECT_EQ(disassembler_command('w', 256, 300, "game.tmp"),
+  EXPECT_EQ(disassembler_command("Tolvek.exe", 'w', 256, 300, "game.tmp"),
             "Tolvek.exe -w -c6502 -o256 -e300 -t game.tmp");
-  EXPECT_EQ(disassembler_command('a', 0, -2147483647 - 1, "'a b.tmp'"),
+  EXPECT_EQ(disassembler_command("Tolvek.exe", 'a', 0, -2147483647 - 1, "'a b.tmp'"),
             "Tolvek.exe -a -c6502 -o0 -e-2147483648 -t 'a b.tmp'");
+}
+
+namespace fs = std::filesystem;
+
+#ifdef _WIN32
+const std::string path_separator = ";";
+#else
+const std::string path_separator = ":";
+#endif
+
+// Folders under a scratch folder of the test's own.
+class FindDisassembler : public testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("prgdis-find-" + std::to_string(std::random_device()()));
+    fs::create_directories(root_);
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  // A folder under the scratch folder with a Tolvek.exe that may be run.
+  std::string tool_in(const std::string& name) const {
+    fs::create_directories(root_ / name);
+    std::ofstream(root_ / name / "Tolvek.exe") << "#!/bin/sh\n";
+    fs::permissions(root_ / name / "Tolvek.exe", fs::perms::owner_all);
+    return (root_ / name).string();
+  }
+  static std::string program_in(const std::string& folder) { return (fs::path(folder) / "Tolvek.exe").string(); }
+
+  fs::path root_;
+};
+
+TEST_F(FindDisassembler, OwnFolderComesFirstThenTheFirstFolderOnPathThatHoldsIt) {
+  const std::string own = tool_in("own");
+  const std::string bin = tool_in("bin");
+  const std::string later = tool_in("later");
+  fs::create_directories(root_ / "empty");
+  EXPECT_EQ(find_disassembler(own, bin + path_separator + later), program_in(own));
+  EXPECT_EQ(find_disassembler((root_ / "empty").string(), bin + path_separator + later), program_in(bin));
+  // Folders that do not hold it, or hold a folder by its name, are passed by.
+  fs::create_directories(root_ / "dir" / "Tolvek.exe");
+  const std::string passed = (root_ / "none").string() + path_separator + (root_ / "dir").string();
+  EXPECT_EQ(find_disassembler("", passed + path_separator + later), program_in(later));
+  EXPECT_EQ(find_disassembler("", passed), std::nullopt);
+#ifndef _WIN32
+  // sh would not run one that may not be executed.
+  fs::permissions(program_in(bin), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(find_disassembler("", bin + path_separator + later), program_in(later));
+#else
+  // A quoted entry may hold the separator.
+  const std::string odd = tool_in("a;b");
+  EXPECT_EQ(find_disassembler("", "\"" + odd + "\"" + path_separator + later), program_in(odd));
+#endif
 }
 
 TEST(PrintableText, ControlCharactersAndBytesThatAreNotUtf8ShowAsQuestionMarks) {

@@ -1,7 +1,8 @@
 // Stand-in for Tolvek.exe in the front end's end-to-end tests. Each call
 // makes a folder $TOLVEK_LOG/<n> (n counts the calls) that holds the words it
-// was given, NUL-separated, and a copy of the image file named after -t as
-// it was during the call. It prints one line and fails with status 3 in the
+// was given, NUL-separated, the folder it was started from (so that a test
+// can tell which of several copies ran), and a copy of the image file named
+// after -t as it was during the call. It prints one line and fails with status 3 in the
 // run named by $TOLVEK_FAIL_RUN.
 //
 // So that a test can start another prgdis run while this one uses its
@@ -17,9 +18,24 @@
 #include <string>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
+
+// The folder that holds this program's executable.
+fs::path own_folder() {
+#ifdef _WIN32
+  wchar_t path[32768];
+  const DWORD length = GetModuleFileNameW(nullptr, path, 32768);
+  return fs::path(std::wstring(path, length)).parent_path();
+#else
+  return fs::read_symlink("/proc/self/exe").parent_path();
+#endif
+}
 
 // The environment variable `name`, or "" when it is not set.
 std::string environment(const char* name) {
@@ -43,6 +59,8 @@ int main(int argc, char* argv[]) {
   if (const std::string sleep = environment("TOLVEK_SLEEP_MS"); !sleep.empty()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(sleep.c_str())));
   }
+
+  std::ofstream(call / "folder", std::ios::binary) << own_folder().string();
 
   std::ofstream words(call / "args", std::ios::binary);
   for (int i = 1; i < argc; ++i) {

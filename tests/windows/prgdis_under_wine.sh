@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows build under wine, end to end with the bundled disassembler:
-# prgdis.exe finds Tolvek.exe in the current folder through cmd.exe, leaves
+# prgdis.exe runs the Tolvek.exe beside it, also from a folder that holds
+# another Tolvek.exe (which cmd.exe alone would run first), leaves
 # .asm and .lst (with Windows line ends) and no .tmp, the .asm reassembles
 # with acme to the identical program file, and a second run replaces the
 # files of the first. Names beyond ASCII (Latin-1, Latin-2, Japanese, an
@@ -123,6 +124,20 @@ short="$(wine cmd /c dir /x 2>/dev/null | tr -d '\r' | awk '$NF == "game-long-na
 wine prgdis.exe "$short" > out.txt 2> err.txt || fail "$short: $(cat err.txt)"
 grep -q '^begin_here' game-long-name.asm || fail "$short: the long name's hints were not read"
 
+# A folder of downloaded programs with a Tolvek.exe of somebody else's
+# (here prgdis.exe itself, which refuses Tolvek's arguments): prgdis.exe,
+# started there from its own folder, runs the one beside it.
+mkdir downloads
+cp game.prg downloads/
+cp prgdis.exe downloads/Tolvek.exe
+(cd downloads && wine ../prgdis.exe game.prg > out.txt 2> err.txt) || fail "downloads: status $? ($(cat downloads/err.txt))"
+acme -f cbm -o again.prg downloads/game.asm || fail "downloads: acme rejects game.asm"
+cmp game.prg again.prg || fail "downloads: reassembled program differs"
+[ "$(head -n 1 downloads/out.txt)" = $'Tolvek.exe -a -c6502 -o2049 -e2061 -t game.tmp\r' ] \
+  || fail "downloads: echoed $(head -n 1 downloads/out.txt)"
+rm -r downloads
+
 echo "prgdis.exe and Tolvek.exe under wine: 2 runs, .asm reassembles to the identical program;" \
   "${#names[@]} names beyond ASCII; the console shows them; read-only outputs are left alone;" \
-  "a C1 control character shows as '?'; device names refused; outputs named after the name Windows knows"
+  "a C1 control character shows as '?'; device names refused; outputs named after the name Windows knows;" \
+  "a Tolvek.exe in the current folder is not run"
