@@ -123,6 +123,38 @@ TEST(Hints, ViceLabelsAreReadAsNames) {
     EXPECT_NE(parse_vice_labels("al C:0835 .start\r\ral C:zz .x\r", "v", names).find("v:3: not an address"), std::string::npos);
 }
 
+// A label file's name in double quotes may hold spaces, # and ; (Windows
+// folders have them); without quotes it is one word, as before.
+TEST(Hints, LabelFileNamesInDoubleQuotes) {
+    std::vector<std::string> asked;
+    const FileReader read = [&](const std::string& name, std::string& text) -> std::string {
+        asked.push_back(name);
+        text = "al C:" + std::to_string(1000 + asked.size()) + " .from_file" + std::to_string(asked.size()) + "\n";
+        return {};
+    };
+    Hints hints;
+    ASSERT_EQ(parse_hints("labels \"my labels/game.vice\"\n"
+                          "  LABELS\t\"C:\\My Labels\\game #2; final.vice\" ; the second\n"
+                          "labels \"x.vice\"# the third\n"
+                          "labels my\\game.vice\n",
+                          "game.hints", hints, read),
+              "");
+    EXPECT_EQ(asked, (std::vector<std::string>{"my labels/game.vice", "C:\\My Labels\\game #2; final.vice", "x.vice",
+                                                "my\\game.vice"}));
+    EXPECT_EQ(hints.names.size(), 4u);
+    const std::pair<const char*, const char*> cases[] = {
+        {"# 1\nlabels \"my labels/game.vice\n", "game.hints:2: the double quote before 'my labels/game.vice' is not closed"},
+        {"labels my labels.vice\n", "game.hints:1: labels takes the name of a VICE label file (in double quotes if it has spaces"},
+        {"labels \"a.vice\" b.vice\n", "game.hints:1: labels takes the name of a VICE label file (in double quotes"},
+        {"labels \"\"\n", "game.hints:1: labels takes the name of a VICE label file"},
+        {"labels\n", "game.hints:1: labels takes the name of a VICE label file"},
+    };
+    for (const auto& [text, expected] : cases) {
+        const std::string problem = problem_with(text, read);
+        EXPECT_EQ(problem.substr(0, std::string_view(expected).size()), expected) << text;
+    }
+}
+
 // However an editor saved them (a UTF-8 byte-order mark, Notepad's UTF-16
 // in either byte order, CR LF or old Macs' CR), the hints read are the
 // same, with the same line numbers, and their text is plain UTF-8.
@@ -454,16 +486,17 @@ TEST_F(HintsFile, WrittenOverTheHintsReadKeepTheUsersLines) {
 
 // Hints as Notepad saves them (UTF-16 with a byte-order mark, either byte
 // order, CR LF, no line end at the end), with a UTF-8 byte-order mark or an
-// old Mac's CR line ends, naming a label file: they give the disassembly
-// that plain UTF-8 gives, and written over with --write-hints they come
-// out as the same UTF-8 text with the platform's line ends, which reads
-// back to the same disassembly again.
+// old Mac's CR line ends, naming a label file in a folder with a space:
+// they give the disassembly that plain UTF-8 gives, and written over with
+// --write-hints they come out as the same UTF-8 text with the platform's
+// line ends, which reads back to the same disassembly again.
 TEST_F(HintsFile, SavedByAnyEditorGiveTheSameDisassembly) {
-    write_text(dir / "game.vice", "al C:080f .print_loop\r\n");
+    fs::create_directory(dir / "my labels");
+    write_text(dir / "my labels" / "game.vice", "al C:080f .print_loop\r\n");
     const std::string plain =
-        "# the user's notes: gr\xc3\xbcn\nname $0835 wait_frame\nlabels game.vice\ncomment $081a the loop\n";
+        "# the user's notes: gr\xc3\xbcn\nname $0835 wait_frame\nlabels \"my labels/game.vice\"\ncomment $081a the loop\n";
     const std::u16string notepad =
-        u"# the user's notes: gr\u00fcn\r\nname $0835 wait_frame\r\nlabels game.vice\r\ncomment $081a the loop";
+        u"# the user's notes: gr\u00fcn\r\nname $0835 wait_frame\r\nlabels \"my labels/game.vice\"\r\ncomment $081a the loop";
     std::string old_mac = plain;
     std::replace(old_mac.begin(), old_mac.end(), '\n', '\r');
     write_text(dir / "game.hints", plain);

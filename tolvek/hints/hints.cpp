@@ -197,9 +197,12 @@ public:
             return name(*address, words[2]);
         }
         if (directive == "labels") {
-            if (words.size() != 2) return fail("labels takes the name of a VICE label file");
+            std::string name;
+            if (std::string problem = file_name(raw, words, "labels takes the name of a VICE label file", name);
+                !problem.empty()) {
+                return problem;
+            }
             std::string text;
-            const std::string name(words[1]);
             if (const std::string why = read_file_(name, text); !why.empty()) {
                 return fail("cannot read the label file " + quoted(name) + ": " + why);
             }
@@ -218,6 +221,27 @@ public:
 
 private:
     std::string fail(const std::string& what) const { return file_ + ":" + std::to_string(line_) + ": " + what; }
+
+    // The file name after the directive (words[0]): one word, or in double
+    // quotes anything but a double quote (spaces, # and ; too), as Windows
+    // folders have spaces; then nothing but a comment.
+    std::string file_name(std::string_view raw, const std::vector<std::string_view>& words, const std::string& usage,
+                          std::string& name) const {
+        std::string_view rest = raw.substr(static_cast<std::size_t>(words[0].data() + words[0].size() - raw.data()));
+        while (!rest.empty() && (rest[0] == ' ' || rest[0] == '\t')) rest.remove_prefix(1);
+        const std::string how = usage + " (in double quotes if it has spaces: labels \"my labels.vice\")";
+        if (!rest.starts_with('"')) {
+            if (words.size() != 2) return fail(words.size() < 2 ? usage : how);
+            name = words[1];
+            return {};
+        }
+        const std::size_t close = rest.find('"', 1);
+        if (close == std::string_view::npos) return fail("the double quote before " + quoted(rest.substr(1)) + " is not closed");
+        name = rest.substr(1, close - 1);
+        if (name.empty()) return fail(usage);
+        if (!words_of(without_comment(rest.substr(close + 1))).empty()) return fail(how);
+        return {};
+    }
 
     std::string range(HintRange kind, const std::vector<std::string_view>& words) {
         const bool split = kind == HintRange::Split || kind == HintRange::RtsSplit;

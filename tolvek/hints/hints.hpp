@@ -47,9 +47,9 @@ struct Hints {
 // text in `hints.text`. The bytes may be UTF-8, with or without a
 // byte-order mark, or UTF-16 with one (LE or BE), and lines may end in LF,
 // CR LF or CR. Returns an empty message on success, else one line
-// "file:line: what is wrong". Label files that the text names (`labels`)
-// are read through `read_file`, which returns an empty string, else why
-// it cannot read the file.
+// "file:line: what is wrong". Label files that the text names (`labels`,
+// a name with spaces in double quotes) are read through `read_file`, which
+// returns an empty string, else why it cannot read the file.
 using FileReader = std::function<std::string(const std::string& name, std::string& text)>;
 std::string parse_hints(std::string text, const std::string& file, Hints& hints, const FileReader& read_file);
 
