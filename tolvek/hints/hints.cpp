@@ -153,11 +153,6 @@ std::string to_plain_text(std::string& text, const std::string& file) {
         text[kept++] = c;
     }
     text.resize(kept);
-    // UTF-16 without a byte-order mark, or anything else that is no text.
-    if (const std::size_t zero = text.find('\0'); zero != std::string::npos) {
-        return file + ":" + std::to_string(line_at_end(std::string_view(text).substr(0, zero))) +
-               ": a zero byte, which no text holds (UTF-16 is read only with a byte-order mark); save it as UTF-8";
-    }
     return {};
 }
 
@@ -215,6 +210,10 @@ public:
         }
         for (const RangeWord& range : kRangeWords) {
             if (directive == range.word) return this->range(range.kind, words);
+        }
+        // What UTF-16 without a byte-order mark looks like: 'e\0n\0t\0r\0y\0'.
+        if (words[0].find('\0') != std::string_view::npos) {
+            return fail("a zero byte in a directive (UTF-16 is read only with a byte-order mark); save the file as UTF-8");
         }
         return fail("unknown directive " + quoted(words[0]));
     }
