@@ -193,10 +193,7 @@ public:
         }
         if (directive == "labels") {
             std::string name;
-            if (std::string problem = file_name(raw, words, "labels takes the name of a VICE label file", name);
-                !problem.empty()) {
-                return problem;
-            }
+            if (std::string problem = label_file_name(raw, words, name); !problem.empty()) return problem;
             std::string text;
             if (const std::string why = read_file_(name, text); !why.empty()) {
                 return fail("cannot read the label file " + quoted(name) + ": " + why);
@@ -221,13 +218,13 @@ public:
 private:
     std::string fail(const std::string& what) const { return file_ + ":" + std::to_string(line_) + ": " + what; }
 
-    // The file name after the directive (words[0]): one word, or in double
-    // quotes anything but a double quote (spaces, # and ; too), as Windows
-    // folders have spaces; then nothing but a comment.
-    std::string file_name(std::string_view raw, const std::vector<std::string_view>& words, const std::string& usage,
-                          std::string& name) const {
+    // The file name after `labels` (words[0] of the line `raw`): one word,
+    // or in double quotes anything but a double quote (spaces, # and ; too),
+    // as Windows folders have spaces; then nothing but a comment.
+    std::string label_file_name(std::string_view raw, const std::vector<std::string_view>& words, std::string& name) const {
         std::string_view rest = raw.substr(static_cast<std::size_t>(words[0].data() + words[0].size() - raw.data()));
         while (!rest.empty() && (rest[0] == ' ' || rest[0] == '\t')) rest.remove_prefix(1);
+        const std::string usage = "labels takes the name of a VICE label file";
         const std::string how = usage + " (in double quotes if it has spaces: labels \"my labels.vice\")";
         if (!rest.starts_with('"')) {
             if (words.size() != 2) return fail(words.size() < 2 ? usage : how);
