@@ -16,6 +16,7 @@
 
 using namespace tolvek;
 using namespace tolvek_test;
+using namespace std::string_literals;
 namespace fs = std::filesystem;
 
 namespace {
@@ -37,6 +38,18 @@ std::vector<std::pair<std::uint32_t, std::string_view>> image_labels(const Listi
         if (image.contains(symbol.address) || symbol.address == image.end()) labels.emplace_back(symbol.address, symbol.name);
     }
     return labels;
+}
+
+// `text` as UTF-16 with a byte-order mark, as Notepad saves "Unicode" (LE)
+// and "Unicode big endian".
+std::string utf16(std::u16string_view text, bool big_endian = false) {
+    std::string bytes = big_endian ? "\xfe\xff" : "\xff\xfe";
+    for (const char16_t unit : text) {
+        const char high = static_cast<char>(unit >> 8);
+        const char low = static_cast<char>(unit & 0xff);
+        bytes += big_endian ? std::string{high, low} : std::string{low, high};
+    }
+    return bytes;
 }
 
 // The problem with `text` as hints for the example, or "".
@@ -99,6 +112,108 @@ TEST(Hints, ViceLabelsAreReadAsNames) {
     std::map<std::uint32_t, std::string> names;
     EXPECT_NE(parse_vice_labels("al C:zz .x\n", "v", names).find("v:1: not an address"), std::string::npos);
     EXPECT_NE(parse_vice_labels("break 080d\n", "v", names).find("v:1: not a VICE label line"), std::string::npos);
+    // Saved on Windows or an old Mac: the same labels, mistakes on their line.
+    for (const std::string& text : {std::string("\xef\xbb\xbf al C:0835 .wait_frame\r\nal 00fb .ptr\r\n"),
+                                    std::string("al C:0835 .wait_frame\ral 00fb .ptr"),
+                                    utf16(u"al C:0835 .wait_frame\r\nal 00fb .ptr\r\n", true)}) {
+        names.clear();
+        ASSERT_EQ(parse_vice_labels(text, "v", names), "") << text;
+        EXPECT_EQ(names, (std::map<std::uint32_t, std::string>{{0x00fb, "ptr"}, {0x0835, "wait_frame"}}));
+    }
+    EXPECT_NE(parse_vice_labels("al C:0835 .start\r\ral C:zz .x\r", "v", names).find("v:3: not an address"), std::string::npos);
+}
+
+// A label file's name in double quotes may hold spaces, # and ; (Windows
+// folders have them); without quotes it is one word, as before.
+TEST(Hints, LabelFileNamesInDoubleQuotes) {
+    std::vector<std::string> asked;
+    const FileReader read = [&](const std::string& name, std::string& text) -> std::string {
+        asked.push_back(name);
+        text = "al C:" + std::to_string(1000 + asked.size()) + " .from_file" + std::to_string(asked.size()) + "\n";
+        return {};
+    };
+    Hints hints;
+    ASSERT_EQ(parse_hints("labels \"my labels/game.vice\"\n"
+                          "  LABELS\t\"C:\\My Labels\\game #2; final.vice\" ; the second\n"
+                          "labels \"x.vice\"# the third\n"
+                          "labels my\\game.vice\n",
+                          "game.hints", hints, read),
+              "");
+    EXPECT_EQ(asked, (std::vector<std::string>{"my labels/game.vice", "C:\\My Labels\\game #2; final.vice", "x.vice",
+                                                "my\\game.vice"}));
+    EXPECT_EQ(hints.names.size(), 4u);
+    const std::pair<const char*, const char*> cases[] = {
+        {"# 1\nlabels \"my labels/game.vice\n", "game.hints:2: the double quote before 'my labels/game.vice' is not closed"},
+        {"labels my labels.vice\n", "game.hints:1: labels takes the name of a VICE label file (in double quotes if it has spaces"},
+        {"labels \"a.vice\" b.vice\n", "game.hints:1: labels takes the name of a VICE label file (in double quotes"},
+        {"labels \"\"\n", "game.hints:1: labels takes the name of a VICE label file"},
+        {"labels\n", "game.hints:1: labels takes the name of a VICE label file"},
+    };
+    for (const auto& [text, expected] : cases) {
+        const std::string problem = problem_with(text, read);
+        EXPECT_EQ(problem.substr(0, std::string_view(expected).size()), expected) << text;
+    }
+}
+
+// However an editor saved them (a UTF-8 byte-order mark, Notepad's UTF-16
+// in either byte order, CR LF or old Macs' CR), the hints read are the
+// same, with the same line numbers, and their text is plain UTF-8.
+TEST(Hints, ReadHoweverAnEditorSavedThem) {
+    // "grün" and a joystick (U+1F3AE, a surrogate pair in UTF-16).
+    const std::string plain =
+        "# notes\nname $0835 wait_frame\n\ncomment $081a gr\xc3\xbcn \xf0\x9f\x8e\xae\nbytes $0852-$0859\nentry $0810";
+    const std::u16string notepad =
+        u"# notes\r\nname $0835 wait_frame\r\n\r\ncomment $081a gr\u00fcn \U0001F3AE\r\nbytes $0852-$0859\r\nentry $0810";
+    const std::u16string old_mac =
+        u"# notes\rname $0835 wait_frame\r\rcomment $081a gr\u00fcn \U0001F3AE\rbytes $0852-$0859\rentry $0810\r";
+    const std::pair<const char*, std::string> stored[] = {
+        {"UTF-8 with a byte-order mark", "\xef\xbb\xbf" + plain},
+        {"UTF-8, CR LF", "\xef\xbb\xbf# notes\r\nname $0835 wait_frame\r\n\r\ncomment $081a gr\xc3\xbcn \xf0\x9f\x8e\xae\r\n"
+                         "bytes $0852-$0859\r\nentry $0810\r\n"},
+        {"UTF-8, CR", "# notes\rname $0835 wait_frame\r\rcomment $081a gr\xc3\xbcn \xf0\x9f\x8e\xae\rbytes $0852-$0859\rentry $0810"},
+        {"UTF-16 LE, CR LF", utf16(notepad)},
+        {"UTF-16 BE, CR LF", utf16(notepad, true)},
+        {"UTF-16 LE, CR", utf16(old_mac)},
+    };
+    for (const auto& [how, bytes] : stored) {
+        SCOPED_TRACE(how);
+        Hints hints;
+        ASSERT_EQ(parse_hints(bytes, "game.hints", hints, no_files), "");
+        EXPECT_EQ(hints.names.at(0x0835), "wait_frame");
+        EXPECT_EQ(hints.comments.at(0x081a), "gr\xc3\xbcn \xf0\x9f\x8e\xae");
+        ASSERT_EQ(hints.ranges.size(), 1u);
+        EXPECT_EQ(hints.ranges[0].line, 5);
+        EXPECT_EQ(hints.entries, (std::vector<std::pair<std::uint32_t, int>>{{0x0810, 6}}));
+        EXPECT_TRUE(hints.text == plain || hints.text == plain + "\n") << hints.text;
+    }
+    // Mistakes are named with their line however the lines end.
+    for (const std::string& bytes : {std::string("# 1\r\r\n# 3\rfoo\r"), std::string("\xef\xbb\xbf# 1\n\r\n\rfoo"),
+                                     utf16(u"# 1\r\n\r# 3\nfoo\r\n"), utf16(u"\r\r\r\nfoo", true)}) {
+        EXPECT_EQ(problem_with(bytes), "game.hints:4: unknown directive 'foo'") << bytes;
+    }
+}
+
+// UTF-16 that cannot be read, and UTF-16 without its byte-order mark, are
+// refused by name, with their file and line, label files too.
+TEST(Hints, TextThatIsNoTextIsRefusedWithItsLine) {
+    const std::pair<std::string, const char*> cases[] = {
+        {utf16(u"# 1\r\n# 2\r\n# \xd83d!\r\n"), "game.hints:3: not valid UTF-16: a first half of a surrogate pair (0xd83d)"},
+        {utf16(u"# 1\r# \xde00\r", true), "game.hints:2: not valid UTF-16: a second half of a surrogate pair (0xde00)"},
+        {utf16(u"entry $0810\n\xd83d"), "game.hints:2: not valid UTF-16: a first half of a surrogate pair (0xd83d)"},
+        {utf16(u"entry $0810\r\n") + "e", "game.hints:2: not valid UTF-16: it ends in half a character"},
+        {utf16(u"entry $0810\r\n").substr(2), "game.hints:1: a zero byte in a directive (UTF-16 is read only with a"},
+        {utf16(u"# 1\r\nentry $0810", true).substr(2), "game.hints:1: a zero byte in a directive"},
+        {"# 1\r\n# 2\n\ren\0try $0810\n"s, "game.hints:4: a zero byte in a directive"},
+    };
+    for (const auto& [bytes, expected] : cases) {
+        const std::string problem = problem_with(bytes);
+        EXPECT_EQ(problem.substr(0, std::string_view(expected).size()), expected) << problem;
+    }
+    const auto read = [](const std::string&, std::string& text) -> std::string {
+        text = utf16(u"al C:0835 .wait_frame\r\nal C:0836 .x\xdc00\r\n");
+        return {};
+    };
+    EXPECT_EQ(problem_with("labels game.vice\n", read).substr(0, 34), "game.vice:2: not valid UTF-16: a s");
 }
 
 TEST(Hints, TheAnalysisBuildsOnThem) {
@@ -368,6 +483,48 @@ TEST_F(HintsFile, WrittenOverTheHintsReadKeepTheUsersLines) {
     EXPECT_EQ(read_text(dir / "game.asm"), source);
     ASSERT_EQ(tolvek("-a --write-hints game.hints").status, 0);
     EXPECT_EQ(read_text(dir / "game.hints"), written);
+}
+
+// Hints as Notepad saves them (UTF-16 with a byte-order mark, either byte
+// order, CR LF, no line end at the end), with a UTF-8 byte-order mark or an
+// old Mac's CR line ends, naming a label file in a folder with a space:
+// they give the disassembly that plain UTF-8 gives, and written over with
+// --write-hints they come out as the same UTF-8 text with the platform's
+// line ends, which reads back to the same disassembly again.
+TEST_F(HintsFile, SavedByAnyEditorGiveTheSameDisassembly) {
+    fs::create_directory(dir / "my labels");
+    write_text(dir / "my labels" / "game.vice", "al C:080f .print_loop\r\n");
+    const std::string plain =
+        "# the user's notes: gr\xc3\xbcn\nname $0835 wait_frame\nlabels \"my labels/game.vice\"\ncomment $081a the loop\n";
+    const std::u16string notepad =
+        u"# the user's notes: gr\u00fcn\r\nname $0835 wait_frame\r\nlabels \"my labels/game.vice\"\r\ncomment $081a the loop";
+    std::string old_mac = plain;
+    std::replace(old_mac.begin(), old_mac.end(), '\n', '\r');
+    write_text(dir / "game.hints", plain);
+    const Result first = tolvek("-a --write-hints game.hints");
+    ASSERT_EQ(first.status, 0) << first.err;
+    const std::string source = read_text(dir / "game.asm");
+    const std::string written = read_text(dir / "game.hints");
+    for (const char* expected : {"\tjsr wait_frame\n", "\tbne print_loop", "; the loop\n", "; hints from game.hints\n"}) {
+        ASSERT_NE(source.find(expected), std::string::npos) << expected << "\n" << source;
+    }
+    ASSERT_TRUE(written.starts_with(plain)) << written;
+    const std::pair<const char*, std::string> stored[] = {
+        {"UTF-8 with a byte-order mark", "\xef\xbb\xbf" + plain},
+        {"CR", old_mac},
+        {"UTF-16 LE", utf16(notepad)},
+        {"UTF-16 BE", utf16(notepad, true)},
+    };
+    for (const auto& [how, bytes] : stored) {
+        SCOPED_TRACE(how);
+        write_text(dir / "game.hints", bytes);
+        const Result wrote = tolvek("-a --write-hints game.hints");
+        ASSERT_EQ(wrote.status, 0) << wrote.err;
+        EXPECT_EQ(read_text(dir / "game.asm"), source);
+        EXPECT_EQ(read_text(dir / "game.hints"), written);
+        ASSERT_EQ(tolvek("-a").status, 0);
+        EXPECT_EQ(read_text(dir / "game.asm"), source);
+    }
 }
 
 // A file name with line breaks stays inside the comment line of the hints

@@ -7,7 +7,8 @@
 # files of the first. Names beyond ASCII (Latin-1, Latin-2, Japanese, an
 # emoji) give outputs named exactly like the input, also shown right on a
 # console; read-only outputs are refused; control characters in names show
-# as '?' in messages.
+# as '?' in messages; hints as Notepad saves them are used, and written back
+# as UTF-8 with CR LF.
 #   prgdis_under_wine.sh PRGDIS_EXE TOLVEK_EXE PROGRAM.prg
 set -euo pipefail
 prgdis_exe="$1"
@@ -78,6 +79,35 @@ on_console "wine Tolvek.exe -a -c6502 -o2049 -e2061 -t Łódź.tmp" > console.tx
 grep -qF "Tolvek.exe:cannotreadimage'Łódź.tmp'" console.txt || fail "console shows: $(cat console.txt)"
 rm 日本.prg 日本.asm 日本.lst console.txt
 
+# Hints as Notepad saves them ("Unicode": UTF-16 LE with a byte-order mark,
+# CR LF, no line end after the last line), naming a label file in a folder
+# with a space, written with a backslash: prgdis.exe's run uses them, and
+# Tolvek.exe writes them over with --write-hints as UTF-8 with CR LF, which
+# give the same .asm.
+cp game.prg hinted.prg
+mkdir "my labels"
+printf 'al C:080f .print_loop\r\n' > "my labels/game.vice"
+{ printf '\xff\xfe'
+  printf '# gr\xc3\xbcn: our names\r\nname $0835 wait_frame\r\nlabels "my labels\\game.vice"' | iconv -f UTF-8 -t UTF-16LE
+} > hinted.hints
+wine prgdis.exe hinted.prg > out.txt 2> err.txt || fail "UTF-16 hints: status $? ($(cat err.txt))"
+for expected in "; hints from hinted.hints" $'\tjsr wait_frame' $'\tbne print_loop'; do
+  grep -qF "$expected" hinted.asm || fail "UTF-16 hints: no '$expected' in hinted.asm"
+done
+acme -f cbm -o again.prg hinted.asm || fail "UTF-16 hints: acme rejects hinted.asm"
+cmp game.prg again.prg || fail "UTF-16 hints: reassembled program differs"
+cp hinted.asm first.asm
+tail -c +3 hinted.prg > hinted.tmp
+wine Tolvek.exe -a -c6502 -o2049 -e2061 -t hinted.tmp --write-hints hinted.hints 2> err.txt \
+  || fail "--write-hints over UTF-16 hints: $(cat err.txt)"
+rm hinted.tmp
+[ "$(head -n 1 hinted.hints)" = "# grün: our names"$'\r' ] || fail "hints written: $(head -c 40 hinted.hints | od -c)"
+iconv -f UTF-8 -t UTF-8 hinted.hints > /dev/null || fail "hints written are not UTF-8"
+[ "$(grep -c $'\r$' hinted.hints)" -eq "$(wc -l < hinted.hints)" ] || fail "hints written have lines without CR LF"
+wine prgdis.exe hinted.prg > out.txt 2> err.txt || fail "hints written back: status $? ($(cat err.txt))"
+cmp first.asm hinted.asm || fail "hints written back give another .asm"
+rm -r hinted.* first.asm "my labels"
+
 # A read-only output (wine's read-only attribute for a file without write
 # permission) stops prgdis.exe before it writes anything, and Tolvek.exe
 # alone leaves it too.
@@ -140,4 +170,4 @@ rm -r downloads
 echo "prgdis.exe and Tolvek.exe under wine: 2 runs, .asm reassembles to the identical program;" \
   "${#names[@]} names beyond ASCII; the console shows them; read-only outputs are left alone;" \
   "a C1 control character shows as '?'; device names refused; outputs named after the name Windows knows;" \
-  "a Tolvek.exe in the current folder is not run"
+  "a Tolvek.exe in the current folder is not run; Notepad's UTF-16 hints are used and written back as UTF-8"

@@ -316,15 +316,11 @@ std::string write_hints(const MemoryMap& map, const std::vector<std::pair<std::u
                "# split/rts-split FROM-TO HIGH, name ADDR NAME, comment ADDR TEXT, labels FILE.\n";
         return out + analysis;
     }
-    // The user's lines as they were (their line ends are the platform's
-    // when written), then what the analysis adds to them, if anything.
-    const std::string_view text = read->text;
-    out.reserve(text.size() + analysis.size() + 100);
-    for (std::size_t from = 0; from < text.size();) {
-        const std::size_t crlf = std::min(text.find("\r\n", from), text.size());
-        out.append(text.substr(from, crlf - from));
-        from = crlf + 1;  // on at the \n
-    }
+    // The user's lines as they were (in UTF-8, whatever the file read was,
+    // and their line ends the platform's when written), then what the
+    // analysis adds to them, if anything.
+    out.reserve(read->text.size() + analysis.size() + 100);
+    out += read->text;
     if (!out.empty() && out.back() != '\n') out += '\n';
     if (analysis.empty()) return out;
     out += "\n# ---- Added by Tolvek from its analysis of ";

@@ -59,12 +59,101 @@ std::vector<std::string_view> words_of(std::string_view line) {
     return words;
 }
 
-// A line without its comment (from # or ;) and its line end.
+// A line without its comment (from # or ;) and the blanks before it.
 std::string_view without_comment(std::string_view line) {
     const std::size_t at = line.find_first_of("#;");
     if (at != std::string_view::npos) line = line.substr(0, at);
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
     return line;
+}
+
+// The number of the line that `text` ends in; LF, CR LF and CR end a line.
+int line_at_end(std::string_view text) {
+    int number = 1;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) ++number;
+    }
+    return number;
+}
+
+void append_utf8(std::string& out, std::uint32_t c) {
+    const auto byte = [&](std::uint32_t b) { out += static_cast<char>(b); };
+    if (c < 0x80) {
+        byte(c);
+    } else if (c < 0x800) {
+        byte(0xc0 | c >> 6);
+        byte(0x80 | (c & 0x3f));
+    } else if (c < 0x10000) {
+        byte(0xe0 | c >> 12);
+        byte(0x80 | (c >> 6 & 0x3f));
+        byte(0x80 | (c & 0x3f));
+    } else {
+        byte(0xf0 | c >> 18);
+        byte(0x80 | (c >> 12 & 0x3f));
+        byte(0x80 | (c >> 6 & 0x3f));
+        byte(0x80 | (c & 0x3f));
+    }
+}
+
+// UTF-16 (the bytes after its byte-order mark) as UTF-8 in `out`. Returns
+// "", else "file:line: what is wrong".
+std::string utf16_to_utf8(std::string_view bytes, bool big_endian, const std::string& file, std::string& out) {
+    out.clear();
+    out.reserve(bytes.size() / 2 * 3);
+    const auto unit = [&](std::size_t at) {
+        const auto first = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at]));
+        const auto second = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 1]));
+        return big_endian ? first << 8 | second : second << 8 | first;
+    };
+    const auto fail = [&](const std::string& what) {
+        return file + ":" + std::to_string(line_at_end(out)) + ": not valid UTF-16: " + what + "; save it as UTF-8";
+    };
+    const auto hex = [](std::uint32_t value) { return "0x" + address_text(value).substr(1); };
+    std::size_t at = 0;
+    for (; at + 1 < bytes.size(); at += 2) {
+        std::uint32_t c = unit(at);
+        if (c >= 0xdc00 && c <= 0xdfff) return fail("a second half of a surrogate pair (" + hex(c) + ") without the first");
+        if (c >= 0xd800 && c <= 0xdbff) {
+            const std::uint32_t second = at + 3 < bytes.size() ? unit(at + 2) : 0;
+            if (second < 0xdc00 || second > 0xdfff) {
+                return fail("a first half of a surrogate pair (" + hex(c) + ") without the second");
+            }
+            c = 0x10000 + ((c - 0xd800) << 10) + (second - 0xdc00);
+            at += 2;
+        }
+        append_utf8(out, c);
+    }
+    if (at < bytes.size()) return fail("it ends in half a character");
+    return {};
+}
+
+// Turns the bytes of a hints or label file as stored into UTF-8 text with
+// LF line ends, however the editor saved it: a UTF-8 byte-order mark is
+// dropped, UTF-16 with a byte-order mark (Notepad's "Unicode") converted,
+// and CR LF and CR (old Macs) made LF, so that line numbers stay right.
+// Returns "", else "file:line: what is wrong".
+std::string to_plain_text(std::string& text, const std::string& file) {
+    const std::string_view stored = text;
+    if (stored.starts_with("\xef\xbb\xbf")) {
+        text.erase(0, 3);
+    } else if (stored.starts_with("\xff\xfe") || stored.starts_with("\xfe\xff")) {
+        std::string utf8;
+        if (std::string problem = utf16_to_utf8(stored.substr(2), stored[0] == '\xfe', file, utf8); !problem.empty()) {
+            return problem;
+        }
+        text = std::move(utf8);
+    }
+    std::size_t kept = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        char c = text[at];
+        if (c == '\r') {
+            c = '\n';
+            if (at + 1 < text.size() && text[at + 1] == '\n') ++at;
+        }
+        text[kept++] = c;
+    }
+    text.resize(kept);
+    return {};
 }
 
 struct RangeWord {
@@ -103,14 +192,14 @@ public:
             return name(*address, words[2]);
         }
         if (directive == "labels") {
-            if (words.size() != 2) return fail("labels takes the name of a VICE label file");
+            std::string name;
+            if (std::string problem = label_file_name(raw, words, name); !problem.empty()) return problem;
             std::string text;
-            const std::string name(words[1]);
             if (const std::string why = read_file_(name, text); !why.empty()) {
                 return fail("cannot read the label file " + quoted(name) + ": " + why);
             }
             std::map<std::uint32_t, std::string> names;
-            if (std::string problem = parse_vice_labels(text, name, names); !problem.empty()) return problem;
+            if (std::string problem = parse_vice_labels(std::move(text), name, names); !problem.empty()) return problem;
             for (const auto& [address, label] : names) {
                 if (std::string problem = this->name(address, label); !problem.empty()) return problem;
             }
@@ -119,11 +208,36 @@ public:
         for (const RangeWord& range : kRangeWords) {
             if (directive == range.word) return this->range(range.kind, words);
         }
+        // What UTF-16 without a byte-order mark looks like: 'e\0n\0t\0r\0y\0'.
+        if (words[0].find('\0') != std::string_view::npos) {
+            return fail("a zero byte in a directive (UTF-16 is read only with a byte-order mark); save the file as UTF-8");
+        }
         return fail("unknown directive " + quoted(words[0]));
     }
 
 private:
     std::string fail(const std::string& what) const { return file_ + ":" + std::to_string(line_) + ": " + what; }
+
+    // The file name after `labels` (words[0] of the line `raw`): one word,
+    // or in double quotes anything but a double quote (spaces, # and ; too),
+    // as Windows folders have spaces; then nothing but a comment.
+    std::string label_file_name(std::string_view raw, const std::vector<std::string_view>& words, std::string& name) const {
+        std::string_view rest = raw.substr(static_cast<std::size_t>(words[0].data() + words[0].size() - raw.data()));
+        while (!rest.empty() && (rest[0] == ' ' || rest[0] == '\t')) rest.remove_prefix(1);
+        const std::string usage = "labels takes the name of a VICE label file";
+        const std::string how = usage + " (in double quotes if it has spaces: labels \"my labels.vice\")";
+        if (!rest.starts_with('"')) {
+            if (words.size() != 2) return fail(words.size() < 2 ? usage : how);
+            name = words[1];
+            return {};
+        }
+        const std::size_t close = rest.find('"', 1);
+        if (close == std::string_view::npos) return fail("the double quote before " + quoted(rest.substr(1)) + " is not closed");
+        name = rest.substr(1, close - 1);
+        if (name.empty()) return fail(usage);
+        if (!words_of(without_comment(rest.substr(close + 1))).empty()) return fail(how);
+        return {};
+    }
 
     std::string range(HintRange kind, const std::vector<std::string_view>& words) {
         const bool split = kind == HintRange::Split || kind == HintRange::RtsSplit;
@@ -178,7 +292,7 @@ private:
         std::size_t at = raw.find(words[1]) + words[1].size();
         while (at < raw.size() && (raw[at] == ' ' || raw[at] == '\t')) ++at;
         std::string_view text = raw.substr(at);
-        while (!text.empty() && (text.back() == '\r' || text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+        while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
         if (text.empty()) return fail("comment takes an address and a text");
         std::string& comment = hints_.comments[*address];
         if (!comment.empty()) comment += "; ";
@@ -193,7 +307,8 @@ private:
     std::map<std::string, std::uint32_t> names_;  // lower-case name -> address
 };
 
-// Calls `each` with every line and its number.
+// Calls `each` with every line and its number (the text as to_plain_text
+// leaves it: lines end in LF).
 template <class Each>
 std::string for_each_line(std::string_view text, Each&& each) {
     int number = 0;
@@ -257,13 +372,14 @@ std::string name_problem(std::string_view name) {
 
 std::string parse_hints(std::string text, const std::string& file, Hints& hints, const FileReader& read_file) {
     hints.file = file;
+    if (std::string problem = to_plain_text(text, file); !problem.empty()) return problem;
     hints.text = std::move(text);
     Parser parser(file, hints, read_file);
     return for_each_line(hints.text, [&](std::string_view line, int number) { return parser.line(line, number); });
 }
 
-std::string parse_vice_labels(std::string_view text, const std::string& file,
-                              std::map<std::uint32_t, std::string>& names) {
+std::string parse_vice_labels(std::string text, const std::string& file, std::map<std::uint32_t, std::string>& names) {
+    if (std::string problem = to_plain_text(text, file); !problem.empty()) return problem;
     return for_each_line(text, [&](std::string_view line, int number) -> std::string {
         const auto fail = [&](const std::string& what) { return file + ":" + std::to_string(number) + ": " + what; };
         const std::vector<std::string_view> words = words_of(without_comment(line));

@@ -40,21 +40,23 @@ struct Hints {
     std::vector<RangeHint> ranges;
     std::map<std::uint32_t, std::string> names;     // address -> name
     std::map<std::uint32_t, std::string> comments;  // address -> comment text
-    std::string text;                               // the file as read, for write_hints to keep
+    std::string text;  // the file as read, in UTF-8 with LF line ends, for write_hints to keep
 };
 
-// Reads the text of a hints file called `file`, and keeps it in
-// `hints.text`. Returns an empty message on success, else one line
-// "file:line: what is wrong". Label files that the
-// text names (`labels`) are read through `read_file`, which returns an
-// empty string, else why it cannot read the file.
+// Reads a hints file called `file` from its bytes as stored, and keeps its
+// text in `hints.text`. The bytes may be UTF-8, with or without a
+// byte-order mark, or UTF-16 with one (LE or BE), and lines may end in LF,
+// CR LF or CR. Returns an empty message on success, else one line
+// "file:line: what is wrong". Label files that the text names (`labels`,
+// a name with spaces in double quotes) are read through `read_file`, which
+// returns an empty string, else why it cannot read the file.
 using FileReader = std::function<std::string(const std::string& name, std::string& text)>;
 std::string parse_hints(std::string text, const std::string& file, Hints& hints, const FileReader& read_file);
 
-// Reads VICE monitor labels ("al C:080d .start" lines) into `names`. Returns
-// an empty message on success, else "file:line: what is wrong".
-std::string parse_vice_labels(std::string_view text, const std::string& file,
-                              std::map<std::uint32_t, std::string>& names);
+// Reads VICE monitor labels ("al C:080d .start" lines) into `names`, from
+// the bytes of the file as stored (as parse_hints takes them). Returns an
+// empty message on success, else "file:line: what is wrong".
+std::string parse_vice_labels(std::string text, const std::string& file, std::map<std::uint32_t, std::string>& names);
 
 // Why `name` cannot be a label in every dialect, or "" where it can: it
 // must have a letter first, then letters, digits and underscores, at most 64
