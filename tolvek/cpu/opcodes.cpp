@@ -1,14 +1,25 @@
 #include "cpu/opcodes.hpp"
 
+#include "cpu/behaviour.hpp"
+
 namespace tolvek {
 
 namespace {
 
+// How the trace follows an instruction, from what it does: a halt is no
+// end of a path here (the CPU's set of opcodes decides about it).
 constexpr Flow flow_rule(std::uint8_t byte) {
-    if (kOpcodes[byte].mode == Mode::Relative) return Flow::Branch;
-    if (byte == 0x20) return Flow::Call;
-    if (byte == 0x4c) return Flow::Jump;
-    if (byte == 0x60 || byte == 0x40 || byte == 0x00 || byte == 0x6c) return Flow::Stop;
+    switch (behaviour(byte).control) {
+    case Control::Branch: return Flow::Branch;
+    case Control::Call: return Flow::Call;
+    case Control::Jump: return Flow::Jump;
+    case Control::JumpIndirect:
+    case Control::Return:
+    case Control::ReturnFromInterrupt:
+    case Control::Break: return Flow::Stop;
+    case Control::Next:
+    case Control::Halt: return Flow::Next;
+    }
     return Flow::Next;
 }
 

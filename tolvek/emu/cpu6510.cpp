@@ -3,74 +3,10 @@
 #include <string_view>
 #include <utility>
 
-#include "cpu/opcodes.hpp"
+#include "cpu/behaviour.hpp"
 
 namespace tolvek {
 namespace {
-
-// What an instruction does, from its mnemonic in the opcode table.
-enum class Operation : std::uint8_t {
-    Adc, And, Asl, Bcc, Bcs, Beq, Bit, Bmi, Bne, Bpl, Brk, Bvc, Bvs, Clc, Cld, Cli, Clv, Cmp, Cpx, Cpy,
-    Dec, Dex, Dey, Eor, Inc, Inx, Iny, Jmp, Jsr, Lda, Ldx, Ldy, Lsr, Nop, Ora, Pha, Php, Pla, Plp, Rol,
-    Ror, Rti, Rts, Sbc, Sec, Sed, Sei, Sta, Stx, Sty, Tax, Tay, Tsx, Txa, Txs, Tya,
-    // undocumented
-    Slo, Rla, Sre, Rra, Sax, Lax, Dcp, Isc, Anc, Alr, Arr, Sbx, Ane, Lxa, Las, Sha, Shx, Shy, Tas, Jam,
-};
-
-constexpr std::string_view kOperationNames[] = {
-    "adc", "and", "asl", "bcc", "bcs", "beq", "bit", "bmi", "bne", "bpl", "brk", "bvc", "bvs", "clc", "cld",
-    "cli", "clv", "cmp", "cpx", "cpy", "dec", "dex", "dey", "eor", "inc", "inx", "iny", "jmp", "jsr", "lda",
-    "ldx", "ldy", "lsr", "nop", "ora", "pha", "php", "pla", "plp", "rol", "ror", "rti", "rts", "sbc", "sec",
-    "sed", "sei", "sta", "stx", "sty", "tax", "tay", "tsx", "txa", "txs", "tya", "slo", "rla", "sre", "rra",
-    "sax", "lax", "dcp", "isc", "anc", "alr", "arr", "sbx", "ane", "lxa", "las", "sha", "shx", "shy", "tas",
-    "jam",
-};
-
-constexpr Operation operation_of(std::string_view mnemonic) {
-    for (std::size_t i = 0; i < std::size(kOperationNames); ++i) {
-        if (kOperationNames[i] == mnemonic) return static_cast<Operation>(i);
-    }
-    throw "a mnemonic the emulator does not know";  // fails the build
-}
-
-// How an instruction uses the memory its operand names.
-enum class Access : std::uint8_t { Read, Write, Modify, Other };
-
-constexpr Access access_of(Operation op) {
-    using enum Operation;
-    switch (op) {
-    case Sta: case Stx: case Sty: case Sax: case Sha: case Shx: case Shy: case Tas: return Access::Write;
-    case Asl: case Lsr: case Rol: case Ror: case Inc: case Dec:
-    case Slo: case Rla: case Sre: case Rra: case Dcp: case Isc: return Access::Modify;
-    case Jmp: case Jsr: return Access::Other;
-    default: return Access::Read;
-    }
-}
-
-// The NMOS 6502's cycle count, page crossings and taken branches aside.
-constexpr unsigned base_cycles(Operation op, Mode mode) {
-    using enum Operation;
-    switch (op) {
-    case Brk: return 7;
-    case Jsr: case Rts: case Rti: return 6;
-    case Pha: case Php: return 3;
-    case Pla: case Plp: return 4;
-    case Jmp: return mode == Mode::Indirect ? 5 : 3;
-    default: break;
-    }
-    const Access access = access_of(op);
-    const unsigned modify = access == Access::Modify ? 2 : 0;
-    switch (mode) {
-    case Mode::Implied: case Mode::Accumulator: case Mode::Immediate: case Mode::Relative: return 2;
-    case Mode::ZeroPage: return 3 + modify;
-    case Mode::ZeroPageX: case Mode::ZeroPageY: case Mode::Absolute: return 4 + modify;
-    case Mode::AbsoluteX: case Mode::AbsoluteY: return access == Access::Read ? 4 : 5 + modify;
-    case Mode::IndirectX: return 6 + modify;
-    case Mode::IndirectY: return access == Access::Read ? 5 : 6 + modify;
-    case Mode::Indirect: return 5;
-    }
-    return 2;
-}
 
 constexpr std::uint8_t with_nz(std::uint8_t p, std::uint8_t value) {
     return static_cast<std::uint8_t>((p & ~(flag::N | flag::Z)) | (value & flag::N) | (value == 0 ? flag::Z : 0));
@@ -195,12 +131,12 @@ void Cpu6510::compare(std::uint8_t reg, std::uint8_t value) {
 }
 
 template <std::uint8_t Opcode> void Cpu6510::execute() {
-    constexpr auto& row = kOpcodes[Opcode];
-    constexpr Operation op = operation_of(row.mnemonic);
-    constexpr Mode mode = row.mode;
-    constexpr Access access = access_of(op);
+    constexpr Mode mode = kOpcodes[Opcode].mode;
+    constexpr Behaviour behaves = kBehaviours[Opcode];
+    constexpr Operation op = behaves.operation;
+    constexpr Access access = behaves.access;
     using enum Operation;
-    cycles += base_cycles(op, mode);
+    cycles += behaves.cycles;
 
     if constexpr (op == Jam) {
         // The CPU stops; the machine decides what that means.
@@ -282,13 +218,13 @@ template <std::uint8_t Opcode> void Cpu6510::execute() {
                                              mode == Mode::IndirectY)) {
         if (crossed) cycles += 1;
     }
-    if constexpr (access == Access::Read && has_address(mode)) value = load(address);
+    if constexpr (access == Access::Read) value = load(address);
     if constexpr (mode == Mode::Accumulator) value = a;
 
     // Read-modify-write: the 6502 writes the old value back before the new
     // one, which the chips see (inc $d019 acknowledges an interrupt).
     [[maybe_unused]] std::uint8_t result = 0;
-    if constexpr (access == Access::Modify) {
+    if constexpr (read_modify_write(op)) {
         if constexpr (mode != Mode::Accumulator) {
             value = load(address);
             if (bus_.write_page[address >> 8] == nullptr) bus_.io_write(address, value);

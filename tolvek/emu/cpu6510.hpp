@@ -5,21 +5,11 @@
 
 #include <array>
 #include <cstdint>
+
+#include "cpu/behaviour.hpp"
 #include <vector>
 
 namespace tolvek {
-
-// The processor status bits.
-namespace flag {
-constexpr std::uint8_t C = 0x01;  // carry
-constexpr std::uint8_t Z = 0x02;  // zero
-constexpr std::uint8_t I = 0x04;  // interrupts masked
-constexpr std::uint8_t D = 0x08;  // decimal mode
-constexpr std::uint8_t B = 0x10;  // pushed by brk and php only
-constexpr std::uint8_t U = 0x20;  // always 1 when pushed
-constexpr std::uint8_t V = 0x40;  // overflow
-constexpr std::uint8_t N = 0x80;  // negative
-}  // namespace flag
 
 // What a program did to a byte of RAM while it ran: bits in the marks.
 namespace mark {
