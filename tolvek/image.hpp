@@ -13,6 +13,10 @@ struct Image {
     std::uint32_t end() const { return load + static_cast<std::uint32_t>(bytes.size()); }
     bool contains(std::int64_t address) const { return address >= load && address < end(); }
     std::uint8_t at(std::uint32_t address) const { return bytes[address - load]; }
+    // The 16-bit word at `address` and the byte after it, low byte first.
+    std::uint32_t word(std::uint32_t address) const {
+        return static_cast<std::uint32_t>(at(address) | at(address + 1) << 8);
+    }
     std::size_t offset(std::uint32_t address) const { return address - load; }
 };
 
