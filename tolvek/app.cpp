@@ -149,6 +149,120 @@ TextProducer whole(const std::string& text) {
     return [&text](const std::function<void(std::string_view)>& put) { put(text); };
 }
 
+// The files a run writes; empty names for the ones it does not.
+struct OutputNames {
+    std::string target;    // the .asm or the .lst
+    std::string config;    // ca65's linker configuration
+    std::string unpacked;  // --unpack's program file
+    std::vector<std::string> all;  // the names given, in the order they are checked
+};
+
+OutputNames output_names(const Options& options) {
+    OutputNames names;
+    const bool assembly = options.output == OutputKind::Assembly;
+    names.target = output_name(options.image, assembly ? ".asm" : ".lst");
+    if (assembly && !options.dialect->config.empty()) names.config = output_name(options.image, ".cfg");
+    if (options.unpack) names.unpacked = output_name(options.image, ".unpacked.prg");
+    for (const std::string& output : {names.target, names.config, options.write_hints, options.vice_labels, names.unpacked}) {
+        if (!output.empty()) names.all.push_back(output);
+    }
+    return names;
+}
+
+// What can be refused before the image is read: devices, and outputs that
+// are the image or each other.
+void check_names(const OutputNames& names, const Options& options) {
+    if (names_a_device(options.image)) {
+        throw Failure{"cannot read image '" + options.image + "': it is the device " + windows_device(options.image)};
+    }
+    for (const std::string& output : names.all) {
+        if (names_a_device(output)) throw Failure{check_replaceable(output)};
+    }
+    check_outputs(names.all, options, {});
+}
+
+// The image as the options name it: raw bytes at the load address, or a
+// program file with its load address in front; it must fit below $10000.
+Image load_image(const Options& options) {
+    Image image;
+    image.load = options.load;
+    std::optional<std::vector<std::uint8_t>> bytes = read_image(options.image);
+    if (!bytes) {
+        throw Failure{"image '" + options.image + "' (more than 65536 bytes) does not fit below $10000" +
+                      (options.program_file ? std::string() : " from load address " + std::to_string(options.load))};
+    }
+    image.bytes = std::move(*bytes);
+    if (options.program_file) {
+        if (image.bytes.size() < 2) throw Failure{"program file '" + options.image + "' is too short: it has no load address"};
+        image.load = image.word(image.load);  // the file's first two bytes
+        image.bytes.erase(image.bytes.begin(), image.bytes.begin() + 2);
+    }
+    if (image.load + image.bytes.size() > 0x10000) {
+        const std::string size = image.bytes.size() > 0x10000 ? "more than 65536" : std::to_string(image.bytes.size());
+        throw Failure{"image '" + options.image + "' (" + size + " bytes) does not fit below $10000 from load address " +
+                      std::to_string(image.load)};
+    }
+    return image;
+}
+
+// The listing's symbols that lie in the image or right behind it: the
+// labels of --write-hints and --vice-labels.
+std::vector<std::pair<std::uint32_t, std::string_view>> image_labels(const Listing& listing, const Image& image) {
+    std::vector<std::pair<std::uint32_t, std::string_view>> labels;
+    for (const Symbol& symbol : listing.symbols) {
+        if (image.contains(symbol.address) || symbol.address == image.end()) labels.emplace_back(symbol.address, symbol.name);
+    }
+    return labels;
+}
+
+// Makes every output before it writes any: all or none.
+void write_outputs(const OutputNames& names, const Options& options, const Image& image, const MemoryMap& map,
+                   const Hints* hints) {
+    const std::string shown_name = file_name(file_path(options.image).filename());
+    const Listing listing = build_listing(map, shown_name, hints);
+    const fs::path source = file_path(output_name(options.image, ".asm")).filename();
+    const std::string stem = file_name(source.stem());
+    const BuildNames build{file_name(source), stem + "-rebuilt.prg", stem + ".cfg"};
+    const Dialect& dialect = *options.dialect;
+
+    std::vector<OutputFile> outputs;
+    outputs.push_back({names.target, [&](const TextSink& sink) {
+                           if (options.output == OutputKind::Assembly) {
+                               write_asm(listing, image, dialect, build, sink);
+                           } else {
+                               write_lst(listing, image, dialect, build, sink);
+                           }
+                       }});
+    const std::string config_text = names.config.empty() ? "" : write_config(dialect);
+    if (!names.config.empty()) outputs.push_back({names.config, whole(config_text)});
+    const auto labels = image_labels(listing, image);
+    const std::string hints_text = options.write_hints.empty() ? "" : write_hints(map, labels, shown_name, hints);
+    if (!options.write_hints.empty()) outputs.push_back({options.write_hints, whole(hints_text)});
+    const std::string vice_text = options.vice_labels.empty() ? "" : write_vice_labels(labels);
+    if (!options.vice_labels.empty()) outputs.push_back({options.vice_labels, whole(vice_text)});
+    const std::string program = names.unpacked.empty() ? "" : unpacked_program(map, options);
+    if (!names.unpacked.empty()) outputs.push_back({names.unpacked, whole(program), true});
+    if (const std::string problem = write_output_files(outputs); !problem.empty()) throw Failure{problem};
+}
+
+// Load, analyse, check the outputs, write. Refused for one output, the run
+// writes none: the names are checked before the image is read, and again
+// once the hints named the files they read.
+void disassemble(const Options& options) {
+    const OutputNames names = output_names(options);
+    check_names(names, options);
+    const Image image = load_image(options);
+    Hints hints;
+    std::vector<std::string> read;
+    const bool hinted = read_hints(options, image, hints, read);
+    check_outputs(names.all, options, read);
+    const MemoryMap map = analyse(image, {.entry = options.entry,
+                                          .undocumented = options.undocumented,
+                                          .hints = hinted ? &hints : nullptr,
+                                          .run = options.run});
+    write_outputs(names, options, image, map, hinted ? &hints : nullptr);
+}
+
 }  // namespace
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -165,83 +279,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "Tolvek.exe: " << one_line(parsed.error) << " (try -h)\n";
         return kUsageError;
     }
-    const Options& options = parsed.options;
-    const bool assembly = options.output == OutputKind::Assembly;
-    const Dialect& dialect = *options.dialect;
-    const std::string target = output_name(options.image, assembly ? ".asm" : ".lst");
-    const std::string config = assembly && !dialect.config.empty() ? output_name(options.image, ".cfg") : "";
-    const std::string unpacked = options.unpack ? output_name(options.image, ".unpacked.prg") : "";
     try {
-        std::vector<std::string> output_names;
-        for (const std::string& output : {target, config, options.write_hints, options.vice_labels, unpacked}) {
-            if (!output.empty()) output_names.push_back(output);
-        }
-        // Refused for one output, the run writes none: the names are
-        // checked before the image is read, and again once the hints named
-        // the files they read.
-        if (names_a_device(options.image)) {
-            throw Failure{"cannot read image '" + options.image + "': it is the device " + windows_device(options.image)};
-        }
-        for (const std::string& output : output_names) {
-            if (names_a_device(output)) throw Failure{check_replaceable(output)};
-        }
-        check_outputs(output_names, options, {});
-        Image image;
-        image.load = options.load;
-        std::optional<std::vector<std::uint8_t>> bytes = read_image(options.image);
-        if (!bytes) {
-            throw Failure{"image '" + options.image + "' (more than 65536 bytes) does not fit below $10000" +
-                          (options.program_file ? std::string() : " from load address " + std::to_string(options.load))};
-        }
-        image.bytes = std::move(*bytes);
-        if (options.program_file) {
-            if (image.bytes.size() < 2) throw Failure{"program file '" + options.image + "' is too short: it has no load address"};
-            image.load = static_cast<std::uint32_t>(image.bytes[0] | image.bytes[1] << 8);
-            image.bytes.erase(image.bytes.begin(), image.bytes.begin() + 2);
-        }
-        if (image.load + image.bytes.size() > 0x10000) {
-            const std::string size = image.bytes.size() > 0x10000 ? "more than 65536"
-                                                                   : std::to_string(image.bytes.size());
-            throw Failure{"image '" + options.image + "' (" + size + " bytes) does not fit below $10000 from load address " +
-                          std::to_string(image.load)};
-        }
-        Hints hints;
-        std::vector<std::string> read;
-        const bool hinted = read_hints(options, image, hints, read);
-        check_outputs(output_names, options, read);
-        const MemoryMap map = analyse(image, {.entry = options.entry,
-                                              .undocumented = options.undocumented,
-                                              .hints = hinted ? &hints : nullptr,
-                                              .run = options.run});
-        const std::string shown_name = file_name(file_path(options.image).filename());
-        const Listing listing = build_listing(map, shown_name, hinted ? &hints : nullptr);
-        const fs::path source = file_path(output_name(options.image, ".asm")).filename();
-        const std::string stem = file_name(source.stem());
-        const BuildNames names{file_name(source), stem + "-rebuilt.prg", stem + ".cfg"};
-
-        // Every output is made before any is written: all or none.
-        std::vector<OutputFile> outputs;
-        outputs.push_back({target, [&](const TextSink& sink) {
-                               if (assembly) {
-                                   write_asm(listing, image, dialect, names, sink);
-                               } else {
-                                   write_lst(listing, image, dialect, names, sink);
-                               }
-                           }});
-        const std::string config_text = config.empty() ? "" : write_config(dialect);
-        if (!config.empty()) outputs.push_back({config, whole(config_text)});
-        // The analysis as hints to edit, and the labels for VICE.
-        std::vector<std::pair<std::uint32_t, std::string_view>> labels;
-        for (const Symbol& symbol : listing.symbols) {
-            if (image.contains(symbol.address) || symbol.address == image.end()) labels.emplace_back(symbol.address, symbol.name);
-        }
-        const std::string hints_text = options.write_hints.empty() ? "" : write_hints(map, labels, shown_name, hinted ? &hints : nullptr);
-        if (!options.write_hints.empty()) outputs.push_back({options.write_hints, whole(hints_text)});
-        const std::string vice_text = options.vice_labels.empty() ? "" : write_vice_labels(labels);
-        if (!options.vice_labels.empty()) outputs.push_back({options.vice_labels, whole(vice_text)});
-        const std::string program = unpacked.empty() ? "" : unpacked_program(map, options);
-        if (!unpacked.empty()) outputs.push_back({unpacked, whole(program), true});
-        if (const std::string problem = write_output_files(outputs); !problem.empty()) throw Failure{problem};
+        disassemble(parsed.options);
     } catch (const Failure& failure) {
         err << "Tolvek.exe: " << one_line(failure.message) << "\n";
         return kFileError;

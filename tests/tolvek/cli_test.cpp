@@ -150,3 +150,30 @@ TEST(Cli, OutputNameReplacesLastExtension) {
 }
 
 }  // namespace
+
+namespace {
+
+// -h describes every option, in order, and each is one the parser knows.
+TEST(Cli, HelpListsExactlyTheOptionsTheParserKnows) {
+    const std::string help = usage();
+    std::vector<std::string> described;
+    for (std::size_t at = help.find("\n  -"); at != std::string::npos; at = help.find("\n  -", at + 1)) {
+        const std::size_t start = at + 3;
+        described.push_back(help.substr(start, help.find_first_of(" ,<\n", start) - start));
+    }
+    const std::vector<std::string> known = {"-a",      "-w",          "-c6502",        "-c6502doc",    "-o",
+                                            "-e",      "-t",          "-p",            "-s",           "--hints",
+                                            "--write-hints", "--vice-labels", "--run-cycles", "--unpack", "-h",
+                                            "--version"};
+    EXPECT_EQ(described, known);
+    for (const std::string& option : known) {
+        EXPECT_EQ(parse_args({option, "1"}).error.find("unknown option"), std::string::npos) << option;
+    }
+    EXPECT_NE(help.find("-h, --help"), std::string::npos);
+    EXPECT_TRUE(parse_args({"--help"}).help);
+    // No option has an empty name.
+    EXPECT_EQ(parse_args({""}).error, "unexpected argument ''");
+    EXPECT_EQ(parse_args({"-a", "-c6502", "-o0", "-e0", "-tx", ""}).error, "unexpected argument ''");
+}
+
+}  // namespace

@@ -112,33 +112,52 @@ std::vector<std::uint32_t> named_addresses(const MemoryMap& map) {
     return named;
 }
 
-}  // namespace
+// The run of bytes around `at` (which passes `in_run`) in [first, end)
+// that all pass `in_run`, as offsets into the image.
+template <typename InRun>
+std::pair<std::size_t, std::size_t> run_around(std::size_t at, std::size_t first, std::size_t end, InRun in_run) {
+    std::size_t begin = at;
+    while (begin > first && in_run(begin - 1)) --begin;
+    std::size_t stop = at + 1;
+    while (stop < end && in_run(stop)) ++stop;
+    return {begin, stop};
+}
 
-void mark_text(MemoryMap& map) {
+// Runs of printable PETSCII among the bytes nothing claimed, where they
+// read as words or numbers.
+void mark_petscii_text(MemoryMap& map) {
     const Image& image = map.image();
-    // Plain pointers: these passes look at every byte of the image.
+    // Plain pointers: this pass looks at every byte of the image.
     const Kind* kinds = map.kinds().data();
     const std::uint8_t* bytes = image.bytes.data();
+    const std::size_t first = image.offset(map.basic_end());
     const std::size_t end = image.bytes.size();
     const auto petscii = [&](std::size_t i) { return petscii_char(bytes[i]) != 0 && kinds[i] == Kind::Unknown; };
-    for (std::size_t i = image.offset(map.basic_end()); i < end;) {
+    for (std::size_t i = first; i < end;) {
         if (!petscii(i)) {
             ++i;
             continue;
         }
-        std::size_t j = i + 1;
-        while (j < end && petscii(j)) ++j;
-        const auto a = image.load + static_cast<std::uint32_t>(i);
-        const auto b = image.load + static_cast<std::uint32_t>(j);
+        const auto [begin, stop] = run_around(i, first, end, petscii);
+        const auto a = image.load + static_cast<std::uint32_t>(begin);
+        const auto b = image.load + static_cast<std::uint32_t>(stop);
         if (b - a >= kMinText && looks_like_text(image, a, b)) {
             for (std::uint32_t t = a; t < b; ++t) map.set(t, Kind::Petscii, Source::TextScan);
         }
-        i = j;
+        i = stop;
     }
-    // Screen codes among the rest. Spaces, digits and signs read the same
-    // in both: where the PETSCII scan took them, screen text next to them
-    // takes them over. Which bytes may be screen text is looked up by byte
-    // and kind.
+}
+
+// Screen codes among the rest. Spaces, digits and signs read the same in
+// both: where the PETSCII scan took them, screen text next to them takes
+// them over.
+void mark_screen_text(MemoryMap& map) {
+    const Image& image = map.image();
+    const Kind* kinds = map.kinds().data();
+    const std::uint8_t* bytes = image.bytes.data();
+    const std::size_t first = image.offset(map.basic_end());
+    const std::size_t end = image.bytes.size();
+    // Which bytes may be screen text is looked up by byte and kind.
     static constexpr std::array<std::uint8_t, 256> kByteFlags = [] {
         std::array<std::uint8_t, 256> flags{};
         for (int byte = 0; byte < 256; ++byte) {
@@ -159,7 +178,6 @@ void mark_text(MemoryMap& map) {
     // Text has spaces: only the runs around one are looked at, found with
     // memchr rather than a test of every byte.
     std::optional<std::vector<std::uint32_t>> named;
-    const std::size_t first = image.offset(map.basic_end());
     for (std::size_t from = first; from < end;) {
         const void* space = std::memchr(bytes + from, ' ', end - from);
         if (space == nullptr) break;
@@ -168,10 +186,7 @@ void mark_text(MemoryMap& map) {
             from = at + 1;
             continue;
         }
-        std::size_t i = at;
-        while (i > first && screen(i - 1)) --i;
-        std::size_t j = at + 1;
-        while (j < end && screen(j)) ++j;
+        const auto [i, j] = run_around(at, first, end, screen);
         from = j;
         if (j - i < kMinScreenText) continue;
         // Small numbers next to text read as letters too: what the code
@@ -190,6 +205,13 @@ void mark_text(MemoryMap& map) {
             piece = piece_end;
         }
     }
+}
+
+}  // namespace
+
+void mark_text(MemoryMap& map) {
+    mark_petscii_text(map);
+    mark_screen_text(map);
 }
 
 }  // namespace tolvek

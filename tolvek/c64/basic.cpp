@@ -180,18 +180,15 @@ std::string detokenize(const std::vector<std::uint8_t>& text) {
 BasicProgram find_basic(const Image& image) {
     BasicProgram program;
     std::uint32_t at = image.load;
-    auto word = [&](std::uint32_t address) {
-        return static_cast<std::uint32_t>(image.at(address) | image.at(address + 1) << 8);
-    };
     while (true) {
         if (at + 2 > image.end()) return {};
-        const std::uint32_t link = word(at);
+        const std::uint32_t link = image.word(at);
         if (link == 0) break;
         // A line has a link, a line number and a closing zero; its link
         // points right behind that zero.
         if (link <= at + 4 || link > image.end()) return {};
         if (image.at(link - 1) != 0) return {};
-        const std::uint32_t number = word(at + 2);
+        const std::uint32_t number = image.word(at + 2);
         if (number > 63999) return {};
         std::vector<std::uint8_t> text;
         for (std::uint32_t a = at + 4; a < link - 1; ++a) {

@@ -72,6 +72,45 @@ void Cia::write(int reg, std::uint8_t value, std::uint64_t now) {
     }
 }
 
+void Vic::catch_up(std::uint64_t now) {
+    if (raster_due > now) return;
+    latch |= 0x01;
+    raster_due = next_raster_match(now);
+}
+
+std::uint64_t Vic::next_raster_match(std::uint64_t after) const {
+    const std::uint64_t line = static_cast<std::uint64_t>((regs[0x11] & 0x80) << 1) | regs[0x12];
+    if (line >= pal::kLines) return kNever;
+    std::uint64_t at = after - after % pal::kFrameCycles + line * pal::kLineCycles;
+    if (at <= after) at += pal::kFrameCycles;
+    return at;
+}
+
+std::uint8_t Vic::read(int reg, std::uint64_t now) const {
+    const auto line = static_cast<unsigned>((now / pal::kLineCycles) % pal::kLines);
+    switch (reg) {
+    case 0x11: return static_cast<std::uint8_t>((regs[0x11] & 0x7f) | ((line & 0x100) != 0 ? 0x80 : 0));
+    case 0x12: return static_cast<std::uint8_t>(line & 0xff);
+    case 0x19: return static_cast<std::uint8_t>(latch | 0x70 | (asserting() ? 0x80 : 0));
+    case 0x1a: return static_cast<std::uint8_t>(regs[0x1a] | 0xf0);
+    case 0x1e:
+    case 0x1f: return 0;  // no sprite collisions
+    default:
+        if (reg >= 0x2f) return 0xff;  // no registers there
+        if (reg >= 0x20) return static_cast<std::uint8_t>(regs[static_cast<std::size_t>(reg)] | 0xf0);  // colours: 4 bits
+        return regs[static_cast<std::size_t>(reg)];
+    }
+}
+
+void Vic::write(int reg, std::uint8_t value, std::uint64_t now) {
+    if (reg == 0x19) {
+        latch = static_cast<std::uint8_t>(latch & ~value & 0x0f);  // 1s acknowledge
+    } else {
+        regs[static_cast<std::size_t>(reg)] = value;
+    }
+    if (reg == 0x11 || reg == 0x12) raster_due = next_raster_match(now);
+}
+
 const std::array<std::uint16_t, 16> kKernalVectors = {
     0xea31, 0xfe66, 0xfe47,                  // IRQ, BRK, NMI
     0xf34a, 0xf291, 0xf20e, 0xf250, 0xf333,  // OPEN, CLOSE, CHKIN, CHKOUT, CLRCHN
@@ -117,12 +156,12 @@ C64::C64() {
     std::fill(ram.begin() + 0x0400, ram.begin() + 0x07e8, std::uint8_t{0x20});
     colours_.fill(0x0e);
 
-    vic_[0x11] = 0x1b;
-    vic_[0x16] = 0xc8;
-    vic_[0x18] = 0x15;
-    vic_[0x20] = 0x0e;
-    vic_[0x21] = 0x06;
-    raster_due_ = next_raster_match(0);
+    vic_.regs[0x11] = 0x1b;
+    vic_.regs[0x16] = 0xc8;
+    vic_.regs[0x18] = 0x15;
+    vic_.regs[0x20] = 0x0e;
+    vic_.regs[0x21] = 0x06;
+    vic_.raster_due = vic_.next_raster_match(0);
     // CIA 1's timer A interrupts about 60 times a second for the KERNAL.
     cia1_.regs[0x0] = 0x7f;
     cia1_.regs[0x2] = 0xff;
@@ -192,23 +231,7 @@ void C64::port_written() { bank(); }
 
 std::uint8_t C64::io_read(std::uint16_t address) {
     const std::uint64_t now = cpu.cycles;
-    if (address < 0xd400) {
-        const int reg = address & 0x3f;
-        const auto line = static_cast<unsigned>((now / pal::kLineCycles) % pal::kLines);
-        switch (reg) {
-        case 0x11: return static_cast<std::uint8_t>((vic_[0x11] & 0x7f) | ((line & 0x100) != 0 ? 0x80 : 0));
-        case 0x12: return static_cast<std::uint8_t>(line & 0xff);
-        case 0x19:
-            return static_cast<std::uint8_t>(vic_latch_ | 0x70 | ((vic_latch_ & vic_[0x1a] & 0x0f) != 0 ? 0x80 : 0));
-        case 0x1a: return static_cast<std::uint8_t>(vic_[0x1a] | 0xf0);
-        case 0x1e:
-        case 0x1f: return 0;  // no sprite collisions
-        default:
-            if (reg >= 0x2f) return 0xff;  // no registers there
-            if (reg >= 0x20) return static_cast<std::uint8_t>(vic_[static_cast<std::size_t>(reg)] | 0xf0);  // colours: 4 bits
-            return vic_[static_cast<std::size_t>(reg)];
-        }
-    }
+    if (address < 0xd400) return vic_.read(address & 0x3f, now);
     if (address < 0xd800) {
         if ((address & 0x1f) != 0x1b) return 0;
         // Oscillator 3 as a noise source: a 23-bit shift register.
@@ -235,13 +258,7 @@ std::uint8_t C64::io_read(std::uint16_t address) {
 void C64::io_write(std::uint16_t address, std::uint8_t value) {
     const std::uint64_t now = cpu.cycles;
     if (address < 0xd400) {
-        const int reg = address & 0x3f;
-        if (reg == 0x19) {
-            vic_latch_ = static_cast<std::uint8_t>(vic_latch_ & ~value & 0x0f);  // 1s acknowledge
-        } else {
-            vic_[static_cast<std::size_t>(reg)] = value;
-        }
-        if (reg == 0x11 || reg == 0x12) raster_due_ = next_raster_match(now);
+        vic_.write(address & 0x3f, value, now);
         update_irq_line();
     } else if (address < 0xd800) {
         // SID: nothing to hear.
@@ -255,24 +272,13 @@ void C64::io_write(std::uint16_t address, std::uint8_t value) {
     }
 }
 
-std::uint64_t C64::next_raster_match(std::uint64_t after) const {
-    const std::uint64_t line = static_cast<std::uint64_t>((vic_[0x11] & 0x80) << 1) | vic_[0x12];
-    if (line >= pal::kLines) return kNever;
-    std::uint64_t at = after - after % pal::kFrameCycles + line * pal::kLineCycles;
-    if (at <= after) at += pal::kFrameCycles;
-    return at;
-}
-
 void C64::update_irq_line() {
-    cpu.irq_line = !silent_ && ((vic_latch_ & vic_[0x1a] & 0x0f) != 0 || cia1_.asserting());
+    cpu.irq_line = !silent_ && (vic_.asserting() || cia1_.asserting());
 }
 
 bool C64::catch_up() {
     const std::uint64_t now = cpu.cycles;
-    if (raster_due_ <= now) {
-        vic_latch_ |= 0x01;
-        raster_due_ = next_raster_match(now);
-    }
+    vic_.catch_up(now);
     cia1_.catch_up(now);
     cia2_.catch_up(now);
     update_irq_line();
@@ -284,7 +290,7 @@ bool C64::catch_up() {
 }
 
 std::uint64_t C64::next_event() const {
-    std::uint64_t next = raster_due_;
+    std::uint64_t next = vic_.raster_due;
     for (const Cia* cia : {&cia1_, &cia2_}) {
         if (cia->running) next = std::min(next, cia->due);
     }

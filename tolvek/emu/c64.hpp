@@ -46,6 +46,25 @@ struct Cia {
     void write(int reg, std::uint8_t value, std::uint64_t now);
 };
 
+// The VIC-II, as far as programs need it: registers that read back what
+// was written (the colours four bits of it), the raster line counted from
+// the cycles, and the raster interrupt with its latch ($D019) and mask
+// ($D01A). Sprites never collide.
+struct Vic {
+    std::array<std::uint8_t, 0x40> regs{};
+    std::uint8_t latch = 0;        // $D019's interrupt bits
+    std::uint64_t raster_due = 0;  // the next raster compare match
+
+    bool asserting() const { return (latch & regs[0x1a] & 0x0f) != 0; }
+    // Latches the raster interrupt when the compare line has come.
+    void catch_up(std::uint64_t now);
+    // The first cycle after `after` at which the raster reaches the compare
+    // line ($D011 bit 7 and $D012); never for a line past the last.
+    std::uint64_t next_raster_match(std::uint64_t after) const;
+    std::uint8_t read(int reg, std::uint64_t now) const;
+    void write(int reg, std::uint8_t value, std::uint64_t now);
+};
+
 class C64 final : public Bus {
 public:
     // Booted as the KERNAL leaves the machine before BASIC's RUN.
@@ -84,7 +103,6 @@ public:
 private:
     void bank();
     void update_irq_line();
-    std::uint64_t next_raster_match(std::uint64_t after) const;
 
     std::array<std::uint8_t, 0x2000> basic_{};
     std::array<std::uint8_t, 0x2000> kernal_{};
@@ -92,9 +110,7 @@ private:
     // The marks of code run from ROM or I/O land here, apart from RAM's.
     std::vector<std::uint8_t> rom_marks_ = std::vector<std::uint8_t>(0x10000);
 
-    std::array<std::uint8_t, 0x40> vic_{};
-    std::uint8_t vic_latch_ = 0;  // $D019's interrupt bits
-    std::uint64_t raster_due_ = 0;  // the next raster compare match
+    Vic vic_;
     std::array<std::uint8_t, 0x400> colours_{};
     Cia cia1_, cia2_;
     bool nmi_asserted_ = false;

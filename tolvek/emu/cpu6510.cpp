@@ -130,181 +130,175 @@ void Cpu6510::compare(std::uint8_t reg, std::uint8_t value) {
     p = static_cast<std::uint8_t>(difference < 0x100 ? p | flag::C : p & ~flag::C);
 }
 
-template <std::uint8_t Opcode> void Cpu6510::execute() {
-    constexpr Mode mode = kOpcodes[Opcode].mode;
-    constexpr Behaviour behaves = kBehaviours[Opcode];
-    constexpr Operation op = behaves.operation;
-    constexpr Access access = behaves.access;
-    using enum Operation;
-    cycles += behaves.cycles;
-
-    if constexpr (op == Jam) {
-        // The CPU stops; the machine decides what that means.
-        pc = static_cast<std::uint16_t>(pc - 1);
-        cycles -= 2;
-        stop_ = Stop::Halted;
-        until_ = 0;
-        return;
-    }
-
-    // Branches.
-    if constexpr (mode == Mode::Relative) {
-        const auto offset = static_cast<std::int8_t>(load(pc));
-        pc = static_cast<std::uint16_t>(pc + 1);
-        bool taken = false;
-        if constexpr (op == Bpl) taken = !(p & flag::N);
-        if constexpr (op == Bmi) taken = p & flag::N;
-        if constexpr (op == Bvc) taken = !(p & flag::V);
-        if constexpr (op == Bvs) taken = p & flag::V;
-        if constexpr (op == Bcc) taken = !(p & flag::C);
-        if constexpr (op == Bcs) taken = p & flag::C;
-        if constexpr (op == Bne) taken = !(p & flag::Z);
-        if constexpr (op == Beq) taken = p & flag::Z;
-        if (taken) {
-            // Not marked Entered: where a branch leads is known without running.
-            const auto target = static_cast<std::uint16_t>(pc + offset);
-            cycles += ((target ^ pc) & 0xff00) ? 2 : 1;
-            pc = target;
-            jump_target_ = target;
-        }
-        return;
-    }
-
-    // The operand: an immediate value or an effective address.
+// An instruction's operand: the effective address, the value read there
+// (or the immediate value, or A), and what the unstable stores need.
+struct Cpu6510::Operand {
     std::uint16_t address = 0;
     std::uint8_t value = 0;
-    [[maybe_unused]] std::uint8_t base_high = 0;  // the high byte before indexing (sha, shx, shy, tas)
-    [[maybe_unused]] bool crossed = false;
-    if constexpr (mode == Mode::Immediate) {
-        value = load(pc);
+    std::uint8_t base_high = 0;  // the high byte before indexing (sha, shx, shy, tas)
+    bool crossed = false;        // the indexing crossed a page
+};
+
+template <Operation Op> [[gnu::always_inline]] inline void Cpu6510::branch() {
+    using enum Operation;
+    const auto offset = static_cast<std::int8_t>(load(pc));
+    pc = static_cast<std::uint16_t>(pc + 1);
+    bool taken = false;
+    if constexpr (Op == Bpl) taken = !(p & flag::N);
+    if constexpr (Op == Bmi) taken = p & flag::N;
+    if constexpr (Op == Bvc) taken = !(p & flag::V);
+    if constexpr (Op == Bvs) taken = p & flag::V;
+    if constexpr (Op == Bcc) taken = !(p & flag::C);
+    if constexpr (Op == Bcs) taken = p & flag::C;
+    if constexpr (Op == Bne) taken = !(p & flag::Z);
+    if constexpr (Op == Beq) taken = p & flag::Z;
+    if (taken) {
+        // Not marked Entered: where a branch leads is known without running.
+        const auto target = static_cast<std::uint16_t>(pc + offset);
+        cycles += ((target ^ pc) & 0xff00) ? 2 : 1;
+        pc = target;
+        jump_target_ = target;
+    }
+}
+
+// The operand after the opcode: an immediate value or an effective
+// address, and for instructions that read it, the value there.
+template <Mode M, Access A> [[gnu::always_inline]] inline Cpu6510::Operand Cpu6510::fetch_operand() {
+    Operand operand;
+    std::uint16_t& address = operand.address;
+    if constexpr (M == Mode::Immediate) {
+        operand.value = load(pc);
         pc = static_cast<std::uint16_t>(pc + 1);
-    } else if constexpr (mode == Mode::ZeroPage || mode == Mode::ZeroPageX || mode == Mode::ZeroPageY) {
+    } else if constexpr (M == Mode::ZeroPage || M == Mode::ZeroPageX || M == Mode::ZeroPageY) {
         address = load(pc);
         pc = static_cast<std::uint16_t>(pc + 1);
-        if constexpr (mode == Mode::ZeroPageX) address = (address + x) & 0xff;
-        if constexpr (mode == Mode::ZeroPageY) address = (address + y) & 0xff;
-    } else if constexpr (mode == Mode::Absolute || mode == Mode::AbsoluteX || mode == Mode::AbsoluteY ||
-                         mode == Mode::Indirect) {
+        if constexpr (M == Mode::ZeroPageX) address = (address + x) & 0xff;
+        if constexpr (M == Mode::ZeroPageY) address = (address + y) & 0xff;
+    } else if constexpr (M == Mode::Absolute || M == Mode::AbsoluteX || M == Mode::AbsoluteY || M == Mode::Indirect) {
         const std::uint8_t low = load(pc);
         const std::uint8_t high = load(static_cast<std::uint16_t>(pc + 1));
         pc = static_cast<std::uint16_t>(pc + 2);
         address = static_cast<std::uint16_t>(low | high << 8);
-        base_high = high;
-        if constexpr (mode == Mode::AbsoluteX || mode == Mode::AbsoluteY) {
-            const std::uint8_t index = mode == Mode::AbsoluteX ? x : y;
-            crossed = low + index > 0xff;
+        operand.base_high = high;
+        if constexpr (M == Mode::AbsoluteX || M == Mode::AbsoluteY) {
+            const std::uint8_t index = M == Mode::AbsoluteX ? x : y;
+            operand.crossed = low + index > 0xff;
             address = static_cast<std::uint16_t>(address + index);
         }
-        if constexpr (mode == Mode::Indirect) {
+        if constexpr (M == Mode::Indirect) {
             // The pointer's high byte comes from the same page: jmp ($10ff)
             // reads $10ff and $1000.
             const std::uint8_t target_low = load(address);
             const auto next = static_cast<std::uint16_t>((address & 0xff00) | ((address + 1) & 0xff));
             address = static_cast<std::uint16_t>(target_low | load(next) << 8);
         }
-    } else if constexpr (mode == Mode::IndirectX) {
+    } else if constexpr (M == Mode::IndirectX) {
         const auto pointer = static_cast<std::uint8_t>(load(pc) + x);
         pc = static_cast<std::uint16_t>(pc + 1);
         address = static_cast<std::uint16_t>(load(pointer) | load(static_cast<std::uint8_t>(pointer + 1)) << 8);
-    } else if constexpr (mode == Mode::IndirectY) {
+    } else if constexpr (M == Mode::IndirectY) {
         const std::uint8_t pointer = load(pc);
         pc = static_cast<std::uint16_t>(pc + 1);
         const std::uint8_t low = load(pointer);
-        base_high = load(static_cast<std::uint8_t>(pointer + 1));
-        crossed = low + y > 0xff;
-        address = static_cast<std::uint16_t>((low | base_high << 8) + y);
+        operand.base_high = load(static_cast<std::uint8_t>(pointer + 1));
+        operand.crossed = low + y > 0xff;
+        address = static_cast<std::uint16_t>((low | operand.base_high << 8) + y);
     }
-    if constexpr (access == Access::Read && (mode == Mode::AbsoluteX || mode == Mode::AbsoluteY ||
-                                             mode == Mode::IndirectY)) {
-        if (crossed) cycles += 1;
+    if constexpr (A == Access::Read && (M == Mode::AbsoluteX || M == Mode::AbsoluteY || M == Mode::IndirectY)) {
+        if (operand.crossed) cycles += 1;
     }
-    if constexpr (access == Access::Read) value = load(address);
-    if constexpr (mode == Mode::Accumulator) value = a;
+    if constexpr (A == Access::Read) operand.value = load(address);
+    if constexpr (M == Mode::Accumulator) operand.value = a;
+    return operand;
+}
 
-    // Read-modify-write: the 6502 writes the old value back before the new
-    // one, which the chips see (inc $d019 acknowledges an interrupt).
-    [[maybe_unused]] std::uint8_t result = 0;
-    if constexpr (read_modify_write(op)) {
-        if constexpr (mode != Mode::Accumulator) {
-            value = load(address);
-            if (bus_.write_page[address >> 8] == nullptr) bus_.io_write(address, value);
-        }
-        if constexpr (op == Asl || op == Slo) {
-            p = static_cast<std::uint8_t>((p & ~flag::C) | (value >> 7));
-            result = static_cast<std::uint8_t>(value << 1);
-        } else if constexpr (op == Lsr || op == Sre) {
-            p = static_cast<std::uint8_t>((p & ~flag::C) | (value & 1));
-            result = static_cast<std::uint8_t>(value >> 1);
-        } else if constexpr (op == Rol || op == Rla) {
-            result = static_cast<std::uint8_t>(value << 1 | (p & flag::C));
-            p = static_cast<std::uint8_t>((p & ~flag::C) | (value >> 7));
-        } else if constexpr (op == Ror || op == Rra) {
-            result = static_cast<std::uint8_t>(value >> 1 | (p & flag::C) << 7);
-            p = static_cast<std::uint8_t>((p & ~flag::C) | (value & 1));
-        } else if constexpr (op == Inc || op == Isc) {
-            result = static_cast<std::uint8_t>(value + 1);
-        } else if constexpr (op == Dec || op == Dcp) {
-            result = static_cast<std::uint8_t>(value - 1);
-        }
-        if constexpr (mode == Mode::Accumulator) {
-            a = result;
-        } else {
-            store(address, result);
-        }
-        if constexpr (op == Asl || op == Lsr || op == Rol || op == Ror || op == Inc || op == Dec) p = with_nz(p, result);
-        if constexpr (op == Slo) p = with_nz(p, a |= result);
-        if constexpr (op == Rla) p = with_nz(p, a &= result);
-        if constexpr (op == Sre) p = with_nz(p, a ^= result);
-        if constexpr (op == Rra) add(result);
-        if constexpr (op == Dcp) compare(a, result);
-        if constexpr (op == Isc) subtract(result);
-        return;
+// Read-modify-write: the 6502 writes the old value back before the new
+// one, which the chips see (inc $d019 acknowledges an interrupt).
+template <Operation Op, Mode M> [[gnu::always_inline]] inline void Cpu6510::modify(const Operand& operand) {
+    using enum Operation;
+    std::uint8_t value = operand.value;
+    std::uint8_t result = 0;
+    if constexpr (M != Mode::Accumulator) {
+        value = load(operand.address);
+        if (bus_.write_page[operand.address >> 8] == nullptr) bus_.io_write(operand.address, value);
     }
-
-    // Stores. The unstable ones store a register and'ed with the high byte
-    // of the address plus one; when the index crosses a page, that value
-    // becomes the high byte of the address too: their usual model.
-    if constexpr (access == Access::Write) {
-        if constexpr (op == Sta) store(address, a);
-        if constexpr (op == Stx) store(address, x);
-        if constexpr (op == Sty) store(address, y);
-        if constexpr (op == Sax) store(address, a & x);
-        if constexpr (op == Sha || op == Shx || op == Shy || op == Tas) {
-            if constexpr (op == Tas) s = a & x;
-            const std::uint8_t source = op == Sha ? (a & x) : op == Shx ? x : op == Shy ? y : s;
-            const auto stored = static_cast<std::uint8_t>(source & (base_high + 1));
-            if (crossed) address = static_cast<std::uint16_t>((address & 0xff) | stored << 8);
-            store(address, stored);
-        }
-        return;
+    if constexpr (Op == Asl || Op == Slo) {
+        p = static_cast<std::uint8_t>((p & ~flag::C) | (value >> 7));
+        result = static_cast<std::uint8_t>(value << 1);
+    } else if constexpr (Op == Lsr || Op == Sre) {
+        p = static_cast<std::uint8_t>((p & ~flag::C) | (value & 1));
+        result = static_cast<std::uint8_t>(value >> 1);
+    } else if constexpr (Op == Rol || Op == Rla) {
+        result = static_cast<std::uint8_t>(value << 1 | (p & flag::C));
+        p = static_cast<std::uint8_t>((p & ~flag::C) | (value >> 7));
+    } else if constexpr (Op == Ror || Op == Rra) {
+        result = static_cast<std::uint8_t>(value >> 1 | (p & flag::C) << 7);
+        p = static_cast<std::uint8_t>((p & ~flag::C) | (value & 1));
+    } else if constexpr (Op == Inc || Op == Isc) {
+        result = static_cast<std::uint8_t>(value + 1);
+    } else if constexpr (Op == Dec || Op == Dcp) {
+        result = static_cast<std::uint8_t>(value - 1);
     }
+    if constexpr (M == Mode::Accumulator) {
+        a = result;
+    } else {
+        store(operand.address, result);
+    }
+    if constexpr (Op == Asl || Op == Lsr || Op == Rol || Op == Ror || Op == Inc || Op == Dec) p = with_nz(p, result);
+    if constexpr (Op == Slo) p = with_nz(p, a |= result);
+    if constexpr (Op == Rla) p = with_nz(p, a &= result);
+    if constexpr (Op == Sre) p = with_nz(p, a ^= result);
+    if constexpr (Op == Rra) add(result);
+    if constexpr (Op == Dcp) compare(a, result);
+    if constexpr (Op == Isc) subtract(result);
+}
 
-    if constexpr (op == Lda) p = with_nz(p, a = value);
-    if constexpr (op == Ldx) p = with_nz(p, x = value);
-    if constexpr (op == Ldy) p = with_nz(p, y = value);
-    if constexpr (op == Lax) p = with_nz(p, a = x = value);
-    if constexpr (op == And) p = with_nz(p, a &= value);
-    if constexpr (op == Ora) p = with_nz(p, a |= value);
-    if constexpr (op == Eor) p = with_nz(p, a ^= value);
-    if constexpr (op == Adc) add(value);
-    if constexpr (op == Sbc) subtract(value);
-    if constexpr (op == Cmp) compare(a, value);
-    if constexpr (op == Cpx) compare(x, value);
-    if constexpr (op == Cpy) compare(y, value);
-    if constexpr (op == Bit) {
+// Stores. The unstable ones store a register and'ed with the high byte of
+// the address plus one; when the index crosses a page, that value becomes
+// the high byte of the address too: their usual model.
+template <Operation Op> [[gnu::always_inline]] inline void Cpu6510::store_register(Operand operand) {
+    using enum Operation;
+    if constexpr (Op == Sta) store(operand.address, a);
+    if constexpr (Op == Stx) store(operand.address, x);
+    if constexpr (Op == Sty) store(operand.address, y);
+    if constexpr (Op == Sax) store(operand.address, a & x);
+    if constexpr (Op == Sha || Op == Shx || Op == Shy || Op == Tas) {
+        if constexpr (Op == Tas) s = a & x;
+        const std::uint8_t source = Op == Sha ? (a & x) : Op == Shx ? x : Op == Shy ? y : s;
+        const auto stored = static_cast<std::uint8_t>(source & (operand.base_high + 1));
+        if (operand.crossed) operand.address = static_cast<std::uint16_t>((operand.address & 0xff) | stored << 8);
+        store(operand.address, stored);
+    }
+}
+
+template <Operation Op> [[gnu::always_inline]] inline void Cpu6510::compute(std::uint8_t value) {
+    using enum Operation;
+    if constexpr (Op == Lda) p = with_nz(p, a = value);
+    if constexpr (Op == Ldx) p = with_nz(p, x = value);
+    if constexpr (Op == Ldy) p = with_nz(p, y = value);
+    if constexpr (Op == Lax) p = with_nz(p, a = x = value);
+    if constexpr (Op == And) p = with_nz(p, a &= value);
+    if constexpr (Op == Ora) p = with_nz(p, a |= value);
+    if constexpr (Op == Eor) p = with_nz(p, a ^= value);
+    if constexpr (Op == Adc) add(value);
+    if constexpr (Op == Sbc) subtract(value);
+    if constexpr (Op == Cmp) compare(a, value);
+    if constexpr (Op == Cpx) compare(x, value);
+    if constexpr (Op == Cpy) compare(y, value);
+    if constexpr (Op == Bit) {
         p = static_cast<std::uint8_t>((p & ~(flag::N | flag::V | flag::Z)) | (value & (flag::N | flag::V)) |
                                       ((a & value) == 0 ? flag::Z : 0));
     }
-    if constexpr (op == Anc) {
+    if constexpr (Op == Anc) {
         p = with_nz(p, a &= value);
         p = static_cast<std::uint8_t>((p & ~flag::C) | (a >> 7));
     }
-    if constexpr (op == Alr) {
+    if constexpr (Op == Alr) {
         a &= value;
         p = static_cast<std::uint8_t>((p & ~flag::C) | (a & 1));
         p = with_nz(p, a = static_cast<std::uint8_t>(a >> 1));
     }
-    if constexpr (op == Arr) {
+    if constexpr (Op == Arr) {
         const auto anded = static_cast<std::uint8_t>(a & value);
         a = static_cast<std::uint8_t>(anded >> 1 | (p & flag::C) << 7);
         p = with_nz(p, a);
@@ -323,61 +317,63 @@ template <std::uint8_t Opcode> void Cpu6510::execute() {
             }
         }
     }
-    if constexpr (op == Sbx) {
+    if constexpr (Op == Sbx) {
         const unsigned difference = static_cast<unsigned>(a & x) - value;
         x = static_cast<std::uint8_t>(difference);
         p = with_nz(p, x);
         p = static_cast<std::uint8_t>(difference < 0x100 ? p | flag::C : p & ~flag::C);
     }
     // ane and lxa mix in the chip's "magic" constant; $ee is the usual model.
-    if constexpr (op == Ane) p = with_nz(p, a = static_cast<std::uint8_t>((a | 0xee) & x & value));
-    if constexpr (op == Lxa) p = with_nz(p, a = x = static_cast<std::uint8_t>((a | 0xee) & value));
-    if constexpr (op == Las) p = with_nz(p, a = x = s = static_cast<std::uint8_t>(value & s));
+    if constexpr (Op == Ane) p = with_nz(p, a = static_cast<std::uint8_t>((a | 0xee) & x & value));
+    if constexpr (Op == Lxa) p = with_nz(p, a = x = static_cast<std::uint8_t>((a | 0xee) & value));
+    if constexpr (Op == Las) p = with_nz(p, a = x = s = static_cast<std::uint8_t>(value & s));
+}
 
-    // Registers and flags.
-    if constexpr (op == Tax) p = with_nz(p, x = a);
-    if constexpr (op == Tay) p = with_nz(p, y = a);
-    if constexpr (op == Txa) p = with_nz(p, a = x);
-    if constexpr (op == Tya) p = with_nz(p, a = y);
-    if constexpr (op == Tsx) p = with_nz(p, x = s);
-    if constexpr (op == Txs) s = x;
-    if constexpr (op == Inx) p = with_nz(p, ++x);
-    if constexpr (op == Iny) p = with_nz(p, ++y);
-    if constexpr (op == Dex) p = with_nz(p, --x);
-    if constexpr (op == Dey) p = with_nz(p, --y);
-    if constexpr (op == Clc) p &= static_cast<std::uint8_t>(~flag::C);
-    if constexpr (op == Sec) p |= flag::C;
-    if constexpr (op == Cli) p &= static_cast<std::uint8_t>(~flag::I);
-    if constexpr (op == Sei) p |= flag::I;
-    if constexpr (op == Cld) p &= static_cast<std::uint8_t>(~flag::D);
-    if constexpr (op == Sed) p |= flag::D;
-    if constexpr (op == Clv) p &= static_cast<std::uint8_t>(~flag::V);
+template <Operation Op> [[gnu::always_inline]] inline void Cpu6510::transfer_or_flag() {
+    using enum Operation;
+    if constexpr (Op == Tax) p = with_nz(p, x = a);
+    if constexpr (Op == Tay) p = with_nz(p, y = a);
+    if constexpr (Op == Txa) p = with_nz(p, a = x);
+    if constexpr (Op == Tya) p = with_nz(p, a = y);
+    if constexpr (Op == Tsx) p = with_nz(p, x = s);
+    if constexpr (Op == Txs) s = x;
+    if constexpr (Op == Inx) p = with_nz(p, ++x);
+    if constexpr (Op == Iny) p = with_nz(p, ++y);
+    if constexpr (Op == Dex) p = with_nz(p, --x);
+    if constexpr (Op == Dey) p = with_nz(p, --y);
+    if constexpr (Op == Clc) p &= static_cast<std::uint8_t>(~flag::C);
+    if constexpr (Op == Sec) p |= flag::C;
+    if constexpr (Op == Cli) p &= static_cast<std::uint8_t>(~flag::I);
+    if constexpr (Op == Sei) p |= flag::I;
+    if constexpr (Op == Cld) p &= static_cast<std::uint8_t>(~flag::D);
+    if constexpr (Op == Sed) p |= flag::D;
+    if constexpr (Op == Clv) p &= static_cast<std::uint8_t>(~flag::V);
+}
 
-    // The stack.
-    if constexpr (op == Pha) push_byte(a);
-    if constexpr (op == Php) push_byte(p | flag::B | flag::U);
-    if constexpr (op == Pla) p = with_nz(p, a = pull_byte());
-    if constexpr (op == Plp) p = static_cast<std::uint8_t>((pull_byte() & ~flag::B) | flag::U);
-
-    // Jumps, calls and returns.
-    if constexpr (op == Jmp) enter(address);
-    if constexpr (op == Jsr) {
+template <Operation Op> [[gnu::always_inline]] inline void Cpu6510::stack_or_jump(std::uint16_t address) {
+    using enum Operation;
+    if constexpr (Op == Pha) push_byte(a);
+    if constexpr (Op == Php) push_byte(p | flag::B | flag::U);
+    if constexpr (Op == Pla) p = with_nz(p, a = pull_byte());
+    if constexpr (Op == Plp) p = static_cast<std::uint8_t>((pull_byte() & ~flag::B) | flag::U);
+    if constexpr (Op == Jmp) enter(address);
+    if constexpr (Op == Jsr) {
         const auto last = static_cast<std::uint16_t>(pc - 1);  // the jsr's last byte, as the 6502 pushes it
         push_byte(static_cast<std::uint8_t>(last >> 8));
         push_byte(static_cast<std::uint8_t>(last));
         enter(address);
     }
-    if constexpr (op == Rts) {
+    if constexpr (Op == Rts) {
         const std::uint8_t low = pull_byte();
         enter(static_cast<std::uint16_t>((low | pull_byte() << 8) + 1));
     }
-    if constexpr (op == Rti) {
+    if constexpr (Op == Rti) {
         if (interrupt_depth_ > 0) --interrupt_depth_;
         p = static_cast<std::uint8_t>((pull_byte() & ~flag::B) | flag::U);
         const std::uint8_t low = pull_byte();
         enter(static_cast<std::uint16_t>(low | pull_byte() << 8));
     }
-    if constexpr (op == Brk) {
+    if constexpr (Op == Brk) {
         // brk skips the byte after it.
         const auto next = static_cast<std::uint16_t>(pc + 1);
         ++interrupt_depth_;
@@ -387,6 +383,35 @@ template <std::uint8_t Opcode> void Cpu6510::execute() {
         p |= flag::I;
         const std::uint8_t low = load(0xfffe);
         enter(static_cast<std::uint16_t>(low | load(0xffff) << 8));
+    }
+}
+
+// One instruction, compiled from its row of the table: every part but the
+// one its operation belongs to compiles to nothing.
+template <std::uint8_t Opcode> void Cpu6510::execute() {
+    constexpr Mode mode = kOpcodes[Opcode].mode;
+    constexpr Behaviour behaves = kBehaviours[Opcode];
+    constexpr Operation op = behaves.operation;
+    cycles += behaves.cycles;
+    if constexpr (op == Operation::Jam) {
+        // The CPU stops; the machine decides what that means.
+        pc = static_cast<std::uint16_t>(pc - 1);
+        cycles -= 2;
+        stop_ = Stop::Halted;
+        until_ = 0;
+    } else if constexpr (mode == Mode::Relative) {
+        branch<op>();
+    } else {
+        const Operand operand = fetch_operand<mode, behaves.access>();
+        if constexpr (read_modify_write(op)) {
+            modify<op, mode>(operand);
+        } else if constexpr (behaves.access == Access::Write) {
+            store_register<op>(operand);
+        } else {
+            compute<op>(operand.value);
+            transfer_or_flag<op>();
+            stack_or_jump<op>(operand.address);
+        }
     }
 }
 

@@ -89,6 +89,15 @@ public:
 
 private:
     template <std::uint8_t Opcode> void execute();
+    // The parts of execute, by group of operations (cpu6510.cpp).
+    struct Operand;
+    template <Mode M, Access A> Operand fetch_operand();
+    template <Operation Op> void branch();
+    template <Operation Op, Mode M> void modify(const Operand& operand);  // read-modify-write
+    template <Operation Op> void store_register(Operand operand);
+    template <Operation Op> void compute(std::uint8_t value);  // loads, logic, arithmetic, compares
+    template <Operation Op> void transfer_or_flag();
+    template <Operation Op> void stack_or_jump(std::uint16_t address);
     std::uint8_t load(std::uint16_t address);  // read, write, push and pull as inlined by the handlers
     void store(std::uint16_t address, std::uint8_t value);
     void push_byte(std::uint8_t value);

@@ -153,12 +153,40 @@ private:
         carry(true);
     }
     void print(std::uint8_t petscii) { c64_.printed.push_back(static_cast<char>(petscii)); }
+    // A, X and Y into three addresses, or from them.
+    void poke_registers(std::uint16_t for_a, std::uint16_t for_x, std::uint16_t for_y) {
+        poke(for_a, cpu_.a);
+        poke(for_x, cpu_.x);
+        poke(for_y, cpu_.y);
+    }
+    void peek_registers(std::uint16_t for_a, std::uint16_t for_x, std::uint16_t for_y) {
+        cpu_.a = peek(for_a);
+        cpu_.x = peek(for_x);
+        cpu_.y = peek(for_y);
+    }
+    void set_xy(std::uint8_t x, std::uint8_t y) {
+        cpu_.x = x;
+        cpu_.y = y;
+    }
+    void succeed_with(std::uint8_t a) {
+        load_a(a);
+        carry(false);
+    }
     // The KERNAL's table of open files: the device of logical file `file`,
     // or -1.
     int device_of(std::uint8_t file);
     void open();
     void close();
     void choose(bool output);
+    void clear_channels();
+    void memory_bound(std::uint16_t pointer);
+    void count_jiffy();
+    void plot();
+    void restore_vectors();
+    void copy_vectors();
+    void clear_screen();
+    void home();
+    void print_string();
     // The cursor's line: its address on the screen and in colour RAM.
     void point_at_line(std::uint8_t row) {
         const auto line = static_cast<std::uint16_t>((peek(0x0288) << 8) + row * 40);
@@ -172,149 +200,137 @@ private:
     Cpu6510& cpu_;
 };
 
+// One line a routine: what each does is a call of its own below, or as
+// short as that.
 void Answer::run(Routine routine) {
     switch (routine) {
     case Routine::Chrout:  // to the screen unless the output went elsewhere
         if (peek(kOutput) == kScreen) print(cpu_.a);
-        carry(false);
-        break;
-    case Routine::ScreenOut: print(cpu_.a); break;
-    case Routine::Chrin:
-        load_a(0x0d);  // an empty line
-        carry(false);
-        break;
-    case Routine::Getin:
-        load_a(0);  // no key
-        carry(false);
-        break;
-    case Routine::Stop: cpu_.p = static_cast<std::uint8_t>(cpu_.p & ~flag::Z); break;  // not pressed
-    case Routine::Open: open(); break;
-    case Routine::Close: close(); break;
-    case Routine::Chkin: choose(false); break;
-    case Routine::Chkout: choose(true); break;
-    case Routine::Clall:
-        poke(kOpenFiles, 0);
-        [[fallthrough]];
-    case Routine::Clrchn:
-        poke(kInput, 0);
-        poke(kOutput, kScreen);
-        break;
-    case Routine::LoadSave: fail(5); break;  // device not present
-    case Routine::Readst: load_a(peek(0x90)); break;
-    case Routine::Setlfs:
-        poke(0xb8, cpu_.a);
-        poke(0xba, cpu_.x);
-        poke(0xb9, cpu_.y);
-        break;
-    case Routine::Setnam:
-        poke(0xb7, cpu_.a);
-        poke(0xbb, cpu_.x);
-        poke(0xbc, cpu_.y);
-        break;
-    case Routine::Setmsg: poke(0x9d, cpu_.a); break;
-    case Routine::Settmo: poke(0x0285, cpu_.a); break;
-    case Routine::Memtop:
-    case Routine::Membot: {
-        // Carry set reads the pointer into X/Y, clear sets it.
-        const std::uint16_t pointer = routine == Routine::Memtop ? 0x0283 : 0x0281;
-        if ((cpu_.p & flag::C) != 0) {
-            cpu_.x = peek(pointer);
-            cpu_.y = peek(static_cast<std::uint16_t>(pointer + 1));
-        } else {
-            poke(pointer, cpu_.x);
-            poke(static_cast<std::uint16_t>(pointer + 1), cpu_.y);
-        }
-        break;
-    }
-    case Routine::Rdtim:
-        cpu_.a = peek(0xa2);
-        cpu_.x = peek(0xa1);
-        cpu_.y = peek(0xa0);
-        break;
-    case Routine::Settim:
-        poke(0xa2, cpu_.a);
-        poke(0xa1, cpu_.x);
-        poke(0xa0, cpu_.y);
-        break;
-    case Routine::Udtim:
-        for (std::uint16_t at = 0xa2; at >= 0xa0; --at) {
-            const auto value = static_cast<std::uint8_t>(peek(at) + 1);
-            poke(at, value);
-            if (value != 0) break;
-        }
-        break;
-    case Routine::Screen:
-        cpu_.x = 40;
-        cpu_.y = 25;
-        break;
-    case Routine::Plot:  // carry set reads the cursor (row in X, column in Y)
-        if ((cpu_.p & flag::C) != 0) {
-            cpu_.x = peek(0xd6);
-            cpu_.y = peek(0xd3);
-        } else {
-            poke(0xd6, cpu_.x);
-            poke(0xd3, cpu_.y);
-            point_at_line(cpu_.x);
-            carry(false);
-        }
-        break;
-    case Routine::Iobase:
-        cpu_.x = 0x00;
-        cpu_.y = 0xdc;
-        break;
-    case Routine::Restor:
-        for (std::size_t i = 0; i < kKernalVectors.size(); ++i) {
-            const auto at = static_cast<std::uint16_t>(0x0314 + 2 * i);
-            poke(at, static_cast<std::uint8_t>(kKernalVectors[i] & 0xff));
-            poke(static_cast<std::uint16_t>(at + 1), static_cast<std::uint8_t>(kKernalVectors[i] >> 8));
-        }
-        break;
-    case Routine::Vector: {  // carry set copies the vectors to (X/Y), clear copies them from there
-        const auto table = static_cast<std::uint16_t>(cpu_.x | (cpu_.y << 8));
-        for (std::uint16_t i = 0; i < 32; ++i) {
-            const auto there = static_cast<std::uint16_t>(table + i);
-            const auto vector = static_cast<std::uint16_t>(0x0314 + i);
-            if ((cpu_.p & flag::C) != 0) {
-                poke(there, peek(vector));
-            } else {
-                poke(vector, peek(there));
-            }
-        }
-        break;
-    }
-    case Routine::Serial: poke(0x90, static_cast<std::uint8_t>(peek(0x90) | 0x80)); break;  // device not present
-    case Routine::ClearScreen: {
-        const auto screen = static_cast<std::uint16_t>(peek(0x0288) << 8);
-        for (std::uint16_t i = 0; i < 1000; ++i) {
-            poke(static_cast<std::uint16_t>(screen + i), 0x20);
-            c64_.io_write(static_cast<std::uint16_t>(0xd800 + i), peek(0x0286));
-        }
-        [[fallthrough]];
-    }
-    case Routine::Home:
-        poke(0xd3, 0);
-        poke(0xd6, 0);
-        point_at_line(0);
-        break;
-    case Routine::LinePointer: point_at_line(cpu_.x); break;
+        return carry(false);
+    case Routine::ScreenOut: return print(cpu_.a);
+    case Routine::Chrin: return succeed_with(0x0d);  // an empty line
+    case Routine::Getin: return succeed_with(0);     // no key
+    case Routine::Stop: cpu_.p = static_cast<std::uint8_t>(cpu_.p & ~flag::Z); return;  // not pressed
+    case Routine::Open: return open();
+    case Routine::Close: return close();
+    case Routine::Chkin: return choose(false);
+    case Routine::Chkout: return choose(true);
+    case Routine::Clall: poke(kOpenFiles, 0); return clear_channels();
+    case Routine::Clrchn: return clear_channels();
+    case Routine::LoadSave: return fail(5);  // device not present
+    case Routine::Readst: return load_a(peek(0x90));
+    case Routine::Setlfs: return poke_registers(0xb8, 0xba, 0xb9);  // file, device, secondary address
+    case Routine::Setnam: return poke_registers(0xb7, 0xbb, 0xbc);  // length, address
+    case Routine::Setmsg: return poke(0x9d, cpu_.a);
+    case Routine::Settmo: return poke(0x0285, cpu_.a);
+    case Routine::Memtop: return memory_bound(0x0283);
+    case Routine::Membot: return memory_bound(0x0281);
+    case Routine::Rdtim: return peek_registers(0xa2, 0xa1, 0xa0);
+    case Routine::Settim: return poke_registers(0xa2, 0xa1, 0xa0);
+    case Routine::Udtim: return count_jiffy();
+    case Routine::Screen: return set_xy(40, 25);
+    case Routine::Plot: return plot();
+    case Routine::Iobase: return set_xy(0x00, 0xdc);
+    case Routine::Restor: return restore_vectors();
+    case Routine::Vector: return copy_vectors();
+    case Routine::Serial: return poke(0x90, static_cast<std::uint8_t>(peek(0x90) | 0x80));  // device not present
+    case Routine::ClearScreen: clear_screen(); return home();
+    case Routine::Home: return home();
+    case Routine::LinePointer: return point_at_line(cpu_.x);
     case Routine::ColourPointer:
         poke(0xf3, peek(0xd1));
-        poke(0xf4, static_cast<std::uint8_t>((peek(0xd2) & 0x03) | 0xd8));
-        break;
-    case Routine::Nothing: break;
-    case Routine::PrintString: {
-        auto at = static_cast<std::uint16_t>(cpu_.a | (cpu_.y << 8));
-        for (int i = 0; i < 0x10000; ++i, ++at) {
-            const std::uint8_t petscii = peek(at);
-            if (petscii == 0) break;
-            print(petscii);
-        }
-        break;
-    }
+        return poke(0xf4, static_cast<std::uint8_t>((peek(0xd2) & 0x03) | 0xd8));
+    case Routine::Nothing: return;
+    case Routine::PrintString: return print_string();
     case Routine::PrintNumber:
         for (const char digit : std::to_string(cpu_.x | (cpu_.a << 8))) print(static_cast<std::uint8_t>(digit));
-        break;
-    case Routine::Basic: break;
+        return;
+    case Routine::Basic: return;
+    }
+}
+
+void Answer::clear_channels() {
+    poke(kInput, 0);
+    poke(kOutput, kScreen);
+}
+
+// MEMTOP and MEMBOT: carry set reads the pointer into X/Y, clear sets it.
+void Answer::memory_bound(std::uint16_t pointer) {
+    if ((cpu_.p & flag::C) != 0) {
+        cpu_.x = peek(pointer);
+        cpu_.y = peek(static_cast<std::uint16_t>(pointer + 1));
+    } else {
+        poke(pointer, cpu_.x);
+        poke(static_cast<std::uint16_t>(pointer + 1), cpu_.y);
+    }
+}
+
+// The jiffy clock at $A0-$A2, high byte first, one tick on.
+void Answer::count_jiffy() {
+    for (std::uint16_t at = 0xa2; at >= 0xa0; --at) {
+        const auto value = static_cast<std::uint8_t>(peek(at) + 1);
+        poke(at, value);
+        if (value != 0) break;
+    }
+}
+
+// Carry set reads the cursor (row in X, column in Y), clear moves it.
+void Answer::plot() {
+    if ((cpu_.p & flag::C) != 0) {
+        cpu_.x = peek(0xd6);
+        cpu_.y = peek(0xd3);
+        return;
+    }
+    poke(0xd6, cpu_.x);
+    poke(0xd3, cpu_.y);
+    point_at_line(cpu_.x);
+    carry(false);
+}
+
+void Answer::restore_vectors() {
+    for (std::size_t i = 0; i < kKernalVectors.size(); ++i) {
+        const auto at = static_cast<std::uint16_t>(0x0314 + 2 * i);
+        poke(at, static_cast<std::uint8_t>(kKernalVectors[i] & 0xff));
+        poke(static_cast<std::uint16_t>(at + 1), static_cast<std::uint8_t>(kKernalVectors[i] >> 8));
+    }
+}
+
+// Carry set copies the vectors to (X/Y), clear copies them from there.
+void Answer::copy_vectors() {
+    const auto table = static_cast<std::uint16_t>(cpu_.x | (cpu_.y << 8));
+    for (std::uint16_t i = 0; i < 32; ++i) {
+        const auto there = static_cast<std::uint16_t>(table + i);
+        const auto vector = static_cast<std::uint16_t>(0x0314 + i);
+        if ((cpu_.p & flag::C) != 0) {
+            poke(there, peek(vector));
+        } else {
+            poke(vector, peek(there));
+        }
+    }
+}
+
+// Spaces on the screen, the text colour in colour RAM.
+void Answer::clear_screen() {
+    const auto screen = static_cast<std::uint16_t>(peek(0x0288) << 8);
+    for (std::uint16_t i = 0; i < 1000; ++i) {
+        poke(static_cast<std::uint16_t>(screen + i), 0x20);
+        c64_.io_write(static_cast<std::uint16_t>(0xd800 + i), peek(0x0286));
+    }
+}
+
+void Answer::home() {
+    poke(0xd3, 0);
+    poke(0xd6, 0);
+    point_at_line(0);
+}
+
+// The zero-terminated string at A/Y.
+void Answer::print_string() {
+    auto at = static_cast<std::uint16_t>(cpu_.a | (cpu_.y << 8));
+    for (int i = 0; i < 0x10000; ++i, ++at) {
+        const std::uint8_t petscii = peek(at);
+        if (petscii == 0) break;
+        print(petscii);
     }
 }
 

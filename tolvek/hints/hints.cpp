@@ -4,6 +4,7 @@
 #include <cctype>
 #include <optional>
 
+#include "number.hpp"
 #include "output/dialect.hpp"
 
 namespace tolvek {
@@ -13,27 +14,6 @@ std::string lower(std::string_view text) {
     std::string out(text);
     for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
-}
-
-// An address: $c000 (hex) or 49152 (decimal), 0 to $FFFF.
-std::optional<std::uint32_t> parse_address(std::string_view word) {
-    int base = 10;
-    if (!word.empty() && word[0] == '$') {
-        base = 16;
-        word.remove_prefix(1);
-    }
-    if (word.empty() || word.size() > 8) return std::nullopt;
-    std::uint32_t value = 0;
-    for (const char c : word) {
-        int digit = -1;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        if (digit < 0) return std::nullopt;
-        value = value * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(digit);
-    }
-    if (value > 0xffff) return std::nullopt;
-    return value;
 }
 
 // A word of the file quoted in a message, cut short after 80 bytes (at the
