@@ -139,7 +139,7 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                     return fail("malformed cycle count '" + run_cycles + "': give 0.." + std::to_string(kMaxRunCycles));
                 }
                 result.options.run.budget = static_cast<std::uint64_t>(*cycles);
-                result.options.run.patience = result.options.run.budget / 32;
+                result.options.run.patience = patience_for(result.options.run.budget);
             }
             continue;
         }

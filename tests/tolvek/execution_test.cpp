@@ -30,7 +30,7 @@ std::unique_ptr<Analysed> analysed(const ScratchDir& dir, const std::string& bod
         assemble(dir, "\t* = $0801\n\t!word +, 10\n\t!byte $9e\n\t!text \"2061\"\n\t!byte 0\n+\t!word 0\n" + body);
     RunOptions run;
     run.budget = budget;
-    run.patience = budget / 32;
+    run.patience = patience_for(budget);
     return std::make_unique<Analysed>(make_image(0x0801, {prg.begin() + 2, prg.end()}),
                                       AnalysisOptions{.entry = 2061, .run = run});
 }
