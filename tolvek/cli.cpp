@@ -161,7 +161,7 @@ constexpr std::array kOptions = {
                        return "malformed cycle count '" + value + "': give 0.." + std::to_string(kMaxRunCycles);
                    }
                    p.options.run.budget = static_cast<std::uint64_t>(*cycles);
-                   p.options.run.patience = p.options.run.budget / 32;
+                   p.options.run.patience = patience_for(p.options.run.budget);
                    return {};
                }},
     OptionSpec{"--unpack", "", "",

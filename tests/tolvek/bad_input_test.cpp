@@ -6,9 +6,13 @@
 
 #include <algorithm>
 
+#include "analysis/execution.hpp"
+#include "input_file.hpp"
 #include "support.hpp"
 
 using namespace tolvek_test;
+using tolvek::kSmallestUnpacked;
+using tolvek::kTextFileLimit;
 namespace fs = std::filesystem;
 
 namespace {
@@ -200,7 +204,7 @@ TEST_F(BadInput, ARunThatFailsForOneOutputWritesNone) {
         0x00,
     };
     std::vector<std::uint8_t> image = packer;
-    image.resize(packer.size() + 256, 0xea);
+    image.resize(packer.size() + kSmallestUnpacked, 0xea);
     image.back() = 0x60;
     write_bytes(dir / "packed.tmp", image);
     fs::create_directory(dir / "packed.unpacked.prg");
@@ -218,7 +222,7 @@ TEST_F(BadInput, ARunThatFailsForOneOutputWritesNone) {
     ASSERT_EQ(ok.status, 0) << ok.err;
     EXPECT_TRUE(fs::exists(dir / "packed.asm"));
     EXPECT_TRUE(fs::exists(dir / "game.hints"));
-    EXPECT_EQ(read_bytes(dir / "packed.unpacked.prg").size(), 2u + 256u);
+    EXPECT_EQ(read_bytes(dir / "packed.unpacked.prg").size(), 2u + kSmallestUnpacked);
 }
 
 TEST_F(BadInput, ValueWithLineBreakStaysOneLine) {
@@ -244,14 +248,13 @@ TEST_F(BadInput, HintsAndLabelsOnlyFromRegularFiles) {
 // A hints or label file is read up to 64 MiB (a comment line that long
 // too), and a byte more is refused, unread. The files are sparse.
 TEST_F(BadInput, HintsAndLabelFilesOfMoreThan64MiB) {
-    constexpr std::uintmax_t kLimit = 64u << 20;
-    write_text(dir / "big.hints", "#");
-    fs::resize_file(dir / "big.hints", kLimit + 1);
+        write_text(dir / "big.hints", "#");
+    fs::resize_file(dir / "big.hints", kTextFileLimit + 1);
     write_text(dir / "labels.hints", "labels big.hints\n");
     const std::string run = "-w -c6502 -o2049 -e2049 -t game.tmp --hints ";
     fails(run + "big.hints", "cannot read the hints file 'big.hints': it is larger than 64 MiB");
     fails(run + "labels.hints", "labels.hints:1: cannot read the label file 'big.hints': it is larger than 64 MiB");
-    fs::resize_file(dir / "big.hints", kLimit);
+    fs::resize_file(dir / "big.hints", kTextFileLimit);
     for (const char* hints : {"big.hints", "labels.hints"}) {
         const Result result = run_in(dir.path(), quote(TOLVEK_EXE) + " " + run + hints);
         EXPECT_EQ(result.status, 0) << hints << ": " << result.err;

@@ -70,7 +70,7 @@ TEST(Cli, ProgramFilesRunsAndUnpacking) {
         args.insert(args.end(), {"-a", "-c6502", "-o0", "-e0", "-tx"});
         return parse_args(args);
     };
-    EXPECT_EQ(with({}).options.run.budget, 10'000'000u);
+    EXPECT_EQ(with({}).options.run.budget, kDefaultRunCycles);
     EXPECT_FALSE(with({}).options.unpack);
     EXPECT_EQ(with({"--run-cycles", "0"}).options.run.budget, 0u);
     EXPECT_EQ(with({"--run-cycles=$100000"}).options.run.budget, 0x100000u);

@@ -30,7 +30,7 @@ std::unique_ptr<Analysed> analysed(const ScratchDir& dir, const std::string& bod
         assemble(dir, "\t* = $0801\n\t!word +, 10\n\t!byte $9e\n\t!text \"2061\"\n\t!byte 0\n+\t!word 0\n" + body);
     RunOptions run;
     run.budget = budget;
-    run.patience = budget / 32;
+    run.patience = patience_for(budget);
     return std::make_unique<Analysed>(make_image(0x0801, {prg.begin() + 2, prg.end()}),
                                       AnalysisOptions{.entry = 2061, .run = run});
 }
@@ -89,15 +89,17 @@ TEST(Execution, CodeOnlyARunReachesIsCodeThatRan) {
     ASSERT_EQ(with_run->image.at(first), 0xa9);
     EXPECT_EQ(without->map.kind(first), Kind::Unknown);
     EXPECT_EQ(with_run->map.kind(first), Kind::Opcode);
-    EXPECT_EQ(with_run->map.source(first), Source::Run);
+    EXPECT_TRUE(with_run->map.was_entered(first));
+    EXPECT_EQ(listed_at(with_run->map, first), "L0840: lda #$01");
     // lda #2 after the bne never ran, but the branch's other way is traced.
     EXPECT_EQ(with_run->map.kind(first + 4), Kind::Opcode);
-    EXPECT_EQ(with_run->map.source(first + 4), Source::Trace);
+    EXPECT_EQ(listed_at(with_run->map, first + 4), "lda #$02");
     // The second routine ran too; the three filler bytes did not.
-    EXPECT_EQ(with_run->map.source(first + 7), Source::Run);
+    EXPECT_TRUE(with_run->map.was_entered(first + 7));
+    EXPECT_EQ(listed_at(with_run->map, first + 7), "L0847: ldy #$03");
     EXPECT_FALSE(is_instruction(with_run->map.kind(first - 3))) << headers(with_run->listing);
     // The entry's own code ran, and says so.
-    EXPECT_EQ(with_run->map.source(0x080d), Source::Run);
+    EXPECT_EQ(listed_at(with_run->map, 0x080d), "L080d: ldx #$00");
     EXPECT_TRUE(has_header(with_run->listing, "run from $080d: returned to BASIC after " +
                                                   std::to_string(with_run->map.runs.at(0).cycles) + " cycles"))
         << headers(with_run->listing);
@@ -203,7 +205,7 @@ l3	!word 0
     ASSERT_EQ(map.runs.size(), 2u);
     EXPECT_EQ(map.runs[0].entry, 2080);
     EXPECT_EQ(map.runs[1].entry, 2090);
-    EXPECT_EQ(map.source(2090), Source::Run);
+    EXPECT_EQ(listed_at(map, 2090), "L082a: lda #$02");
 }
 
 }  // namespace

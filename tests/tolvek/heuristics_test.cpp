@@ -5,8 +5,10 @@
 #include <random>
 
 #include "analysis/analyse.hpp"
+#include "support.hpp"
 
 using namespace tolvek;
+using tolvek_test::listed_at;
 
 namespace {
 
@@ -28,6 +30,14 @@ struct Program {
 
 MemoryMap trace_program(const Image& image, std::int64_t entry) {
     return analyse(image, {.entry = entry, .guesses = false});
+}
+
+// The label the listing gives an address: "L" and four hex digits.
+std::string label(std::uint32_t address) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string name = "L";
+    for (int shift = 12; shift >= 0; shift -= 4) name += kHex[(address >> shift) & 0xf];
+    return name;
 }
 
 // Nothing in [from, to) is taken for an instruction.
@@ -62,17 +72,17 @@ TEST(MoreCode, JumpTableTargets) {
     EXPECT_TRUE(analysis.is_opcode(r2));
     EXPECT_TRUE(analysis.is_opcode(r3 + 2));
     EXPECT_TRUE(is_data(analysis, p.image, table, table + 8));
-    EXPECT_EQ(analysis.source(r1), Source::Trace);
-    EXPECT_EQ(analysis.source(start), Source::Trace);
+    EXPECT_EQ(listed_at(analysis, r1), label(r1) + ": inc EXTCOL");
+    EXPECT_EQ(listed_at(analysis, start), label(start) + ": lda D" + label(table).substr(1) + ",x");
     // The map keeps the table that the code reads as pointers, word by
     // word, with the addresses its words stand for.
     const std::uint32_t targets[] = {r1, r2, r3};
     for (std::uint32_t i = 0; i < 3; ++i) {
         EXPECT_EQ(analysis.kind(table + 2 * i), Kind::Word) << i;
         EXPECT_EQ(analysis.kind(table + 2 * i + 1), Kind::Continued) << i;
-        EXPECT_EQ(analysis.source(table + 2 * i), Source::PointerTable) << i;
         EXPECT_EQ(analysis.target(table + 2 * i), targets[i]) << i;
     }
+    EXPECT_EQ(listed_at(analysis, table), "D" + label(table).substr(1) + ": !word " + label(r1) + "," + label(r2) + "," + label(r3));
     EXPECT_EQ(analysis.target(start), std::nullopt);
     EXPECT_EQ(analysis.kind(table + 6), Kind::Unknown) << "padding is still unknown, not data";
 }
@@ -140,7 +150,7 @@ TEST(MoreCode, SplitLowHighTables) {
     const MemoryMap analysis = trace_program(p.image, start);
     for (std::uint32_t r : {r1, r2, r3, r4, r5}) {
         EXPECT_TRUE(analysis.is_opcode(r)) << r;
-        EXPECT_EQ(analysis.source(r), Source::Trace) << r;
+        EXPECT_EQ(listed_at(analysis, r).substr(0, 6), label(r) + ":") << r;
     }
     EXPECT_TRUE(is_data(analysis, p.image, low, r1));
     // Both split tables are kept as halves of the addresses they stand for:
@@ -149,8 +159,9 @@ TEST(MoreCode, SplitLowHighTables) {
         EXPECT_EQ(analysis.kind(low + i), Kind::LowMinus1) << i;
         EXPECT_EQ(analysis.kind(high + i), Kind::HighMinus1) << i;
         EXPECT_EQ(analysis.target(high + i), targets[i] + 1) << i;
-        EXPECT_EQ(analysis.source(low + i), Source::PointerTable) << i;
     }
+    EXPECT_EQ(listed_at(analysis, low), "D" + label(low).substr(1) + ": !byte <(" + label(r1) + "-1),<(" + label(r2) +
+                                          "-1),<(" + label(r3) + "-1)");
     for (std::uint32_t i = 0; i < 2; ++i) {
         EXPECT_EQ(analysis.kind(low2 + i), Kind::Low) << i;
         EXPECT_EQ(analysis.kind(high2 + i), Kind::High) << i;
@@ -184,8 +195,9 @@ TEST(MoreCode, TablesReadByGuessedCode) {
     }
     EXPECT_FALSE(trace_program(p.image, start).is_opcode(r1));
     const MemoryMap analysis = p.analyse(start);
-    EXPECT_EQ(analysis.source(reader), Source::GuessGap);
-    for (std::uint32_t r : {r1, r2}) EXPECT_EQ(analysis.source(r), Source::GuessSplit) << r;
+    EXPECT_EQ(listed_at(analysis, reader), label(reader) + ": lda D" + label(high).substr(1) + ",x");
+    EXPECT_EQ(listed_at(analysis, r1), label(r1) + ": inx");
+    EXPECT_EQ(listed_at(analysis, r2), label(r2) + ": dex");
     EXPECT_EQ(analysis.kind(low + 1), Kind::LowMinus1);
     EXPECT_EQ(analysis.target(high + 1), r2);
 }
@@ -264,7 +276,7 @@ TEST(MoreCode, JumpTablesReadIntoAJump) {
     const MemoryMap analysis = trace_program(p.image, start);
     for (std::uint32_t r : routines) {
         EXPECT_TRUE(analysis.is_opcode(r)) << std::hex << r;
-        EXPECT_EQ(analysis.source(r), Source::Trace) << std::hex << r;
+        EXPECT_EQ(listed_at(analysis, r), label(r) + ": inx") << std::hex << r;
     }
     EXPECT_EQ(analysis.kind(words), Kind::Word);
     EXPECT_EQ(analysis.target(words + 2), routines[1]);
@@ -343,9 +355,13 @@ TEST(MoreCode, ExpansionPortAndRamUnderIo) {
     const std::uint32_t last = p.add({0x60});
     p.set_word(start + 1, last);
     const MemoryMap analysis = p.analyse(start);
-    for (std::uint32_t a : {reu, reu + 5, under_io + 5, under_io + 11}) {
+    const std::pair<std::uint32_t, std::string> rows[] = {{reu, label(reu) + ": lda #$90"},
+                                                          {reu + 5, "sta $de00"},
+                                                          {under_io + 5, "sta $d100,y"},
+                                                          {under_io + 11, "rts"}};
+    for (const auto& [a, row] : rows) {
         EXPECT_TRUE(analysis.is_opcode(a)) << std::hex << a;
-        EXPECT_EQ(analysis.source(a), Source::GuessGap) << std::hex << a;
+        EXPECT_EQ(listed_at(analysis, a), row) << std::hex << a;
     }
 
     Program q(0x0900);
@@ -397,7 +413,7 @@ TEST(MoreCode, CallsThroughPatchedStubs) {
         const MemoryMap analysis = p.analyse(start);
         EXPECT_TRUE(analysis.is_opcode(gap + 3));
         EXPECT_TRUE(analysis.is_opcode(stub));
-        EXPECT_EQ(analysis.source(gap), Source::GuessGap);
+        EXPECT_EQ(listed_at(analysis, gap), label(gap) + ": jsr " + label(stub));
     }
     const Program p = build(0x0300, Store::None, &gap, &stub);
     const MemoryMap unpatched = p.analyse(start);

@@ -229,9 +229,9 @@ TEST(Hints, TheAnalysisBuildsOnThem) {
     ASSERT_EQ(check_hints(hints, image), "");
     const MemoryMap map = analyse(image, {.entry = 0x080d, .hints = &hints});
     EXPECT_EQ(map.kind(0x0852), Kind::Bytes);
-    EXPECT_EQ(map.source(0x0852), Source::Hint);
+    EXPECT_EQ(listed_at(map, 0x0852), "D0852: !byte $00,$0b,$0c,$0f,$01,$0f,$0c,$0b");
     EXPECT_EQ(map.kind(0x0844), Kind::Opcode);
-    EXPECT_EQ(map.source(0x0844), Source::Hint);
+    EXPECT_EQ(listed_at(map, 0x0844), "L0844: lsr $52");
     const Listing listing = build_listing(map, "game.tmp", &hints);
     const std::string text = write_asm(listing, image, kAcme, {"game.asm", "game.prg", ""});
     for (const char* expected : {"\tjsr wait_frame\n", "wait_frame\n\tlda #$ff", "\tsta border\n", "border = $d020\n",
@@ -252,10 +252,10 @@ TEST(Hints, EveryInstructionOfACodeRangeIsTraced) {
     const MemoryMap map = analyse(image, {.entry = 0x1000, .hints = &hints});
     for (const std::uint32_t code : {0x1002u, 0x1004u}) {
         EXPECT_EQ(map.kind(code), Kind::Opcode) << code;
-        EXPECT_EQ(map.source(code), Source::Hint) << code;
+        EXPECT_EQ(listed_at(map, code), code == 0x1002 ? "L1002: lda #$01" : "rts") << code;
     }
     EXPECT_EQ(map.kind(0x1001), Kind::Bytes);
-    EXPECT_EQ(map.source(0x1001), Source::Hint);
+    EXPECT_EQ(listed_at(map, 0x1001), "!byte $02");
     EXPECT_EQ(map.kind(0x1005), Kind::Unknown);
 }
 

@@ -8,8 +8,10 @@
 #include "analysis/analyse.hpp"
 #include "analysis/inline_data.hpp"
 #include "cpu/opcodes.hpp"
+#include "support.hpp"
 
 using namespace tolvek;
+using tolvek_test::listed_at;
 
 namespace {
 
@@ -126,14 +128,24 @@ void print_counted(Asm& a) {
     a.op(0xa5, std::uint8_t{0xfc}).op(0x69, std::uint8_t{0}).op(kPha).op(kTxa).op(kPha).op(kRts);
 }
 
+std::string hex(std::uint32_t address) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string digits;
+    for (int shift = 12; shift >= 0; shift -= 4) digits += kHex[(address >> shift) & 0xf];
+    return digits;
+}
+
 // The kinds of [from, to) are `kind`, or text where the bytes are printable
 // (for kind == Petscii), all from the inline data.
 void expect_data(const MemoryMap& map, std::uint32_t from, std::uint32_t to, const std::vector<Kind>& kinds) {
     ASSERT_EQ(kinds.size(), to - from);
     for (std::uint32_t a = from; a < to; ++a) {
         EXPECT_EQ(map.kind(a), kinds[a - from]) << std::hex << a;
-        EXPECT_EQ(map.source(a), Source::InlineData) << std::hex << a;
     }
+    // The data is rows of its own, from right after the call to the next
+    // instruction.
+    EXPECT_EQ(listed_at(map, from).substr(0, 6), "!byte ") << std::hex << from;
+    EXPECT_EQ(listed_at(map, to).substr(0, 6), "L" + hex(to) + ":") << std::hex << to;
 }
 
 MemoryMap trace(const Image& image, std::uint32_t entry) { return analyse(image, {.entry = entry, .guesses = false}); }
@@ -264,8 +276,8 @@ TEST(InlineData, InGuessedCode) {
     const Image& image = a.done();
     EXPECT_FALSE(trace(image, a["start"]).is_opcode(a["guessed"]));
     const MemoryMap map = analyse(image, {.entry = a["start"]});
-    EXPECT_EQ(map.source(a["guessed"]), Source::GuessGap);
-    EXPECT_EQ(map.source(a["guessed_after"]), Source::GuessGap);
+    EXPECT_EQ(listed_at(map, a["guessed"]), "L" + hex(a["guessed"]) + ": jsr L" + hex(a["print_inline"]));
+    EXPECT_EQ(listed_at(map, a["guessed_after"]), "L" + hex(a["guessed_after"]) + ": lda #$00");
     expect_data(map, a["guessed"] + 3, a["guessed_after"], {T, T, T, T, T, B});
     EXPECT_TRUE(map.is_opcode(a["back"]));
 }

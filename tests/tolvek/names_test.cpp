@@ -61,7 +61,7 @@ TEST(Names, WordsAnAssemblerReadsOtherwiseAreRefusedWithTheReason) {
         const std::string problem = problem_with(text);
         EXPECT_NE(problem.find(expected), std::string::npos) << text << "gave: " << problem;
     }
-    std::string too_long(65, 'n');
+    std::string too_long(kLongestName + 1, 'n');
     EXPECT_EQ(name_problem(too_long), "a name has at most 64 characters");
     EXPECT_EQ(name_problem(too_long.substr(1)), "");
     // A name for its own address, in the case Tolvek or the C64 writes it

@@ -5,8 +5,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <iomanip>
 #include <random>
 #include <sstream>
+
+#include "output/listing.hpp"
+#include "output/writers.hpp"
 
 namespace fs = std::filesystem;
 
@@ -131,6 +135,32 @@ std::string round_trip(const ScratchDir& dir, std::uint32_t load, std::int64_t e
         }
     }
     return source;
+}
+
+std::string listed_at(const tolvek::MemoryMap& map, std::uint32_t address) {
+    const tolvek::Listing listing = tolvek::build_listing(map, "test.tmp");
+    const auto row = std::find_if(listing.rows.begin(), listing.rows.end(),
+                                  [address](const tolvek::Row& r) { return r.address == address; });
+    if (row == listing.rows.end()) return "";
+    // Only that row, written as the .lst writes it: address, bytes, source.
+    tolvek::Listing one;
+    one.rows.push_back(*row);
+    one.items = listing.items;
+    const std::string lst = tolvek::write_lst(one, map.image(), tolvek::kAcme, {"test.asm", "test.prg", ""});
+    // The row's line is the last one that starts with its address.
+    std::string statement;
+    std::istringstream lines(lst);
+    const std::string at = [address] {
+        std::ostringstream hex;
+        hex << std::hex << std::setw(4) << std::setfill('0') << address;
+        return hex.str();
+    }();
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(at, 0) == 0 && line.size() > 39) statement = line.substr(39);
+    }
+    statement = statement.substr(0, statement.find(" ;"));
+    statement.erase(statement.find_last_not_of(' ') + 1);
+    return row->label.empty() ? statement : std::string(row->label) + ": " + statement;
 }
 
 }  // namespace tolvek_test

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/memory_map.hpp"
 #include "image.hpp"
 
 namespace tolvek_test {
@@ -67,5 +68,12 @@ std::vector<std::uint8_t> assemble(const ScratchDir& dir, const std::string& sou
 std::string round_trip(const ScratchDir& dir, std::uint32_t load, std::int64_t entry,
                        const std::vector<std::uint8_t>& image, const std::string& dialect = "acme",
                        const std::string& cpu = "6502");
+
+// What a reader of the listing (ACME) sees at `address`: the label
+// defined there and a colon, if any, then the statement of the row that
+// starts there without its comment ("Lc00f: lda #$00", "!byte $01,$02");
+// "" when no row starts at `address`. For assertions on the outcome of an
+// analysis rather than on which of its passes decided it.
+std::string listed_at(const tolvek::MemoryMap& map, std::uint32_t address);
 
 }  // namespace tolvek_test

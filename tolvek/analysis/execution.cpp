@@ -16,9 +16,6 @@ namespace {
 
 // At most so many runs: the entry and the first SYS entries.
 constexpr std::size_t kMaxRuns = 8;
-// Written code that copies fewer image bytes is a routine copied to run
-// elsewhere, not the program moved to where it runs.
-constexpr std::size_t kSmallestUnpacked = 256;
 
 // The entries to run from: the entry given, when it lies in the image after
 // the BASIC program, and the SYS entries.

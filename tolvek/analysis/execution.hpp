@@ -7,6 +7,11 @@
 
 namespace tolvek {
 
+// Written code that copies fewer image bytes is a routine copied to run
+// elsewhere, not the program moved to where it runs (not what an unpacker
+// unpacked).
+constexpr std::size_t kSmallestUnpacked = 256;
+
 // Runs the program from the entry and from each SYS entry (emu/run) and
 // enters what it saw in the map: every instruction that ran from the
 // image's own bytes is code (Source::Run); branches not taken are traced

@@ -14,14 +14,20 @@
 
 namespace tolvek {
 
+// Cycles a run may take unless told otherwise (about ten seconds of a
+// C64's time).
+constexpr std::uint64_t kDefaultRunCycles = 10'000'000;
+
+// A program that neither runs an instruction anywhere new nor stores into a
+// byte for the first time in this many cycles is waiting (for a key, say)
+// or computing over what it has seen: the run ends there. Unpackers and
+// code that sets things up find something new all the time. A
+// thirty-second of the budget (about 15 frames by default).
+constexpr std::uint64_t patience_for(std::uint64_t budget) { return budget / 32; }
+
 struct RunOptions {
-    std::uint64_t budget = 10'000'000;  // cycles at most (about ten seconds of a C64's time)
-    // A program that neither runs an instruction anywhere new nor stores
-    // into a byte for the first time in this many cycles is waiting (for a
-    // key, say) or computing over what it has seen: the run ends there.
-    // Unpackers and code that sets things up find something new all the
-    // time. A thirty-second of the budget by default (about 15 frames).
-    std::uint64_t patience = budget / 32;
+    std::uint64_t budget = kDefaultRunCycles;  // cycles at most
+    std::uint64_t patience = patience_for(budget);
 };
 
 enum class RunEnd : std::uint8_t {

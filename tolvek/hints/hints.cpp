@@ -325,7 +325,7 @@ std::string name_problem(std::string_view name) {
                      [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; })) {
         return "a name has a letter first, then letters, digits and _";
     }
-    if (name.size() > 64) return "a name has at most 64 characters";
+    if (name.size() > kLongestName) return "a name has at most " + std::to_string(kLongestName) + " characters";
     // The assemblers that take it for something else, grouped by what they
     // take it for: "64tass and ca65 read it as a register".
     std::vector<std::pair<std::string_view, std::vector<std::string_view>>> readings;

@@ -58,9 +58,12 @@ std::string parse_hints(std::string text, const std::string& file, Hints& hints,
 // empty message on success, else "file:line: what is wrong".
 std::string parse_vice_labels(std::string text, const std::string& file, std::map<std::uint32_t, std::string>& names);
 
+// The longest name a label may have.
+constexpr std::size_t kLongestName = 64;
+
 // Why `name` cannot be a label in every dialect, or "" where it can: it
-// must have a letter first, then letters, digits and underscores, at most 64
-// characters, and be nothing an assembler reads otherwise (a mnemonic, a
+// must have a letter first, then letters, digits and underscores, at most
+// kLongestName characters, and be nothing an assembler reads otherwise (a mnemonic, a
 // register, ...; see Dialect::reserved), case ignored.
 std::string name_problem(std::string_view name);
 
