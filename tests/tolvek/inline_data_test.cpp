@@ -271,6 +271,51 @@ TEST(InlineData, InGuessedCode) {
     EXPECT_TRUE(map.is_opcode(a["back"]));
 }
 
+// A routine that adds the BCD number after its call to a score in decimal
+// mode: the CPU adds as the chip does, and the number is data.
+TEST(InlineData, DecimalModeIsFollowed) {
+    Asm a(0xc000);
+    a.label("start").op(0x20, "add_score").bytes({0x25});
+    a.label("second").op(0x20, "add_score").bytes({0x50});
+    a.label("after").op(kRts);
+    a.label("add_score");
+    pull_return_address(a);
+    a.op(0xa0, std::uint8_t{1}).op(0xf8).op(kClc);                                           // ldy #1 / sed / clc
+    a.op(0xb1, std::uint8_t{0xfb}).op(0x65, std::uint8_t{0xfd}).op(0x85, std::uint8_t{0xfd});  // lda ($fb),y / adc / sta
+    a.op(0xd8).op(0xa5, std::uint8_t{0xfb}).op(kClc).op(0x69, std::uint8_t{1}).op(kTax);      // cld / past the byte
+    a.op(0xa5, std::uint8_t{0xfc}).op(0x69, std::uint8_t{0}).op(kPha).op(kTxa).op(kPha).op(kRts);
+    const Image& image = a.done();
+    const MemoryMap map = trace(image, a["start"]);
+    expect_data(map, a["start"] + 3, a["second"], {B});
+    expect_data(map, a["second"] + 3, a["after"], {B});
+    EXPECT_TRUE(map.is_opcode(a["second"]));
+    EXPECT_TRUE(map.is_opcode(a["after"]));
+    EXPECT_EQ(map.inline_routines.at(a["add_score"]).form, InlineForm::Fixed);
+}
+
+// A routine that reads its text with lax, an undocumented opcode the C64
+// runs: followed where undocumented opcodes count as code, and not where
+// only the documented ones do.
+TEST(InlineData, UndocumentedOpcodesAreFollowedWhereTheyAreCode) {
+    Asm a(0xc000);
+    a.label("start").op(0x20, "print_lax").text("lax").bytes({0});
+    a.label("after").op(kRts);
+    a.label("print_lax");
+    pull_return_address(a);
+    a.op(0xa0, std::uint8_t{0});                                                     // ldy #0
+    a.label("next").op(0xe6, std::uint8_t{0xfb}).branch(0xd0, "read").op(0xe6, std::uint8_t{0xfc});
+    a.label("read").op(0xb3, std::uint8_t{0xfb}).branch(0xf0, "back");              // lax ($fb),y / beq
+    a.op(0x20, kChrout).op(0x4c, "next");
+    a.label("back").op(0xa5, std::uint8_t{0xfc}).op(kPha).op(0xa5, std::uint8_t{0xfb}).op(kPha).op(kRts);
+    const Image& image = a.done();
+    const MemoryMap map = trace(image, a["start"]);
+    expect_data(map, a["start"] + 3, a["after"], {T, T, T, B});
+    EXPECT_TRUE(map.is_opcode(a["after"]));
+
+    const MemoryMap documented = analyse(image, {.entry = a["start"], .guesses = false, .undocumented = false});
+    EXPECT_EQ(documented.inline_routines.at(a["print_lax"]).calls.at(a["start"]), 0u);
+}
+
 // Each call runs on the image as it is: a routine that counts its calls in
 // the zero page and takes as many bytes as the count says takes one byte
 // at every call, as it would if each call were the first one.

@@ -32,27 +32,25 @@ constexpr std::uint8_t kCallerStack = 0xf0;
 
 // Whether the model follows the instruction: brk and rti lead into the
 // interrupt handlers, which are not the routine's; jam stops the CPU; the
-// undocumented opcodes are not followed; and adc and sbc are not followed
-// in decimal mode.
-bool followed(std::uint8_t byte, std::uint8_t flags) {
-    const Behaviour& b = behaviour(byte);
-    if (!opcode(byte).documented()) return false;
-    switch (b.control) {
+// undocumented opcodes run where they count as code.
+bool followed(std::uint8_t byte, bool undocumented) {
+    if (!undocumented && !opcode(byte).documented()) return false;
+    switch (behaviour(byte).control) {
     case Control::Break:
     case Control::ReturnFromInterrupt:
     case Control::Halt: return false;
-    default: break;
+    default: return true;
     }
-    return !((b.flags_read & flag::D) && (flags & flag::D));
 }
 
 // Runs the routine that the jsr at `call` calls, on the emulator's CPU with
 // `memory` (the image, what the routine stores on top) for at most
 // `max_steps` instructions, and counts them in `steps`; the address it
 // returns to at its caller's level, if it gets there. Calls and jumps out
-// of the image return at once, as the ROM's routines would.
-std::optional<std::uint32_t> run_routine(const Image& image, ImageOverlay& memory, std::uint32_t call,
-                                         std::uint64_t max_steps, std::uint64_t& steps) {
+// of the image return at once, as the ROM's routines would; `undocumented`
+// says whether the undocumented opcodes run.
+std::optional<std::uint32_t> run_routine(const Image& image, ImageOverlay& memory, bool undocumented,
+                                         std::uint32_t call, std::uint64_t max_steps, std::uint64_t& steps) {
     memory.forget_stores();
     Cpu6510 cpu(memory);
     cpu.s = kCallerStack;
@@ -72,7 +70,7 @@ std::optional<std::uint32_t> run_routine(const Image& image, ImageOverlay& memor
         if (!image.contains(cpu.pc)) return std::nullopt;
         ++steps;
         const std::uint8_t byte = cpu.read(cpu.pc);
-        if (!followed(byte, cpu.p)) return std::nullopt;
+        if (!followed(byte, undocumented)) return std::nullopt;
         const bool at_caller_level = depth() == 0;
         cpu.run(cpu.cycles + 1, false);  // one instruction
         switch (behaviour(byte).control) {
@@ -132,7 +130,8 @@ std::optional<std::uint32_t> modelled_length(MemoryMap& map, InlineRoutine& reco
         std::min({kMaxSteps, kStepsPerRoutine - record.model_steps, kStepsPerImage - map.inline_model_steps});
     if (!map.inline_memory) map.inline_memory = std::make_shared<ImageOverlay>(image);
     std::uint64_t steps = 0;
-    const std::optional<std::uint32_t> back = run_routine(image, *map.inline_memory, call, allowed, steps);
+    const std::optional<std::uint32_t> back =
+        run_routine(image, *map.inline_memory, map.undocumented_opcodes, call, allowed, steps);
     record.model_steps += steps;
     map.inline_model_steps += steps;
     if (!back && allowed < kMaxSteps && steps == allowed) return std::nullopt;
