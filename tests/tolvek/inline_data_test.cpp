@@ -8,6 +8,7 @@
 #include "analysis/analyse.hpp"
 #include "analysis/inline_data.hpp"
 #include "cpu/opcodes.hpp"
+#include "emu/cpu6510.hpp"
 #include "support.hpp"
 
 using namespace tolvek;
@@ -280,6 +281,113 @@ TEST(InlineData, InGuessedCode) {
     EXPECT_EQ(listed_at(map, a["guessed_after"]), "L" + hex(a["guessed_after"]) + ": lda #$00");
     expect_data(map, a["guessed"] + 3, a["guessed_after"], {T, T, T, T, T, B});
     EXPECT_TRUE(map.is_opcode(a["back"]));
+}
+
+// A routine that adds the BCD number after its call to a score in decimal
+// mode: the CPU adds as the chip does, and the number is data.
+TEST(InlineData, DecimalModeIsFollowed) {
+    Asm a(0xc000);
+    a.label("start").op(0x20, "add_score").bytes({0x25});
+    a.label("second").op(0x20, "add_score").bytes({0x50});
+    a.label("after").op(kRts);
+    a.label("add_score");
+    pull_return_address(a);
+    a.op(0xa0, std::uint8_t{1}).op(0xf8).op(kClc);                                           // ldy #1 / sed / clc
+    a.op(0xb1, std::uint8_t{0xfb}).op(0x65, std::uint8_t{0xfd}).op(0x85, std::uint8_t{0xfd});  // lda ($fb),y / adc / sta
+    a.op(0xd8).op(0xa5, std::uint8_t{0xfb}).op(kClc).op(0x69, std::uint8_t{1}).op(kTax);      // cld / past the byte
+    a.op(0xa5, std::uint8_t{0xfc}).op(0x69, std::uint8_t{0}).op(kPha).op(kTxa).op(kPha).op(kRts);
+    const Image& image = a.done();
+    const MemoryMap map = trace(image, a["start"]);
+    expect_data(map, a["start"] + 3, a["second"], {B});
+    expect_data(map, a["second"] + 3, a["after"], {B});
+    EXPECT_TRUE(map.is_opcode(a["second"]));
+    EXPECT_TRUE(map.is_opcode(a["after"]));
+    EXPECT_EQ(map.inline_routines.at(a["add_score"]).form, InlineForm::Fixed);
+}
+
+// A routine that reads its text with lax, an undocumented opcode the C64
+// runs: followed where undocumented opcodes count as code, and not where
+// only the documented ones do.
+TEST(InlineData, UndocumentedOpcodesAreFollowedWhereTheyAreCode) {
+    Asm a(0xc000);
+    a.label("start").op(0x20, "print_lax").text("lax").bytes({0});
+    a.label("after").op(kRts);
+    a.label("print_lax");
+    pull_return_address(a);
+    a.op(0xa0, std::uint8_t{0});                                                     // ldy #0
+    a.label("next").op(0xe6, std::uint8_t{0xfb}).branch(0xd0, "read").op(0xe6, std::uint8_t{0xfc});
+    a.label("read").op(0xb3, std::uint8_t{0xfb}).branch(0xf0, "back");              // lax ($fb),y / beq
+    a.op(0x20, kChrout).op(0x4c, "next");
+    a.label("back").op(0xa5, std::uint8_t{0xfc}).op(kPha).op(0xa5, std::uint8_t{0xfb}).op(kPha).op(kRts);
+    const Image& image = a.done();
+    const MemoryMap map = trace(image, a["start"]);
+    expect_data(map, a["start"] + 3, a["after"], {T, T, T, B});
+    EXPECT_TRUE(map.is_opcode(a["after"]));
+
+    const MemoryMap documented = analyse(image, {.entry = a["start"], .guesses = false, .undocumented = false});
+    EXPECT_EQ(documented.inline_routines.at(a["print_lax"]).calls.at(a["start"]), 0u);
+}
+
+// Each call runs on the image as it is: a routine that counts its calls in
+// the zero page and takes as many bytes as the count says takes one byte
+// at every call, as it would if each call were the first one.
+TEST(InlineData, StoresOfOneCallAreGoneAtTheNext) {
+    Asm a(0xc000);
+    a.label("start").op(0x20, "counting").bytes({7});
+    a.label("second").op(0x20, "counting").bytes({9});
+    a.label("after").op(kRts);
+    a.label("counting");
+    pull_return_address(a);
+    a.op(0xe6, std::uint8_t{0xfd}).op(0xa5, std::uint8_t{0xfb}).op(kClc).op(0x65, std::uint8_t{0xfd});  // inc / lda / clc / adc $fd
+    a.op(kTax).op(0xa5, std::uint8_t{0xfc}).op(0x69, std::uint8_t{0}).op(kPha).op(kTxa).op(kPha).op(kRts);
+    const Image& image = a.done();
+    const MemoryMap map = trace(image, a["start"]);
+    const InlineRoutine& routine = map.inline_routines.at(a["counting"]);
+    EXPECT_EQ(routine.calls.at(a["start"]), 1u);
+    EXPECT_EQ(routine.calls.at(a["second"]), 1u);
+    EXPECT_TRUE(map.is_opcode(a["second"]));
+    EXPECT_TRUE(map.is_opcode(a["after"]));
+}
+
+// The memory the model runs on: the image's bytes, zero around them, and
+// what the CPU stores on top until the stores are forgotten; the image
+// itself never changes.
+TEST(InlineData, OverlayReadsTheImageAndForgetsStores) {
+    Image image;
+    image.load = 0xc080;  // begins and ends inside a page, spans a whole one
+    for (std::uint32_t i = 0; i < 0x200; ++i) image.bytes.push_back(static_cast<std::uint8_t>(i * 7 + 1));
+    const std::vector<std::uint8_t> original = image.bytes;
+    ImageOverlay memory(image);
+    Cpu6510 cpu(memory);
+    for (const std::uint32_t at : {0xc080u, 0xc0ffu, 0xc100u, 0xc1ffu, 0xc200u, 0xc27fu}) {
+        EXPECT_EQ(cpu.read(static_cast<std::uint16_t>(at)), image.at(at)) << std::hex << at;
+    }
+    for (const std::uint32_t at : {0xc07fu, 0xc280u, 0x0000u, 0xd012u, 0xffd2u}) {
+        EXPECT_EQ(cpu.read(static_cast<std::uint16_t>(at)), 0) << std::hex << at;
+    }
+
+    for (int call = 0; call < 2; ++call) {
+        SCOPED_TRACE(call);
+        cpu.write(0xc150, 0xaa);
+        cpu.write(0xc090, 0xbb);  // in the page the image begins in
+        cpu.write(0xd020, 0x0e);
+        cpu.push(0x12);
+        EXPECT_EQ(cpu.read(0xc150), 0xaa);
+        EXPECT_EQ(cpu.read(0xc090), 0xbb);
+        EXPECT_EQ(cpu.read(0xd020), 0x0e);
+        EXPECT_EQ(cpu.read(0x01ff), 0x12);
+        // The rest of a page stored into still reads as before.
+        EXPECT_EQ(cpu.read(0xc151), image.at(0xc151));
+        EXPECT_EQ(cpu.read(0xc07f), 0);
+        EXPECT_EQ(cpu.read(0xd021), 0);
+        memory.forget_stores();
+        EXPECT_EQ(cpu.read(0xc150), image.at(0xc150));
+        EXPECT_EQ(cpu.read(0xc090), image.at(0xc090));
+        EXPECT_EQ(cpu.read(0xd020), 0);
+        EXPECT_EQ(cpu.read(0x01ff), 0);
+        cpu.s = 0xff;
+    }
+    EXPECT_EQ(image.bytes, original);
 }
 
 // A routine that waits a while before it prints, called many times: the

@@ -1,12 +1,11 @@
 #include "analysis/inline_data.hpp"
 
 #include <algorithm>
-#include <array>
+#include <memory>
 #include <optional>
-#include <string_view>
-#include <unordered_map>
 
 #include "c64/petscii.hpp"
+#include "cpu/behaviour.hpp"
 #include "cpu/decode.hpp"
 
 namespace tolvek {
@@ -28,289 +27,74 @@ constexpr int kPrologue = 6;
 // Text among parameters needs as many printable bytes in a row.
 constexpr std::uint32_t kMinText = 4;
 
-// What the model of the CPU does for each documented instruction.
-enum class Op : std::uint8_t {
-    Unsupported,  // undocumented, brk, rti: the routine cannot be followed
-    Lda, Ldx, Ldy, Sta, Stx, Sty,
-    Tax, Tay, Txa, Tya, Tsx, Txs,
-    Pha, Php, Pla, Plp,
-    Adc, Sbc, And, Ora, Eor, Cmp, Cpx, Cpy, Bit,
-    Inc, Dec, Inx, Iny, Dex, Dey, Asl, Lsr, Rol, Ror,
-    Jmp, Jsr, Rts, Branch,
-    Clc, Sec, Cli, Sei, Cld, Sed, Clv, Nop,
-};
+// The stack pointer at the caller's level, before the jsr.
+constexpr std::uint8_t kCallerStack = 0xf0;
 
-const std::array<Op, 256>& ops() {
-    static const std::array<Op, 256> table = [] {
-        constexpr std::array<std::pair<std::string_view, Op>, 47> names{{
-            {"lda", Op::Lda}, {"ldx", Op::Ldx}, {"ldy", Op::Ldy}, {"sta", Op::Sta}, {"stx", Op::Stx},
-            {"sty", Op::Sty}, {"tax", Op::Tax}, {"tay", Op::Tay}, {"txa", Op::Txa}, {"tya", Op::Tya},
-            {"tsx", Op::Tsx}, {"txs", Op::Txs}, {"pha", Op::Pha}, {"php", Op::Php}, {"pla", Op::Pla},
-            {"plp", Op::Plp}, {"adc", Op::Adc}, {"sbc", Op::Sbc}, {"and", Op::And}, {"ora", Op::Ora},
-            {"eor", Op::Eor}, {"cmp", Op::Cmp}, {"cpx", Op::Cpx}, {"cpy", Op::Cpy}, {"bit", Op::Bit},
-            {"inc", Op::Inc}, {"dec", Op::Dec}, {"inx", Op::Inx}, {"iny", Op::Iny}, {"dex", Op::Dex},
-            {"dey", Op::Dey}, {"asl", Op::Asl}, {"lsr", Op::Lsr}, {"rol", Op::Rol}, {"ror", Op::Ror},
-            {"jmp", Op::Jmp}, {"jsr", Op::Jsr}, {"rts", Op::Rts}, {"clc", Op::Clc}, {"sec", Op::Sec},
-            {"cli", Op::Cli}, {"sei", Op::Sei}, {"cld", Op::Cld}, {"sed", Op::Sed}, {"clv", Op::Clv},
-            {"nop", Op::Nop}, {"brk", Op::Unsupported},
-        }};
-        std::array<Op, 256> out{};
-        for (std::size_t byte = 0; byte < out.size(); ++byte) {
-            const Opcode& op = opcode(static_cast<std::uint8_t>(byte));
-            if (!op.documented()) continue;
-            if (op.mode == Mode::Relative) {
-                out[byte] = Op::Branch;
-                continue;
-            }
-            for (const auto& [name, value] : names) {
-                if (op.mnemonic == name) out[byte] = value;
-            }
-        }
-        return out;
-    }();
-    return table;
+// Whether the model follows the instruction: brk and rti lead into the
+// interrupt handlers, which are not the routine's; jam stops the CPU; the
+// undocumented opcodes run where they count as code.
+bool followed(std::uint8_t byte, bool undocumented) {
+    if (!undocumented && !opcode(byte).documented()) return false;
+    switch (behaviour(byte).control) {
+    case Control::Break:
+    case Control::ReturnFromInterrupt:
+    case Control::Halt: return false;
+    default: return true;
+    }
 }
 
-// A small 6502 that runs one routine from one call: memory is the image
-// with what the routine writes on top (zero elsewhere), calls and jumps out
-// of the image return at once, as the ROM's routines would.
-class Machine {
-public:
-    explicit Machine(const Image& image) : image_(image) {}
-
-    // Runs the routine that the jsr at `call` calls, for at most
-    // `max_steps` instructions; the address it returns to at its caller's
-    // level, if it gets there.
-    std::optional<std::uint32_t> run(std::uint32_t call, std::uint64_t max_steps) {
-        const std::uint32_t back = call + 2;  // what the jsr pushes
-        push(static_cast<std::uint8_t>(back >> 8));
-        push(static_cast<std::uint8_t>(back));
-        std::uint32_t pc = operand_of(image_, call);
-        for (steps_ = 0; steps_ < max_steps;) {
-            if (!image_.contains(pc)) return std::nullopt;
-            ++steps_;
-            const std::optional<std::uint32_t> next = execute(pc);
-            if (!next) return std::nullopt;
-            if (*next & kReturned) return *next & 0xffff;
-            pc = *next;
-        }
-        return std::nullopt;
-    }
-
-    // The instructions the last run took.
-    std::uint64_t steps() const { return steps_; }
-
-private:
-    // Added to the address where the routine is back at its caller's level.
-    static constexpr std::uint32_t kReturned = 0x10000;
-    // The stack pointer at the caller's level, before the jsr.
-    static constexpr std::uint8_t kCallerStack = 0xf0;
-
-    std::uint8_t read(std::uint32_t address) const {
-        address &= 0xffff;
-        const auto it = written_.find(static_cast<std::uint16_t>(address));
-        if (it != written_.end()) return it->second;
-        return image_.contains(address) ? image_.at(address) : 0;
-    }
-    void write(std::uint32_t address, std::uint8_t value) { written_[static_cast<std::uint16_t>(address)] = value; }
-    void push(std::uint8_t value) { write(0x100u + s_--, value); }
-    std::uint8_t pull() { return read(0x100u + ++s_); }
+// Runs the routine that the jsr at `call` calls, on the emulator's CPU with
+// `memory` (the image, what the routine stores on top) for at most
+// `max_steps` instructions, and counts them in `steps`; the address it
+// returns to at its caller's level, if it gets there. Calls and jumps out
+// of the image return at once, as the ROM's routines would; `undocumented`
+// says whether the undocumented opcodes run.
+std::optional<std::uint32_t> run_routine(const Image& image, ImageOverlay& memory, bool undocumented,
+                                         std::uint32_t call, std::uint64_t max_steps, std::uint64_t& steps) {
+    memory.forget_stores();
+    Cpu6510 cpu(memory);
+    cpu.s = kCallerStack;
+    const std::uint32_t back = call + 2;  // what the jsr pushes
+    cpu.push(static_cast<std::uint8_t>(back >> 8));
+    cpu.push(static_cast<std::uint8_t>(back));
+    cpu.pc = static_cast<std::uint16_t>(operand_of(image, call));
     // Bytes on the stack above the caller's level; below zero when the
     // routine has pulled more than its own return address.
-    int depth() const { return kCallerStack - s_; }
-
-    void set_nz(std::uint8_t value) {
-        z_ = value == 0;
-        n_ = (value & 0x80) != 0;
-    }
-    std::uint8_t flags() const {
-        return static_cast<std::uint8_t>((n_ ? 0x80 : 0) | (v_ ? 0x40 : 0) | 0x30 | (d_ ? 0x08 : 0) |
-                                         (i_ ? 0x04 : 0) | (z_ ? 0x02 : 0) | (c_ ? 0x01 : 0));
-    }
-    void set_flags(std::uint8_t p) {
-        n_ = (p & 0x80) != 0;
-        v_ = (p & 0x40) != 0;
-        d_ = (p & 0x08) != 0;
-        i_ = (p & 0x04) != 0;
-        z_ = (p & 0x02) != 0;
-        c_ = (p & 0x01) != 0;
-    }
-    void add(std::uint8_t value) {
-        const unsigned sum = a_ + value + (c_ ? 1u : 0u);
-        v_ = (~(a_ ^ value) & (a_ ^ sum) & 0x80) != 0;
-        c_ = sum > 0xff;
-        a_ = static_cast<std::uint8_t>(sum);
-        set_nz(a_);
-    }
-    void compare(std::uint8_t reg, std::uint8_t value) {
-        c_ = reg >= value;
-        set_nz(static_cast<std::uint8_t>(reg - value));
-    }
-
-    // Back from a routine: to the pulled address plus one; at the caller's
-    // level that is where the call returns to.
-    std::optional<std::uint32_t> return_from_routine() {
-        const std::uint8_t low = pull();
-        const std::uint8_t high = pull();
-        const std::uint32_t to = (static_cast<std::uint32_t>(high << 8 | low) + 1) & 0xffff;
-        if (depth() < 0) return std::nullopt;
-        return depth() == 0 ? to | kReturned : to;
-    }
-
-    // Runs the instruction at `pc`; where the next one is, with kReturned
-    // when the routine is back at its caller's level; nothing when it
-    // cannot be followed.
-    std::optional<std::uint32_t> execute(std::uint32_t pc) {
-        const std::uint8_t byte = read(pc);
-        const Opcode& op = opcode(byte);
-        const std::uint8_t b1 = read(pc + 1);
-        const std::uint32_t word = b1 | static_cast<std::uint32_t>(read(pc + 2)) << 8;
-        std::uint32_t at = 0;  // the address the instruction works on
-        switch (op.mode) {
-        case Mode::ZeroPage: at = b1; break;
-        case Mode::ZeroPageX: at = (b1 + x_) & 0xff; break;
-        case Mode::ZeroPageY: at = (b1 + y_) & 0xff; break;
-        case Mode::Absolute: at = word; break;
-        case Mode::AbsoluteX: at = (word + x_) & 0xffff; break;
-        case Mode::AbsoluteY: at = (word + y_) & 0xffff; break;
-        case Mode::IndirectX: {
-            const std::uint32_t pointer = (b1 + x_) & 0xff;
-            at = read(pointer) | static_cast<std::uint32_t>(read((pointer + 1) & 0xff)) << 8;
+    const auto depth = [&cpu] { return kCallerStack - cpu.s; };
+    // What an rts does, for a routine in ROM that returns at once.
+    const auto return_from_rom = [&cpu] {
+        const std::uint8_t low = cpu.pull();
+        cpu.pc = static_cast<std::uint16_t>((low | cpu.pull() << 8) + 1);
+    };
+    for (steps = 0; steps < max_steps;) {
+        if (!image.contains(cpu.pc)) return std::nullopt;
+        ++steps;
+        const std::uint8_t byte = cpu.read(cpu.pc);
+        if (!followed(byte, undocumented)) return std::nullopt;
+        const bool at_caller_level = depth() == 0;
+        cpu.run(cpu.cycles + 1, false);  // one instruction
+        switch (behaviour(byte).control) {
+        case Control::Call:
+            if (!image.contains(cpu.pc)) return_from_rom();
             break;
-        }
-        case Mode::IndirectY:
-            at = ((read(b1) | static_cast<std::uint32_t>(read((b1 + 1) & 0xff)) << 8) + y_) & 0xffff;
-            break;
-        case Mode::Indirect:  // the 6502 does not carry into the pointer's high byte
-            at = read(word) | static_cast<std::uint32_t>(read((word & 0xff00) | ((word + 1) & 0xff))) << 8;
+        case Control::JumpIndirect:
+            // Through a pointer with the return address off the stack: the
+            // routine goes back to its caller that way.
+            if (at_caller_level) return cpu.pc;
+            [[fallthrough]];
+        case Control::Jump:
+            if (image.contains(cpu.pc)) break;
+            return_from_rom();  // a jump to a routine in ROM: it returns for this one
+            [[fallthrough]];
+        case Control::Return:
+            if (depth() < 0) return std::nullopt;
+            if (depth() == 0) return cpu.pc;
             break;
         default: break;
         }
-        const auto value = [&]() -> std::uint8_t {
-            if (op.mode == Mode::Immediate) return b1;
-            if (op.mode == Mode::Accumulator) return a_;
-            return read(at);
-        };
-        const auto put = [&](std::uint8_t result) {
-            if (op.mode == Mode::Accumulator) {
-                a_ = result;
-            } else {
-                write(at, result);
-            }
-            set_nz(result);
-        };
-        const std::uint32_t next = (pc + instruction_length(byte)) & 0xffff;
-        switch (ops()[byte]) {
-        case Op::Unsupported: return std::nullopt;
-        case Op::Lda: set_nz(a_ = value()); break;
-        case Op::Ldx: set_nz(x_ = value()); break;
-        case Op::Ldy: set_nz(y_ = value()); break;
-        case Op::Sta: write(at, a_); break;
-        case Op::Stx: write(at, x_); break;
-        case Op::Sty: write(at, y_); break;
-        case Op::Tax: set_nz(x_ = a_); break;
-        case Op::Tay: set_nz(y_ = a_); break;
-        case Op::Txa: set_nz(a_ = x_); break;
-        case Op::Tya: set_nz(a_ = y_); break;
-        case Op::Tsx: set_nz(x_ = s_); break;
-        case Op::Txs: s_ = x_; break;
-        case Op::Pha: push(a_); break;
-        case Op::Php: push(flags()); break;
-        case Op::Pla: set_nz(a_ = pull()); break;
-        case Op::Plp: set_flags(pull()); break;
-        case Op::Adc:
-        case Op::Sbc:
-            if (d_) return std::nullopt;  // decimal mode: not followed
-            add(ops()[byte] == Op::Adc ? value() : static_cast<std::uint8_t>(~value()));
-            break;
-        case Op::And: set_nz(a_ &= value()); break;
-        case Op::Ora: set_nz(a_ |= value()); break;
-        case Op::Eor: set_nz(a_ ^= value()); break;
-        case Op::Cmp: compare(a_, value()); break;
-        case Op::Cpx: compare(x_, value()); break;
-        case Op::Cpy: compare(y_, value()); break;
-        case Op::Bit: {
-            const std::uint8_t v = value();
-            z_ = (a_ & v) == 0;
-            n_ = (v & 0x80) != 0;
-            v_ = (v & 0x40) != 0;
-            break;
-        }
-        case Op::Inc: put(static_cast<std::uint8_t>(value() + 1)); break;
-        case Op::Dec: put(static_cast<std::uint8_t>(value() - 1)); break;
-        case Op::Inx: set_nz(++x_); break;
-        case Op::Iny: set_nz(++y_); break;
-        case Op::Dex: set_nz(--x_); break;
-        case Op::Dey: set_nz(--y_); break;
-        case Op::Asl: {
-            const std::uint8_t v = value();
-            c_ = (v & 0x80) != 0;
-            put(static_cast<std::uint8_t>(v << 1));
-            break;
-        }
-        case Op::Lsr: {
-            const std::uint8_t v = value();
-            c_ = (v & 1) != 0;
-            put(static_cast<std::uint8_t>(v >> 1));
-            break;
-        }
-        case Op::Rol: {
-            const std::uint8_t v = value();
-            const bool carry = c_;
-            c_ = (v & 0x80) != 0;
-            put(static_cast<std::uint8_t>(v << 1 | (carry ? 1 : 0)));
-            break;
-        }
-        case Op::Ror: {
-            const std::uint8_t v = value();
-            const bool carry = c_;
-            c_ = (v & 1) != 0;
-            put(static_cast<std::uint8_t>(v >> 1 | (carry ? 0x80 : 0)));
-            break;
-        }
-        case Op::Jmp:
-            // Through a pointer with the return address off the stack: the
-            // routine goes back to its caller that way.
-            if (op.mode == Mode::Indirect && depth() == 0) return at | kReturned;
-            // A routine outside the image (in ROM) returns at once.
-            if (!image_.contains(at)) return return_from_routine();
-            return at;
-        case Op::Jsr:
-            if (!image_.contains(at)) return next;
-            push(static_cast<std::uint8_t>((pc + 2) >> 8));
-            push(static_cast<std::uint8_t>(pc + 2));
-            return at;
-        case Op::Rts: return return_from_routine();
-        case Op::Branch: {
-            bool flag = false;
-            switch (byte >> 6) {  // the opcode's top two bits name the flag
-            case 0: flag = n_; break;
-            case 1: flag = v_; break;
-            case 2: flag = c_; break;
-            default: flag = z_; break;
-            }
-            // Bit 5 says which value of the flag branches.
-            if (flag != ((byte & 0x20) != 0)) return next;
-            return (next + static_cast<std::uint32_t>(static_cast<std::int8_t>(b1))) & 0xffff;
-        }
-        case Op::Clc: c_ = false; break;
-        case Op::Sec: c_ = true; break;
-        case Op::Cli: i_ = false; break;
-        case Op::Sei: i_ = true; break;
-        case Op::Cld: d_ = false; break;
-        case Op::Sed: d_ = true; break;
-        case Op::Clv: v_ = false; break;
-        case Op::Nop: break;
-        }
-        return next;
     }
-
-    const Image& image_;
-    std::uint64_t steps_ = 0;
-    std::unordered_map<std::uint16_t, std::uint8_t> written_;
-    std::uint8_t a_ = 0, x_ = 0, y_ = 0, s_ = kCallerStack;
-    bool n_ = false, v_ = false, d_ = false, i_ = true, z_ = false, c_ = false;
-};
+    return std::nullopt;
+}
 
 // How the data [begin, begin + length) is laid out: up to its only zero
 // byte, a count and as many bytes, or else a fixed number of bytes.
@@ -344,11 +128,13 @@ std::optional<std::uint32_t> modelled_length(MemoryMap& map, InlineRoutine& reco
     const std::uint32_t limit = std::min(begin + kMaxData, image.end());
     const std::uint64_t allowed =
         std::min({kMaxSteps, kStepsPerRoutine - record.model_steps, kStepsPerImage - map.inline_model_steps});
-    Machine machine(image);
-    const std::optional<std::uint32_t> back = machine.run(call, allowed);
-    record.model_steps += machine.steps();
-    map.inline_model_steps += machine.steps();
-    if (!back && allowed < kMaxSteps && machine.steps() == allowed) return std::nullopt;
+    if (!map.inline_memory) map.inline_memory = std::make_shared<ImageOverlay>(image);
+    std::uint64_t steps = 0;
+    const std::optional<std::uint32_t> back =
+        run_routine(image, *map.inline_memory, map.undocumented_opcodes, call, allowed, steps);
+    record.model_steps += steps;
+    map.inline_model_steps += steps;
+    if (!back && allowed < kMaxSteps && steps == allowed) return std::nullopt;
     if (!back || *back <= begin || *back > limit) return 0;
     return *back - begin;
 }
@@ -386,6 +172,49 @@ std::uint32_t data_length(MemoryMap& map, InlineRoutine& record, std::uint32_t c
 
 }  // namespace
 
+ImageOverlay::ImageOverlay(const Image& image) {
+    std::size_t edges = 0;
+    for (std::uint32_t page = 0; page < 256; ++page) {
+        const std::uint32_t first = page * 256;
+        const std::uint32_t last = first + 255;
+        if (image.contains(first) && image.contains(last)) {
+            image_page_[page] = image.bytes.data() + image.offset(first);
+        } else if (image.load <= last && image.end() > first) {
+            // A page the image begins or ends in: its bytes, zero around them.
+            std::uint8_t* copy = edges_[edges++].data();
+            for (std::uint32_t a = std::max(first, image.load); a < std::min(last + 1, image.end()); ++a) {
+                copy[a - first] = image.at(a);
+            }
+            image_page_[page] = copy;
+        } else {
+            image_page_[page] = zeros_.data();
+        }
+        read_page[page] = image_page_[page];
+        run_mark_page[page] = marks_.data() + first;
+    }
+    marks = marks_.data();
+    first_writer = writers_.data();
+}
+
+void ImageOverlay::io_write(std::uint16_t address, std::uint8_t value) {
+    // The first store into a page: from now on it reads and writes a copy.
+    const std::size_t page = address >> 8;
+    std::uint8_t* copy = copies_.data() + page * 256;
+    std::copy_n(read_page[page], 256, copy);
+    read_page[page] = copy;
+    write_page[page] = copy;
+    copied_.push_back(static_cast<std::uint8_t>(page));
+    copy[address & 0xff] = value;
+}
+
+void ImageOverlay::forget_stores() {
+    for (const std::uint8_t page : copied_) {
+        read_page[page] = image_page_[page];
+        write_page[page] = nullptr;
+    }
+    copied_.clear();
+}
+
 bool may_take_inline_data(const Image& image, std::uint32_t routine) {
     if (!image.contains(routine)) return routine == kPrintImmediate;
     int pushed = 0;
@@ -397,20 +226,19 @@ bool may_take_inline_data(const Image& image, std::uint32_t routine) {
         const Opcode& op = opcode(byte);
         const std::uint32_t length = instruction_length(byte);
         if (!op.documented() || a + length > image.end()) return false;
-        switch (byte) {
-        case 0x68:  // pla: the return address once nothing pushed is left
+        switch (behaviour(byte).operation) {
+        case Operation::Pla:  // the return address once nothing pushed is left
             if (pushed == 0 && ++pulled == 2) return true;
             pushed = std::max(pushed - 1, 0);
             break;
-        case 0x48:  // pha, php
-        case 0x08:
+        case Operation::Pha:
+        case Operation::Php:
             if (pulled > 0) return false;
             ++pushed;
             break;
-        case 0x28:  // plp
-        case 0x9a:  // txs
-            return false;
-        case 0xba: stack_in_x = true; break;  // tsx
+        case Operation::Plp:
+        case Operation::Txs: return false;
+        case Operation::Tsx: stack_in_x = true; break;
         default: break;
         }
         // The return address sits at $0101,x and $0102,x after tsx, above

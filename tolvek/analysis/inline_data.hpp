@@ -4,10 +4,12 @@
 // past what they read. The trace must skip that data at each call.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
 #include "analysis/memory_map.hpp"
+#include "emu/cpu6510.hpp"
 #include "image.hpp"
 
 namespace tolvek {
@@ -24,6 +26,37 @@ inline constexpr std::uint32_t kPrintImmediate = 0xff7d;
 // the image.
 bool may_take_inline_data(const Image& image, std::uint32_t routine);
 
+// The memory a routine runs on while the model follows it from one call:
+// the image's bytes, zero elsewhere (I/O and ROM too), and what the routine
+// stores on top of them. A page is copied at the first store into it; the
+// copies are dropped before the next call, so that no call sees what
+// another stored. Made once for an image and kept in its memory map.
+class ImageOverlay final : public Bus {
+public:
+    explicit ImageOverlay(const Image& image);
+    ImageOverlay(const ImageOverlay&) = delete;
+    ImageOverlay& operator=(const ImageOverlay&) = delete;
+
+    // Back to the image as it is: what was stored is gone.
+    void forget_stores();
+
+    // Every page reads (the image's bytes or zeros); a page that has no
+    // copy yet writes here.
+    std::uint8_t io_read(std::uint16_t) override { return 0; }
+    void io_write(std::uint16_t address, std::uint8_t value) override;
+    void port_written() override {}
+
+private:
+    std::array<const std::uint8_t*, 256> image_page_{};  // each page as the image has it
+    std::array<std::array<std::uint8_t, 256>, 2> edges_{};  // the pages the image begins and ends in
+    std::array<std::uint8_t, 256> zeros_{};
+    std::vector<std::uint8_t> copies_ = std::vector<std::uint8_t>(0x10000);  // page n's copy at n * 256
+    std::vector<std::uint8_t> copied_;  // the pages that have a copy
+    // The CPU's marks of what ran and was written: kept, never read.
+    std::vector<std::uint8_t> marks_ = std::vector<std::uint8_t>(0x10000);
+    std::vector<std::uint16_t> writers_ = std::vector<std::uint16_t>(0x10000);
+};
+
 // The data after one call.
 struct InlineSpan {
     std::uint32_t length = 0;  // bytes after the jsr's three
@@ -31,8 +64,8 @@ struct InlineSpan {
 };
 
 // The data after the jsr at `call` as its routine reads it: where the
-// routine returns to when run from that call (in a small model of the CPU
-// that skips calls out of the image), if that lies a little way after the
+// routine returns to when run from that call (on the emulator's CPU, with
+// calls out of the image returning at once), if that lies a little way after the
 // call. Nothing where it returns right after the call or cannot be
 // followed. Asks the routine only when may_take_inline_data says so, and
 // records the answer in map.inline_routines.

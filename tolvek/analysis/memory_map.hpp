@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -14,6 +15,8 @@
 #include "image.hpp"
 
 namespace tolvek {
+
+class ImageOverlay;  // analysis/inline_data.hpp
 
 enum class Kind : std::uint8_t {
     Unknown,     // nothing is known about the byte
@@ -181,6 +184,9 @@ public:
     // (one outside the image too: the C128 KERNAL's print-immediate).
     std::map<std::uint32_t, InlineRoutine> inline_routines;
     std::uint64_t inline_model_steps = 0;  // instructions the model ran for all of them
+    // The memory the model runs them on, made at its first call and kept
+    // for the later ones.
+    std::shared_ptr<ImageOverlay> inline_memory;
 
     // Set by the analysis: the BASIC program and the entry as given.
     BasicProgram basic;
