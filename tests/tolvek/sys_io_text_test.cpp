@@ -319,6 +319,22 @@ TEST(IoArea, ChipRegistersWhereTheIoIsVisibleTheImagesBytesWhereNot) {
     EXPECT_EQ(d.map.io_hidden.front(), 0xcf04u);
 }
 
+TEST(IoArea, UndocumentedInstructionsChangeWhatTheyWriteOnly) {
+    Program p(0xcf00, 0x200);
+    p.put(0xcf00, {0xa9, 0x34,         // lda #$34
+                   0x04, 0x02,         // nop $02: A stays $34
+                   0x85, 0x01,         // sta $01: I/O out
+                   0xad, 0x20, 0xd0,   // $cf06: lda $d020: RAM
+                   0xa9, 0x34,         // lda #$34
+                   0x85, 0x01,         // sta $01: I/O out
+                   0xe7, 0x01,         // isc $01: $35, I/O in again
+                   0xad, 0x21, 0xd0,   // $cf0f: lda BGCOL0
+                   0x60});
+    const Disassembly d(p.image, 0xcf00);
+    EXPECT_EQ(d.operand_at(0xcf06), "Dd020");
+    EXPECT_EQ(d.operand_at(0xcf0f), "BGCOL0") << "isc changes $01 as inc does";
+}
+
 TEST(IoArea, WithoutStoresIntoThePortTheChipsAreEverywhere) {
     Program p(0xcff0, 0x40);
     p.put(0xcff0, {0x8d, 0x20, 0xd0,   // sta $d020

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "analysis/analyse.hpp"
+#include "analysis/pairs.hpp"
 #include "cpu/decode.hpp"
 #include "output/listing.hpp"
 #include "output/writers.hpp"
@@ -198,6 +199,44 @@ TEST(Undocumented, UnstableOnesDuplicatesAndJamStayData) {
     for (const auto& instruction : cases) {
         EXPECT_EQ(traced(instruction), "Co" + std::string(instruction.size() + 1, '.')) << int{instruction[0]};
     }
+}
+
+// The pairs of immediates that the tracker finds in code traced from $1000.
+std::vector<AddressPair> pairs_in(const std::vector<std::uint8_t>& program) {
+    const Image image = make_image(0x1000, program);
+    return find_address_pairs(analyse(image, {.entry = 0x1000, .guesses = false}));
+}
+
+TEST(Undocumented, PairTrackingForgetsOnlyTheRegistersTheyChange) {
+    // sax and nop between the halves change neither A nor the pointer.
+    const std::vector<AddressPair> stored = pairs_in({
+        0xa9, 0x20,  // lda #<$1020
+        0x85, 0xfb,  // sta $fb
+        0x87, 0x02,  // sax $02
+        0xa9, 0x10,  // lda #>$1020
+        0x04, 0x02,  // nop $02
+        0x85, 0xfc,  // sta $fc
+        0x60,
+    });
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].value, 0x1020u);
+    EXPECT_EQ(stored[0].low, 0x1000u);
+    EXPECT_EQ(stored[0].high, 0x1006u);
+    EXPECT_EQ(stored[0].stored_to, 0xfbu);
+    // Nor do they change X and Y on the way to SETNAM.
+    const std::vector<AddressPair> setnam = pairs_in({
+        0xa2, 0x20,        // ldx #<$1020
+        0xa0, 0x10,        // ldy #>$1020
+        0x87, 0x02,        // sax $02
+        0x20, 0xbd, 0xff,  // jsr SETNAM
+        0x60,
+    });
+    ASSERT_EQ(setnam.size(), 1u);
+    EXPECT_EQ(setnam[0].value, 0x1020u);
+    // lax loads A and X: the high half is gone before the store.
+    EXPECT_TRUE(pairs_in({0xa9, 0x20, 0x85, 0xfb, 0xa9, 0x10, 0xa7, 0x02, 0x85, 0xfc, 0x60}).empty());
+    // sbx changes X: the low half is gone before the call.
+    EXPECT_TRUE(pairs_in({0xa2, 0x10, 0xa0, 0x20, 0xcb, 0x00, 0x20, 0xbd, 0xff, 0x60}).empty());
 }
 
 // A routine reached only by guessing: the gap after `jsr last / rts`, of

@@ -25,7 +25,7 @@ void trace_sure_entries(MemoryMap& map) {
         for (const AddressPair& pair : find_address_pairs(map)) {
             // Stored into a vector, or pushed for an rts to go to.
             if (!(pair.stored_to && is_vector(*pair.stored_to)) && pair.adjust != 1) continue;
-            const std::uint32_t target = (pair.value + static_cast<std::uint32_t>(pair.adjust)) & 0xffff;
+            const std::uint32_t target = pair.target();
             if (!map.image().contains(target) || map.kind(target) != Kind::Unknown) continue;
             trace_from(map, target, Source::Vector);
             found = true;

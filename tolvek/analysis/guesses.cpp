@@ -9,13 +9,23 @@
 
 #include "analysis/trace.hpp"
 #include "c64/petscii.hpp"
+#include "cpu/behaviour.hpp"
 
 namespace tolvek {
 namespace {
 
-class Finder {
+// lda #, ldx #, ldy #: the register it loads, or 0.
+std::uint8_t loads_immediate(std::uint8_t byte) { return is_load_immediate(byte) ? loaded_register(byte) : 0; }
+
+// sta zp, the store of a pointer's halves.
+bool stores_a_in_zero_page(std::uint8_t byte) {
+    return stored_register(byte) == reg::A && opcode(byte).mode == Mode::ZeroPage;
+}
+
+// Finds the code that the trace from the entries cannot reach.
+class UnreachedCodeFinder {
 public:
-    Finder(MemoryMap& map, const std::vector<std::uint32_t>& not_code)
+    UnreachedCodeFinder(MemoryMap& map, const std::vector<std::uint32_t>& not_code)
         : image_(map.image()), map_(map), guessing_(map.image()), may_start_(map.image().bytes.size()) {
         for (const std::uint32_t address : not_code) guessing_.no_code[image_.offset(address)] = 1;
         const Image& image = image_;
@@ -25,7 +35,8 @@ public:
         std::array<std::uint8_t, 256> value_flags{};
         for (std::size_t value = 0; value < value_flags.size(); ++value) {
             const auto byte = static_cast<std::uint8_t>(value);
-            value_flags[value] = opcode(byte).documented() && byte != 0 ? kMayStart | kTableTarget : kMayStart;
+            const bool table_target = opcode(byte).documented() && behaviour(byte).control != Control::Break;
+            value_flags[value] = table_target ? kMayStart | kTableTarget : kMayStart;
         }
         // Starts of printable text are data, whatever they would decode
         // to: where four or more printable bytes follow, counted backwards.
@@ -80,13 +91,14 @@ private:
         bool found = false;
         for (std::uint32_t a = image_.load; a + 4 <= image_.end(); ++a) {
             if (kind(a) != Kind::Opcode || kind(a + 2) != Kind::Opcode) continue;
-            const std::uint8_t first = image_.at(a);
-            const std::uint8_t second = image_.at(a + 2);
-            const bool pair = (first == 0xa9 && (second == 0xa2 || second == 0xa0)) || (first == 0xa2 && second == 0xa0);
+            const std::uint8_t first = loads_immediate(image_.at(a));
+            const std::uint8_t second = loads_immediate(image_.at(a + 2));
+            const bool pair = (first == reg::A && (second == reg::X || second == reg::Y)) ||
+                              (first == reg::X && second == reg::Y);
             if (pair && try_at(static_cast<std::uint32_t>(image_.at(a + 3) << 8 | image_.at(a + 1)), Source::GuessPair)) {
                 found = true;
             }
-            if (first == 0xa9 && a + 8 <= image_.end() && stored_pointer(a)) {
+            if (first == reg::A && a + 8 <= image_.end() && stored_pointer(a)) {
                 if (try_at(static_cast<std::uint32_t>(image_.at(a + 5) << 8 | image_.at(a + 1)), Source::GuessPair)) {
                     found = true;
                 }
@@ -97,20 +109,17 @@ private:
 
     // lda #lo / sta p / lda #hi / sta p+1 with p in zero page.
     bool stored_pointer(std::uint32_t a) const {
-        const std::uint8_t store = image_.at(a + 2);
-        if (store == 0x85) {  // sta zp
-            return a + 8 <= image_.end() && image_.at(a + 4) == 0xa9 && image_.at(a + 6) == 0x85 &&
-                   image_.at(a + 7) == static_cast<std::uint8_t>(image_.at(a + 3) + 1) && kind(a + 4) == Kind::Opcode;
-        }
-        return false;
+        return stores_a_in_zero_page(image_.at(a + 2)) && a + 8 <= image_.end() &&
+               loads_immediate(image_.at(a + 4)) == reg::A && stores_a_in_zero_page(image_.at(a + 6)) &&
+               image_.at(a + 7) == static_cast<std::uint8_t>(image_.at(a + 3) + 1) && kind(a + 4) == Kind::Opcode;
     }
 
     // Two or more consecutive little-endian words in data that all point
     // at code, or at code minus one (pushed for an rts to jump through).
     bool address_tables() {
         bool found = false;
-        for (std::uint32_t add = 0; add <= 1; ++add) {
-            pointers_.start(add);
+        for (std::uint32_t adjust = 0; adjust <= 1; ++adjust) {
+            pointers_.start(adjust);
             for (std::uint32_t a = next_table(image_.load); a < image_.end(); a = next_table(a)) {
                 std::uint32_t end = a + 4;
                 while (is_pointer(end)) end += 2;
@@ -119,8 +128,8 @@ private:
                 // call, the table is as sure as one that leads to new code.
                 bool all_entered = !map_.entered.empty();
                 for (std::uint32_t p = a; p < end; p += 2) {
-                    all_entered = all_entered && map_.was_entered(word(p) + add);
-                    if (try_at(word(p) + add, Source::GuessTable)) {
+                    all_entered = all_entered && map_.was_entered(image_.word(p) + adjust);
+                    if (try_at(image_.word(p) + adjust, Source::GuessTable)) {
                         led_to_code = true;
                         // New code changes which words point at code; the
                         // scan goes on at `end`.
@@ -128,7 +137,7 @@ private:
                     }
                 }
                 led_to_code = led_to_code || all_entered;
-                if (led_to_code) tables_.push_back({a, (end - a) / 2, add != 0 ? Kind::WordMinus1 : Kind::Word});
+                if (led_to_code) tables_.push_back({a, (end - a) / 2, adjust != 0 ? Kind::WordMinus1 : Kind::Word});
                 found = found || led_to_code;
                 a = end;
             }
@@ -136,7 +145,7 @@ private:
         return found;
     }
 
-    // Which words are pointers (pointer_at) with the current pass's `add`,
+    // Which words are pointers (pointer_at) with the current pass's `adjust`,
     // 64 image offsets to a bit set, worked out as the scan gets there. Most
     // words of data are pointers or not at random, so bits found without
     // branching and searched with a bit scan spare many a mispredicted
@@ -144,10 +153,10 @@ private:
     struct PointerBits {
         std::vector<std::uint64_t> bits;  // one spare set after the image
         std::size_t ready = 0;            // sets worked out
-        std::uint32_t add = 0;
+        std::uint32_t adjust = 0;
 
-        void start(std::uint32_t pass_add) {
-            add = pass_add;
+        void start(std::uint32_t pass_adjust) {
+            adjust = pass_adjust;
             ready = 0;
         }
         void forget_from(std::size_t offset) { ready = std::min(ready, offset / 64); }
@@ -158,7 +167,7 @@ private:
             std::uint64_t bits = 0;
             const std::uint32_t base = image_.load + static_cast<std::uint32_t>(pointers_.ready * 64);
             for (std::uint32_t i = 0; i < 64; ++i) {
-                bits |= static_cast<std::uint64_t>(pointer_at(base + i, pointers_.add)) << i;
+                bits |= static_cast<std::uint64_t>(pointer_at(base + i, pointers_.adjust)) << i;
             }
             pointers_.bits[pointers_.ready++] = bits;
         }
@@ -193,11 +202,11 @@ private:
         for (std::uint32_t a = image_.load; a + 8 <= image_.end(); ++a) {
             if (kind(a) != Kind::Opcode || !indexed_load(a)) continue;
             const std::uint32_t first = operand_of(image_, a);
-            if (image_.at(a + 3) == 0x48 && kind(a + 4) == Kind::Opcode && indexed_load(a + 4) &&
-                image_.at(a + 7) == 0x48) {
+            if (pushes_accumulator(image_.at(a + 3)) && kind(a + 4) == Kind::Opcode && indexed_load(a + 4) &&
+                pushes_accumulator(image_.at(a + 7))) {
                 found = follow_split(operand_of(image_, a + 4), first, 1) || found;
-            } else if (image_.at(a + 3) == 0x85 && a + 10 <= image_.end() && kind(a + 5) == Kind::Opcode &&
-                       indexed_load(a + 5) && image_.at(a + 8) == 0x85 &&
+            } else if (stores_a_in_zero_page(image_.at(a + 3)) && a + 10 <= image_.end() &&
+                       kind(a + 5) == Kind::Opcode && indexed_load(a + 5) && stores_a_in_zero_page(image_.at(a + 8)) &&
                        image_.at(a + 9) == static_cast<std::uint8_t>(image_.at(a + 4) + 1)) {
                 found = follow_split(first, operand_of(image_, a + 5), 0) || found;
             }
@@ -206,10 +215,13 @@ private:
     }
 
     // lda abs,x or lda abs,y
-    bool indexed_load(std::uint32_t a) const { return image_.at(a) == 0xbd || image_.at(a) == 0xb9; }
+    bool indexed_load(std::uint32_t a) const {
+        const std::uint8_t byte = image_.at(a);
+        return loaded_register(byte) == reg::A && is_absolute_indexed(opcode(byte).mode);
+    }
 
     // Tries the entries of a split table, as long as they look like one.
-    bool follow_split(std::uint32_t low, std::uint32_t high, std::uint32_t add) {
+    bool follow_split(std::uint32_t low, std::uint32_t high, std::uint32_t adjust) {
         bool found = false;
         // One table ends where the other begins, if they follow each other.
         const std::uint32_t apart = low < high ? high - low : low - high;
@@ -218,27 +230,23 @@ private:
             if (!image_.contains(low + i) || !image_.contains(high + i)) break;
             if (kind(low + i) != Kind::Unknown || kind(high + i) != Kind::Unknown) break;
             const std::uint32_t target =
-                static_cast<std::uint32_t>(image_.at(high + i) << 8 | image_.at(low + i)) + add;
+                static_cast<std::uint32_t>(image_.at(high + i) << 8 | image_.at(low + i)) + adjust;
             if (!image_.contains(target)) break;
             if (kind(target) == Kind::Opcode) continue;
             if (!try_at(target, Source::GuessSplit)) break;
             found = true;
         }
-        if (found) tables_.push_back({low, i, add != 0 ? Kind::LowMinus1 : Kind::Low, high});
+        if (found) tables_.push_back({low, i, adjust != 0 ? Kind::LowMinus1 : Kind::Low, high});
         return found;
-    }
-
-    std::uint32_t word(std::uint32_t address) const {
-        return static_cast<std::uint32_t>(image_.at(address) | image_.at(address + 1) << 8);
     }
 
     // A data word pointing at known code or at a plausible start of code;
     // false for a word not wholly in the image. Without branches, as the
     // answer is as good as random over data.
-    bool pointer_at(std::uint32_t address, std::uint32_t add) const {
+    bool pointer_at(std::uint32_t address, std::uint32_t adjust) const {
         if (address + 2 > image_.end()) return false;
         const std::size_t at = image_.offset(address);
-        const std::uint32_t target = word(address) + add;
+        const std::uint32_t target = image_.word(address) + adjust;
         const bool inside = image_.contains(target);
         const std::size_t to = inside ? image_.offset(target) : 0;
         const Kind* kinds = map_.kinds().data();
@@ -311,7 +319,7 @@ private:
 
 std::vector<AddressTable> find_more_code(MemoryMap& map, const std::vector<std::uint32_t>& not_code) {
     if (map.image().bytes.empty()) return {};
-    Finder finder(map, not_code);
+    UnreachedCodeFinder finder(map, not_code);
     finder.run();
     return finder.take_tables();
 }
@@ -327,20 +335,20 @@ void record_tables(MemoryMap& map, const std::vector<AddressTable>& tables) {
             if (table.kind == Kind::Word || table.kind == Kind::WordMinus1) {
                 const std::uint32_t at = table.address + 2 * i;
                 if (!unknown(at) || !unknown(at + 1)) continue;
-                const std::uint32_t add = table.kind == Kind::WordMinus1 ? 1 : 0;
-                const auto value = static_cast<std::uint32_t>(image.at(at) | image.at(at + 1) << 8);
-                if (!code((value + add) & 0xffff)) continue;
-                map.set_address_item(at, table.kind, (value + add) & 0xffff, Source::GuessTable);
+                const std::uint32_t adjust = table.kind == Kind::WordMinus1 ? 1 : 0;
+                const std::uint32_t target = (image.word(at) + adjust) & 0xffff;
+                if (!code(target)) continue;
+                map.set_address_item(at, table.kind, target, Source::GuessTable);
             } else {
                 const std::uint32_t low = table.address + i;
                 const std::uint32_t high = table.high + i;
                 if (!unknown(low) || !unknown(high)) continue;
-                const bool minus1 = table.kind == Kind::LowMinus1;
+                const std::uint32_t adjust = table.kind == Kind::LowMinus1 ? 1 : 0;
                 const auto value = static_cast<std::uint32_t>(image.at(high) << 8 | image.at(low));
-                const std::uint32_t target = (value + (minus1 ? 1 : 0)) & 0xffff;
+                const std::uint32_t target = (value + adjust) & 0xffff;
                 if (!code(target)) continue;
                 map.set_address_item(low, table.kind, target, Source::GuessSplit);
-                map.set_address_item(high, minus1 ? Kind::HighMinus1 : Kind::High, target, Source::GuessSplit);
+                map.set_address_item(high, adjust != 0 ? Kind::HighMinus1 : Kind::High, target, Source::GuessSplit);
             }
         }
     }

@@ -1,9 +1,10 @@
 #include "analysis/io_banking.hpp"
 
 #include <algorithm>
-#include <array>
 #include <vector>
 
+#include "c64/symbols.hpp"
+#include "cpu/behaviour.hpp"
 #include "cpu/decode.hpp"
 
 namespace tolvek {
@@ -36,81 +37,60 @@ std::uint16_t join(std::uint16_t old, std::uint16_t incoming) {
     return kUnknown;
 }
 
-// Which registers an opcode changes in ways not followed below: bit 0 A,
-// bit 1 X, bit 2 Y; all three for undocumented opcodes. Worked out when
-// first needed: most runs never follow $01.
-constexpr std::uint8_t kA = 1;
-constexpr std::uint8_t kX = 2;
-constexpr std::uint8_t kY = 4;
-const std::array<std::uint8_t, 256>& changes_table() {
-    static const std::array<std::uint8_t, 256> table = [] {
-        std::array<std::uint8_t, 256> changes{};
-        for (int byte = 0; byte < 256; ++byte) {
-            const Opcode& op = opcode(static_cast<std::uint8_t>(byte));
-            const std::string_view m = op.mnemonic;
-            std::uint8_t c = 0;
-            if (m == "lda" || m == "adc" || m == "sbc" || m == "and" || m == "ora" || m == "eor" || m == "pla" ||
-                ((m == "asl" || m == "lsr" || m == "rol" || m == "ror") && op.mode == Mode::Accumulator)) {
-                c |= kA;
-            }
-            if (m == "ldx" || m == "tsx") c |= kX;
-            if (m == "ldy") c |= kY;
-            changes[static_cast<std::size_t>(byte)] = op.documented() ? c : kA | kX | kY;
-        }
-        return changes;
-    }();
-    return table;
+std::uint16_t plus(std::uint16_t value, int step) {
+    return known(value) ? static_cast<std::uint16_t>((value + step) & 0xff) : value;
 }
 
-std::uint16_t plus(std::uint16_t value, int add) {
-    return known(value) ? static_cast<std::uint16_t>((value + add) & 0xff) : value;
+// Whether the instruction names the processor port as a plain zero page
+// or absolute operand.
+bool names_port(const Image& image, std::uint32_t at, Mode mode) {
+    return (mode == Mode::ZeroPage || mode == Mode::Absolute) && operand_of(image, at) == c64::kProcessorPort;
 }
 
 // The state after the instruction at `at`: the registers' values where
 // immediates, transfers, counting and and/ora/eor # make them known, and
-// $01 where a register, inc or dec write it.
-State step(const Image& image, std::uint32_t at, State s) {
+// $01 where a register, inc or dec write it. Whatever else an instruction
+// writes into a register or into $01 is not followed.
+State step(const Image& image, std::uint32_t at, const State& before) {
+    using enum Operation;
     const std::uint8_t byte = image.at(at);
-    const Opcode& op = opcode(byte);
-    const std::uint32_t operand = length_of(op.mode) > 1 ? operand_of(image, at) : 0;
-    const bool port = (op.mode == Mode::ZeroPage || op.mode == Mode::Absolute) && operand == 1;
-    const auto value = static_cast<std::uint16_t>(operand & 0xff);
-    const std::uint16_t before = s.a;
-    const std::uint8_t changes = changes_table()[byte];
-    if ((changes & kA) != 0) s.a = kUnknown;
-    if ((changes & kX) != 0) s.x = kUnknown;
-    if ((changes & kY) != 0) s.y = kUnknown;
-    switch (byte) {
-    case 0xa9: s.a = value; break;  // lda #
-    case 0xa2: s.x = value; break;  // ldx #
-    case 0xa0: s.y = value; break;  // ldy #
-    case 0xa5:                      // lda $01
-    case 0xad: s.a = port ? s.port : kUnknown; break;
-    case 0x29: s.a = known(before) ? before & value : value == 0 ? 0 : kUnknown; break;  // and #
-    case 0x09: s.a = known(before) ? before | value : value == 0xff ? 0xff : kUnknown; break;  // ora #
-    case 0x49: s.a = known(before) ? before ^ value : kUnknown; break;  // eor #
-    case 0xaa: s.x = s.a; break;  // tax
-    case 0xa8: s.y = s.a; break;  // tay
-    case 0x8a: s.a = s.x; break;  // txa
-    case 0x98: s.a = s.y; break;  // tya
-    case 0xe8: s.x = plus(s.x, 1); break;
-    case 0xca: s.x = plus(s.x, -1); break;
-    case 0xc8: s.y = plus(s.y, 1); break;
-    case 0x88: s.y = plus(s.y, -1); break;
-    case 0x85:  // sta
-    case 0x8d: s.port = port ? s.a : s.port; break;
-    case 0x86:  // stx
-    case 0x8e: s.port = port ? s.x : s.port; break;
-    case 0x84:  // sty
-    case 0x8c: s.port = port ? s.y : s.port; break;
-    case 0x87:  // sax
-    case 0x8f: s.port = port ? (known(s.a) && known(s.x) ? s.a & s.x : kUnknown) : s.port; break;
-    case 0xe6:  // inc
-    case 0xee: s.port = port ? plus(s.port, 1) : s.port; break;
-    case 0xc6:  // dec
-    case 0xce: s.port = port ? plus(s.port, -1) : s.port; break;
-    case 0x06: case 0x0e: case 0x26: case 0x2e:  // asl, rol, lsr, ror
-    case 0x46: case 0x4e: case 0x66: case 0x6e: s.port = port ? kUnknown : s.port; break;
+    const Behaviour& b = behaviour(byte);
+    const Mode mode = opcode(byte).mode;
+    const bool port = names_port(image, at, mode);
+    const bool immediate = mode == Mode::Immediate;
+    const auto value = static_cast<std::uint16_t>(immediate ? image.at(at + 1) : 0);
+    State s = before;
+    if ((b.writes & reg::A) != 0) s.a = kUnknown;
+    if ((b.writes & reg::X) != 0) s.x = kUnknown;
+    if ((b.writes & reg::Y) != 0) s.y = kUnknown;
+    if (port && writes_memory(byte)) s.port = kUnknown;
+    switch (b.operation) {
+    case Lda: s.a = immediate ? value : port ? before.port : kUnknown; break;
+    case Ldx: s.x = immediate ? value : kUnknown; break;
+    case Ldy: s.y = immediate ? value : kUnknown; break;
+    case And:
+        if (immediate) s.a = known(before.a) ? before.a & value : value == 0 ? 0 : kUnknown;
+        break;
+    case Ora:
+        if (immediate) s.a = known(before.a) ? before.a | value : value == 0xff ? 0xff : kUnknown;
+        break;
+    case Eor:
+        if (immediate) s.a = known(before.a) ? before.a ^ value : kUnknown;
+        break;
+    case Tax: s.x = before.a; break;
+    case Tay: s.y = before.a; break;
+    case Txa: s.a = before.x; break;
+    case Tya: s.a = before.y; break;
+    case Inx: s.x = plus(before.x, 1); break;
+    case Dex: s.x = plus(before.x, -1); break;
+    case Iny: s.y = plus(before.y, 1); break;
+    case Dey: s.y = plus(before.y, -1); break;
+    case Sta: s.port = port ? before.a : s.port; break;
+    case Stx: s.port = port ? before.x : s.port; break;
+    case Sty: s.port = port ? before.y : s.port; break;
+    case Sax: s.port = port ? (known(before.a) && known(before.x) ? before.a & before.x : kUnknown) : s.port; break;
+    case Inc: s.port = port ? plus(before.port, 1) : s.port; break;
+    case Dec: s.port = port ? plus(before.port, -1) : s.port; break;
     default: break;
     }
     return s;
@@ -118,13 +98,8 @@ State step(const Image& image, std::uint32_t at, State s) {
 
 // Whether the instruction at `at` stores into $01.
 bool writes_port(const Image& image, std::uint32_t at) {
-    switch (image.at(at)) {
-    case 0x85: case 0x86: case 0x84: case 0x87: case 0xe6: case 0xc6:
-    case 0x06: case 0x26: case 0x46: case 0x66: return image.at(at + 1) == 1;
-    case 0x8d: case 0x8e: case 0x8c: case 0x8f: case 0xee: case 0xce:
-    case 0x0e: case 0x2e: case 0x4e: case 0x6e: return operand_of(image, at) == 1;
-    default: return false;
-    }
+    const std::uint8_t byte = image.at(at);
+    return writes_memory(byte) && names_port(image, at, opcode(byte).mode);
 }
 
 // The address an instruction names as data in the image's part of the I/O
@@ -136,7 +111,7 @@ bool names_io_area(const Image& image, std::uint32_t at, std::uint32_t& target) 
     return in_io_area(target) && image.contains(target);
 }
 
-bool covers_io_area(const Image& image) { return image.end() > 0xd000 && image.load < 0xe000; }
+bool covers_io_area(const Image& image) { return image.end() > c64::kIoArea && image.load < c64::kIoAreaEnd; }
 
 // The states of the instructions `code` (in address order), followed
 // along the paths between them.

@@ -6,10 +6,11 @@
 #include <vector>
 
 #include "analysis/memory_map.hpp"
+#include "c64/symbols.hpp"
 
 namespace tolvek {
 
-constexpr bool in_io_area(std::uint32_t address) { return address >= 0xd000 && address < 0xe000; }
+constexpr bool in_io_area(std::uint32_t address) { return address >= c64::kIoArea && address < c64::kIoAreaEnd; }
 
 // Fills map.io_hidden: the instructions that run with the I/O switched out,
 // as the values the code stores into $01 show. Every instruction is

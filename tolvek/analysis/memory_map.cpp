@@ -16,8 +16,8 @@ void MemoryMap::set_address_item(std::uint32_t address, Kind kind, std::uint32_t
 std::optional<std::uint32_t> MemoryMap::target(std::uint32_t address) const {
     const Kind k = kind(address);
     if (k == Kind::Word || k == Kind::WordMinus1) {
-        const auto value = static_cast<std::uint32_t>(image_->at(address) | image_->at(address + 1) << 8);
-        return (value + (k == Kind::WordMinus1 ? 1u : 0u)) & 0xffff;
+        const std::uint32_t adjust = k == Kind::WordMinus1 ? 1 : 0;
+        return (image_->word(address) + adjust) & 0xffff;
     }
     if (!stands_for_address(k)) return std::nullopt;
     const auto it = half_targets_.find(address);

@@ -14,7 +14,7 @@ namespace {
 constexpr std::uint32_t kMaxGap = 0x400;
 
 bool fixed_place(std::uint32_t address) {
-    return address >= 0xd000 || find_known(address).has_value() || (address & 0x3ff) == 0;
+    return address >= c64::kIoArea || find_known(address).has_value() || (address & 0x3ff) == 0;
 }
 
 }  // namespace
@@ -32,8 +32,7 @@ void find_own_memory(MemoryMap& map, const std::vector<AddressPair>& pairs) {
         if (target >= image.end()) past.push_back(target);
     }
     for (const AddressPair& pair : pairs) {
-        const std::uint32_t target = (pair.value + static_cast<std::uint32_t>(pair.adjust)) & 0xffff;
-        if (target >= image.end()) past.push_back(target);
+        if (pair.target() >= image.end()) past.push_back(pair.target());
     }
     std::sort(past.begin(), past.end());
     std::uint32_t end = image.end();

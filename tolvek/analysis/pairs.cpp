@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <string_view>
-
+#include "cpu/behaviour.hpp"
 #include "cpu/decode.hpp"
 
 namespace tolvek {
@@ -15,7 +14,7 @@ enum Register : std::uint8_t { A, X, Y, kRegisters };
 enum class Effect : std::uint8_t {
     Other,      // leaves A, X and Y alone (compares, flags, stores elsewhere)
     LoadImm,    // lda/ldx/ldy #: the register holds an immediate
-    Load,       // the register gets a value not followed
+    Load,       // the registers in `forgets` get values not followed
     Transfer,   // tax, tay, txa, tya
     Store,      // sta/stx/sty to an address (not indexed)
     StoreIndirect,  // sta (zp),y
@@ -26,42 +25,50 @@ enum class Effect : std::uint8_t {
     Push,       // pha
     Pull,       // pla
     Call,       // jsr
-    Unknown,    // anything else that may change registers: forget them all
 };
 
 struct Step {
     Effect effect = Effect::Other;
     Register reg = A;   // the register read or written
     Register from = A;  // Transfer: the source
+    std::uint8_t forgets = 0;  // Load: the registers changed (reg::)
 };
 
+// The one of A, X and Y in a set of registers (reg::).
+constexpr Register register_in(std::uint8_t registers) {
+    return (registers & reg::X) != 0 ? X : (registers & reg::Y) != 0 ? Y : A;
+}
+
 Step step_of(std::uint8_t byte) {
-    const Opcode& op = opcode(byte);
-    const std::string_view m = op.mnemonic;
-    if (!op.documented()) return {Effect::Unknown};
-    const auto reg_of = [](char c) { return c == 'x' ? X : c == 'y' ? Y : A; };
-    if (m == "lda" || m == "ldx" || m == "ldy") {
-        return {op.mode == Mode::Immediate ? Effect::LoadImm : Effect::Load, reg_of(m[2])};
-    }
-    if (m == "sta" || m == "stx" || m == "sty") {
-        const bool plain = op.mode == Mode::Absolute || op.mode == Mode::ZeroPage;
-        if (op.mode == Mode::IndirectY) return {Effect::StoreIndirect, A};
-        return {plain ? Effect::Store : Effect::Other, reg_of(m[2])};
-    }
-    if (m == "tax" || m == "tay" || m == "txa" || m == "tya") return {Effect::Transfer, reg_of(m[2]), reg_of(m[1])};
+    using enum Operation;
+    const Behaviour& b = behaviour(byte);
+    const Mode mode = opcode(byte).mode;
+    switch (b.operation) {
+    case Lda: case Ldx: case Ldy:
+        if (mode == Mode::Immediate) return {Effect::LoadImm, register_in(b.writes)};
+        break;
+    case Sta: case Stx: case Sty:
+        if (mode == Mode::IndirectY) return {Effect::StoreIndirect, A};
+        return {mode == Mode::Absolute || mode == Mode::ZeroPage ? Effect::Store : Effect::Other, register_in(b.reads)};
+    case Tax: case Tay: case Txa: case Tya: return {Effect::Transfer, register_in(b.writes), register_in(b.reads)};
     // Subtracting a base address gives an offset; both are pointer
     // arithmetic.
-    if (m == "adc" || m == "sbc") return {op.mode == Mode::Immediate ? Effect::AddImm : Effect::AddMem, A};
-    if (m == "pha") return {Effect::Push, A};
-    if (m == "pla") return {Effect::Pull, A};
-    if (m == "jsr" || (m == "jmp" && op.mode == Mode::Absolute)) return {Effect::Call};
-    if (m == "inx" || m == "dex" || m == "tsx") return {Effect::Load, X};
-    if (m == "iny") return {Effect::Increment, Y};
-    if (m == "dey") return {Effect::Decrement, Y};
-    if (m == "and" || m == "ora" || m == "eor") return {Effect::Load, A};
-    if (op.mode == Mode::Accumulator) return {Effect::Load, A};
-    if (m == "plp") return {Effect::Pull, kRegisters};
-    if (m == "php") return {Effect::Push, kRegisters};
+    case Adc: case Sbc: return {mode == Mode::Immediate ? Effect::AddImm : Effect::AddMem, A};
+    case Pha: return {Effect::Push, A};
+    case Pla: return {Effect::Pull, A};
+    case Php: return {Effect::Push, kRegisters};
+    case Plp: return {Effect::Pull, kRegisters};
+    case Jsr: return {Effect::Call};
+    case Jmp:
+        if (mode == Mode::Absolute) return {Effect::Call};
+        break;
+    case Iny: return {Effect::Increment, Y};
+    case Dey: return {Effect::Decrement, Y};
+    default: break;
+    }
+    // Whatever else an instruction writes into A, X or Y is not followed.
+    const std::uint8_t written = b.writes & (reg::A | reg::X | reg::Y);
+    if (written != 0) return {Effect::Load, A, A, written};
     return {Effect::Other};
 }
 
@@ -139,16 +146,16 @@ private:
         current_ = a;
         // lda #<x / ldx #>x / clc / adc: an address and an offset added.
         if (adjacent_ax_ && (step.effect == Effect::AddMem || step.effect == Effect::AddImm ||
-                             opcode(byte).mnemonic == "clc")) {
+                             behaviour(byte).operation == Operation::Clc)) {
             pair_registers(A, X);
         }
         if (step.effect != Effect::LoadImm && step.effect != Effect::Call) adjacent_ax_ = false;
-        Tag& reg = regs_[step.reg < kRegisters ? step.reg : A];
+        Tag& held = regs_[step.reg < kRegisters ? step.reg : A];
         switch (step.effect) {
         case Effect::Other: break;
         case Effect::LoadImm:
             if (step.reg == Y) y_ = image_.at(a + 1);
-            reg = {true, a, image_.at(a + 1), false};
+            held = {true, a, image_.at(a + 1), false};
             // lda #<x next to ldx #>x, in either order: how cc65 loads a
             // 16-bit value into A and X.
             adjacent_ax_ = (step.reg == A || step.reg == X) && last_load_imm_ == previous_ && previous_ != kNone &&
@@ -156,8 +163,12 @@ private:
             last_load_imm_ = a;
             break;
         case Effect::Load:
-            if (step.reg == Y) y_.reset();
-            reg = {};
+            if ((step.forgets & reg::A) != 0) regs_[A] = {};
+            if ((step.forgets & reg::X) != 0) regs_[X] = {};
+            if ((step.forgets & reg::Y) != 0) {
+                regs_[Y] = {};
+                y_.reset();
+            }
             break;
         case Effect::Transfer:
             if (step.reg == Y) y_.reset();
@@ -167,28 +178,28 @@ private:
         case Effect::Decrement:
             // The Y of a run of stores through (zp),y: its value is known.
             if (y_) y_ = static_cast<std::uint8_t>(*y_ + (step.effect == Effect::Increment ? 1 : -1));
-            reg = {};
+            held = {};
             break;
         case Effect::StoreIndirect:
             // Through the pointer at zp, at offset Y: two such stores at
             // offsets one apart are the two bytes of an address. Such places
             // get numbers beyond any real address.
-            if (y_) store(kThroughPointer + image_.at(a + 1) * 0x100u + *y_, reg);
+            if (y_) store(kThroughPointer + image_.at(a + 1) * 0x100u + *y_, held);
             break;
         case Effect::AddImm:
             // Adding an immediate to a value from memory: the immediate is
             // what the pointer arithmetic is about. Two immediates summed
             // are neither.
-            reg = reg.known ? Tag{} : Tag{true, a, image_.at(a + 1), true};
+            held = held.known ? Tag{} : Tag{true, a, image_.at(a + 1), true};
             break;
         case Effect::AddMem:
-            if (reg.known) reg.sum = true;
+            if (held.known) held.sum = true;
             break;
-        case Effect::Store: store(operand_of(image_, a), reg); break;
-        case Effect::Push: push(step.reg < kRegisters ? reg : Tag{}); break;
+        case Effect::Store: store(operand_of(image_, a), held); break;
+        case Effect::Push: push(step.reg < kRegisters ? held : Tag{}); break;
         case Effect::Pull:
             // pla gets back what pha saved, if anything was followed.
-            if (step.reg < kRegisters) reg = pushed_.empty() ? Tag{} : pushed_.back();
+            if (step.reg < kRegisters) held = pushed_.empty() ? Tag{} : pushed_.back();
             if (!pushed_.empty()) pushed_.pop_back();
             break;
         case Effect::Call: {
@@ -204,26 +215,26 @@ private:
             const bool ax = adjacent_ax_ || (regs_[A].sum && regs_[X].sum);
             if (!ax || !pair_registers(A, X)) {
                 if (takes_address_in_xy(target)) pair_registers(X, Y);
-                if (target == 0xab1e) pair_registers(A, Y);
+                if (target == c64::kStrout) pair_registers(A, Y);
             }
             regs_ = {};
             stores_.clear();
             break;
         }
-        case Effect::Unknown: forget(); break;
         }
     }
 
     // SETNAM, LOAD, SAVE, MEMTOP and MEMBOT.
     static bool takes_address_in_xy(std::uint32_t routine) {
-        return routine == 0xffbd || routine == 0xffd5 || routine == 0xffd8 || routine == 0xff99 || routine == 0xff9c;
+        using namespace c64;
+        return routine == kSetnam || routine == kLoad || routine == kSave || routine == kMemtop || routine == kMembot;
     }
 
     bool pair_registers(Register low, Register high) {
         const Tag& lo = regs_[low];
         const Tag& hi = regs_[high];
         if (!lo.known || !hi.known || lo.sum != hi.sum) return false;
-        add(lo, hi, 0, std::nullopt);
+        add_pair(lo, hi, 0, std::nullopt);
         return true;
     }
 
@@ -233,8 +244,8 @@ private:
         if (!tag.known) return;
         for (const Store& other : stores_) {
             if (other.tag.sum != tag.sum) continue;
-            if (other.address + 1 == address) add(other.tag, tag, 0, other.address);
-            if (address + 1 == other.address) add(tag, other.tag, 0, address);
+            if (other.address + 1 == address) add_pair(other.tag, tag, 0, other.address);
+            if (address + 1 == other.address) add_pair(tag, other.tag, 0, address);
         }
         stores_.push_back({address, tag});
     }
@@ -243,12 +254,12 @@ private:
     // address and goes on one past it.
     void push(const Tag& tag) {
         if (tag.known && !pushed_.empty() && pushed_.back().known && !tag.sum && !pushed_.back().sum) {
-            add(tag, pushed_.back(), 1, std::nullopt);
+            add_pair(tag, pushed_.back(), 1, std::nullopt);
         }
         pushed_.push_back(tag);
     }
 
-    void add(const Tag& lo, const Tag& hi, std::int32_t adjust, std::optional<std::uint32_t> stored_to) {
+    void add_pair(const Tag& lo, const Tag& hi, std::int32_t adjust, std::optional<std::uint32_t> stored_to) {
         if (lo.at == hi.at) return;
         pairs_.push_back(
             {lo.at, hi.at, static_cast<std::uint32_t>(hi.value << 8 | lo.value), adjust, stored_to, lo.sum && hi.sum});
@@ -280,7 +291,7 @@ std::vector<AddressPair> find_address_pairs(const MemoryMap& map) {
 void record_pairs(MemoryMap& map, const std::vector<AddressPair>& pairs) {
     const Image& image = map.image();
     for (const AddressPair& pair : pairs) {
-        const std::uint32_t target = (pair.value + static_cast<std::uint32_t>(pair.adjust)) & 0xffff;
+        const std::uint32_t target = pair.target();
         if (target < image.load || target >= std::max(map.own_memory_end, image.end() + 1)) continue;
         map.set_immediate(pair.low, {false, target, pair.adjust});
         map.set_immediate(pair.high, {true, target, pair.adjust});

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/memory_map.hpp"
+#include "c64/symbols.hpp"
 
 namespace tolvek {
 
@@ -19,6 +20,9 @@ struct AddressPair {
     std::int32_t adjust = 0;
     std::optional<std::uint32_t> stored_to;  // the address of the low byte, where stored
     bool sum = false;        // both halves were added to a pointer (adc #)
+
+    // The address the pair stands for.
+    std::uint32_t target() const { return (value + static_cast<std::uint32_t>(adjust)) & 0xffff; }
 };
 
 // Follows the known code from instruction to instruction and pairs two
@@ -37,7 +41,8 @@ void record_pairs(MemoryMap& map, const std::vector<AddressPair>& pairs);
 // Whether a pointer stored at `address` is one that the KERNAL, BASIC or
 // the CPU jumps through: the RAM vectors in page 3 and the hardware vectors.
 constexpr bool is_vector(std::uint32_t address) {
-    return (address >= 0x0300 && address < 0x0334) || (address >= 0xfffa && address <= 0xfffe);
+    return (address >= c64::kRamVectors && address < c64::kRamVectorsEnd) ||
+           (address >= c64::kNmiVector && address <= c64::kIrqVector);
 }
 
 }  // namespace tolvek

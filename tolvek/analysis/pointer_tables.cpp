@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <optional>
-#include <string_view>
 
+#include "analysis/io_banking.hpp"
 #include "analysis/trace.hpp"
+#include "cpu/behaviour.hpp"
 #include "cpu/decode.hpp"
 
 namespace tolvek {
@@ -16,20 +17,23 @@ constexpr std::uint32_t kLoadsApart = 4;
 // The largest record of a table of records that is looked for.
 constexpr std::uint32_t kMaxRecord = 16;
 
-// lda, ldx or ldy with an absolute indexed address; the index register.
-char indexed_load(const Image& image, std::uint32_t address) {
-    switch (image.at(address)) {
-    case 0xbd:                   // lda abs,x
-    case 0xbc: return 'x';       // ldy abs,x
-    case 0xb9:                   // lda abs,y
-    case 0xbe: return 'y';       // ldx abs,y
+// lda, ldx or ldy with an absolute indexed address: the index register
+// (reg::X or reg::Y), or 0.
+std::uint8_t indexed_load(const Image& image, std::uint32_t address) {
+    const std::uint8_t byte = image.at(address);
+    if (loaded_register(byte) == 0) return 0;
+    switch (opcode(byte).mode) {
+    case Mode::AbsoluteX: return reg::X;
+    case Mode::AbsoluteY: return reg::Y;
     default: return 0;
     }
 }
 
-class Finder {
+// Finds the tables of addresses that known code reads, and the code their
+// entries lead to.
+class PointerTableFinder {
 public:
-    Finder(MemoryMap& map, const std::vector<AddressPair>& pairs)
+    PointerTableFinder(MemoryMap& map, const std::vector<AddressPair>& pairs)
         : map_(map), image_(map.image()), referenced_(image_.bytes.size(), false) {
         // A table ends where code refers to something else: its own label.
         const std::vector<Kind>& kinds = map_.kinds();
@@ -48,7 +52,7 @@ public:
         const std::vector<Kind>& kinds = map_.kinds();
         for (std::size_t i = next_opcode(kinds, 0); i < kinds.size(); i = next_opcode(kinds, i + 1)) {
             const std::uint32_t a = image_.load + static_cast<std::uint32_t>(i);
-            const char index = indexed_load(image_, a);
+            const std::uint8_t index = indexed_load(image_, a);
             if (index == 0) continue;
             const std::uint32_t first = operand_of(image_, a);
             std::uint32_t b = a + instruction_length(image_.at(a));
@@ -87,10 +91,7 @@ public:
         for (std::size_t i = next_opcode(kinds, 0); i + 3 <= image_.bytes.size(); i = next_opcode(kinds, i + 1)) {
             const std::uint8_t byte = image_.bytes[i];
             // lda, ldx, ldy absolute, and indexed (indexed_load).
-            if (byte != 0xad && byte != 0xae && byte != 0xac && byte != 0xbd && byte != 0xb9 && byte != 0xbc &&
-                byte != 0xbe) {
-                continue;
-            }
+            if (loaded_register(byte) == 0 || instruction_length(byte) != 3) continue;
             const std::uint32_t a = image_.load + static_cast<std::uint32_t>(i);
             loads.push_back({a, operand_of(image_, a), indexed_load(image_, a), use_of(a)});
         }
@@ -121,7 +122,7 @@ private:
     struct Load {
         std::uint32_t at;       // the load instruction
         std::uint32_t from;     // its operand: the table, or a half of it
-        char index;             // 'x', 'y', or 0 for a single address
+        std::uint8_t index;     // reg::X, reg::Y, or 0 for a single address
         Use use;
     };
 
@@ -132,37 +133,22 @@ private:
     // few instructions (the fall-through of branches too) to where it is
     // stored or pushed, until something else changes it.
     Use use_of(std::uint32_t load) const {
-        const Opcode& loaded = opcode(image_.at(load));
-        const char reg = loaded.mnemonic[2];  // lda, ldx, ldy
+        const std::uint8_t loaded = loaded_register(image_.at(load));
         std::uint32_t b = load + 3;
         for (int n = 0; n < 4 && image_.contains(b) && map_.kind(b) == Kind::Opcode; ++n) {
             const std::uint8_t byte = image_.at(b);
             const Opcode& op = opcode(byte);
             const Flow flow = flow_of(byte);
             if (!op.documented() || (flow != Flow::Next && flow != Flow::Branch)) break;
-            const std::string_view m = op.mnemonic;
-            if (m.substr(0, 2) == "st" && m[2] == reg && has_address(op.mode) && !is_zero_page(op.mode)) {
-                return {Use::What::Store, operand_of(image_, b), b, op.mode != Mode::Absolute};
+            // Stored to an absolute address (indexed or not) or a zero page one.
+            if (stored_register(byte) == loaded && (length_of(op.mode) == 3 || op.mode == Mode::ZeroPage)) {
+                return {Use::What::Store, operand_of(image_, b), b, is_absolute_indexed(op.mode)};
             }
-            if ((m == "sta" || m == "stx" || m == "sty") && m[2] == reg && op.mode == Mode::ZeroPage) {
-                return {Use::What::Store, operand_of(image_, b), b, false};
-            }
-            if (reg == 'a' && byte == 0x48) return {Use::What::Push, 0, b, false};
-            if (changes(m, op.mode, reg)) break;
+            if (loaded == reg::A && pushes_accumulator(byte)) return {Use::What::Push, 0, b, false};
+            if ((behaviour(byte).writes & loaded) != 0) break;
             b += instruction_length(byte);
         }
         return {};
-    }
-
-    // Whether an instruction changes register `reg` (a, x or y).
-    static bool changes(std::string_view m, Mode mode, char reg) {
-        switch (reg) {
-        case 'a':
-            return m == "lda" || m == "pla" || m == "txa" || m == "tya" || m == "adc" || m == "sbc" || m == "and" ||
-                   m == "ora" || m == "eor" || mode == Mode::Accumulator;
-        case 'x': return m == "ldx" || m == "tax" || m == "tsx" || m == "inx" || m == "dex";
-        default: return m == "ldy" || m == "tay" || m == "iny" || m == "dey";
-        }
     }
 
     // Two loads from tables with the same index (or two single loads) whose
@@ -192,11 +178,12 @@ private:
     // store) reaches soon, itself or through a jmp or jsr to it.
     bool jumps_through(std::uint32_t pointer, std::uint32_t stored) const {
         const auto indirect_jump = [&](std::uint32_t a) {
-            return image_.contains(a) && map_.kind(a) == Kind::Opcode && image_.at(a) == 0x6c &&
+            return image_.contains(a) && map_.kind(a) == Kind::Opcode &&
+                   behaviour(image_.at(a)).control == Control::JumpIndirect &&
                    operand_of(image_, a) == pointer;
         };
         if (image_.contains(pointer - 1) && map_.kind(pointer - 1) == Kind::Opcode &&
-            (image_.at(pointer - 1) == 0x4c || image_.at(pointer - 1) == 0x20)) {
+            jumps_to_operand(image_.at(pointer - 1))) {
             return true;
         }
         std::uint32_t b = stored + instruction_length(image_.at(stored));
@@ -217,11 +204,8 @@ private:
         std::uint32_t b = push + 1;
         for (int n = 0; n < 4 && image_.contains(b) && map_.kind(b) == Kind::Opcode; ++n) {
             const std::uint8_t byte = image_.at(b);
-            if (byte == 0x60) return true;
-            if (flow_of(byte) != Flow::Next || byte == 0x48 || byte == 0x68 || byte == 0x08 || byte == 0x28 ||
-                byte == 0x9a) {
-                return false;
-            }
+            if (behaviour(byte).control == Control::Return) return true;
+            if (flow_of(byte) != Flow::Next || moves_stack_pointer(byte)) return false;
             b += instruction_length(byte);
         }
         return false;
@@ -233,21 +217,22 @@ private:
         if (!image_.contains(target)) return false;
         const Kind k = map_.kind(target);
         const std::uint8_t byte = image_.at(target);
-        return k == Kind::Opcode || (k == Kind::Unknown && opcode(byte).documented() && byte != 0x00);
+        return k == Kind::Opcode ||
+               (k == Kind::Unknown && opcode(byte).documented() && behaviour(byte).control != Control::Break);
     }
 
-    // A table of code addresses (less `minus`) with the low halves at `low`
+    // A table of code addresses (less `adjust`) with the low halves at `low`
     // and the high ones at `high`: words when high is low + 1 (as good as
     // always; split tables one byte long each read the same), else split
     // tables. It runs as long as its entries lead to code and nothing else
     // claimed or names their bytes; a single address (`many` false) is a
     // table of one. Enters it and traces the code at its targets.
-    bool jump_table_at(std::uint32_t low, std::uint32_t high, bool many, std::uint32_t minus) {
+    bool jump_table_at(std::uint32_t low, std::uint32_t high, bool many, std::uint32_t adjust) {
         const bool words = high == low + 1;
         const std::uint32_t step = words ? 2 : 1;
         const std::uint32_t apart = low < high ? high - low : low - high;
         const auto value = [&](std::uint32_t i) {
-            return (static_cast<std::uint32_t>(image_.at(high + i * step) << 8 | image_.at(low + i * step)) + minus) &
+            return (static_cast<std::uint32_t>(image_.at(high + i * step) << 8 | image_.at(low + i * step)) + adjust) &
                    0xffff;
         };
         std::uint32_t count = 0;
@@ -261,12 +246,12 @@ private:
                 break;
             }
         }
-        const Kind low_kind = words ? (minus != 0 ? Kind::WordMinus1 : Kind::Word)
-                                    : (minus != 0 ? Kind::LowMinus1 : Kind::Low);
+        const Kind low_kind = words ? (adjust != 0 ? Kind::WordMinus1 : Kind::Word)
+                                    : (adjust != 0 ? Kind::LowMinus1 : Kind::Low);
         for (std::uint32_t i = 0; i < count; ++i) {
             map_.set_address_item(low + i * step, low_kind, value(i), Source::PointerTable);
             if (!words) {
-                map_.set_address_item(high + i, minus != 0 ? Kind::HighMinus1 : Kind::High, value(i),
+                map_.set_address_item(high + i, adjust != 0 ? Kind::HighMinus1 : Kind::High, value(i),
                                       Source::PointerTable);
             }
         }
@@ -281,15 +266,13 @@ private:
     bool to_hardware(std::uint32_t a) const {
         const std::uint32_t next = a + instruction_length(image_.at(a));
         if (!image_.contains(next) || map_.kind(next) != Kind::Opcode) return false;
-        const Opcode& op = opcode(image_.at(next));
-        if (op.mnemonic.substr(0, 2) != "st" || length_of(op.mode) != 3) return false;
-        const std::uint32_t target = operand_of(image_, next);
-        return target >= 0xd000 && target < 0xe000;
+        const std::uint8_t byte = image_.at(next);
+        return stored_register(byte) != 0 && instruction_length(byte) == 3 && in_io_area(operand_of(image_, next));
     }
 
     bool pushed(std::uint32_t load) const {
         const std::uint32_t next = load + 3;
-        return image_.contains(next) && map_.kind(next) == Kind::Opcode && image_.at(next) == 0x48;
+        return image_.contains(next) && map_.kind(next) == Kind::Opcode && pushes_accumulator(image_.at(next));
     }
 
     // A table of code addresses minus one, as far as they lead into the
@@ -297,14 +280,14 @@ private:
     bool jump_table_at(std::uint32_t start) {
         std::uint32_t end = start;
         while (image_.contains(end + 1) && map_.kind(end) == Kind::Unknown && map_.kind(end + 1) == Kind::Unknown) {
-            const auto target = static_cast<std::uint32_t>(image_.at(end) | image_.at(end + 1) << 8) + 1;
+            const std::uint32_t target = image_.word(end) + 1;
             if (!image_.contains(target) || (map_.kind(target) != Kind::Unknown && map_.kind(target) != Kind::Opcode)) {
                 break;
             }
             end += 2;
         }
         for (std::uint32_t a = start; a < end; a += 2) {
-            const auto target = static_cast<std::uint32_t>(image_.at(a) | image_.at(a + 1) << 8) + 1;
+            const std::uint32_t target = image_.word(a) + 1;
             map_.set_address_item(a, Kind::WordMinus1, target, Source::PointerTable);
         }
         for (std::uint32_t a = start; a < end; a += 2) {
@@ -319,12 +302,10 @@ private:
     std::optional<std::uint32_t> stored_to(std::uint32_t a) const {
         const std::uint32_t next = a + instruction_length(image_.at(a));
         if (!image_.contains(next) || map_.kind(next) != Kind::Opcode) return std::nullopt;
-        switch (image_.at(next)) {
-        case 0x85: case 0x86: case 0x84:  // sta, stx, sty zero page
-        case 0x8d: case 0x8e: case 0x8c:  // absolute
-            return operand_of(image_, next);
-        default: return std::nullopt;
-        }
+        const std::uint8_t byte = image_.at(next);
+        const Mode mode = opcode(byte).mode;
+        if (stored_register(byte) == 0 || (mode != Mode::ZeroPage && mode != Mode::Absolute)) return std::nullopt;
+        return operand_of(image_, next);
     }
 
     // Low halves at `low`, high halves at `high`, as long as they make
@@ -390,12 +371,11 @@ private:
     bool address_word_at(std::uint32_t a) const {
         return image_.contains(a) && image_.contains(a + 1) && map_.kind(a) == Kind::Unknown &&
                map_.kind(a + 1) == Kind::Unknown &&
-               address(static_cast<std::uint32_t>(image_.at(a) | image_.at(a + 1) << 8));
+               address(image_.word(a));
     }
 
     void enter_word(std::uint32_t a) {
-        map_.set_address_item(a, Kind::Word, static_cast<std::uint32_t>(image_.at(a) | image_.at(a + 1) << 8),
-                              Source::PointerTable);
+        map_.set_address_item(a, Kind::Word, image_.word(a), Source::PointerTable);
     }
 
     // The words from `start` that are addresses, if at least `least` are.
@@ -416,13 +396,13 @@ private:
 }  // namespace
 
 void find_pointer_tables(MemoryMap& map, const std::vector<AddressPair>& pairs) {
-    Finder finder(map, pairs);
+    PointerTableFinder finder(map, pairs);
     finder.from_loads(false);
     finder.from_sums(pairs);
 }
 
 bool find_jump_tables(MemoryMap& map) {
-    Finder finder(map, {});
+    PointerTableFinder finder(map, {});
     finder.from_loads(true);
     finder.jumps_through_tables();
     return finder.found();

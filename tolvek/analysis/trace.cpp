@@ -1,6 +1,8 @@
 #include "analysis/trace.hpp"
 
 #include "analysis/inline_data.hpp"
+#include "c64/symbols.hpp"
+#include "cpu/behaviour.hpp"
 
 namespace tolvek {
 namespace {
@@ -117,8 +119,7 @@ private:
     // instruction is fine, even though only one reading can be shown.
     bool skipped_by_bit(std::uint32_t at) const {
         if (at == image_.load || kind_at(at - 1) != Kind::Opcode) return false;
-        const std::uint8_t before = image_.at(at - 1);
-        return before == 0x2c || before == 0x24;
+        return behaviour(image_.at(at - 1)).operation == Operation::Bit;
     }
 
     enum class Outcome { Done, Bad, Clash };
@@ -210,7 +211,7 @@ private:
     // Claims the instruction at `at` if it can be code there.
     Outcome claim(std::uint32_t at, std::uint8_t byte, const Opcode& op, std::uint32_t length) {
         if (!op.documented() && !undocumented_runs(at, length)) return Outcome::Bad;
-        if (strict_ && byte == 0x00) return Outcome::Bad;  // brk is rarely meant in guessed code
+        if (strict_ && behaviour(byte).control == Control::Break) return Outcome::Bad;  // rarely meant in guessed code
         if (at + length > image_.end()) return Outcome::Bad;  // cut off by the image end
         if (strict_ && length == 3 && !plausible_absolute(image_, operand_of(image_, at)) && !patched(at)) {
             return Outcome::Bad;
@@ -260,17 +261,15 @@ private:
     // loop down.
     [[gnu::noinline]] bool patched(std::uint32_t at) const {
         const std::size_t operand = image_.offset(at) + 1;
-        const std::uint8_t byte = image_.at(at);
-        return (byte == 0x4c || byte == 0x20) &&
-               ((image_.bytes[operand] | image_.bytes[operand + 1]) == 0 ||
-                (guessing_->patched[operand] | guessing_->patched[operand + 1]) != 0);
+        return jumps_to_operand(image_.at(at)) &&
+               (image_.word(at + 1) == 0 || (guessing_->patched[operand] | guessing_->patched[operand + 1]) != 0);
     }
 
     // A guessed routine may leave the image only towards the ROMs, or
     // through a stub whose target is set at run time: unknown, not wrong.
     bool outside_target_ok(Flow flow, std::uint32_t target, std::uint32_t at) const {
         if (flow == Flow::Branch) return false;
-        return (target >= 0xa000 && target < 0xc000) || target >= 0xe000 || patched(at);
+        return (target >= c64::kBasicRom && target < c64::kBasicRomEnd) || target >= c64::kKernalRom || patched(at);
     }
 
     static constexpr bool strict_ = kStrict;
@@ -314,20 +313,20 @@ Guessing::Guessing(const Image& image)
 void find_patched_operands(const MemoryMap& map, Guessing& guessing) {
     const Image& image = map.image();
     const auto jump_at = [&](std::uint32_t a) {
-        return image.contains(a) && image.contains(a + 2) && (image.at(a) == 0x4c || image.at(a) == 0x20);
+        return image.contains(a) && image.contains(a + 2) && jumps_to_operand(image.at(a));
     };
     for (std::size_t i = next_opcode(map.kinds(), 0); i + 3 <= image.bytes.size(); i = next_opcode(map.kinds(), i + 1)) {
         const std::uint8_t store = image.bytes[i];
         // sta, stx, sty absolute; sta absolute indexed.
-        if (store != 0x8d && store != 0x8e && store != 0x8c && store != 0x9d && store != 0x99) continue;
-        const auto to = static_cast<std::uint32_t>(image.bytes[i + 1] | image.bytes[i + 2] << 8);
+        if (stored_register(store) == 0 || instruction_length(store) != 3) continue;
+        const std::uint32_t to = image.word(image.load + static_cast<std::uint32_t>(i) + 1);
         // The low or high byte of a jmp's or jsr's operand.
         std::uint32_t stub = to - 1;
         if (!jump_at(stub)) stub = to - 2;
         if (!jump_at(stub)) continue;
         guessing.patched[image.offset(to)] = 1;
         // An indexed store fills a row of stubs, three bytes apart.
-        if (store != 0x9d && store != 0x99) continue;
+        if (opcode(store).mode == Mode::Absolute) continue;
         for (stub += 3; jump_at(stub) && image.at(stub) == image.at(stub - 3); stub += 3) {
             guessing.patched[image.offset(stub + 1)] = 1;
         }

@@ -10,13 +10,13 @@ namespace {
 // Sorted by address, ranges do not overlap. Names follow the usual C64
 // literature (KERNAL jump table, VIC-II, SID, CIA registers, vectors).
 constexpr KnownSymbol kKnown[] = {
-    {0x0000, 1, "D6510"},   {0x0001, 1, "R6510"},   {0x0090, 1, "STATUS"},
+    {0x0000, 1, "D6510"},   {c64::kProcessorPort, 1, "R6510"},   {0x0090, 1, "STATUS"},
     {0x00a0, 3, "TIME"},    {0x00ba, 1, "FA"},      {0x00c5, 1, "LSTX"},
     {0x00c6, 1, "NDX"},     {0x00cb, 1, "SFDX"},    {0x00d3, 1, "PNTR"},
     {0x00d6, 1, "TBLX"},    {0x0277, 10, "KEYD"},   {0x0286, 1, "COLOR"},
     {0x0288, 1, "HIBASE"},  {0x028d, 1, "SHFLAG"},
     // BASIC and KERNAL RAM vectors
-    {0x0300, 2, "IERROR"},  {0x0302, 2, "IMAIN"},   {0x0304, 2, "ICRNCH"},
+    {c64::kRamVectors, 2, "IERROR"},  {0x0302, 2, "IMAIN"},   {0x0304, 2, "ICRNCH"},
     {0x0306, 2, "IQPLOP"},  {0x0308, 2, "IGONE"},   {0x030a, 2, "IEVAL"},
     {0x0314, 2, "CINV"},    {0x0316, 2, "CBINV"},   {0x0318, 2, "NMINV"},
     {0x031a, 2, "IOPEN"},   {0x031c, 2, "ICLOSE"},  {0x031e, 2, "ICHKIN"},
@@ -71,19 +71,19 @@ constexpr KnownSymbol kKnown[] = {
     // KERNAL jump table
     {0xff81, 3, "CINT"},    {0xff84, 3, "IOINIT"},  {0xff87, 3, "RAMTAS"},
     {0xff8a, 3, "RESTOR"},  {0xff8d, 3, "VECTOR"},  {0xff90, 3, "SETMSG"},
-    {0xff93, 3, "SECOND"},  {0xff96, 3, "TKSA"},    {0xff99, 3, "MEMTOP"},
-    {0xff9c, 3, "MEMBOT"},  {0xff9f, 3, "SCNKEY"},  {0xffa2, 3, "SETTMO"},
+    {0xff93, 3, "SECOND"},  {0xff96, 3, "TKSA"},    {c64::kMemtop, 3, "MEMTOP"},
+    {c64::kMembot, 3, "MEMBOT"},  {0xff9f, 3, "SCNKEY"},  {0xffa2, 3, "SETTMO"},
     {0xffa5, 3, "ACPTR"},   {0xffa8, 3, "CIOUT"},   {0xffab, 3, "UNTLK"},
     {0xffae, 3, "UNLSN"},   {0xffb1, 3, "LISTEN"},  {0xffb4, 3, "TALK"},
-    {0xffb7, 3, "READST"},  {0xffba, 3, "SETLFS"},  {0xffbd, 3, "SETNAM"},
+    {0xffb7, 3, "READST"},  {0xffba, 3, "SETLFS"},  {c64::kSetnam, 3, "SETNAM"},
     {0xffc0, 3, "OPEN"},    {0xffc3, 3, "CLOSE"},   {0xffc6, 3, "CHKIN"},
     {0xffc9, 3, "CHKOUT"},  {0xffcc, 3, "CLRCHN"},  {0xffcf, 3, "CHRIN"},
-    {0xffd2, 3, "CHROUT"},  {0xffd5, 3, "LOAD"},    {0xffd8, 3, "SAVE"},
+    {0xffd2, 3, "CHROUT"},  {c64::kLoad, 3, "LOAD"},    {c64::kSave, 3, "SAVE"},
     {0xffdb, 3, "SETTIM"},  {0xffde, 3, "RDTIM"},   {0xffe1, 3, "STOP"},
     {0xffe4, 3, "GETIN"},   {0xffe7, 3, "CLALL"},   {0xffea, 3, "UDTIM"},
     {0xffed, 3, "SCREEN"},  {0xfff0, 3, "PLOT"},    {0xfff3, 3, "IOBASE"},
     // hardware vectors
-    {0xfffa, 2, "NMI_VECTOR"}, {0xfffc, 2, "RESET_VECTOR"}, {0xfffe, 2, "IRQ_VECTOR"},
+    {c64::kNmiVector, 2, "NMI_VECTOR"}, {c64::kResetVector, 2, "RESET_VECTOR"}, {c64::kIrqVector, 2, "IRQ_VECTOR"},
 };
 
 }  // namespace

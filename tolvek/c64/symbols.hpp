@@ -7,6 +7,28 @@
 
 namespace tolvek {
 
+// Addresses the analyses ask about by name; the known symbols below name
+// them from here.
+namespace c64 {
+constexpr std::uint16_t kProcessorPort = 0x0001;     // R6510: which ROMs and whether the I/O are visible
+constexpr std::uint16_t kRamVectors = 0x0300;        // IERROR: BASIC's and the KERNAL's RAM vectors from here
+constexpr std::uint16_t kRamVectorsEnd = 0x0334;     // past ISAVE, the last of them
+constexpr std::uint16_t kBasicRom = 0xa000;
+constexpr std::uint16_t kBasicRomEnd = 0xc000;
+constexpr std::uint16_t kStrout = 0xab1e;            // BASIC: prints the string at A (low), Y (high)
+constexpr std::uint16_t kIoArea = 0xd000;            // the chips, colour RAM and the expansion port's I/O
+constexpr std::uint16_t kIoAreaEnd = 0xe000;
+constexpr std::uint16_t kKernalRom = 0xe000;
+constexpr std::uint16_t kMemtop = 0xff99;
+constexpr std::uint16_t kMembot = 0xff9c;
+constexpr std::uint16_t kSetnam = 0xffbd;
+constexpr std::uint16_t kLoad = 0xffd5;
+constexpr std::uint16_t kSave = 0xffd8;
+constexpr std::uint16_t kNmiVector = 0xfffa;
+constexpr std::uint16_t kResetVector = 0xfffc;
+constexpr std::uint16_t kIrqVector = 0xfffe;
+}  // namespace c64
+
 struct KnownSymbol {
     std::uint16_t address;
     std::uint16_t size;  // bytes covered: 2 for a vector, 1 for a register

@@ -264,7 +264,18 @@ constexpr bool is_load_immediate(std::uint8_t byte) {
            (b.operation == Operation::Lda || b.operation == Operation::Ldx || b.operation == Operation::Ldy);
 }
 
-// sta, stx, sty (and sax): the register it stores, or 0.
+// lda, ldx, ldy (any mode): the register it loads, or 0.
+constexpr std::uint8_t loaded_register(std::uint8_t byte) {
+    switch (behaviour(byte).operation) {
+    case Operation::Lda: return reg::A;
+    case Operation::Ldx: return reg::X;
+    case Operation::Ldy: return reg::Y;
+    default: return 0;
+    }
+}
+
+// sta, stx, sty: the register it stores, or 0 (also for sax, which stores
+// A and X together).
 constexpr std::uint8_t stored_register(std::uint8_t byte) {
     switch (behaviour(byte).operation) {
     case Operation::Sta: return reg::A;
@@ -273,6 +284,19 @@ constexpr std::uint8_t stored_register(std::uint8_t byte) {
     default: return 0;
     }
 }
+
+// pha: the accumulator goes onto the stack.
+constexpr bool pushes_accumulator(std::uint8_t byte) { return behaviour(byte).operation == Operation::Pha; }
+
+// jmp absolute and jsr: execution goes on at the operand.
+constexpr bool jumps_to_operand(std::uint8_t byte) {
+    const Control control = behaviour(byte).control;
+    return control == Control::Jump || control == Control::Call;
+}
+
+// Whether the instruction moves the stack pointer: pushes and pulls, calls
+// and returns, txs.
+constexpr bool moves_stack_pointer(std::uint8_t byte) { return (behaviour(byte).writes & reg::S) != 0; }
 
 // The one register an instruction changes, or 0 (none, or more than one).
 constexpr std::uint8_t single_register_written(std::uint8_t byte) {

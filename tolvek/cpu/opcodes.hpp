@@ -62,6 +62,8 @@ constexpr bool has_address(Mode mode) {
     return mode != Mode::Implied && mode != Mode::Accumulator && mode != Mode::Immediate;
 }
 
+constexpr bool is_absolute_indexed(Mode mode) { return mode == Mode::AbsoluteX || mode == Mode::AbsoluteY; }
+
 constexpr bool is_zero_page(Mode mode) {
     return mode == Mode::ZeroPage || mode == Mode::ZeroPageX || mode == Mode::ZeroPageY
         || mode == Mode::IndirectX || mode == Mode::IndirectY;
