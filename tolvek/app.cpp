@@ -14,6 +14,7 @@
 #include "image.hpp"
 #include "input_file.hpp"
 #include "output/comment_text.hpp"
+#include "output/hints_writer.hpp"
 #include "output/listing.hpp"
 #include "output/writers.hpp"
 #include "output_file.hpp"

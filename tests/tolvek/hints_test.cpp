@@ -10,6 +10,7 @@
 #include "analysis/analyse.hpp"
 #include "cpu/opcodes.hpp"
 #include "hints/hints.hpp"
+#include "output/hints_writer.hpp"
 #include "output/listing.hpp"
 #include "output/writers.hpp"
 #include "support.hpp"
