@@ -1,6 +1,6 @@
 #include "cli.hpp"
 
-#include "output/dialect.hpp"
+#include "syntax/dialect.hpp"
 
 #include <limits>
 #include <optional>

@@ -9,10 +9,10 @@
 
 #include "analysis/analyse.hpp"
 #include "c64/basic.hpp"
-#include "output/dialect.hpp"
 #include "output/listing.hpp"
 #include "output/writers.hpp"
 #include "support.hpp"
+#include "syntax/dialect.hpp"
 
 using namespace tolvek;
 

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <optional>
 
-#include "output/dialect.hpp"
+#include "syntax/dialect.hpp"
 
 namespace tolvek {
 namespace {

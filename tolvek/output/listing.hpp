@@ -14,6 +14,7 @@
 #include "cpu/opcodes.hpp"
 #include "image.hpp"
 #include "output/labels.hpp"
+#include "syntax/operand_width.hpp"
 
 namespace tolvek {
 
@@ -60,14 +61,6 @@ enum class RowKind : std::uint8_t {
 struct DataItem {
     std::uint32_t value = 0;  // the word or byte in the image
     SymbolRef symbol;
-};
-
-// Whether an operand's width must be stated because an assembler would
-// choose another one by itself.
-enum class Width : std::uint8_t {
-    Auto,
-    ZeroPage,  // a name the assembler may not know the value of yet
-    Absolute,  // an absolute mode with an address below $100
 };
 
 enum class Half : std::uint8_t { Whole, Low, High };
