@@ -215,7 +215,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                                               .hints = hinted ? &hints : nullptr,
                                               .run = options.run});
         const std::string shown_name = file_name(file_path(options.image).filename());
-        const Listing listing = build_listing(map, shown_name, hinted ? &hints : nullptr);
+        const std::string shown_unpacked = output_name(shown_name, ".unpacked.prg");
+        const Listing listing = build_listing(map, {shown_name, shown_unpacked}, hinted ? &hints : nullptr);
         const fs::path source = file_path(output_name(options.image, ".asm")).filename();
         const std::string stem = file_name(source.stem());
         const BuildNames names{file_name(source), stem + "-rebuilt.prg", stem + ".cfg"};

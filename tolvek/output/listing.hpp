@@ -107,8 +107,15 @@ struct Listing {
 
 struct Hints;
 
+// The file names a listing's header gives: the image's, and that of the
+// program file --unpack would write of what the program unpacked.
+struct ListingNames {
+    std::string_view image;
+    std::string_view unpacked;
+};
+
 // The listing of the analysed image; `hints` (may be null) give names and
 // comments, and must outlive the listing.
-Listing build_listing(const MemoryMap& map, std::string_view image_name, const Hints* hints = nullptr);
+Listing build_listing(const MemoryMap& map, const ListingNames& names, const Hints* hints = nullptr);
 
 }  // namespace tolvek
