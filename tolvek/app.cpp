@@ -14,6 +14,7 @@
 #include "image.hpp"
 #include "input_file.hpp"
 #include "output/comment_text.hpp"
+#include "output/hints_writer.hpp"
 #include "output/listing.hpp"
 #include "output/writers.hpp"
 #include "output_file.hpp"
@@ -219,7 +220,8 @@ std::vector<std::pair<std::uint32_t, std::string_view>> image_labels(const Listi
 void write_outputs(const OutputNames& names, const Options& options, const Image& image, const MemoryMap& map,
                    const Hints* hints) {
     const std::string shown_name = file_name(file_path(options.image).filename());
-    const Listing listing = build_listing(map, shown_name, hints);
+    const std::string shown_unpacked = output_name(shown_name, ".unpacked.prg");
+    const Listing listing = build_listing(map, {shown_name, shown_unpacked}, hints);
     const fs::path source = file_path(output_name(options.image, ".asm")).filename();
     const std::string stem = file_name(source.stem());
     const BuildNames build{file_name(source), stem + "-rebuilt.prg", stem + ".cfg"};

@@ -1,7 +1,7 @@
 #include "cli.hpp"
 
 #include "number.hpp"
-#include "output/dialect.hpp"
+#include "syntax/dialect.hpp"
 
 #include <array>
 #include <limits>

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "emu/run.hpp"
-#include "output/dialect.hpp"
+#include "syntax/dialect.hpp"
 #include "version.hpp"
 
 namespace tolvek {

@@ -17,7 +17,9 @@ namespace {
 // The map and the listing refer to the image, which stays where it is.
 struct Analysed {
     explicit Analysed(Image bytes, const AnalysisOptions& options)
-        : image(std::move(bytes)), map(analyse(image, options)), listing(build_listing(map, "game.tmp")) {}
+        : image(std::move(bytes)),
+          map(analyse(image, options)),
+          listing(build_listing(map, {"game.tmp", "game.unpacked.prg"})) {}
     const Image image;
     const MemoryMap map;
     const Listing listing;

@@ -10,9 +10,9 @@
 
 #include "c64/symbols.hpp"
 #include "hints/hints.hpp"
-#include "output/dialect.hpp"
 #include "output/labels.hpp"
 #include "support.hpp"
+#include "syntax/dialect.hpp"
 
 using namespace tolvek;
 using namespace tolvek_test;

@@ -9,10 +9,10 @@
 
 #include "analysis/analyse.hpp"
 #include "c64/basic.hpp"
-#include "output/dialect.hpp"
 #include "output/listing.hpp"
 #include "output/writers.hpp"
 #include "support.hpp"
+#include "syntax/dialect.hpp"
 
 using namespace tolvek;
 
@@ -39,7 +39,8 @@ std::vector<std::uint8_t> tokens(std::initializer_list<std::uint8_t> bytes) { re
 class Disassembly {
 public:
     Disassembly(const Image& image, std::int64_t entry, bool guesses = false)
-        : map(analyse(image, {.entry = entry, .guesses = guesses})), listing(build_listing(map, "test.tmp")),
+        : map(analyse(image, {.entry = entry, .guesses = guesses})),
+          listing(build_listing(map, {"test.tmp", "test.unpacked.prg"})),
           text(write_asm(listing, image, kAcme, {"test.asm", "test.prg", ""})) {}
 
     const Row* row_at(std::uint32_t address) const {

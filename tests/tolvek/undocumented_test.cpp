@@ -305,7 +305,7 @@ class UndocumentedListing : public ::testing::Test {
 protected:
     std::string asm_for(const Image& image, const Dialect& dialect) {
         const MemoryMap map = analyse(image, {.entry = image.load, .guesses = false});
-        const Listing listing = build_listing(map, "test.tmp");
+        const Listing listing = build_listing(map, {"test.tmp", "test.unpacked.prg"});
         return write_asm(listing, image, dialect, {"test.asm", "test.prg", "test.cfg"});
     }
 };

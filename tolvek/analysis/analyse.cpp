@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "analysis/apply_hints.hpp"
 #include "analysis/execution.hpp"
 #include "analysis/io_banking.hpp"
 #include "analysis/own_memory.hpp"
@@ -9,7 +10,6 @@
 #include "analysis/pointer_tables.hpp"
 #include "analysis/text.hpp"
 #include "analysis/trace.hpp"
-#include "hints/hints.hpp"
 
 namespace tolvek {
 namespace {

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "number.hpp"
-#include "output/dialect.hpp"
+#include "syntax/dialect.hpp"
 
 namespace tolvek {
 namespace {

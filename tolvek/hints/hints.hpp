@@ -7,9 +7,9 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-#include "analysis/memory_map.hpp"
 #include "image.hpp"
 
 namespace tolvek {
@@ -73,31 +73,13 @@ std::string_view range_word(HintRange kind);
 // An address as hints and their messages write it: "$c000".
 std::string address_text(std::uint32_t address);
 
+// The bytes a range covers, first and last: one stretch, or two for split
+// tables (the low halves, then the high ones).
+std::vector<std::pair<std::uint32_t, std::uint32_t>> stretches(const RangeHint& range);
+
 // Checks the hints against the image: ranges inside it and not over one
 // another, code ranges whose instructions end with the range. Returns an
 // empty message, else one line "file:line: what is wrong".
 std::string check_hints(const Hints& hints, const Image& image);
-
-// Enters the data ranges in the map (from the user: Source::Hint), before
-// any tracing. Call check_hints first.
-void apply_hints(const Hints& hints, MemoryMap& map);
-
-// Traces the entries and every instruction of the code ranges; what of a
-// code range is not code then is plain bytes. After the entry given and the
-// SYS entries are traced.
-void trace_hints(const Hints& hints, MemoryMap& map);
-
-// A hints file that holds the analysis as it stands: the entry, the code
-// and data ranges with their kinds, and the labels chosen. Run with it, the
-// disassembly comes out the same. With the hints the analysis was run with
-// (`read`), their text comes first as it was, then, under a heading of its
-// own, what the analysis adds to it: nothing over the user's ranges or for
-// the addresses they named.
-std::string write_hints(const MemoryMap& map, const std::vector<std::pair<std::uint32_t, std::string_view>>& labels,
-                        std::string_view image_name, const Hints* read = nullptr);
-
-// The labels as a VICE monitor label file ("al C:080d .L080d"), for the
-// monitor's `ll` command.
-std::string write_vice_labels(const std::vector<std::pair<std::uint32_t, std::string_view>>& labels);
 
 }  // namespace tolvek

@@ -5,7 +5,6 @@
 #include "analysis/io_banking.hpp"
 #include "c64/petscii.hpp"
 #include "hints/hints.hpp"
-#include "output_file.hpp"
 #include "version.hpp"
 #include "cpu/decode.hpp"
 
@@ -19,7 +18,7 @@ public:
     Builder(const MemoryMap& map, const Hints* hints)
         : map_(map), image_(map.image()), hints_(hints), labels_(map, hints ? &hints->names : nullptr) {}
 
-    Listing build(std::string_view image_name) {
+    Listing build(const ListingNames& names) {
         Listing listing;
         listing.origin = image_.load;
         reserve_rows(listing.rows);
@@ -47,7 +46,7 @@ public:
         for (const auto& [address, name] : labels_.equates()) {
             listing.equates.push_back({listing.store.keep(name), address});
         }
-        make_header(listing, image_name);
+        make_header(listing, names);
         make_symbols(listing);
         return listing;
     }
@@ -278,11 +277,11 @@ private:
         add_data(listing, map_.basic.end - 2, map_.basic.end, "end of BASIC program", false);
     }
 
-    void make_header(Listing& listing, std::string_view image_name) const {
+    void make_header(Listing& listing, const ListingNames& names) const {
         std::uint32_t code = 0;
         for (Kind k : map_.kinds()) code += is_instruction(k) ? 1u : 0u;
         const auto size = static_cast<std::uint32_t>(image_.bytes.size());
-        listing.header.push_back("Disassembly of " + std::string(image_name) + " by Tolvek " + kVersion);
+        listing.header.push_back("Disassembly of " + std::string(names.image) + " by Tolvek " + kVersion);
         listing.header.push_back("load address: " + hex(image_.load, 4) + ", " + bytes(size));
         const std::int64_t entry = map_.entry;
         std::string line = "entry address: ";
@@ -315,11 +314,11 @@ private:
         listing.header.push_back("code: " + bytes(code) + ", data: " + bytes(size - code));
         if (hints_) listing.header.push_back("hints from " + hints_->file);
         if (size == 0) listing.header.push_back("the image is empty");
-        make_run_header(listing, image_name);
+        make_run_header(listing, names.unpacked);
     }
 
     // How each run of the program ended, and what it wrote and ran.
-    void make_run_header(Listing& listing, std::string_view image_name) const {
+    void make_run_header(Listing& listing, std::string_view unpacked_file) const {
         for (const ProgramRun& run : map_.runs) {
             std::string line = "run from " + hex(run.entry, 4) + ": ";
             const std::string at = hex(run.end_address, 4);
@@ -349,7 +348,7 @@ private:
         listing.header.push_back("ran bytes it wrote itself at " + range(unpacked->start, unpacked->end) + " from " +
                                  hex(unpacked->entry, 4) + " after " + std::to_string(unpacked->cycle) + " cycles: " +
                                  what);
-        const std::string file = output_name(std::string(image_name), ".unpacked.prg");
+        const std::string file(unpacked_file);
         listing.header.push_back("Tolvek.exe --unpack writes them as the program file " + file);
         Image written;
         written.load = unpacked->start;
@@ -407,8 +406,8 @@ char* TextStore::room(std::size_t size) {
     return at;
 }
 
-Listing build_listing(const MemoryMap& map, std::string_view image_name, const Hints* hints) {
-    return Builder(map, hints).build(image_name);
+Listing build_listing(const MemoryMap& map, const ListingNames& names, const Hints* hints) {
+    return Builder(map, hints).build(names);
 }
 
 }  // namespace tolvek

@@ -14,6 +14,7 @@
 #include "cpu/opcodes.hpp"
 #include "image.hpp"
 #include "output/labels.hpp"
+#include "syntax/operand_width.hpp"
 
 namespace tolvek {
 
@@ -62,14 +63,6 @@ struct DataItem {
     SymbolRef symbol;
 };
 
-// Whether an operand's width must be stated because an assembler would
-// choose another one by itself.
-enum class Width : std::uint8_t {
-    Auto,
-    ZeroPage,  // a name the assembler may not know the value of yet
-    Absolute,  // an absolute mode with an address below $100
-};
-
 enum class Half : std::uint8_t { Whole, Low, High };
 
 struct Operand {
@@ -114,8 +107,15 @@ struct Listing {
 
 struct Hints;
 
+// The file names a listing's header gives: the image's, and that of the
+// program file --unpack would write of what the program unpacked.
+struct ListingNames {
+    std::string_view image;
+    std::string_view unpacked;
+};
+
 // The listing of the analysed image; `hints` (may be null) give names and
 // comments, and must outlive the listing.
-Listing build_listing(const MemoryMap& map, std::string_view image_name, const Hints* hints = nullptr);
+Listing build_listing(const MemoryMap& map, const ListingNames& names, const Hints* hints = nullptr);
 
 }  // namespace tolvek

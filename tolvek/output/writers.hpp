@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "image.hpp"
-#include "output/dialect.hpp"
 #include "output/listing.hpp"
+#include "syntax/dialect.hpp"
 
 namespace tolvek {
 

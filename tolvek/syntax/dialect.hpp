@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "cpu/opcodes.hpp"
-#include "output/listing.hpp"
+#include "syntax/operand_width.hpp"
 
 namespace tolvek {
 

@@ -1,4 +1,4 @@
-#include "output/dialect.hpp"
+#include "syntax/dialect.hpp"
 
 #include <cctype>
 #include <string>

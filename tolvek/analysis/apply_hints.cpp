@@ -1,0 +1,68 @@
+#include "analysis/apply_hints.hpp"
+
+#include "analysis/trace.hpp"
+#include "cpu/opcodes.hpp"
+
+namespace tolvek {
+
+void apply_hints(const Hints& hints, MemoryMap& map) {
+    const Image& image = map.image();
+    for (const RangeHint& range : hints.ranges) {
+        switch (range.kind) {
+        case HintRange::Code: break;
+        case HintRange::Bytes:
+        case HintRange::Petscii:
+        case HintRange::ScreenCode: {
+            const Kind kind = range.kind == HintRange::Bytes     ? Kind::Bytes
+                              : range.kind == HintRange::Petscii ? Kind::Petscii
+                                                                 : Kind::ScreenCode;
+            for (std::uint32_t a = range.first; a <= range.last; ++a) map.set(a, kind, Source::Hint);
+            break;
+        }
+        case HintRange::Words:
+        case HintRange::RtsWords: {
+            const bool minus1 = range.kind == HintRange::RtsWords;
+            for (std::uint32_t a = range.first; a + 1 <= range.last; a += 2) {
+                const std::uint32_t target = (image.word(a) + (minus1 ? 1u : 0u)) & 0xffff;
+                map.set_address_item(a, minus1 ? Kind::WordMinus1 : Kind::Word, target, Source::Hint);
+            }
+            break;
+        }
+        case HintRange::Split:
+        case HintRange::RtsSplit: {
+            const bool minus1 = range.kind == HintRange::RtsSplit;
+            for (std::uint32_t i = 0; i <= range.last - range.first; ++i) {
+                const std::uint32_t low = range.first + i;
+                const std::uint32_t high = range.high + i;
+                const std::uint32_t target =
+                    ((static_cast<std::uint32_t>(image.at(high)) << 8 | image.at(low)) + (minus1 ? 1u : 0u)) & 0xffff;
+                map.set_address_item(low, minus1 ? Kind::LowMinus1 : Kind::Low, target, Source::Hint);
+                map.set_address_item(high, minus1 ? Kind::HighMinus1 : Kind::High, target, Source::Hint);
+            }
+            break;
+        }
+        }
+    }
+}
+
+void trace_hints(const Hints& hints, MemoryMap& map) {
+    for (const auto& [address, line] : hints.entries) {
+        if (map.kind(address) == Kind::Unknown) trace_from(map, address, Source::Hint);
+    }
+    // Every instruction of a code range, so that routines one after the
+    // other are all code. What is still nothing then (an opcode that is no
+    // code for the CPU, bytes that other code cuts into) is plain bytes at
+    // once, so that the range's bytes do not depend on what is found later.
+    const Image& image = map.image();
+    for (const RangeHint& range : hints.ranges) {
+        if (range.kind != HintRange::Code) continue;
+        for (std::uint32_t a = range.first; a <= range.last; a += instruction_length(image.at(a))) {
+            if (map.kind(a) == Kind::Unknown) trace_from(map, a, Source::Hint);
+        }
+        for (std::uint32_t a = range.first; a <= range.last; ++a) {
+            if (map.kind(a) == Kind::Unknown) map.set(a, Kind::Bytes, Source::Hint);
+        }
+    }
+}
+
+}  // namespace tolvek
