@@ -133,11 +133,11 @@ void check_outputs(const std::vector<std::string>& outputs, const Options& optio
 // What the program unpacked, as a program file: the load address, then the
 // bytes.
 std::string unpacked_program(const MemoryMap& map, const Options& options) {
-    if (!map.unpacked) {
+    if (!map.run.unpacked) {
         throw Failure{options.run.budget == 0 ? "nothing to unpack: the program was not run (--run-cycles 0)"
                                               : "nothing to unpack: the program never ran bytes it had written"};
     }
-    const WrittenCode& unpacked = *map.unpacked;
+    const WrittenCode& unpacked = *map.run.unpacked;
     std::string bytes;
     bytes += static_cast<char>(unpacked.start & 0xff);
     bytes += static_cast<char>(unpacked.start >> 8);

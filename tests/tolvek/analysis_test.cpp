@@ -144,11 +144,11 @@ TEST(Trace, EntryOutsideImageOrInBasicTracesNothing) {
     const Image image = make_image(0x0801, program);
     for (std::int64_t entry : {-257LL, 0LL, 2048LL, 2064LL, 4000000000LL}) {
         const MemoryMap analysis = trace_program(image, entry);
-        EXPECT_FALSE(analysis.entry_in_image) << entry;
+        EXPECT_FALSE(analysis.start.entry_in_image) << entry;
         EXPECT_EQ(kinds(analysis), "...............") << entry;
     }
     const MemoryMap in_basic = trace_program(image, 0x0801);
-    EXPECT_TRUE(in_basic.entry_in_basic);
+    EXPECT_TRUE(in_basic.start.entry_in_basic);
     EXPECT_EQ(kinds(in_basic), "...............");
     EXPECT_EQ(kinds(trace_program(image, 2061)), "............CoC");
     // With 10 SYS2061 the code is traced from there, whatever the entry.
@@ -158,9 +158,9 @@ TEST(Trace, EntryOutsideImageOrInBasicTracesNothing) {
     for (std::int64_t entry : {-257LL, 2048LL, 2049LL, 2053LL, 2064LL, 2061LL}) {
         const MemoryMap analysis = trace_program(sys_image, entry);
         EXPECT_EQ(kinds(analysis), "............CoC") << entry;
-        ASSERT_EQ(analysis.sys_entries.size(), 1u) << entry;
-        EXPECT_EQ(analysis.sys_entries[0].address, 2061u);
-        EXPECT_EQ(analysis.sys_entries[0].line, 10u);
+        ASSERT_EQ(analysis.start.sys_entries.size(), 1u) << entry;
+        EXPECT_EQ(analysis.start.sys_entries[0].address, 2061u);
+        EXPECT_EQ(analysis.start.sys_entries[0].line, 10u);
     }
 }
 

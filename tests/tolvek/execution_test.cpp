@@ -103,9 +103,9 @@ TEST(Execution, CodeOnlyARunReachesIsCodeThatRan) {
     // The entry's own code ran, and says so.
     EXPECT_EQ(listed_at(with_run->map, 0x080d), "L080d: ldx #$00");
     EXPECT_TRUE(has_header(with_run->listing, "run from $080d: returned to BASIC after " +
-                                                  std::to_string(with_run->map.runs.at(0).cycles) + " cycles"))
+                                                  std::to_string(with_run->map.run.runs.at(0).cycles) + " cycles"))
         << headers(with_run->listing);
-    EXPECT_TRUE(without->map.runs.empty());
+    EXPECT_TRUE(without->map.run.runs.empty());
 }
 
 TEST(Execution, PatchedInstructionsSayWhoChangesThem) {
@@ -123,9 +123,9 @@ target	rts
     const Row* patch = row_at(result->listing, 0x0817);
     ASSERT_NE(patch, nullptr);
     EXPECT_EQ(patch->comment, "changed by $080f when run");
-    EXPECT_EQ(result->map.patched_code.at(0x0818), 0x080f);
-    EXPECT_EQ(result->map.patched_code.at(0x0819), 0x0814);
-    EXPECT_FALSE(result->map.patched_code.contains(0x0817));
+    EXPECT_EQ(result->map.run.patched_code.at(0x0818), 0x080f);
+    EXPECT_EQ(result->map.run.patched_code.at(0x0819), 0x0814);
+    EXPECT_FALSE(result->map.run.patched_code.contains(0x0817));
 }
 
 TEST(Execution, CodeCopiedElsewhereIsNamedWithWhereItRan) {
@@ -151,7 +151,7 @@ routine_end
     const Row* copied = row_at(result->listing, 0x081f);
     ASSERT_NE(copied, nullptr);
     EXPECT_EQ(copied->comment, "copied to $c000 and run there");
-    EXPECT_FALSE(result->map.unpacked.has_value() && result->map.unpacked->start == 0x0801);
+    EXPECT_FALSE(result->map.run.unpacked.has_value() && result->map.run.unpacked->start == 0x0801);
 }
 
 TEST(Execution, EachWayARunEndsIsSaid) {
@@ -204,9 +204,9 @@ l3	!word 0
     RunOptions run;
     run.budget = 100'000;
     const MemoryMap map = analyse(image, {.entry = 0x0801, .run = run});
-    ASSERT_EQ(map.runs.size(), 2u);
-    EXPECT_EQ(map.runs[0].entry, 2080);
-    EXPECT_EQ(map.runs[1].entry, 2090);
+    ASSERT_EQ(map.run.runs.size(), 2u);
+    EXPECT_EQ(map.run.runs[0].entry, 2080);
+    EXPECT_EQ(map.run.runs[1].entry, 2090);
     EXPECT_EQ(listed_at(map, 2090), "L082a: lda #$02");
 }
 

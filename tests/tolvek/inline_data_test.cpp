@@ -172,7 +172,7 @@ TEST(InlineData, ZeroTerminated) {
     EXPECT_TRUE(map.is_opcode(a["second"]));
     EXPECT_TRUE(map.is_opcode(a["after"]));
     EXPECT_TRUE(map.is_opcode(a["back"]));
-    const InlineRoutine& routine = map.inline_routines.at(a["print_inline"]);
+    const InlineRoutine& routine = map.inline_calls.routines.at(a["print_inline"]);
     EXPECT_EQ(routine.form, InlineForm::ZeroTerminated);
     EXPECT_EQ(routine.calls.at(a["start"]), 5u);
     EXPECT_EQ(routine.calls.at(a["second"]), 12u);
@@ -190,7 +190,7 @@ TEST(InlineData, FixedLength) {
     expect_data(map, a["start"] + 3, a["second"], {B, B});
     expect_data(map, a["second"] + 3, a["after"], {B, B});
     EXPECT_TRUE(map.is_opcode(a["after"]));
-    EXPECT_EQ(map.inline_routines.at(a["set_colours"]).form, InlineForm::Fixed);
+    EXPECT_EQ(map.inline_calls.routines.at(a["set_colours"]).form, InlineForm::Fixed);
 }
 
 // A count, then as many characters: the count is a number, the rest text.
@@ -205,7 +205,7 @@ TEST(InlineData, LengthByte) {
     expect_data(map, a["start"] + 3, a["second"], {B, T, T, T, T, T});
     expect_data(map, a["second"] + 3, a["after"], {B, T});
     EXPECT_TRUE(map.is_opcode(a["after"]));
-    EXPECT_EQ(map.inline_routines.at(a["print_counted"]).form, InlineForm::LengthByte);
+    EXPECT_EQ(map.inline_calls.routines.at(a["print_counted"]).form, InlineForm::LengthByte);
 }
 
 // The return address read and moved on the stack through tsx.
@@ -219,7 +219,7 @@ TEST(InlineData, ThroughTheStack) {
     expect_data(map, a["start"] + 3, a["after"], {T, T, T, T, T, B});
     EXPECT_TRUE(map.is_opcode(a["after"]));
     EXPECT_TRUE(map.is_opcode(a["s_done"]));
-    EXPECT_EQ(map.inline_routines.at(a["print_stack"]).form, InlineForm::ZeroTerminated);
+    EXPECT_EQ(map.inline_calls.routines.at(a["print_stack"]).form, InlineForm::ZeroTerminated);
 }
 
 // The C128 KERNAL's print-immediate at $FF7D, outside the image.
@@ -231,7 +231,7 @@ TEST(InlineData, PrintImmediate) {
     const MemoryMap map = trace(image, a["start"]);
     expect_data(map, a["start"] + 3, a["after"], {T, T, T, T, T, T, B, B});
     EXPECT_TRUE(map.is_opcode(a["after"]));
-    EXPECT_EQ(map.inline_routines.at(kPrintImmediate).form, InlineForm::ZeroTerminated);
+    EXPECT_EQ(map.inline_calls.routines.at(kPrintImmediate).form, InlineForm::ZeroTerminated);
 }
 
 // Routines that look at their return address without taking data: one
@@ -249,9 +249,9 @@ TEST(InlineData, RoutinesThatTakeNoData) {
         EXPECT_TRUE(map.is_opcode(at)) << std::hex << at;
         at += instruction_length(image.at(at));
     }
-    EXPECT_EQ(map.inline_routines.at(a["where"]).form, InlineForm::None);
-    EXPECT_EQ(map.inline_routines.at(a["where"]).calls.at(a["start"]), 0u);
-    EXPECT_EQ(map.inline_routines.at(a["leave"]).form, InlineForm::None);
+    EXPECT_EQ(map.inline_calls.routines.at(a["where"]).form, InlineForm::None);
+    EXPECT_EQ(map.inline_calls.routines.at(a["where"]).calls.at(a["start"]), 0u);
+    EXPECT_EQ(map.inline_calls.routines.at(a["leave"]).form, InlineForm::None);
 
     Asm high(0xff70);
     high.label("start").op(0x20, std::uint16_t{0xff7d}).op(kRts);
@@ -261,7 +261,7 @@ TEST(InlineData, RoutinesThatTakeNoData) {
     ASSERT_EQ(high["primm"], kPrintImmediate);
     const MemoryMap high_map = trace(high_image, high["start"]);
     EXPECT_TRUE(high_map.is_opcode(high["start"] + 3));
-    EXPECT_TRUE(high_map.inline_routines.empty());
+    EXPECT_TRUE(high_map.inline_calls.routines.empty());
 }
 
 // A routine that only a guess finds calls a routine with data after the
@@ -302,7 +302,7 @@ TEST(InlineData, DecimalModeIsFollowed) {
     expect_data(map, a["second"] + 3, a["after"], {B});
     EXPECT_TRUE(map.is_opcode(a["second"]));
     EXPECT_TRUE(map.is_opcode(a["after"]));
-    EXPECT_EQ(map.inline_routines.at(a["add_score"]).form, InlineForm::Fixed);
+    EXPECT_EQ(map.inline_calls.routines.at(a["add_score"]).form, InlineForm::Fixed);
 }
 
 // A routine that reads its text with lax, an undocumented opcode the C64
@@ -325,7 +325,7 @@ TEST(InlineData, UndocumentedOpcodesAreFollowedWhereTheyAreCode) {
     EXPECT_TRUE(map.is_opcode(a["after"]));
 
     const MemoryMap documented = analyse(image, {.entry = a["start"], .guesses = false, .undocumented = false});
-    EXPECT_EQ(documented.inline_routines.at(a["print_lax"]).calls.at(a["start"]), 0u);
+    EXPECT_EQ(documented.inline_calls.routines.at(a["print_lax"]).calls.at(a["start"]), 0u);
 }
 
 // Each call runs on the image as it is: a routine that counts its calls in
@@ -342,7 +342,7 @@ TEST(InlineData, StoresOfOneCallAreGoneAtTheNext) {
     a.op(kTax).op(0xa5, std::uint8_t{0xfc}).op(0x69, std::uint8_t{0}).op(kPha).op(kTxa).op(kPha).op(kRts);
     const Image& image = a.done();
     const MemoryMap map = trace(image, a["start"]);
-    const InlineRoutine& routine = map.inline_routines.at(a["counting"]);
+    const InlineRoutine& routine = map.inline_calls.routines.at(a["counting"]);
     EXPECT_EQ(routine.calls.at(a["start"]), 1u);
     EXPECT_EQ(routine.calls.at(a["second"]), 1u);
     EXPECT_TRUE(map.is_opcode(a["second"]));
@@ -430,8 +430,8 @@ TEST(InlineData, ManyCallsOfASlowRoutineKeepTheirData) {
 
     const MemoryMap map = trace(image, a["start"]);
     // The model could not run them all.
-    const InlineRoutine& printing = map.inline_routines.at(a["slow_print"]);
-    const InlineRoutine& counting = map.inline_routines.at(a["slow_counted"]);
+    const InlineRoutine& printing = map.inline_calls.routines.at(a["slow_print"]);
+    const InlineRoutine& counting = map.inline_calls.routines.at(a["slow_counted"]);
     EXPECT_GT(printing.model_steps + counting.model_steps, 0u);
     EXPECT_LT((printing.model_steps + counting.model_steps) / 40'000, 2u * kCalls);
     for (int i = 0; i < kCalls; ++i) {

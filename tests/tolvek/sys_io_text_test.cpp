@@ -186,10 +186,10 @@ TEST(SysEntries, EachIsTracedLabelledAndNamed) {
     const std::uint32_t routines[] = {first, first + 4, first + 7, first + 9};
     // The entry prgdis passes: the last SYS.
     const Disassembly d(image, routines[3]);
-    ASSERT_EQ(d.map.sys_entries.size(), 4u);
+    ASSERT_EQ(d.map.start.sys_entries.size(), 4u);
     for (std::uint32_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(d.map.sys_entries[i].address, routines[i]) << i;
-        EXPECT_EQ(d.map.sys_entries[i].line, 10 * (i + 1)) << i;
+        EXPECT_EQ(d.map.start.sys_entries[i].address, routines[i]) << i;
+        EXPECT_EQ(d.map.start.sys_entries[i].line, 10 * (i + 1)) << i;
         EXPECT_TRUE(d.map.is_opcode(routines[i])) << i;
         ASSERT_NE(d.row_at(routines[i]), nullptr) << i;
         EXPECT_FALSE(d.row_at(routines[i])->label.empty()) << i;
@@ -211,7 +211,7 @@ TEST(SysEntries, EntryInTheBasicProgramOrOutsideTheImage) {
     for (const std::int64_t entry : {std::int64_t{0x0801}, std::int64_t{0x0805}, std::int64_t{-1},
                                      std::int64_t{0x0400}, std::int64_t{70000}}) {
         const Disassembly d(image, entry);
-        EXPECT_EQ(d.map.sys_entries.size(), 4u) << entry;
+        EXPECT_EQ(d.map.start.sys_entries.size(), 4u) << entry;
         const bool in_basic = entry >= 0x0801 && entry < 0x0900;
         const std::string why = in_basic ? "lies in the BASIC program" : "lies outside the image";
         EXPECT_TRUE(d.has(why + "; no code traced from it, but from the SYS entries\n")) << entry << d.text;
@@ -236,9 +236,9 @@ TEST(SysEntries, OnlyAddressesInTheImageAfterTheBasicProgram) {
         {{0x02}, {0x60}});
     const std::uint32_t jam = image.end() - 2;
     const Disassembly d(image, -1);
-    ASSERT_EQ(d.map.sys_entries.size(), 2u);
-    EXPECT_EQ(d.map.sys_entries[0].address, jam);
-    EXPECT_EQ(d.map.sys_entries[1].address, jam + 1);
+    ASSERT_EQ(d.map.start.sys_entries.size(), 2u);
+    EXPECT_EQ(d.map.start.sys_entries[0].address, jam);
+    EXPECT_EQ(d.map.start.sys_entries[1].address, jam + 1);
     EXPECT_TRUE(d.has("; SYS entries traced: " + hex(jam, 4) + " (line 30, no valid instruction), " +
                       hex(jam + 1, 4) + " (line 40)\n"))
         << d.text;
@@ -248,7 +248,7 @@ TEST(SysEntries, OnlyAddressesInTheImageAfterTheBasicProgram) {
     const Image plain = basic_and_routines([](const std::vector<std::uint32_t>&) { return Lines{join({{kSys}, digits(49152)})}; },
                                            {{0x60}});
     const Disassembly none(plain, -1);
-    EXPECT_TRUE(none.map.sys_entries.empty());
+    EXPECT_TRUE(none.map.start.sys_entries.empty());
     EXPECT_FALSE(none.has("SYS entries"));
     EXPECT_TRUE(none.has("lies outside the image; no code traced from it\n")) << none.text;
 }

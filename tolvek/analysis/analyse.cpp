@@ -37,13 +37,13 @@ void trace_sure_entries(MemoryMap& map) {
 // entry as sure as the one given: traced the same way, after it.
 void trace_sys_entries(MemoryMap& map) {
     const Image& image = map.image();
-    for (const BasicLine& line : map.basic.lines) {
+    for (const BasicLine& line : map.start.basic.lines) {
         for (const std::uint32_t address : line.sys) {
             if (!image.contains(address) || address < map.basic_end()) continue;
-            const bool seen = std::any_of(map.sys_entries.begin(), map.sys_entries.end(),
+            const bool seen = std::any_of(map.start.sys_entries.begin(), map.start.sys_entries.end(),
                                           [&](const SysEntry& entry) { return entry.address == address; });
             if (seen) continue;
-            map.sys_entries.push_back({address, line.number});
+            map.start.sys_entries.push_back({address, line.number});
             if (map.kind(address) == Kind::Unknown) trace_from(map, address, Source::Trace);
         }
     }
@@ -54,20 +54,20 @@ void trace_sys_entries(MemoryMap& map) {
 MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
     MemoryMap map(image);
     map.undocumented_opcodes = options.undocumented;
-    map.basic = find_basic(image);
+    map.start.basic = find_basic(image);
     for (std::uint32_t a = image.load; a < map.basic_end(); ++a) map.set(a, Kind::Basic, Source::Basic);
     // Each line's link is the address of the next line.
-    for (const BasicLine& line : map.basic.lines) {
+    for (const BasicLine& line : map.start.basic.lines) {
         map.set_address_item(line.address, Kind::Word, line.address + line.size, Source::Basic);
     }
     // The user's data ranges come first, so that no trace claims them.
     if (options.hints) apply_hints(*options.hints, map);
-    map.entry = options.entry;
-    map.entry_in_image = image.contains(options.entry);
-    if (map.entry_in_image) {
+    map.start.entry = options.entry;
+    map.start.entry_in_image = image.contains(options.entry);
+    if (map.start.entry_in_image) {
         const auto start = static_cast<std::uint32_t>(options.entry);
-        map.entry_in_basic = start < map.basic_end();
-        if (!map.entry_in_basic) trace_from(map, start, Source::Trace);
+        map.start.entry_in_basic = start < map.basic_end();
+        if (!map.start.entry_in_basic) trace_from(map, start, Source::Trace);
     }
     trace_sys_entries(map);
     if (options.hints) trace_hints(*options.hints, map);

@@ -21,8 +21,8 @@ constexpr std::size_t kMaxRuns = 8;
 // the BASIC program, and the SYS entries.
 std::vector<std::uint16_t> run_entries(const MemoryMap& map) {
     std::vector<std::uint16_t> entries;
-    if (map.entry_in_image && !map.entry_in_basic) entries.push_back(static_cast<std::uint16_t>(map.entry));
-    for (const SysEntry& sys : map.sys_entries) {
+    if (map.start.entry_in_image && !map.start.entry_in_basic) entries.push_back(static_cast<std::uint16_t>(map.start.entry));
+    for (const SysEntry& sys : map.start.sys_entries) {
         const auto address = static_cast<std::uint16_t>(sys.address);
         if (std::find(entries.begin(), entries.end(), address) == entries.end()) entries.push_back(address);
     }
@@ -48,13 +48,10 @@ std::vector<std::uint32_t> enter_ran_code(MemoryMap& map, const std::vector<std:
         if (a + length > image.end() || !is_cpu_opcode(map, a)) continue;
         bool unknown = true;
         for (std::uint32_t b = a; b < a + length; ++b) unknown = unknown && map.kind(b) == Kind::Unknown;
-        if (unknown) {
-            map.set_instruction(a, length, Source::Run);
-        } else if (map.kind(a) == Kind::Opcode) {
-            for (std::uint32_t b = a; b < a + length; ++b) map.sources()[image.offset(b)] = Source::Run;
-        } else {
-            continue;  // ran, but the bytes hold something else already: one reading only
-        }
+        // An instruction found before (from the same opcode byte, so of the
+        // same length) is now known to have run.
+        if (!unknown && map.kind(a) != Kind::Opcode) continue;  // ran, but the bytes hold something else: one reading only
+        map.set_instruction(a, length, Source::Run);
         if (flow_of(image.at(a)) == Flow::Branch) branches.push_back(a);
     }
     return branches;
@@ -86,7 +83,7 @@ private:
 // the image bytes it copies, if it does.
 void find_copied_code(MemoryMap& map, const RunResult& run, CopySearch& copies) {
     std::set<std::pair<std::uint32_t, std::uint32_t>> seen;
-    for (const CopiedCode& code : map.copied_code) seen.emplace(code.start, code.end);
+    for (const CopiedCode& code : map.run.copied_code) seen.emplace(code.start, code.end);
     std::uint32_t a = 0;
     while (a < 0x10000) {
         if (!(run.marks[a] & mark::RanWritten)) {
@@ -102,7 +99,7 @@ void find_copied_code(MemoryMap& map, const RunResult& run, CopySearch& copies) 
         // Where the bytes came from: the same bytes in the image, elsewhere.
         if (seen.emplace(a, end).second) {
             const std::span<const std::uint8_t> bytes(run.memory.data() + a, end - a);
-            map.copied_code.push_back({static_cast<std::uint16_t>(a), end, copies.find(a, bytes)});
+            map.run.copied_code.push_back({static_cast<std::uint16_t>(a), end, copies.find(a, bytes)});
         }
         a = end;
     }
@@ -120,9 +117,9 @@ void note_patched_code(MemoryMap& map, const RunResult& run) {
         if (run.marks[a] & mark::Written) ++stored_by[run.first_writer[a]];
     }
     for (std::uint32_t a = image.load; a < image.end(); ++a) {
-        if (!is_instruction(map.kind(a)) || !(run.marks[a] & mark::Written) || map.patched_code.contains(a)) continue;
+        if (!is_instruction(map.kind(a)) || !(run.marks[a] & mark::Written) || map.run.patched_code.contains(a)) continue;
         const std::uint16_t writer = run.first_writer[a];
-        if (stored_by[writer] <= kMostPatchedByOne) map.patched_code.emplace(a, writer);
+        if (stored_by[writer] <= kMostPatchedByOne) map.run.patched_code.emplace(a, writer);
     }
 }
 
@@ -141,28 +138,28 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
         left.budget = options.budget - spent;
         const RunResult run = run_program(image, entry, left);
         spent += run.cycles;
-        map.runs.push_back({entry, run.end, run.end_address, run.cycles});
+        map.run.runs.push_back({entry, run.end, run.end_address, run.cycles});
         const std::vector<std::uint32_t> found = enter_ran_code(map, run.marks);
         branches.insert(branches.end(), found.begin(), found.end());
         note_patched_code(map, run);
         for (std::uint32_t a = image.load; a < image.end(); ++a) {
-            if ((run.marks[a] & (mark::Entered | mark::Ran)) == (mark::Entered | mark::Ran)) map.entered.push_back(a);
+            if ((run.marks[a] & (mark::Entered | mark::Ran)) == (mark::Entered | mark::Ran)) map.run.entered.push_back(a);
         }
         find_copied_code(map, run, copies);
         if (run.written_code &&
-            (!map.unpacked || run.written_code->end - run.written_code->start > map.unpacked->end - map.unpacked->start)) {
-            map.unpacked = run.written_code;
+            (!map.run.unpacked || run.written_code->end - run.written_code->start > map.run.unpacked->end - map.run.unpacked->start)) {
+            map.run.unpacked = run.written_code;
         }
     }
-    std::sort(map.entered.begin(), map.entered.end());
-    map.entered.erase(std::unique(map.entered.begin(), map.entered.end()), map.entered.end());
+    std::sort(map.run.entered.begin(), map.run.entered.end());
+    map.run.entered.erase(std::unique(map.run.entered.begin(), map.run.entered.end()), map.run.entered.end());
     // A short copy of the image's own bytes is code copied to run elsewhere,
     // not a program unpacked (which a program moving itself down is).
-    if (map.unpacked) {
-        map.unpacked_from = copies.find(map.unpacked->start, map.unpacked->bytes);
-        if (map.unpacked_from && map.unpacked->bytes.size() < kSmallestUnpacked) {
-            map.unpacked.reset();
-            map.unpacked_from.reset();
+    if (map.run.unpacked) {
+        map.run.unpacked_from = copies.find(map.run.unpacked->start, map.run.unpacked->bytes);
+        if (map.run.unpacked_from && map.run.unpacked->bytes.size() < kSmallestUnpacked) {
+            map.run.unpacked.reset();
+            map.run.unpacked_from.reset();
         }
     }
     // The ways branches did not take are traced as from any entry.

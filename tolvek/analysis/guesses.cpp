@@ -126,7 +126,7 @@ private:
                 bool led_to_code = false;
                 // Where every entry leads where a run went by a jump or
                 // call, the table is as sure as one that leads to new code.
-                bool all_entered = !map_.entered.empty();
+                bool all_entered = !map_.run.entered.empty();
                 for (std::uint32_t p = a; p < end; p += 2) {
                     all_entered = all_entered && map_.was_entered(image_.word(p) + adjust);
                     if (try_at(image_.word(p) + adjust, Source::GuessTable)) {

@@ -127,13 +127,13 @@ std::optional<std::uint32_t> modelled_length(MemoryMap& map, InlineRoutine& reco
     const std::uint32_t begin = call + 3;
     const std::uint32_t limit = std::min(begin + kMaxData, image.end());
     const std::uint64_t allowed =
-        std::min({kMaxSteps, kStepsPerRoutine - record.model_steps, kStepsPerImage - map.inline_model_steps});
-    if (!map.inline_memory) map.inline_memory = std::make_shared<ImageOverlay>(image);
+        std::min({kMaxSteps, kStepsPerRoutine - record.model_steps, kStepsPerImage - map.inline_calls.model_steps});
+    if (!map.inline_calls.memory) map.inline_calls.memory = std::make_shared<ImageOverlay>(image);
     std::uint64_t steps = 0;
     const std::optional<std::uint32_t> back =
-        run_routine(image, *map.inline_memory, map.undocumented_opcodes, call, allowed, steps);
+        run_routine(image, *map.inline_calls.memory, map.undocumented_opcodes, call, allowed, steps);
     record.model_steps += steps;
-    map.inline_model_steps += steps;
+    map.inline_calls.model_steps += steps;
     if (!back && allowed < kMaxSteps && steps == allowed) return std::nullopt;
     if (!back || *back <= begin || *back > limit) return 0;
     return *back - begin;
@@ -164,7 +164,7 @@ std::uint32_t data_length(MemoryMap& map, InlineRoutine& record, std::uint32_t c
     const Image& image = map.image();
     // Print-immediate: text up to a zero, which it skips too.
     if (!image.contains(routine)) return zero_terminated_length(image, call + 3);
-    if (record.model_steps < kStepsPerRoutine && map.inline_model_steps < kStepsPerImage) {
+    if (record.model_steps < kStepsPerRoutine && map.inline_calls.model_steps < kStepsPerImage) {
         if (const std::optional<std::uint32_t> length = modelled_length(map, record, call)) return *length;
     }
     return foreseen_length(image, record, call);
@@ -257,7 +257,7 @@ InlineSpan inline_data_after(MemoryMap& map, std::uint32_t call) {
     const Image& image = map.image();
     const std::uint32_t routine = operand_of(image, call);
     if (!may_take_inline_data(image, routine)) return {};
-    InlineRoutine& record = map.inline_routines[routine];
+    InlineRoutine& record = map.inline_calls.routines[routine];
     const auto [it, added] = record.calls.try_emplace(call, 0);
     if (added) it->second = data_length(map, record, call, routine);
     const InlineSpan span{it->second, form_of(image, call + 3, it->second)};

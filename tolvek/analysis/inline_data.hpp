@@ -68,7 +68,7 @@ struct InlineSpan {
 // calls out of the image returning at once), if that lies a little way after the
 // call. Nothing where it returns right after the call or cannot be
 // followed. Asks the routine only when may_take_inline_data says so, and
-// records the answer in map.inline_routines.
+// records the answer in map.inline_calls.routines.
 InlineSpan inline_data_after(MemoryMap& map, std::uint32_t call);
 
 // The kinds of the span's bytes, from the byte after the jsr at `call`:

@@ -141,8 +141,8 @@ public:
         const auto seed = [&](std::size_t i) {
             if (i != kNone && matters[i] != 0) enter(i, start);
         };
-        if (map_.entry_in_image) seed(index(static_cast<std::uint32_t>(map_.entry)));
-        for (const SysEntry& sys : map_.sys_entries) seed(index(sys.address));
+        if (map_.start.entry_in_image) seed(index(static_cast<std::uint32_t>(map_.start.entry)));
+        for (const SysEntry& sys : map_.start.sys_entries) seed(index(sys.address));
         for (std::size_t i = 0; i < code_.size(); ++i) {
             if (led_to[i] == 0) seed(i);
         }

@@ -118,6 +118,43 @@ struct ImmediateRef {
     std::int32_t adjust = 0;   // the halves are of target - adjust
 };
 
+// The BASIC program the image starts with and where the program starts:
+// the entry as given and the SYS statements after the BASIC program.
+struct ProgramStart {
+    BasicProgram basic;
+    std::int64_t entry = 0;
+    bool entry_in_image = false;
+    bool entry_in_basic = false;
+    // The SYS statements that call into the image after the BASIC program,
+    // in the program's order, one for each address: traced like the entry.
+    std::vector<SysEntry> sys_entries;
+};
+
+// The routines that take data from behind their calls, by address (one
+// outside the image too: the C128 KERNAL's print-immediate), and the model
+// that runs them.
+struct InlineCalls {
+    std::map<std::uint32_t, InlineRoutine> routines;
+    std::uint64_t model_steps = 0;  // instructions the model ran for all of them
+    // The memory the model runs them on, made at its first call and kept
+    // for the later ones.
+    std::shared_ptr<ImageOverlay> memory;
+};
+
+// What running the program showed: each run, the code bytes of the image
+// it stores into (by address: the instruction that first did), the code
+// it wrote and ran, and the largest such range (what an unpacker unpacked).
+struct RunReport {
+    std::vector<ProgramRun> runs;
+    std::map<std::uint32_t, std::uint16_t> patched_code;
+    std::vector<CopiedCode> copied_code;
+    std::optional<WrittenCode> unpacked;
+    std::optional<std::uint32_t> unpacked_from;  // where its bytes lie in the image, when it is a copy of them
+    // The image's instructions that a run reached by a jump, call, return
+    // or interrupt, in order: where tables of addresses may lead.
+    std::vector<std::uint32_t> entered;
+};
+
 class MemoryMap {
 public:
     explicit MemoryMap(const Image& image)
@@ -172,56 +209,31 @@ public:
     // The addresses of all instructions, in order.
     std::vector<std::uint32_t> instructions() const;
 
-    // The raw per-byte kinds, for loops that must not branch on them.
+    // The raw per-byte kinds, for loops that must not branch on them. The
+    // kinds change only through the operations above, which keep each
+    // byte's kind and source together.
     const std::vector<Kind>& kinds() const { return kind_; }
-    std::vector<Kind>& kinds() { return kind_; }
-    std::vector<Source>& sources() { return source_; }
 
     // The CPU: whether the 6510's undocumented opcodes count as code (the
     // C64 runs them), or only the documented ones do.
     bool undocumented_opcodes = true;
-    // The routines that take data from behind their calls, by address
-    // (one outside the image too: the C128 KERNAL's print-immediate).
-    std::map<std::uint32_t, InlineRoutine> inline_routines;
-    std::uint64_t inline_model_steps = 0;  // instructions the model ran for all of them
-    // The memory the model runs them on, made at its first call and kept
-    // for the later ones.
-    std::shared_ptr<ImageOverlay> inline_memory;
 
-    // Set by the analysis: the BASIC program and the entry as given.
-    BasicProgram basic;
-    std::int64_t entry = 0;
-    bool entry_in_image = false;
-    bool entry_in_basic = false;
-    // The SYS statements that call into the image after the BASIC program,
-    // in the program's order, one for each address: traced like the entry.
-    std::vector<SysEntry> sys_entries;
-
+    // What each pass found besides the kinds of the bytes.
+    ProgramStart start;        // the BASIC program and the entries (analysis/analyse)
+    InlineCalls inline_calls;  // routines that read data behind their calls (analysis/inline_data)
+    RunReport run;             // what running the program showed (analysis/execution)
     // The instructions that run with the I/O area switched out through the
-    // processor port at $01, in address order: what they name at
-    // $D000-$DFFF is RAM. Elsewhere the chips are there.
+    // processor port at $01, in address order (analysis/io_banking): what
+    // they name at $D000-$DFFF is RAM. Elsewhere the chips are there.
     std::vector<std::uint32_t> io_hidden;
+
     bool io_visible(std::uint32_t instruction) const {
         return !std::binary_search(io_hidden.begin(), io_hidden.end(), instruction);
     }
-
-    // What running the program showed: each run, the code bytes of the
-    // image it stores into (by address: the instruction that first did),
-    // the code it wrote and ran, and the largest such range (what an
-    // unpacker unpacked).
-    std::vector<ProgramRun> runs;
-    std::map<std::uint32_t, std::uint16_t> patched_code;
-    std::vector<CopiedCode> copied_code;
-    std::optional<WrittenCode> unpacked;
-    std::optional<std::uint32_t> unpacked_from;  // where its bytes lie in the image, when it is a copy of them
-    // The image's instructions that a run reached by a jump, call, return
-    // or interrupt, in order: where tables of addresses may lead.
-    std::vector<std::uint32_t> entered;
     bool was_entered(std::uint32_t address) const {
-        return std::binary_search(entered.begin(), entered.end(), address);
+        return std::binary_search(run.entered.begin(), run.entered.end(), address);
     }
-
-    std::uint32_t basic_end() const { return basic.lines.empty() ? image_->load : basic.end; }
+    std::uint32_t basic_end() const { return start.basic.lines.empty() ? image_->load : start.basic.end; }
 
 private:
     const Image* image_;

@@ -30,7 +30,7 @@ public:
     // A strict tracer keeps its claims in `guessing`, a lenient one gets
     // none. `work` holds the roots.
     Tracer(MemoryMap& map, Guessing* guessing, std::vector<std::uint32_t>& work, Source source)
-        : map_(map), image_(map.image()), kinds_(map.kinds()), sources_(map.sources()), guessing_(guessing),
+        : map_(map), image_(map.image()), kinds_(map.kinds()), guessing_(guessing),
           work_(work), source_(source), undocumented_(map.undocumented_opcodes) {}
 
     Tracer(const Tracer&) = delete;
@@ -82,15 +82,13 @@ public:
         for (std::uint32_t at : guessing_->pending) {
             const std::uint32_t end = at + length_at(at);
             for (std::uint32_t a = at; a < end; ++a) {
-                kinds_[image_.offset(a)] = pending_kind(a);
-                sources_[image_.offset(a)] = source_;
+                map_.set(a, pending_kind(a), source_);
                 if (claimed) claimed->push_back(a);
             }
         }
         for (const auto& [begin, length] : guessing_->pending_data) {
             for (std::uint32_t a = begin; a < begin + length; ++a) {
-                kinds_[image_.offset(a)] = pending_kind(a);
-                sources_[image_.offset(a)] = Source::InlineData;
+                map_.set(a, pending_kind(a), Source::InlineData);
                 if (claimed) claimed->push_back(a);
             }
         }
@@ -197,8 +195,7 @@ private:
             if (strict_) {
                 if (guessing_->pending_kind[offset] != Kind::Unknown) return Outcome::Clash;
             } else {
-                kinds_[offset] = kinds[i];
-                sources_[offset] = Source::InlineData;
+                map_.set(begin + i, kinds[i], Source::InlineData);
             }
         }
         if (strict_) {
@@ -232,10 +229,7 @@ private:
             kinds[2] = length > 2 ? Kind::Operand : kinds[2];
             guessing_->pending.push_back(at);
         } else {
-            for (std::uint32_t a = at; a < at + length; ++a) {
-                kinds_[image_.offset(a)] = a == at ? Kind::Opcode : Kind::Operand;
-                sources_[image_.offset(a)] = source_;
-            }
+            map_.set_instruction(at, length, source_);
         }
         return Outcome::Done;
     }
@@ -276,8 +270,7 @@ private:
 
     MemoryMap& map_;
     const Image& image_;
-    std::vector<Kind>& kinds_;      // the map's, written directly
-    std::vector<Source>& sources_;
+    const std::vector<Kind>& kinds_;  // the map's, read directly in the busy loop
     Guessing* guessing_;
     int count_ = 0;
     int undocumented_count_ = 0;

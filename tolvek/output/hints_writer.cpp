@@ -150,8 +150,8 @@ std::string write_hints(const MemoryMap& map, const std::vector<std::pair<std::u
         }
     }
     std::string analysis;
-    if (map.entry_in_image && !map.entry_in_basic) {
-        const auto entry = static_cast<std::uint32_t>(map.entry);
+    if (map.start.entry_in_image && !map.start.entry_in_basic) {
+        const auto entry = static_cast<std::uint32_t>(map.start.entry);
         const bool said = read != nullptr && (users[entry] || std::any_of(read->entries.begin(), read->entries.end(),
                                                                           [&](const auto& e) { return e.first == entry; }));
         if (!said) analysis += "entry " + address_text(entry) + "\n";

@@ -44,8 +44,8 @@ Labels::Labels(const MemoryMap& map, const std::map<std::uint32_t, std::string>*
     for (const auto& [address, ref] : map.immediates()) {
         if (!names_chip(map, address, ref.target)) add(ref.target);
     }
-    if (map.entry_in_image) add(static_cast<std::uint32_t>(map.entry));
-    for (const SysEntry& entry : map.sys_entries) add(entry.address);
+    if (map.start.entry_in_image) add(static_cast<std::uint32_t>(map.start.entry));
+    for (const SysEntry& entry : map.start.sys_entries) add(entry.address);
     // A name the user gave is shown where it stands, referred to or not.
     if (names_) {
         for (const auto& [address, name] : *names_) {

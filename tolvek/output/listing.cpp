@@ -53,22 +53,22 @@ public:
 
 private:
     // Whether a SYS statement calls the entry given (which says enough).
-    bool is_entry(const SysEntry& sys) const { return map_.entry_in_image && sys.address == map_.entry; }
+    bool is_entry(const SysEntry& sys) const { return map_.start.entry_in_image && sys.address == map_.start.entry; }
 
     // "entry" on the row of the entry, "SYS in line 10" on the rows that
     // other SYS statements call, before what the row says itself.
     void mark_entries(Listing& listing) const {
         std::vector<std::uint32_t> marked;
-        if (map_.entry_in_image) marked.push_back(static_cast<std::uint32_t>(map_.entry));
-        for (const SysEntry& sys : map_.sys_entries) marked.push_back(sys.address);
+        if (map_.start.entry_in_image) marked.push_back(static_cast<std::uint32_t>(map_.start.entry));
+        for (const SysEntry& sys : map_.start.sys_entries) marked.push_back(sys.address);
         std::sort(marked.begin(), marked.end());
         marked.erase(std::unique(marked.begin(), marked.end()), marked.end());
         for (const std::uint32_t address : marked) {
             Row* row = row_holding(listing, address);
             if (row == nullptr || row->address != address) continue;
             std::string marks;
-            if (map_.entry_in_image && address == map_.entry) marks = "entry";
-            for (const SysEntry& sys : map_.sys_entries) {
+            if (map_.start.entry_in_image && address == map_.start.entry) marks = "entry";
+            for (const SysEntry& sys : map_.start.sys_entries) {
                 if (sys.address != address || is_entry(sys)) continue;
                 marks += marks.empty() ? "" : ", ";
                 marks += "SYS in line " + std::to_string(sys.line);
@@ -95,13 +95,13 @@ private:
     // code it copies to run elsewhere.
     void mark_run_findings(Listing& listing) const {
         std::uint32_t last_row = 0xffffffff;
-        for (const auto& [address, writer] : map_.patched_code) {
+        for (const auto& [address, writer] : map_.run.patched_code) {
             Row* row = row_holding(listing, address);
             if (row == nullptr || row->address == last_row) continue;
             last_row = row->address;
             add_comment(listing, *row, "changed by " + hex(writer, 4) + " when run");
         }
-        for (const CopiedCode& copied : map_.copied_code) {
+        for (const CopiedCode& copied : map_.run.copied_code) {
             if (!copied.from) continue;
             Row* row = row_holding(listing, *copied.from);
             if (row != nullptr) add_comment(listing, *row, "copied to " + hex(copied.start, 4) + " and run there");
@@ -271,10 +271,10 @@ private:
     }
 
     void add_basic(Listing& listing) {
-        for (const BasicLine& line : map_.basic.lines) {
+        for (const BasicLine& line : map_.start.basic.lines) {
             add_data(listing, line.address, line.address + line.size, line.text, false);
         }
-        add_data(listing, map_.basic.end - 2, map_.basic.end, "end of BASIC program", false);
+        add_data(listing, map_.start.basic.end - 2, map_.start.basic.end, "end of BASIC program", false);
     }
 
     void make_header(Listing& listing, const ListingNames& names) const {
@@ -283,29 +283,29 @@ private:
         const auto size = static_cast<std::uint32_t>(image_.bytes.size());
         listing.header.push_back("Disassembly of " + std::string(names.image) + " by Tolvek " + kVersion);
         listing.header.push_back("load address: " + hex(image_.load, 4) + ", " + bytes(size));
-        const std::int64_t entry = map_.entry;
+        const std::int64_t entry = map_.start.entry;
         std::string line = "entry address: ";
-        if (!map_.entry_in_image) {
+        if (!map_.start.entry_in_image) {
             line += std::to_string(entry);
             if (entry >= 0 && entry <= 0xffff) line += " (" + hex(static_cast<std::uint32_t>(entry), 4) + ")";
             line += " lies outside the image; no code traced from it";
         } else {
             const auto at = static_cast<std::uint32_t>(entry);
             line += hex(at, 4) + " (" + std::to_string(entry) + ")";
-            if (map_.entry_in_basic) {
+            if (map_.start.entry_in_basic) {
                 line += " lies in the BASIC program; no code traced from it";
             } else if (!map_.is_opcode(at)) {
                 line += " holds no valid instruction; no code traced from it";
             }
         }
-        if (!map_.sys_entries.empty() && (!map_.entry_in_image || map_.entry_in_basic)) {
+        if (!map_.start.sys_entries.empty() && (!map_.start.entry_in_image || map_.start.entry_in_basic)) {
             line += ", but from the SYS entries";
         }
         listing.header.push_back(line);
         // The SYS statements that call elsewhere than the entry.
         line = "SYS entries traced:";
         const std::size_t empty = line.size();
-        for (const SysEntry& sys : map_.sys_entries) {
+        for (const SysEntry& sys : map_.start.sys_entries) {
             if (is_entry(sys)) continue;
             line += (line.size() == empty ? " " : ", ") + hex(sys.address, 4) + " (line " + std::to_string(sys.line) +
                     (map_.is_opcode(sys.address) ? ")" : ", no valid instruction)");
@@ -319,7 +319,7 @@ private:
 
     // How each run of the program ended, and what it wrote and ran.
     void make_run_header(Listing& listing, std::string_view unpacked_file) const {
-        for (const ProgramRun& run : map_.runs) {
+        for (const ProgramRun& run : map_.run.runs) {
             std::string line = "run from " + hex(run.entry, 4) + ": ";
             const std::string at = hex(run.end_address, 4);
             switch (run.end) {
@@ -332,9 +332,9 @@ private:
             }
             listing.header.push_back(line + " after " + std::to_string(run.cycles) + " cycles");
         }
-        const WrittenCode* unpacked = map_.unpacked ? &*map_.unpacked : nullptr;
+        const WrittenCode* unpacked = map_.run.unpacked ? &*map_.run.unpacked : nullptr;
         std::size_t shown = 0;
-        for (const CopiedCode& copied : map_.copied_code) {
+        for (const CopiedCode& copied : map_.run.copied_code) {
             if (unpacked && copied.start >= unpacked->start && copied.end <= unpacked->end) continue;
             if (++shown > 8) break;
             std::string line = "ran code it wrote at " + range(copied.start, copied.end);
@@ -342,8 +342,8 @@ private:
             listing.header.push_back(line);
         }
         if (unpacked == nullptr) return;
-        const std::string what = map_.unpacked_from
-                                     ? "a copy of " + range(*map_.unpacked_from, *map_.unpacked_from + static_cast<std::uint32_t>(unpacked->bytes.size()))
+        const std::string what = map_.run.unpacked_from
+                                     ? "a copy of " + range(*map_.run.unpacked_from, *map_.run.unpacked_from + static_cast<std::uint32_t>(unpacked->bytes.size()))
                                      : "an unpacker's work, it seems";
         listing.header.push_back("ran bytes it wrote itself at " + range(unpacked->start, unpacked->end) + " from " +
                                  hex(unpacked->entry, 4) + " after " + std::to_string(unpacked->cycle) + " cycles: " +
