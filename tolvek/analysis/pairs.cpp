@@ -202,26 +202,25 @@ private:
             if (step.reg < kRegisters) held = pushed_.empty() ? Tag{} : pushed_.back();
             if (!pushed_.empty()) pushed_.pop_back();
             break;
-        case Effect::Call: {
-            // Calling conventions, low half first: A and X (cc65, also for a
-            // jump to a routine that returns to the caller), X and Y for the
-            // KERNAL routines that take an address there, A and Y for
-            // BASIC's string output. Immediates, or immediates added to a
-            // pointer. Elsewhere X and Y, or A and Y, are as often two
-            // numbers (a row and a column, a count).
-            const std::uint32_t target = operand_of(image_, a);
-            // A and X loaded apart are as often two numbers, unless both
-            // were added to a pointer.
-            const bool ax = adjacent_ax_ || (regs_[A].sum && regs_[X].sum);
-            if (!ax || !pair_registers(A, X)) {
-                if (takes_address_in_xy(target)) pair_registers(X, Y);
-                if (target == c64::kStrout) pair_registers(A, Y);
-            }
-            regs_ = {};
-            stores_.clear();
-            break;
+        case Effect::Call: call(operand_of(image_, a)); break;
         }
+    }
+
+    // Calling conventions, low half first: A and X (cc65, also for a jump
+    // to a routine that returns to the caller), X and Y for the KERNAL
+    // routines that take an address there, A and Y for BASIC's string
+    // output. Immediates, or immediates added to a pointer. Elsewhere X and
+    // Y, or A and Y, are as often two numbers (a row and a column, a count).
+    void call(std::uint32_t target) {
+        // A and X loaded apart are as often two numbers, unless both were
+        // added to a pointer.
+        const bool ax = adjacent_ax_ || (regs_[A].sum && regs_[X].sum);
+        if (!ax || !pair_registers(A, X)) {
+            if (takes_address_in_xy(target)) pair_registers(X, Y);
+            if (target == c64::kStrout) pair_registers(A, Y);
         }
+        regs_ = {};
+        stores_.clear();
     }
 
     // SETNAM, LOAD, SAVE, MEMTOP and MEMBOT.
