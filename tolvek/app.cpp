@@ -206,16 +206,6 @@ Image load_image(const Options& options) {
     return image;
 }
 
-// The listing's symbols that lie in the image or right behind it: the
-// labels of --write-hints and --vice-labels.
-std::vector<std::pair<std::uint32_t, std::string_view>> image_labels(const Listing& listing, const Image& image) {
-    std::vector<std::pair<std::uint32_t, std::string_view>> labels;
-    for (const Symbol& symbol : listing.symbols) {
-        if (image.contains(symbol.address) || symbol.address == image.end()) labels.emplace_back(symbol.address, symbol.name);
-    }
-    return labels;
-}
-
 // Makes every output before it writes any: all or none.
 void write_outputs(const OutputNames& names, const Options& options, const Image& image, const MemoryMap& map,
                    const Hints* hints) {

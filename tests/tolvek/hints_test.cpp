@@ -32,14 +32,6 @@ Image example() {
     return image;
 }
 
-// The labels that written hints name: those in the image and at its end.
-std::vector<std::pair<std::uint32_t, std::string_view>> image_labels(const Listing& listing, const Image& image) {
-    std::vector<std::pair<std::uint32_t, std::string_view>> labels;
-    for (const Symbol& symbol : listing.symbols) {
-        if (image.contains(symbol.address) || symbol.address == image.end()) labels.emplace_back(symbol.address, symbol.name);
-    }
-    return labels;
-}
 
 // `text` as UTF-16 with a byte-order mark, as Notepad saves "Unicode" (LE)
 // and "Unicode big endian".

@@ -140,6 +140,14 @@ void write_ranges(const MemoryMap& map, const std::vector<bool>& users, std::str
 
 }  // namespace
 
+std::vector<std::pair<std::uint32_t, std::string_view>> image_labels(const Listing& listing, const Image& image) {
+    std::vector<std::pair<std::uint32_t, std::string_view>> labels;
+    for (const Symbol& symbol : listing.symbols) {
+        if (image.contains(symbol.address) || symbol.address == image.end()) labels.emplace_back(symbol.address, symbol.name);
+    }
+    return labels;
+}
+
 std::string write_hints(const MemoryMap& map, const std::vector<std::pair<std::uint32_t, std::string_view>>& labels,
                         std::string_view image_name, const Hints* read) {
     // The bytes the user's ranges cover: the analysis adds nothing there.

@@ -10,8 +10,13 @@
 
 #include "analysis/memory_map.hpp"
 #include "hints/hints.hpp"
+#include "output/listing.hpp"
 
 namespace tolvek {
+
+// The listing's symbols that lie in the image or right behind it: the
+// labels that written hints and VICE label files name.
+std::vector<std::pair<std::uint32_t, std::string_view>> image_labels(const Listing& listing, const Image& image);
 
 // A hints file that holds the analysis as it stands: the entry, the code
 // and data ranges with their kinds, and the labels chosen. Run with it, the
