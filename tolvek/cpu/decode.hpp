@@ -14,7 +14,7 @@ namespace tolvek {
 inline std::uint32_t operand_of(const Image& image, std::uint32_t address) {
     const Opcode& op = opcode(image.at(address));
     if (length_of(op.mode) == 3) {
-        return static_cast<std::uint32_t>(image.at(address + 1) | image.at(address + 2) << 8);
+        return image.word(address + 1);
     }
     const std::uint8_t low = image.at(address + 1);
     if (op.mode == Mode::Relative) {

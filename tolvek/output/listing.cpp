@@ -217,8 +217,7 @@ private:
     // name, less one where the bytes hold the address minus one.
     DataItem address_item(TextStore& store, std::uint32_t a, RowKind kind) {
         DataItem item;
-        item.value = kind == RowKind::Words ? static_cast<std::uint32_t>(image_.at(a) | image_.at(a + 1) << 8)
-                                            : image_.at(a);
+        item.value = kind == RowKind::Words ? image_.word(a) : image_.at(a);
         const auto target = map_.target(a);
         if (!target) return item;
         item.symbol = labels_.operand(*target, [&store](const std::string& text) { return store.keep(text); });
