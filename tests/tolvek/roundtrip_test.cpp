@@ -386,6 +386,25 @@ std::string kind_at(const std::string& listing, std::uint32_t address) {
     return "";
 }
 
+// Assembles bench/coverage/acme/<name>.a into <name>.prg in `dir` and
+// returns ACME's labels ("name<tab>= $xxxx ..." in its list); none when
+// acme fails.
+std::map<std::string, std::uint32_t> assemble_coverage_program(const ScratchDir& dir, const std::string& name) {
+    std::filesystem::copy_file(std::string(BENCH_DIR) + "/acme/" + name + ".a", dir / (name + ".a"),
+                               std::filesystem::copy_options::overwrite_existing);
+    const Result acme = run_in(dir.path(), "acme -f cbm -o " + name + ".prg -l " + name + ".labels " + name + ".a");
+    EXPECT_EQ(acme.status, 0) << acme.err;
+    std::map<std::string, std::uint32_t> labels;
+    if (acme.status != 0) return labels;
+    std::istringstream list(read_text(dir / (name + ".labels")));
+    for (std::string line; std::getline(list, line);) {
+        std::smatch m;
+        if (std::regex_search(line, m, std::regex("^\\s*([A-Za-z_][A-Za-z0-9_]*)\\s*= \\$([0-9a-f]+)")))
+            labels[m[1].str()] = static_cast<std::uint32_t>(std::stoul(m[2].str(), nullptr, 16));
+    }
+    return labels;
+}
+
 // The coverage programs whose routines are reached only through addresses
 // the program computes: without the run those routines stay data, with it
 // each one is shown as an instruction from its first byte.
@@ -404,18 +423,8 @@ TEST(CoveragePrograms, RoutinesReachedThroughComputedAddressesAreFoundByRunning)
     for (const auto& program : programs) {
         SCOPED_TRACE(program.name);
         const std::string name = program.name;
-        std::filesystem::copy_file(std::string(BENCH_DIR) + "/acme/" + name + ".a", dir / (name + ".a"),
-                                   std::filesystem::copy_options::overwrite_existing);
-        const Result acme = run_in(dir.path(), "acme -f cbm -o " + name + ".prg -l " + name + ".labels " + name + ".a");
-        ASSERT_EQ(acme.status, 0) << acme.err;
-        // ACME's label list: "name<tab>= $xxxx ...".
-        std::map<std::string, std::uint32_t> labels;
-        std::istringstream list(read_text(dir / (name + ".labels")));
-        for (std::string line; std::getline(list, line);) {
-            std::smatch m;
-            if (std::regex_search(line, m, std::regex("^\\s*([A-Za-z_][A-Za-z0-9_]*)\\s*= \\$([0-9a-f]+)")))
-                labels[m[1].str()] = static_cast<std::uint32_t>(std::stoul(m[2].str(), nullptr, 16));
-        }
+        std::map<std::string, std::uint32_t> labels = assemble_coverage_program(dir, name);
+        ASSERT_FALSE(labels.empty());
         const std::string listings[] = {"--run-cycles 0", ""};
         std::string shown[2];
         for (int run = 0; run < 2; ++run) {
@@ -436,6 +445,49 @@ TEST(CoveragePrograms, RoutinesReachedThroughComputedAddressesAreFoundByRunning)
             EXPECT_NE(shown[1].find(start), std::string::npos) << routine << "\n" << shown[1];
         }
     }
+}
+
+// The coverage programs that start through words of their own: a vector
+// the BASIC line's routine jumps through, a cartridge's start addresses
+// (entry: the load address, as prgdis passes for a program without SYS).
+// Without running, the routines are code and the words are data.
+TEST(CoveragePrograms, StartsNamedByTheProgramsOwnWords) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    const struct {
+        const char* name;
+        const char* entry;
+        std::vector<std::string> code;
+        std::vector<std::string> data;
+    } programs[] = {
+        {"vector_start", "2061", {"game_start", "main_loop", "clear_screen", "print_title", "wait_frame"},
+         {"start_vector", "title"}},
+        {"cartridge", "32768", {"cold", "warm", "loop", "delay"}, {"message"}},
+    };
+    ScratchDir dir;
+    for (const auto& program : programs) {
+        SCOPED_TRACE(program.name);
+        const std::string name = program.name;
+        std::map<std::string, std::uint32_t> labels = assemble_coverage_program(dir, name);
+        ASSERT_FALSE(labels.empty());
+        const Result tolvek = run_in(dir.path(), quote(TOLVEK_EXE) + " -w -c6502 -e" + program.entry +
+                                                     " --run-cycles 0 -p " + name + ".prg");
+        ASSERT_EQ(tolvek.status, 0) << tolvek.err;
+        const std::string shown = read_text(dir / (name + ".lst"));
+        for (const std::string& routine : program.code) {
+            ASSERT_EQ(labels.count(routine), 1u) << routine;
+            EXPECT_EQ(kind_at(shown, labels[routine]), "code") << routine << "\n" << shown;
+        }
+        for (const std::string& item : program.data) {
+            ASSERT_EQ(labels.count(item), 1u) << item;
+            EXPECT_EQ(kind_at(shown, labels[item]), "data") << item << "\n" << shown;
+        }
+    }
+    // The cartridge's header: two address words and the signature.
+    const std::string header = read_text(dir / "cartridge.lst");
+    for (std::uint32_t a = 0x8000; a < 0x8009; ++a) EXPECT_EQ(kind_at(header, a), "data") << a << "\n" << header;
+    char cold_word[16];
+    std::snprintf(cold_word, sizeof cold_word, "!word L%04x", 0x8009u);
+    EXPECT_NE(header.find(cold_word), std::string::npos) << header;
 }
 
 // Random bytes at several load addresses, traced from random entries; and

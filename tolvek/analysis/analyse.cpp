@@ -10,6 +10,7 @@
 #include "analysis/pointer_tables.hpp"
 #include "analysis/text.hpp"
 #include "analysis/trace.hpp"
+#include "analysis/vectors.hpp"
 
 namespace tolvek {
 namespace {
@@ -17,11 +18,12 @@ namespace {
 // Code whose address the program stores into an interrupt, KERNAL or BASIC
 // vector is an entry, as sure as the program's own: the machine goes there.
 // So is code whose address it pushes for an rts, and code that its jump
-// tables lead to. That code may lead to more.
+// tables and its own vectors lead to. That code may lead to more.
 void trace_sure_entries(MemoryMap& map) {
     bool found = true;
     for (int round = 0; found && round < 16; ++round) {
         found = find_jump_tables(map);
+        found = trace_vectors_in_image(map) || found;
         for (const AddressPair& pair : find_address_pairs(map)) {
             // Stored into a vector, or pushed for an rts to go to.
             if (!(pair.stored_to && is_vector(*pair.stored_to)) && pair.adjust != 1) continue;
@@ -62,6 +64,7 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
     }
     // The user's data ranges come first, so that no trace claims them.
     if (options.hints) apply_hints(*options.hints, map);
+    find_cartridge(map);
     map.start.entry = options.entry;
     map.start.entry_in_image = image.contains(options.entry);
     if (map.start.entry_in_image) {
@@ -81,6 +84,7 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
     // Where the code reads or writes the chips, the I/O is there when it
     // runs: no guessed code starts at those bytes.
     const std::vector<std::uint32_t> chips = find_hidden_io(map);
+    if (options.guesses) guess_vectors_in_image(map, chips);
     const std::vector<AddressTable> tables = options.guesses ? find_more_code(map, chips) : std::vector<AddressTable>{};
     const std::vector<AddressPair> pairs = find_address_pairs(map);
     find_own_memory(map, pairs);

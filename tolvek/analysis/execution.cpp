@@ -8,6 +8,7 @@
 
 #include "analysis/image_search.hpp"
 #include "analysis/trace.hpp"
+#include "c64/symbols.hpp"
 #include "cpu/decode.hpp"
 #include "emu/cpu6510.hpp"
 
@@ -18,10 +19,18 @@ namespace {
 constexpr std::size_t kMaxRuns = 8;
 
 // The entries to run from: the entry given, when it lies in the image after
-// the BASIC program, and the SYS entries.
+// the BASIC program, and the SYS entries. A cartridge runs from its cold
+// start, and not from the entry when that names its header.
 std::vector<std::uint16_t> run_entries(const MemoryMap& map) {
     std::vector<std::uint16_t> entries;
-    if (map.start.entry_in_image && !map.start.entry_in_basic) entries.push_back(static_cast<std::uint16_t>(map.start.entry));
+    const auto& cartridge = map.start.cartridge;
+    if (cartridge && map.image().contains(cartridge->cold)) entries.push_back(static_cast<std::uint16_t>(cartridge->cold));
+    const bool in_header = cartridge && map.start.entry >= c64::kCartridgeRom && map.start.entry < c64::kCartridgeHeaderEnd;
+    const auto entry = static_cast<std::uint16_t>(map.start.entry);
+    if (map.start.entry_in_image && !map.start.entry_in_basic && !in_header &&
+        std::find(entries.begin(), entries.end(), entry) == entries.end()) {
+        entries.push_back(entry);
+    }
     for (const SysEntry& sys : map.start.sys_entries) {
         const auto address = static_cast<std::uint16_t>(sys.address);
         if (std::find(entries.begin(), entries.end(), address) == entries.end()) entries.push_back(address);

@@ -118,8 +118,15 @@ struct ImmediateRef {
     std::int32_t adjust = 0;   // the halves are of target - adjust
 };
 
+// The start addresses of a cartridge header in the image.
+struct CartridgeStart {
+    std::uint32_t cold = 0;
+    std::uint32_t warm = 0;
+};
+
 // The BASIC program the image starts with and where the program starts:
-// the entry as given and the SYS statements after the BASIC program.
+// the entry as given, the SYS statements after the BASIC program, and a
+// cartridge header's start addresses.
 struct ProgramStart {
     BasicProgram basic;
     std::int64_t entry = 0;
@@ -128,6 +135,7 @@ struct ProgramStart {
     // The SYS statements that call into the image after the BASIC program,
     // in the program's order, one for each address: traced like the entry.
     std::vector<SysEntry> sys_entries;
+    std::optional<CartridgeStart> cartridge;
 };
 
 // The routines that take data from behind their calls, by address (one

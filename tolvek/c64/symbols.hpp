@@ -13,6 +13,15 @@ namespace c64 {
 constexpr std::uint16_t kProcessorPort = 0x0001;     // R6510: which ROMs and whether the I/O are visible
 constexpr std::uint16_t kRamVectors = 0x0300;        // IERROR: BASIC's and the KERNAL's RAM vectors from here
 constexpr std::uint16_t kRamVectorsEnd = 0x0334;     // past ISAVE, the last of them
+// A cartridge in the expansion port shows its ROM here; at reset the
+// KERNAL looks for the signature and, if it is there, starts through the
+// cold start address, the first word (the second: the warm start, for NMI).
+constexpr std::uint16_t kCartridgeRom = 0x8000;
+constexpr std::uint16_t kCartridgeColdStart = 0x8000;
+constexpr std::uint16_t kCartridgeWarmStart = 0x8002;
+constexpr std::uint16_t kCartridgeSignature = 0x8004;
+inline constexpr std::uint8_t kCartridgeSignatureBytes[] = {0xc3, 0xc2, 0xcd, 0x38, 0x30};  // "CBM80" in PETSCII
+constexpr std::uint16_t kCartridgeHeaderEnd = kCartridgeSignature + sizeof kCartridgeSignatureBytes;
 constexpr std::uint16_t kBasicRom = 0xa000;
 constexpr std::uint16_t kBasicRomEnd = 0xc000;
 constexpr std::uint16_t kStrout = 0xab1e;            // BASIC: prints the string at A (low), Y (high)

@@ -4,6 +4,7 @@
 
 #include "analysis/io_banking.hpp"
 #include "c64/petscii.hpp"
+#include "c64/symbols.hpp"
 #include "hints/hints.hpp"
 #include "version.hpp"
 #include "cpu/decode.hpp"
@@ -291,8 +292,11 @@ private:
         } else {
             const auto at = static_cast<std::uint32_t>(entry);
             line += hex(at, 4) + " (" + std::to_string(entry) + ")";
+            const auto& cartridge = map_.start.cartridge;
             if (map_.start.entry_in_basic) {
                 line += " lies in the BASIC program; no code traced from it";
+            } else if (cartridge && at >= c64::kCartridgeRom && at < c64::kCartridgeHeaderEnd) {
+                line += " lies in the cartridge header; code traced from its starts";
             } else if (!map_.is_opcode(at)) {
                 line += " holds no valid instruction; no code traced from it";
             }
@@ -301,6 +305,10 @@ private:
             line += ", but from the SYS entries";
         }
         listing.header.push_back(line);
+        if (const auto& cartridge = map_.start.cartridge) {
+            listing.header.push_back("cartridge: cold start " + hex(cartridge->cold, 4) + ", warm start " +
+                                     hex(cartridge->warm, 4));
+        }
         // The SYS statements that call elsewhere than the entry.
         line = "SYS entries traced:";
         const std::size_t empty = line.size();

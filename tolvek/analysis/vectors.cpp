@@ -1,0 +1,127 @@
+#include "analysis/vectors.hpp"
+
+#include <algorithm>
+#include <iterator>
+#include <optional>
+
+#include "analysis/trace.hpp"
+#include "c64/symbols.hpp"
+#include "cpu/behaviour.hpp"
+#include "cpu/decode.hpp"
+
+namespace tolvek {
+namespace {
+
+// How far below a word an indexed store may start and still be taken to
+// reach it (sta vectors,x into a small table of vectors).
+constexpr std::uint32_t kIndexedReach = 16;
+
+// A jmp (v) of known code with both bytes of v in the image.
+struct ImageVector {
+    std::uint32_t jump = 0;
+    std::uint32_t vector = 0;
+};
+
+std::vector<ImageVector> jumps_through_image(const MemoryMap& map) {
+    const Image& image = map.image();
+    std::vector<ImageVector> found;
+    for (const std::uint32_t a : map.instructions()) {
+        if (behaviour(image.at(a)).control != Control::JumpIndirect || !image.contains(a + 2)) continue;
+        const std::uint32_t vector = operand_of(image, a);
+        if (image.contains(vector) && image.contains(vector + 1)) found.push_back({a, vector});
+    }
+    return found;
+}
+
+// Whether known code writes either byte of the word at `word`: stores and
+// read-modify-writes to it, or indexed ones from a little below it.
+bool written_by_code(const MemoryMap& map, std::uint32_t word) {
+    const Image& image = map.image();
+    for (const std::uint32_t a : map.instructions()) {
+        const std::uint8_t byte = image.at(a);
+        if (!writes_memory(byte) || a + instruction_length(byte) > image.end()) continue;
+        const Mode mode = opcode(byte).mode;
+        const std::uint32_t to = operand_of(image, a);
+        if (to == word || to == word + 1) return true;
+        if (is_absolute_indexed(mode) && to <= word + 1 && word < to + kIndexedReach) return true;
+    }
+    return false;
+}
+
+// Whether the jump's vector is set at run time: the vector written, or
+// the jmp's own operand, which names it.
+bool set_at_run_time(const MemoryMap& map, const ImageVector& jump) {
+    return written_by_code(map, jump.vector) || written_by_code(map, jump.jump + 1);
+}
+
+// Where the jump goes when the program has just loaded, if that is an
+// unclaimed vector leading into the image.
+std::optional<std::uint32_t> target_at_load(const MemoryMap& map, std::uint32_t vector) {
+    const Image& image = map.image();
+    if (map.kind(vector) != Kind::Unknown || map.kind(vector + 1) != Kind::Unknown) return std::nullopt;
+    const std::uint32_t target = image.word(vector);
+    if (!image.contains(target)) return std::nullopt;
+    return target;
+}
+
+}  // namespace
+
+void find_cartridge(MemoryMap& map) {
+    const Image& image = map.image();
+    if (!image.contains(c64::kCartridgeRom) || !image.contains(c64::kCartridgeHeaderEnd - 1)) return;
+    for (std::uint32_t a = c64::kCartridgeRom; a < c64::kCartridgeHeaderEnd; ++a) {
+        if (map.kind(a) != Kind::Unknown) return;  // the user said otherwise, or it is BASIC
+    }
+    const auto& signature = c64::kCartridgeSignatureBytes;
+    for (std::uint32_t i = 0; i < std::size(signature); ++i) {
+        if (image.at(c64::kCartridgeSignature + i) != signature[i]) return;
+    }
+    const CartridgeStart start{image.word(c64::kCartridgeColdStart), image.word(c64::kCartridgeWarmStart)};
+    map.start.cartridge = start;
+    map.set_address_item(c64::kCartridgeColdStart, Kind::Word, start.cold, Source::Trace);
+    map.set_address_item(c64::kCartridgeWarmStart, Kind::Word, start.warm, Source::Trace);
+    for (std::uint32_t i = 0; i < std::size(signature); ++i) {
+        map.set(c64::kCartridgeSignature + i, Kind::Petscii, Source::Trace);
+    }
+    for (const std::uint32_t entry : {start.cold, start.warm}) {
+        if (image.contains(entry) && map.kind(entry) == Kind::Unknown) trace_from(map, entry, Source::Trace);
+    }
+}
+
+bool trace_vectors_in_image(MemoryMap& map) {
+    bool found = false;
+    for (const ImageVector& jump : jumps_through_image(map)) {
+        const auto target = target_at_load(map, jump.vector);
+        if (!target || set_at_run_time(map, jump)) continue;
+        // Nothing writes the vector: the jump goes there. A word leading to
+        // a byte the CPU halts on, or into data, is no start of code.
+        const Kind there = map.kind(*target);
+        if (there != Kind::Opcode && (there != Kind::Unknown || behaviour(map.image().at(*target)).control == Control::Halt)) {
+            continue;
+        }
+        map.set_address_item(jump.vector, Kind::Word, *target, Source::Vector);
+        if (there == Kind::Unknown) {
+            trace_from(map, *target, Source::Vector);
+            found = true;
+        }
+    }
+    return found;
+}
+
+void guess_vectors_in_image(MemoryMap& map, const std::vector<std::uint32_t>& not_code) {
+    const std::vector<ImageVector> jumps = jumps_through_image(map);
+    if (jumps.empty()) return;
+    Guessing guessing(map.image());
+    for (const std::uint32_t address : not_code) guessing.no_code[map.image().offset(address)] = 1;
+    find_patched_operands(map, guessing);
+    for (const ImageVector& jump : jumps) {
+        const auto target = target_at_load(map, jump.vector);
+        if (!target) continue;
+        const Kind there = map.kind(*target);
+        if (there == Kind::Opcode || (there == Kind::Unknown && try_code(map, guessing, *target, Source::GuessTable))) {
+            map.set_address_item(jump.vector, Kind::Word, *target, Source::GuessTable);
+        }
+    }
+}
+
+}  // namespace tolvek

@@ -1,0 +1,32 @@
+// Entries that the program's own words name: a cartridge's start
+// addresses, and the vectors in the image that its code jumps through.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "analysis/memory_map.hpp"
+
+namespace tolvek {
+
+// A cartridge header in the image: the cold and warm start addresses at
+// $8000 and $8002, then "CBM80" at $8004 (what the KERNAL checks at reset).
+// Enters the two words as addresses and the signature as text, records the
+// starts in map.start.cartridge and traces the code at them. Done before
+// the entry is traced: a cartridge given its load address as the entry
+// starts with these words, not with code.
+void find_cartridge(MemoryMap& map);
+
+// The vectors in the image that known code jumps through with jmp (v) and
+// that no known code writes: the word they hold when the program loads is
+// where the jump goes. Enters each as an address word and traces the code
+// it leads to. Returns whether it traced any.
+bool trace_vectors_in_image(MemoryMap& map);
+
+// The same for the vectors that known code writes before it jumps: the
+// word at load may be a placeholder or lead to data, so it is taken only
+// when all that it leads to decodes as clean code, as a guess. No guessed
+// instruction starts at an address in `not_code`.
+void guess_vectors_in_image(MemoryMap& map, const std::vector<std::uint32_t>& not_code);
+
+}  // namespace tolvek
