@@ -254,8 +254,7 @@ TEST_F(ListingTest, EveryStretchOfCodeStartsWithALabelAndBasicLinksAreLabels) {
         0x4c, 0x18, 0x08,  // jmp $0818
         0xa9, 0x01,        // $0813: lda #1, called
         0x60,              // rts
-        0xe8,              // $0816: inx, reached by nothing: a gap of code
-        0x60,              // rts
+        0xa2, 0x01,        // $0816: ldx #1, reached by nothing: a gap of code
         0x60,              // $0818: rts
     });
     const std::string text = asm_for(image, 2061, true);

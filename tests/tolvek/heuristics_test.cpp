@@ -373,6 +373,99 @@ TEST(MoreCode, ExpansionPortAndRamUnderIo) {
     EXPECT_TRUE(is_data(q.analyse(start2), q.image, gap, last2));
 }
 
+// An absolute operand on zero page is a choice assemblers make when told
+// to (sta $0003 written on purpose), or the only form there is (lda
+// $0004,y; jsr into code copied to zero page): one such store among
+// enough clean routines leaves them code, while a gap of few instructions
+// with one, or of data that decodes into many, stays data.
+TEST(MoreCode, AbsoluteOperandsOnZeroPageWeighedAgainstTheRest) {
+    // The gap's bytes between a routine that calls `last` and `last`.
+    const auto with_gap = [](const std::vector<std::uint8_t>& bytes, std::uint32_t* gap, std::uint32_t* last) {
+        Program p(0x0900);
+        const std::uint32_t start = p.add({0x20, 0x00, 0x00, 0x60});  // jsr last / rts
+        *gap = p.image.end();
+        p.image.bytes.insert(p.image.bytes.end(), bytes.begin(), bytes.end());
+        *last = p.add({0x60});
+        p.set_word(start + 1, *last);
+        return p;
+    };
+    std::uint32_t gap = 0;
+    std::uint32_t last = 0;
+    const Program routines = with_gap({0xa9, 0x00,          // lda #0
+                                       0x8d, 0x03, 0x00,    // sta $0003, absolute on purpose
+                                       0xa2, 0x27,          // ldx #39
+                                       0xbd, 0x00, 0x04,    // lda $0400,x
+                                       0x9d, 0x00, 0xd8,    // sta $d800,x
+                                       0xca,                // dex
+                                       0x10, 0xf7,          // bpl to the lda
+                                       0x60,
+                                       0xa0, 0x07,          // ldy #7
+                                       0xb9, 0x04, 0x00,    // lda $0004,y: no zero page form
+                                       0x99, 0x00, 0x05,    // sta $0500,y
+                                       0x88,                // dey
+                                       0x10, 0xf7,          // bpl to the lda
+                                       0x20, 0x73, 0x00,    // jsr $0073, code copied to zero page
+                                       0xad, 0x20, 0xd0,    // lda $d020
+                                       0x8d, 0x21, 0xd0,    // sta $d021
+                                       0x60},
+                                      &gap, &last);
+    const MemoryMap analysis = routines.analyse(0x0900);
+    for (const std::uint32_t offset : {0u, 2u, 16u, 17u, 19u, 28u, 37u}) {
+        EXPECT_TRUE(analysis.is_opcode(gap + offset)) << offset;
+    }
+    EXPECT_EQ(listed_at(analysis, gap + 19), label(gap + 19) + ": lda+2 $0004,y");
+    EXPECT_EQ(listed_at(analysis, gap + 28), "jsr+2 $0073");
+
+    const Program short_one = with_gap({0xa9, 0x00,         // lda #0
+                                        0x8d, 0x03, 0x00,   // sta $0003
+                                        0x8d, 0x20, 0xd0,   // sta $d020
+                                        0x60},
+                                       &gap, &last);
+    EXPECT_TRUE(is_data(short_one.analyse(0x0900), short_one.image, gap, last));
+
+    // Data that decodes as one long routine: stores and loads, a third of
+    // them absolute on zero page, between clean immediates.
+    std::mt19937 random(6510);
+    Program p(0x0900);
+    const std::uint32_t start = p.add({0x20, 0x00, 0x00, 0x60});
+    const std::uint32_t data = p.image.end();
+    for (int i = 0; i < 60; ++i) {
+        const auto low = static_cast<std::uint8_t>(random());
+        switch (i % 3) {
+        case 0: p.add({0x8d, low, 0x00}); break;  // sta $00xx
+        case 1: p.add({0xa9, low}); break;        // lda #
+        default: p.add({0x69, low}); break;       // adc #
+        }
+    }
+    p.add({0x60});
+    const std::uint32_t end = p.add({0x60});
+    p.set_word(start + 1, end);
+    EXPECT_TRUE(is_data(p.analyse(start), p.image, data, end));
+}
+
+// Runs of $60 and $40 in data (tile maps, level data) decode as chains of
+// rts and rti routines. They say nothing for code: they stay data, both
+// between routines and where a table no code reads points at them. An rts
+// that code reaches through a table it reads (the rts trick) is code.
+TEST(MoreCode, ReturnsAloneAreNoEvidence) {
+    Program p(0x0900);
+    const std::uint32_t start = p.add({0x20, 0x00, 0x00, 0x60});  // jsr last / rts
+    const std::uint32_t tiles = p.add({0x60, 0x60, 0x40, 0x60, 0x60, 0x40, 0x40, 0x60});
+    const std::uint32_t last = p.add({0xa9, 0x01, 0x60});
+    p.set_word(start + 1, last);
+    EXPECT_TRUE(is_data(p.analyse(start), p.image, tiles, last));
+
+    Program q(0xc000);
+    const std::uint32_t start2 = q.add({0xa9, 0x00, 0x60});  // lda #0 / rts
+    q.add({0x02});                                           // jam: no gap after the code
+    const std::uint32_t table = q.add({0, 0, 0, 0});
+    const std::uint32_t map = q.add({0x02, 0x60, 0x02, 0x40, 0x02});
+    q.set_word(table, map + 1);
+    q.set_word(table + 2, map + 3);
+    const MemoryMap analysis = q.analyse(start2);
+    EXPECT_TRUE(is_data(analysis, q.image, table, q.image.end()));
+}
+
 // A guessed routine that calls a stub whose target the program sets at run
 // time (jmp $0000, or a jmp whose operand known code writes, also through
 // an indexed store into a row of stubs) is clean: the target is unknown,

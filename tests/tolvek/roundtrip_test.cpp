@@ -405,6 +405,14 @@ std::map<std::string, std::uint32_t> assemble_coverage_program(const ScratchDir&
     return labels;
 }
 
+// Tolvek's listing of NAME.prg in `dir`, entered at 2061, with `options`.
+std::string tolvek_listing(const ScratchDir& dir, const std::string& name, const std::string& options) {
+    const Result tolvek =
+        run_in(dir.path(), quote(TOLVEK_EXE) + " -w -c6502 -e2061 " + options + " -p " + name + ".prg");
+    EXPECT_EQ(tolvek.status, 0) << tolvek.err;
+    return read_text(dir / (name + ".lst"));
+}
+
 // The coverage programs whose routines are reached only through addresses
 // the program computes: without the run those routines stay data, with it
 // each one is shown as an instruction from its first byte.
@@ -488,6 +496,39 @@ TEST(CoveragePrograms, StartsNamedByTheProgramsOwnWords) {
     char cold_word[16];
     std::snprintf(cold_word, sizeof cold_word, "!word L%04x", 0x8009u);
     EXPECT_NE(header.find(cold_word), std::string::npos) << header;
+}
+
+// Guesses weigh what their instructions say. Routines reached only through
+// a list read through a pointer, with operands on zero page written
+// absolute, are code, with the run and without; the rows of a tile map
+// (bytes $60 and $40, which decode as rts and rti) between routines stay
+// data, though a table of row addresses that code reads leads there.
+TEST(CoveragePrograms, GuessesWeighWhatTheInstructionsSay) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    const struct {
+        const char* name;
+        const char* kind;
+        std::vector<std::string> labels;
+        std::uint32_t bytes;  // from each label on
+    } programs[] = {
+        {"absolute_zero_page", "code", {"fill_shades", "show_shades", "count_frame"}, 1},
+        {"tile_map", "data", {"map0", "map1", "map2", "map3", "map4"}, 8},
+    };
+    ScratchDir dir;
+    for (const auto& program : programs) {
+        SCOPED_TRACE(program.name);
+        std::map<std::string, std::uint32_t> labels = assemble_coverage_program(dir, program.name);
+        ASSERT_FALSE(labels.empty());
+        for (const char* options : {"--run-cycles 0", ""}) {
+            const std::string shown = tolvek_listing(dir, program.name, options);
+            for (const std::string& label : program.labels) {
+                ASSERT_EQ(labels.count(label), 1u) << label;
+                for (std::uint32_t i = 0; i < program.bytes; ++i) {
+                    EXPECT_EQ(kind_at(shown, labels[label] + i), program.kind) << label << "+" << i << "\n" << shown;
+                }
+            }
+        }
+    }
 }
 
 // Random bytes at several load addresses, traced from random entries; and

@@ -370,15 +370,16 @@ TEST(IoArea, AddressPairsNameColourRam) {
 }
 
 TEST(IoArea, NoCodeWhereTheCodeNamesChips) {
-    // A table of two words that a guess follows: $d01a (rti) and $d01e
-    // (rts). The code writes IRQMSK at $d01a with the I/O in: no code there.
+    // A table of two words that a guess follows: $d01a (lda #0 / rti) and
+    // $d01e (lda #0 / rts). The code writes IRQMSK at $d01a with the I/O
+    // in: no code there.
     const auto program = [](bool io_out) {
         Program p(0xcff0, 0x40);
         p.put(0xcff0, {0xa9, io_out ? std::uint8_t{0x34} : std::uint8_t{0x37}, 0x85, 0x01,  // lda # / sta $01
                        0xa9, 0x01, 0x8d, 0x1a, 0xd0,                                         // lda #1 / sta $d01a
                        0x60});
         p.put(0xd010, {0x1a, 0xd0, 0x1e, 0xd0});  // !word $d01a, $d01e
-        p.put(0xd01a, {0x40, 0x02, 0x02, 0x02, 0x60});
+        p.put(0xd01a, {0xa9, 0x00, 0x40, 0x02, 0xa9, 0x00, 0x60});
         return p;
     };
     const Program in = program(false);

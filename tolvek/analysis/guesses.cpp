@@ -1,6 +1,6 @@
 // Finding code that the trace from the entry cannot reach. Every guess
 // goes through try_code, which takes it only when everything reachable from
-// it decodes as clean code.
+// it decodes as clean code and its instructions say enough for it.
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -76,12 +76,13 @@ private:
                (may_start_[image_.offset(address)] & kMayStart) != 0;
     }
 
-    bool try_at(std::uint32_t address, Source source, std::vector<std::uint32_t>* claimed = nullptr) {
+    bool try_at(std::uint32_t address, Source source, std::vector<std::uint32_t>* claimed = nullptr,
+                Evidence* evidence = nullptr, bool jumped_to = false) {
         if (!candidate(address)) return false;
         // Most table entries tried lead where a guess failed before; no
         // need to set up another one for them (try_code would say no too).
         if (guessing_.no_code[image_.offset(address)] != 0) return false;
-        return try_code(map_, guessing_, address, source, claimed);
+        return try_code(map_, guessing_, address, source, claimed, evidence, jumped_to);
     }
 
     // An address handed over in registers: lda #<x followed by ldx #>x or
@@ -233,7 +234,9 @@ private:
                 static_cast<std::uint32_t>(image_.at(high + i) << 8 | image_.at(low + i)) + adjust;
             if (!image_.contains(target)) break;
             if (kind(target) == Kind::Opcode) continue;
-            if (!try_at(target, Source::GuessSplit)) break;
+            // The rts trick surely jumps; a pointer may be one to data,
+            // such as the rows of a tile map.
+            if (!try_at(target, Source::GuessSplit, nullptr, nullptr, adjust != 0)) break;
             found = true;
         }
         if (found) tables_.push_back({low, i, adjust != 0 ? Kind::LowMinus1 : Kind::Low, high});
@@ -285,18 +288,20 @@ private:
         return flow == Flow::Jump || flow == Flow::Stop;
     }
 
-    // Claims [begin, end) as code if routine after routine covers it all.
+    // Claims [begin, end) as code if routine after routine covers it all;
+    // its evidence is weighed over the whole gap.
     bool fill_gap(std::uint32_t begin, std::uint32_t end) {
         std::vector<std::uint32_t> claimed;
+        Evidence evidence;
         std::uint32_t a = begin;
         while (a < end) {
             if (kind(a) != Kind::Unknown) {
                 ++a;
                 continue;
             }
-            if (!try_at(a, Source::GuessGap, &claimed)) break;
+            if (!try_at(a, Source::GuessGap, &claimed, &evidence)) break;
         }
-        if (a >= end) return true;
+        if (a >= end && evidence.convincing()) return true;
         // Not all of it: undo, the gap stays unknown.
         for (std::uint32_t address : claimed) map_.set_unknown(address);
         return false;

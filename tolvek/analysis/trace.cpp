@@ -8,14 +8,23 @@ namespace tolvek {
 namespace {
 
 // Assemblers use zero page addressing where they can: an absolute operand
-// below $100 in a guessed instruction speaks for data. All of $D000-$DFFF
-// is fine: the chips' registers and their mirrors, the expansion port's I/O
-// areas at $DE00-$DFFF (cartridges, RAM expansions, serial cards) and the
-// RAM under the I/O area, which a program reaches by banking the I/O out.
-// A guess that touches them is judged by its code, like any other.
-bool plausible_absolute(const Image& image, std::uint32_t address) {
-    return address >= 0x100 || image.contains(address);
+// below $100 outside the image, where a zero page form exists, speaks for
+// data (see Evidence). All of $D000-$DFFF is fine: the chips' registers and
+// their mirrors, the expansion port's I/O areas at $DE00-$DFFF (cartridges,
+// RAM expansions, serial cards) and the RAM under the I/O area, which a
+// program reaches by banking the I/O out. A guess that touches them is
+// judged by its code, like any other.
+bool doubtful_absolute(const Image& image, std::uint8_t byte, std::uint32_t address) {
+    return address < 0x100 && !image.contains(address) && has_zero_page_form(byte);
 }
+
+// What a doubtful instruction costs in clean ones. Routines written with
+// forced absolute operands (or assembled before their zero page labels were
+// known) hold one or two among a handful of clean instructions; data that
+// happens to decode cleanly for long holds small words (absolute operands
+// below $100) about as often as any other operand. A bare routine costs
+// one.
+constexpr int kCleanPerDoubtful = 3;
 
 // Claims instructions reachable from a set of roots. A lenient tracer
 // (for the entry) writes straight into the analysis and simply stops a path
@@ -78,6 +87,22 @@ public:
         return true;
     }
 
+    // What the instructions claimed so far say for being code.
+    const Evidence& evidence() const { return evidence_; }
+    // Whether a path ran into known code.
+    bool joins_code() const { return joins_code_; }
+
+    // Whether the claims are four or more of one byte, as padding is
+    // (`.res 28,$aa` decodes as tax after tax).
+    bool only_fill() const {
+        const std::vector<std::uint32_t>& pending = guessing_->pending;
+        if (pending.size() < 4) return false;
+        for (std::uint32_t at : pending) {
+            if (image_.at(at) != image_.at(pending.front())) return false;
+        }
+        return true;
+    }
+
     void commit(std::vector<std::uint32_t>* claimed) {
         for (std::uint32_t at : guessing_->pending) {
             const std::uint32_t end = at + length_at(at);
@@ -130,7 +155,10 @@ private:
             if (!image_.contains(at)) return Outcome::Bad;
             if (strict_ && guessing_->no_code[image_.offset(at)] != 0) return Outcome::Bad;
             const Kind here = kind_at(at);
-            if (here == Kind::Opcode) return Outcome::Done;  // joins known code
+            if (here == Kind::Opcode) {  // joins known code
+                joins_code_ = true;
+                return Outcome::Done;
+            }
             if (here == Kind::Operand && skipped_by_bit(at)) return Outcome::Done;
             const std::uint8_t byte = image_.at(at);
             const Opcode& op = opcode(byte);
@@ -210,8 +238,10 @@ private:
         if (!op.documented() && !undocumented_runs(at, length)) return Outcome::Bad;
         if (strict_ && behaviour(byte).control == Control::Break) return Outcome::Bad;  // rarely meant in guessed code
         if (at + length > image_.end()) return Outcome::Bad;  // cut off by the image end
-        if (strict_ && length == 3 && !plausible_absolute(image_, operand_of(image_, at)) && !patched(at)) {
-            return Outcome::Bad;
+        if (strict_ && length > 1) {
+            const bool doubtful = length == 3 && doubtful_absolute(image_, byte, operand_of(image_, at));
+            evidence_.doubtful += doubtful ? 1 : 0;
+            evidence_.clean += doubtful ? 0 : 1;
         }
         for (std::uint32_t a = at; a < at + length; ++a) {
             // What is known stays (code, and data such as the BASIC
@@ -259,11 +289,13 @@ private:
                (image_.word(at + 1) == 0 || (guessing_->patched[operand] | guessing_->patched[operand + 1]) != 0);
     }
 
-    // A guessed routine may leave the image only towards the ROMs, or
-    // through a stub whose target is set at run time: unknown, not wrong.
+    // A guessed routine may leave the image only towards the ROMs, into
+    // zero page (code copied there, as BASIC's CHRGET at $0073), or through
+    // a stub whose target is set at run time: unknown, not wrong.
     bool outside_target_ok(Flow flow, std::uint32_t target, std::uint32_t at) const {
         if (flow == Flow::Branch) return false;
-        return (target >= c64::kBasicRom && target < c64::kBasicRomEnd) || target >= c64::kKernalRom || patched(at);
+        return target < 0x100 || (target >= c64::kBasicRom && target < c64::kBasicRomEnd) ||
+               target >= c64::kKernalRom || patched(at);
     }
 
     static constexpr bool strict_ = kStrict;
@@ -274,29 +306,47 @@ private:
     Guessing* guessing_;
     int count_ = 0;
     int undocumented_count_ = 0;
+    Evidence evidence_;
+    bool joins_code_ = false;
     std::vector<std::uint32_t>& work_;  // paths to follow, done ones included
     Source source_;                     // of what this tracer claims
     bool undocumented_;                 // whether undocumented opcodes can be code
     std::uint32_t data_after_ = 0;      // bytes of data after the call just claimed
 };
 
-// One guess from the roots in guessing.work.
-bool try_work(MemoryMap& map, Guessing& guessing, Source source, std::vector<std::uint32_t>* claimed) {
+// One guess from the roots in guessing.work. A routine of one-byte
+// instructions is not bare where `led_by_code`: code jumps there through a
+// table it reads (an rts reached through the rts trick), or the run went
+// there; nor where it runs into known code (an entry a few instructions
+// before a routine), unless it is padding.
+bool try_work(MemoryMap& map, Guessing& guessing, Source source, std::vector<std::uint32_t>* claimed,
+              Evidence* evidence, bool led_by_code) {
     Tracer<true> tracer(map, &guessing, guessing.work, source);
     if (!tracer.run()) return false;
+    Evidence found = tracer.evidence();
+    const bool enters_code = tracer.joins_code() && !tracer.only_fill();
+    if (found.clean == 0 && !enters_code && !led_by_code) found.bare = 1;
+    if (evidence) {
+        *evidence += found;
+    } else if (!found.convincing()) {
+        return false;
+    }
     tracer.commit(claimed);
     return true;
 }
 
 }  // namespace
 
+bool Evidence::convincing() const { return clean >= kCleanPerDoubtful * doubtful + bare; }
+
 bool try_code(MemoryMap& map, Guessing& guessing, std::uint32_t root, Source source,
-              std::vector<std::uint32_t>* claimed) {
+              std::vector<std::uint32_t>* claimed, Evidence* evidence, bool jumped_to) {
     // A root on a path that went wrong before goes wrong again.
     const Image& image = map.image();
     if (image.contains(root) && guessing.no_code[image.offset(root)] != 0) return false;
     guessing.work.assign(1, root);
-    return try_work(map, guessing, source, claimed);
+    const bool led_by_code = jumped_to || map.was_entered(root);
+    return try_work(map, guessing, source, claimed, evidence, led_by_code);
 }
 
 Guessing::Guessing(const Image& image)

@@ -56,13 +56,40 @@ struct Guessing {
 // now, outside the image.
 void find_patched_operands(const MemoryMap& map, Guessing& guessing);
 
+// What a guess's instructions say for being code. An instruction with an
+// operand counts for it; a routine of one-byte instructions only says
+// nothing (runs of $60 and $40 in data decode as chains of rts and rti),
+// and neither does an absolute operand on zero page where the instruction
+// has a zero page form (sta $0003): assemblers shorten it unless told not
+// to, so it is rarer in code than in data, though not wrong.
+struct Evidence {
+    int clean = 0;     // instructions with an operand, none doubtful
+    int doubtful = 0;  // absolute operands on zero page that could be shorter
+    int bare = 0;      // routines without an instruction with an operand
+
+    Evidence& operator+=(const Evidence& other) {
+        clean += other.clean;
+        doubtful += other.doubtful;
+        bare += other.bare;
+        return *this;
+    }
+    // Whether the clean instructions outweigh the doubts.
+    bool convincing() const;
+};
+
 // Claims everything reachable from `root` as code from `source` if all of
 // it decodes cleanly (documented opcodes and a few stable undocumented
 // ones, no brk, no clash with known code, no branch out of the image,
-// nothing cut off); claims nothing otherwise.
+// nothing cut off) and its Evidence is convincing; claims nothing
+// otherwise. Without an instruction with an operand it is a bare routine,
+// unless `jumped_to` (code jumps there through a table it reads: the rts
+// trick), the run went there, or it runs into known code and is no padding
+// (four or more of one byte). When `evidence` is given, the guess's
+// evidence is added to it for the caller to weigh over several guesses
+// instead.
 // Adds the claimed addresses to `claimed` when given.
 bool try_code(MemoryMap& map, Guessing& guessing, std::uint32_t root, Source source,
-              std::vector<std::uint32_t>* claimed = nullptr);
+              std::vector<std::uint32_t>* claimed = nullptr, Evidence* evidence = nullptr, bool jumped_to = false);
 
 // A table of addresses whose entries led to code.
 struct AddressTable {

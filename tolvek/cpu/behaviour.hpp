@@ -285,6 +285,24 @@ constexpr std::uint8_t stored_register(std::uint8_t byte) {
     }
 }
 
+// Whether an instruction with an absolute operand (plain or indexed) has a
+// zero page form with the same index that assemblers can write: lda $0012
+// could have been lda $12, while lda $0012,y and jsr $0012 have no shorter
+// form.
+constexpr bool has_zero_page_form(std::uint8_t byte) {
+    const Opcode& row = kOpcodes[byte];
+    Mode shorter = Mode::Implied;
+    if (row.mode == Mode::Absolute) shorter = Mode::ZeroPage;
+    if (row.mode == Mode::AbsoluteX) shorter = Mode::ZeroPageX;
+    if (row.mode == Mode::AbsoluteY) shorter = Mode::ZeroPageY;
+    if (shorter == Mode::Implied) return false;
+    for (const Opcode& other : kOpcodes) {
+        const bool writable = other.standing == Standing::Documented || other.standing == Standing::Stable;
+        if (other.mnemonic == row.mnemonic && other.mode == shorter && writable) return true;
+    }
+    return false;
+}
+
 // pha: the accumulator goes onto the stack.
 constexpr bool pushes_accumulator(std::uint8_t byte) { return behaviour(byte).operation == Operation::Pha; }
 
