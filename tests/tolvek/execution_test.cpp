@@ -163,7 +163,7 @@ TEST(Execution, EachWayARunEndsIsSaid) {
     const Case cases[] = {
         {"-\tjsr $ffe4\n\tbeq -\n\trts\n", "run from $080d: waited in a loop at $080d after "},
         {"\tnop\n\t!byte $02\n", "run from $080d: ended at a halting opcode at $080e after "},
-        {"\tjsr $b000\n\trts\n", "run from $080d: jumped into ROM at $b000, where Tolvek has no stand-in after "},
+        {"\tjmp $b000\n", "run from $080d: jumped into ROM at $b000, where Tolvek has no stand-in after "},
         {"-\tinc $c000\n\tjmp -\n", "run from $080d: still running at $"},
         // Stores into a new byte all the time, page after page from $2000.
         {"\tlda #$20\n\tsta $fc\n\tldy #0\n\tsty $fb\n-\tsta ($fb),y\n\tiny\n\tbne -\n\tinc $fc\n\tjmp -\n",
@@ -176,6 +176,24 @@ TEST(Execution, EachWayARunEndsIsSaid) {
         const std::string all = headers(result->listing);
         EXPECT_NE(all.find(c.says), std::string::npos) << all;
     }
+}
+
+TEST(Execution, CallsIntoRomWithoutStandInAreNamedOnceInAddressOrder) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    ScratchDir dir;
+    const auto result = analysed(dir, "\tjsr $e8ea\n\tjsr $b7f7\n\tjsr $e8ea\n\tjsr $ffd2\n\trts\n");
+    EXPECT_TRUE(has_header(result->listing, "run called ROM at $b7f7, $e8ea, where Tolvek has no stand-in: went on as if "
+                                            "each returned at once, registers and flags unchanged"))
+        << headers(result->listing);
+    EXPECT_NE(headers(result->listing).find("run from $080d: returned to BASIC after "), std::string::npos)
+        << headers(result->listing);
+    const auto once = analysed(dir, "\tjsr $e8ea\n\trts\n");
+    EXPECT_TRUE(has_header(once->listing, "run called ROM at $e8ea, where Tolvek has no stand-in: went on as if it "
+                                          "returned at once, registers and flags unchanged"))
+        << headers(once->listing);
+    // Without the run, nothing is said.
+    const auto unrun = analysed(dir, "\tjsr $e8ea\n\trts\n", 0);
+    EXPECT_EQ(headers(unrun->listing).find("run called"), std::string::npos) << headers(unrun->listing);
 }
 
 TEST(Execution, EverySysEntryRunsAndEntriesInBasicDoNot) {

@@ -442,9 +442,11 @@ TEST(Machine, HaltsInRamAndRomWithoutStandInEndTheRun) {
         std::uint16_t end_address;
     };
     const Case roms[] = {
-        {"jsr $b000", 0xb000},                // BASIC
-        {"jsr $e000", 0xe000},                // KERNAL
+        {"jmp $b000", 0xb000},                // BASIC
+        {"jmp $e000", 0xe000},                // KERNAL
         {"lda #$33\nsta $01\njmp $d000", 0xd000},  // the character ROM
+        {"lda #$33\nsta $01\njsr $d000", 0xd000},  // a call into the character ROM is no routine
+        {"jsr tail\nrts\ntail jmp $e000", 0xe000},  // a jmp from a subroutine: the jsr led elsewhere
     };
     for (const Case& c : roms) {
         const RunResult run = run_source(std::string("* = $1000\n") + c.code + "\n");
@@ -455,6 +457,119 @@ TEST(Machine, HaltsInRamAndRomWithoutStandInEndTheRun) {
     const RunResult ram = run_source("* = $1000\nsei\nlda #$02\nsta $e000\nlda #$35\nsta $01\njmp $e000\n");
     EXPECT_EQ(ram.end, RunEnd::Halted);
     EXPECT_EQ(ram.end_address, 0xe000);
+}
+
+TEST(Machine, CallsIntoRomWithoutStandInReturnAtOnceAndTheRunGoesOn) {
+    const RunResult run = run_source(R"(
+        * = $1000
+        lda #<$e100     ; CHROUT's vector at a routine without a stand-in
+        sta $0326
+        lda #>$e100
+        sta $0327
+        lda #$41
+        jsr $ffd2       ; through ($0326): returns
+        jsr $b000       ; BASIC
+        jsr $e000       ; KERNAL
+        jsr $b000       ; named once
+        ldx #$ca
+        stx $0326       ; CHROUT again
+        ldx #$f1
+        stx $0327
+        jsr $ffd2       ; A as it was: "A"
+        lda #$1a
+        sta $2000
+        rts
+)");
+    EXPECT_EQ(run.end, RunEnd::ReturnedToBasic);
+    EXPECT_EQ(run.printed, "A");
+    EXPECT_EQ(run.memory.at(0x2000), 0x1a);
+    EXPECT_EQ(run.calls_without_stand_in, (std::vector<std::uint16_t>{0xb000, 0xe000, 0xe100}));
+    // Back where each call left off.
+    EXPECT_TRUE(has(run, 0x100f, mark::Ran | mark::Entered));
+    EXPECT_TRUE(has(run, 0x1012, mark::Ran | mark::Entered));
+}
+
+// Stand-ins whose effects on RAM and the chips programs read afterwards.
+TEST(Machine, StartUpRoutinesSetWhatTheProgramReadsAfterwards) {
+    const RunResult run = run_source(R"(
+        * = $1000
+        sei
+        lda #8
+        sta $0288       ; screen page elsewhere
+        lda #5
+        sta $0340
+        sta $fb
+        jsr $ff87       ; RAMTAS
+        lda $fb
+        sta $2000       ; zeroed
+        lda $0340
+        sta $2001       ; zeroed
+        jsr $ff8a       ; RESTOR: the vectors back
+        lda #0
+        sta $d020
+        sta $d021
+        lda #$17
+        sta $d018
+        lda #1
+        sta $0286
+        lda #$51
+        sta $0400
+        sta $05e7
+        jsr $ff81       ; CINT
+        lda $d020
+        sta $2002
+        lda $d021
+        sta $2003
+        lda $d018
+        sta $2004
+        lda $d800
+        sta $2005
+        lda #$7f
+        sta $dc0d       ; no timer interrupts
+        lda #$36
+        sta $01
+        jsr $ff84       ; IOINIT: BASIC in view again
+        lda $01
+        sta $2006
+        lda $dc0e
+        sta $2007
+        lda #4
+        sta $d6
+        jsr $e56c       ; the cursor's line
+        ldx #3
+        lda #$51
+        sta $0478
+        jsr $e9ff       ; clear line 3
+        ldx #<1000
+        lda #>1000
+        jsr $bdcd       ; LINPRT
+        jsr $aad7       ; carriage return
+        rts
+)");
+    EXPECT_EQ(run.end, RunEnd::ReturnedToBasic);
+    EXPECT_TRUE(run.calls_without_stand_in.empty());
+    EXPECT_EQ(run.memory.at(0x2000), 0);
+    EXPECT_EQ(run.memory.at(0x2001), 0);
+    EXPECT_EQ(run.memory.at(0x0281) | run.memory.at(0x0282) << 8, 0x0800);  // MEMBOT
+    EXPECT_EQ(run.memory.at(0x0283) | run.memory.at(0x0284) << 8, 0xa000);  // MEMTOP
+    EXPECT_EQ(run.memory.at(0x00b2) | run.memory.at(0x00b3) << 8, 0x033c);  // the tape buffer
+    for (std::size_t i = 0; i < kKernalVectors.size(); ++i) {
+        EXPECT_EQ(run.memory.at(0x0314 + 2 * i) | run.memory.at(0x0315 + 2 * i) << 8, kKernalVectors[i]) << i;
+    }
+    EXPECT_EQ(run.memory.at(0x0288), 4);                // the screen at $0400 again
+    EXPECT_EQ(run.memory.at(0x2002) & 0x0f, 0x0e);      // border
+    EXPECT_EQ(run.memory.at(0x2003) & 0x0f, 0x06);      // background
+    EXPECT_EQ(run.memory.at(0x2004), 0x15);             // screen at $0400, upper case
+    EXPECT_EQ(run.memory.at(0x2005) & 0x0f, 0x0e);      // the text colour in colour RAM
+    EXPECT_EQ(run.memory.at(0x0286), 0x0e);
+    EXPECT_EQ(run.memory.at(0x0400), 0x20);             // cleared
+    EXPECT_EQ(run.memory.at(0x05e7), 0x20);
+    EXPECT_EQ(run.memory.at(0x2006) & 0x07, 0x07);      // BASIC, KERNAL and I/O in view
+    EXPECT_EQ(run.memory.at(0x2007) & 0x01, 0x01);      // timer A running
+    EXPECT_EQ(run.memory.at(0x00d1) | run.memory.at(0x00d2) << 8, 0x04a0);  // line 4
+    EXPECT_EQ(run.memory.at(0x00f3) | run.memory.at(0x00f4) << 8, 0xd8a0);
+    EXPECT_EQ(run.memory.at(0x0478), 0x20);
+    EXPECT_EQ(run.printed, "1000\r");
 }
 
 TEST(Machine, BasicSwitchedOutGivesTheRamUnderIt) {

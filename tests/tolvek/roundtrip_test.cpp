@@ -426,6 +426,7 @@ TEST(CoveragePrograms, RoutinesReachedThroughComputedAddressesAreFoundByRunning)
         {"page_parts", {"part_clear", "part_colours"}},
         {"raster_chain", {"chain_next", "irq_top", "irq_bar", "irq_bottom"}},
         {"slot_calls", {"ef_clear", "ef_colours", "ef_print", "ef_wait", "ef_bar"}},
+        {"rom_calls", {"part_border", "part_background", "part_clear_line", "part_number", "part_letter"}},
     };
     ScratchDir dir;
     for (const auto& program : programs) {

@@ -148,6 +148,7 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
         const RunResult run = run_program(image, entry, left);
         spent += run.cycles;
         map.run.runs.push_back({entry, run.end, run.end_address, run.cycles});
+        map.run.calls_without_stand_in.insert(run.calls_without_stand_in.begin(), run.calls_without_stand_in.end());
         const std::vector<std::uint32_t> found = enter_ran_code(map, run.marks);
         branches.insert(branches.end(), found.begin(), found.end());
         note_patched_code(map, run);

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "c64/basic.hpp"
@@ -161,6 +162,9 @@ struct RunReport {
     // The image's instructions that a run reached by a jump, call, return
     // or interrupt, in order: where tables of addresses may lead.
     std::vector<std::uint32_t> entered;
+    // The ROM routines without a stand-in that a run called (and went on
+    // after, as if they had returned at once).
+    std::set<std::uint16_t> calls_without_stand_in;
 };
 
 class MemoryMap {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,9 @@ public:
     std::vector<std::uint8_t> ram_marks = std::vector<std::uint8_t>(0x10000);
     std::vector<std::uint16_t> writers = std::vector<std::uint16_t>(0x10000);
     std::string printed;  // what went through CHROUT and BASIC's print routines
+    // The ROM routines without a stand-in that the program called: each
+    // returned at once, the registers and flags as the caller left them.
+    std::set<std::uint16_t> calls_without_stand_in;
 
     // Loads `image` into RAM and sets BASIC's pointers to its end as LOAD
     // does; the CPU starts at `entry` with a return address to BASIC on the
@@ -134,5 +138,11 @@ enum class StandIn : std::uint8_t {
     BackToBasic,  // a way back into BASIC: the run ends
 };
 StandIn answer_stand_in(C64& c64);
+
+// When the CPU halted in BASIC's or the KERNAL's ROM where no stand-in
+// answers, and a jsr led there (straight, or through the jmp (vector) of
+// the KERNAL's jump table it called): returns to the caller as if the
+// routine had done nothing and says true. A jmp there is no call: false.
+bool return_from_call_without_stand_in(C64& c64);
 
 }  // namespace tolvek

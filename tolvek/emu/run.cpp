@@ -139,6 +139,7 @@ RunResult Run::go() {
     result_.first_writer = std::move(c64_.writers);
     result_.memory.assign(c64_.ram.begin(), c64_.ram.end());
     result_.printed = std::move(c64_.printed);
+    result_.calls_without_stand_in.assign(c64_.calls_without_stand_in.begin(), c64_.calls_without_stand_in.end());
     return std::move(result_);
 }
 
@@ -151,6 +152,9 @@ std::optional<RunEnd> Run::halted() {
     case StandIn::BackToBasic: return RunEnd::ReturnedToBasic;
     case StandIn::None: break;
     }
+    // A call into ROM that no stand-in answers returns at once: what the
+    // program does after it tells more than stopping there would.
+    if (return_from_call_without_stand_in(c64_)) return std::nullopt;
     return RunEnd::RomWithoutStandIn;
 }
 

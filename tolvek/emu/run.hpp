@@ -57,6 +57,9 @@ struct RunResult {
     std::vector<std::uint16_t> first_writer;  // 64 KiB: the instruction that first stored there
     std::vector<std::uint8_t> memory;         // the 64 KiB of RAM as the run left them
     std::string printed;                      // the PETSCII the program printed through the KERNAL
+    // The ROM routines it called that have no stand-in, in address order:
+    // the run went on as if each returned at once, changing nothing.
+    std::vector<std::uint16_t> calls_without_stand_in;
     // The largest range of written bytes that execution reached after a
     // jump, if any: what an unpacker unpacked.
     std::optional<WrittenCode> written_code;

@@ -4,8 +4,11 @@
 // that does what the routine does to the registers and RAM and returns.
 #include <algorithm>
 #include <initializer_list>
+#include <optional>
 #include <string>
 
+#include "cpu/behaviour.hpp"
+#include "cpu/opcodes.hpp"
 #include "emu/c64.hpp"
 
 namespace tolvek {
@@ -25,8 +28,8 @@ void put(std::array<std::uint8_t, N>& rom, std::uint16_t base, std::uint16_t add
 enum class Routine : std::uint8_t {
     Chrout, ScreenOut, Chrin, Getin, Stop, Open, Close, Chkin, Chkout, Clrchn, Clall, LoadSave,
     Readst, Setlfs, Setnam, Setmsg, Settmo, Memtop, Membot, Rdtim, Settim, Udtim,
-    Screen, Plot, Iobase, Restor, Vector, Serial, ClearScreen, Home, LinePointer, ColourPointer, Nothing,
-    PrintString, PrintNumber, Basic,
+    Screen, Plot, Iobase, Restor, Vector, Serial, ClearScreen, Home, LinePointer, ColourPointer, CursorLine,
+    ClearLine, ScreenEditor, Ioinit, Ramtas, Nothing, PrintString, PrintNumber, PrintReturn, Basic,
 };
 
 struct Entry {
@@ -42,6 +45,7 @@ constexpr Entry kStandIns[] = {
     {0xa483, Routine::Basic},        // the main loop, through ($0302)
     {0xa7ae, Routine::Basic},        // the interpreter's next statement
     {0xa7e4, Routine::Basic},        // execute a statement, through ($0308)
+    {0xaad7, Routine::PrintReturn},  // print a carriage return
     {0xab1e, Routine::PrintString},  // print the zero-terminated string at A/Y
     {0xbdcd, Routine::PrintNumber},  // print the number X/A in decimal
     {kBackFromSys, Routine::Basic},  // SYS after the program returned
@@ -53,8 +57,10 @@ constexpr Entry kStandIns[] = {
     {0xe50a, Routine::Plot},
     {0xe544, Routine::ClearScreen},
     {0xe566, Routine::Home},
+    {0xe56c, Routine::CursorLine},   // the cursor's line ($D6) into $D1/$D2 and $F3/$F4
     {0xe716, Routine::ScreenOut},
     {0xe9f0, Routine::LinePointer},  // the screen line X's address into $D1/$D2
+    {0xe9ff, Routine::ClearLine},    // spaces in screen line X
     {0xea24, Routine::ColourPointer},  // and its colour RAM's into $F3/$F4
     {0xea87, Routine::Nothing},      // scan the keyboard
     {0xf13e, Routine::Getin},
@@ -75,13 +81,13 @@ constexpr Entry kStandIns[] = {
     {0xfce2, Routine::Basic},        // reset
     {0xfd15, Routine::Restor},
     {0xfd1a, Routine::Vector},
-    {0xfd50, Routine::Nothing},      // RAMTAS
-    {0xfda3, Routine::Nothing},      // IOINIT
+    {0xfd50, Routine::Ramtas},
+    {0xfda3, Routine::Ioinit},
     {0xfe66, Routine::Basic},        // brk, through ($0316): warm start
-    {0xff5b, Routine::ClearScreen},  // CINT
-    {0xff81, Routine::ClearScreen},  // CINT
-    {0xff84, Routine::Nothing},      // IOINIT
-    {0xff87, Routine::Nothing},      // RAMTAS
+    {0xff5b, Routine::ScreenEditor},  // CINT
+    {0xff81, Routine::ScreenEditor},  // CINT
+    {0xff84, Routine::Ioinit},
+    {0xff87, Routine::Ramtas},
     {0xff8a, Routine::Restor},
     {0xff8d, Routine::Vector},
     {0xff90, Routine::Setmsg},
@@ -185,6 +191,10 @@ private:
     void restore_vectors();
     void copy_vectors();
     void clear_screen();
+    void clear_line(std::uint8_t row);
+    void start_screen_editor();
+    void start_chips();
+    void test_ram();
     void home();
     void print_string();
     // The cursor's line: its address on the screen and in colour RAM.
@@ -240,6 +250,12 @@ void Answer::run(Routine routine) {
     case Routine::ColourPointer:
         poke(0xf3, peek(0xd1));
         return poke(0xf4, static_cast<std::uint8_t>((peek(0xd2) & 0x03) | 0xd8));
+    case Routine::CursorLine: return point_at_line(peek(0xd6));
+    case Routine::ClearLine: return clear_line(cpu_.x);
+    case Routine::ScreenEditor: return start_screen_editor();
+    case Routine::Ioinit: return start_chips();
+    case Routine::Ramtas: return test_ram();
+    case Routine::PrintReturn: return print(0x0d);
     case Routine::Nothing: return;
     case Routine::PrintString: return print_string();
     case Routine::PrintNumber:
@@ -316,6 +332,62 @@ void Answer::clear_screen() {
         poke(static_cast<std::uint16_t>(screen + i), 0x20);
         c64_.io_write(static_cast<std::uint16_t>(0xd800 + i), peek(0x0286));
     }
+}
+
+void Answer::clear_line(std::uint8_t row) {
+    if (row >= 25) return;
+    const auto line = static_cast<std::uint16_t>((peek(0x0288) << 8) + row * 40);
+    for (std::uint16_t i = 0; i < 40; ++i) {
+        poke(static_cast<std::uint16_t>(line + i), 0x20);
+        c64_.io_write(static_cast<std::uint16_t>(0xd800 + row * 40 + i), peek(0x0286));
+    }
+}
+
+// CINT: the VIC as at power-on (text mode, screen at $0400, the border
+// light blue on blue), the screen editor's settings, a cleared screen.
+void Answer::start_screen_editor() {
+    constexpr std::pair<std::uint16_t, std::uint8_t> kVic[] = {
+        {0xd011, 0x1b}, {0xd015, 0x00}, {0xd016, 0xc8}, {0xd018, 0x15},
+        {0xd01a, 0x00}, {0xd020, 0x0e}, {0xd021, 0x06},
+    };
+    for (const auto& [reg, value] : kVic) poke(reg, value);
+    poke(0x0286, 0x0e);  // text colour
+    poke(0x0289, 10);    // keyboard buffer size
+    poke(0xc6, 0);       // no keys waiting
+    clear_channels();
+    clear_screen();
+    home();
+}
+
+// IOINIT: both CIAs' interrupts off, their ports as at power-on, the
+// processor port with BASIC, KERNAL and I/O in view, and CIA 1's timer A
+// interrupting 60 times a second again.
+void Answer::start_chips() {
+    const std::pair<std::uint16_t, std::uint8_t> kPorts[] = {
+        {0xdc0d, 0x7f}, {0xdd0d, 0x7f}, {0xdc00, 0x7f}, {0xdc02, 0xff}, {0xdc03, 0x00}, {0xdd00, 0x97}, {0xdd02, 0x3f}, {0xdd0e, 0x08},
+    };
+    for (const auto& [reg, value] : kPorts) c64_.io_write(reg, value);
+    poke(0x00, 0x2f);
+    poke(0x01, 0x37);
+    c64_.io_write(0xdc04, 0x25);
+    c64_.io_write(0xdc05, 0x40);
+    c64_.io_write(0xdc0d, 0x81);
+    c64_.io_write(0xdc0e, 0x11);
+}
+
+// RAMTAS: zeroes $0002-$0101 and $0200-$03FF (the KERNAL's vectors among
+// them), then sets the tape buffer, the bounds of BASIC's memory and the
+// screen's page as it finds them on a C64 with all of its RAM.
+void Answer::test_ram() {
+    for (std::uint16_t i = 0; i < 0x100; ++i) {
+        poke(static_cast<std::uint16_t>(0x0002 + i), 0);
+        poke(static_cast<std::uint16_t>(0x0200 + i), 0);
+        poke(static_cast<std::uint16_t>(0x0300 + i), 0);
+    }
+    const std::pair<std::uint16_t, std::uint8_t> kSettings[] = {
+        {0xb2, 0x3c}, {0xb3, 0x03}, {0x0281, 0x00}, {0x0282, 0x08}, {0x0283, 0x00}, {0x0284, 0xa0}, {0x0288, 0x04},
+    };
+    for (const auto& [address, value] : kSettings) poke(address, value);
 }
 
 void Answer::home() {
@@ -415,6 +487,53 @@ void build_roms(std::array<std::uint8_t, 0x2000>& basic, std::array<std::uint8_t
     put(kernal, 0xe000, 0xfffa, {0x43, 0xfe, 0xe2, 0xfc, 0x48, 0xff});  // NMI, reset, IRQ
 }
 
+namespace {
+
+// rts, as a routine ends.
+void return_to_caller(C64& c64) {
+    Cpu6510& cpu = c64.cpu;
+    const std::uint8_t low = cpu.pull();
+    const std::uint8_t high = cpu.pull();
+    cpu.pc = static_cast<std::uint16_t>((low | (high << 8)) + 1);
+    c64.run_mark_page[cpu.pc >> 8][cpu.pc & 0xff] |= mark::Entered;
+    cpu.cycles += kStandInCycles;
+}
+
+// Memory as the CPU sees it, without reading the chips (which may change
+// as they are read): nothing there.
+std::optional<std::uint8_t> look_at(const C64& c64, std::uint16_t address) {
+    const std::uint8_t* page = c64.read_page[address >> 8];
+    if (page == nullptr) return std::nullopt;
+    return page[address & 0xff];
+}
+
+std::optional<std::uint16_t> word_at(const C64& c64, std::uint16_t address) {
+    const auto low = look_at(c64, address);
+    const auto high = look_at(c64, static_cast<std::uint16_t>(address + 1));
+    if (!low || !high) return std::nullopt;
+    return static_cast<std::uint16_t>(*low | (*high << 8));
+}
+
+// Whether the return address on top of the stack follows a jsr that led to
+// pc: its operand is pc, or a jmp (vector) that holds pc.
+bool called_here(const C64& c64) {
+    const Cpu6510& cpu = c64.cpu;
+    if (cpu.s > 0xfd) return false;
+    const auto pushed = static_cast<std::uint16_t>(c64.ram[0x100u + cpu.s + 1] | (c64.ram[0x100u + cpu.s + 2] << 8));
+    const auto call = static_cast<std::uint16_t>(pushed - 2);  // jsr pushes the address of its last byte
+    const auto opcode_byte = look_at(c64, call);
+    if (!opcode_byte || behaviour(*opcode_byte).control != Control::Call) return false;
+    const auto target = word_at(c64, static_cast<std::uint16_t>(call + 1));
+    if (!target) return false;
+    if (*target == cpu.pc) return true;
+    const auto at_target = look_at(c64, *target);
+    if (!at_target || behaviour(*at_target).control != Control::JumpIndirect) return false;
+    const auto vector = word_at(c64, static_cast<std::uint16_t>(*target + 1));
+    return vector && word_at(c64, *vector) == cpu.pc;
+}
+
+}  // namespace
+
 StandIn answer_stand_in(C64& c64) {
     Cpu6510& cpu = c64.cpu;
     const auto found = std::find_if(std::begin(kStandIns), std::end(kStandIns),
@@ -422,13 +541,16 @@ StandIn answer_stand_in(C64& c64) {
     if (found == std::end(kStandIns)) return StandIn::None;
     if (found->routine == Routine::Basic) return StandIn::BackToBasic;
     Answer(c64).run(found->routine);
-    // And rts, as the routine ends.
-    const std::uint8_t low = cpu.pull();
-    const std::uint8_t high = cpu.pull();
-    cpu.pc = static_cast<std::uint16_t>((low | (high << 8)) + 1);
-    c64.run_mark_page[cpu.pc >> 8][cpu.pc & 0xff] |= mark::Entered;
-    cpu.cycles += kStandInCycles;
+    return_to_caller(c64);
     return StandIn::Returned;
+}
+
+bool return_from_call_without_stand_in(C64& c64) {
+    const C64::Area area = c64.area(c64.cpu.pc);
+    if ((area != C64::Area::Basic && area != C64::Area::Kernal) || !called_here(c64)) return false;
+    c64.calls_without_stand_in.insert(c64.cpu.pc);
+    return_to_caller(c64);
+    return true;
 }
 
 }  // namespace tolvek

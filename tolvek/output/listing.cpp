@@ -1,6 +1,7 @@
 #include "output/listing.hpp"
 
 #include <algorithm>
+#include <set>
 
 #include "analysis/io_banking.hpp"
 #include "c64/petscii.hpp"
@@ -324,6 +325,23 @@ private:
         make_run_header(listing, names.unpacked);
     }
 
+    // The ROM routines the runs called that Tolvek has no stand-in for: the
+    // run went on after each, which the reader should know did nothing.
+    void make_unanswered_calls_header(Listing& listing) const {
+        const std::set<std::uint16_t>& calls = map_.run.calls_without_stand_in;
+        if (calls.empty()) return;
+        constexpr std::size_t kShown = 8;
+        std::string line = "run called ROM at ";
+        std::size_t shown = 0;
+        for (const std::uint16_t address : calls) {
+            if (shown == kShown) break;
+            line += (shown++ == 0 ? "" : ", ") + hex(address, 4);
+        }
+        if (calls.size() > kShown) line += " and " + std::to_string(calls.size() - kShown) + " more places";
+        listing.header.push_back(line + ", where Tolvek has no stand-in: went on as if " +
+                                 (calls.size() == 1 ? "it" : "each") + " returned at once, registers and flags unchanged");
+    }
+
     // How each run of the program ended, and what it wrote and ran.
     void make_run_header(Listing& listing, std::string_view unpacked_file) const {
         for (const ProgramRun& run : map_.run.runs) {
@@ -339,6 +357,7 @@ private:
             }
             listing.header.push_back(line + " after " + std::to_string(run.cycles) + " cycles");
         }
+        make_unanswered_calls_header(listing);
         const WrittenCode* unpacked = map_.run.unpacked ? &*map_.run.unpacked : nullptr;
         std::size_t shown = 0;
         for (const CopiedCode& copied : map_.run.copied_code) {
