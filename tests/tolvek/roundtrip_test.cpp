@@ -386,6 +386,23 @@ std::string kind_at(const std::string& listing, std::uint32_t address) {
     return "";
 }
 
+// Assembles bench/coverage/acme/<name>.a into <name>.prg in `dir`; its
+// labels from ACME's label list ("name<tab>= $xxxx ...").
+std::map<std::string, std::uint32_t> assemble_with_labels(const ScratchDir& dir, const std::string& name) {
+    std::filesystem::copy_file(std::string(BENCH_DIR) + "/acme/" + name + ".a", dir / (name + ".a"),
+                               std::filesystem::copy_options::overwrite_existing);
+    const Result acme = run_in(dir.path(), "acme -f cbm -o " + name + ".prg -l " + name + ".labels " + name + ".a");
+    EXPECT_EQ(acme.status, 0) << acme.err;
+    std::map<std::string, std::uint32_t> labels;
+    std::istringstream list(read_text(dir / (name + ".labels")));
+    for (std::string line; std::getline(list, line);) {
+        std::smatch m;
+        if (std::regex_search(line, m, std::regex("^\\s*([A-Za-z_][A-Za-z0-9_]*)\\s*= \\$([0-9a-f]+)")))
+            labels[m[1].str()] = static_cast<std::uint32_t>(std::stoul(m[2].str(), nullptr, 16));
+    }
+    return labels;
+}
+
 // The coverage programs whose routines are reached only through addresses
 // the program computes: without the run those routines stay data, with it
 // each one is shown as an instruction from its first byte.
@@ -404,18 +421,7 @@ TEST(CoveragePrograms, RoutinesReachedThroughComputedAddressesAreFoundByRunning)
     for (const auto& program : programs) {
         SCOPED_TRACE(program.name);
         const std::string name = program.name;
-        std::filesystem::copy_file(std::string(BENCH_DIR) + "/acme/" + name + ".a", dir / (name + ".a"),
-                                   std::filesystem::copy_options::overwrite_existing);
-        const Result acme = run_in(dir.path(), "acme -f cbm -o " + name + ".prg -l " + name + ".labels " + name + ".a");
-        ASSERT_EQ(acme.status, 0) << acme.err;
-        // ACME's label list: "name<tab>= $xxxx ...".
-        std::map<std::string, std::uint32_t> labels;
-        std::istringstream list(read_text(dir / (name + ".labels")));
-        for (std::string line; std::getline(list, line);) {
-            std::smatch m;
-            if (std::regex_search(line, m, std::regex("^\\s*([A-Za-z_][A-Za-z0-9_]*)\\s*= \\$([0-9a-f]+)")))
-                labels[m[1].str()] = static_cast<std::uint32_t>(std::stoul(m[2].str(), nullptr, 16));
-        }
+        std::map<std::string, std::uint32_t> labels = assemble_with_labels(dir, name);
         const std::string listings[] = {"--run-cycles 0", ""};
         std::string shown[2];
         for (int run = 0; run < 2; ++run) {
@@ -435,6 +441,27 @@ TEST(CoveragePrograms, RoutinesReachedThroughComputedAddressesAreFoundByRunning)
             std::snprintf(start, sizeof start, "\n%04x  ", address);
             EXPECT_NE(shown[1].find(start), std::string::npos) << routine << "\n" << shown[1];
         }
+    }
+}
+
+// Text after a jsr read by routines that return past it with a jump: each
+// text stays data and the code after it is traced, without the run.
+TEST(CoveragePrograms, InlineDataReturnedThroughAJump) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    ScratchDir dir;
+    std::map<std::string, std::uint32_t> labels = assemble_with_labels(dir, "inline_jmp_return");
+    const Result tolvek =
+        run_in(dir.path(), quote(TOLVEK_EXE) + " -w -c6502 -e2061 --run-cycles 0 -p inline_jmp_return.prg");
+    ASSERT_EQ(tolvek.status, 0) << tolvek.err;
+    const std::string listing = read_text(dir / "inline_jmp_return.lst");
+    // The texts after the jsr at start, at start + 39 and at start + 73.
+    for (const std::uint32_t text : {labels["start"] + 3, labels["start"] + 42, labels["start"] + 76})
+        EXPECT_EQ(kind_at(listing, text), "data") << std::hex << text << "\n" << listing;
+    for (const char* routine : {"colours", "count_down"}) {
+        char start[8];
+        std::snprintf(start, sizeof start, "\n%04x  ", labels[routine]);
+        EXPECT_NE(listing.find(start), std::string::npos) << routine << "\n" << listing;
+        EXPECT_EQ(kind_at(listing, labels[routine]), "code") << routine << "\n" << listing;
     }
 }
 
