@@ -465,6 +465,26 @@ TEST(CoveragePrograms, InlineDataReturnedThroughAJump) {
     }
 }
 
+// Speedcode the program writes and calls each frame is generated code: the
+// header says so and that it was called, and there is nothing to unpack.
+TEST(CoveragePrograms, SpeedcodeIsGeneratedNotUnpacked) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    ScratchDir dir;
+    std::map<std::string, std::uint32_t> labels = assemble_with_labels(dir, "speedcode");
+    const std::string tolvek = quote(TOLVEK_EXE) + " -w -c6502 -e2061 -p speedcode.prg";
+    const Result unpack = run_in(dir.path(), tolvek + " --unpack");
+    EXPECT_EQ(unpack.status, 1);
+    EXPECT_NE(unpack.err.find("nothing to unpack"), std::string::npos) << unpack.err;
+    const Result listed = run_in(dir.path(), tolvek);
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    const std::string listing = read_text(dir / "speedcode.lst");
+    EXPECT_EQ(listing.find("unpack"), std::string::npos) << listing;
+    char generated[80];
+    std::snprintf(generated, sizeof generated, "; ran code it wrote at $c000-$c258 (generated, called from $%04x)\n",
+                  labels["frame"] + 8);
+    EXPECT_NE(listing.find(generated), std::string::npos) << generated << listing;
+}
+
 // Random bytes at several load addresses, traced from random entries; and
 // all of memory, mostly documented opcodes so that long stretches are code.
 TEST_P(RoundTrip, RandomImages) {
