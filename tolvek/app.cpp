@@ -134,7 +134,12 @@ void check_outputs(const std::vector<std::string>& outputs, const Options& optio
 // bytes.
 std::string unpacked_program(const MemoryMap& map, const Options& options) {
     if (!map.run.unpacked) {
+        const auto& copied = map.run.copied_code;
+        const bool all_generated = !copied.empty() && std::all_of(copied.begin(), copied.end(), [](const CopiedCode& code) {
+            return code.called_from.has_value();
+        });
         throw Failure{options.run.budget == 0 ? "nothing to unpack: the program was not run (--run-cycles 0)"
+                      : all_generated         ? "nothing to unpack: the code the program wrote and ran was called and returned"
                                               : "nothing to unpack: the program never ran bytes it had written"};
     }
     const WrittenCode& unpacked = *map.run.unpacked;

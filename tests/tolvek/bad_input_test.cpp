@@ -113,6 +113,13 @@ TEST_F(BadInput, NothingToUnpackWritesNothing) {
     EXPECT_FALSE(std::filesystem::exists(dir / "game.unpacked.prg"));
 }
 
+TEST_F(BadInput, CodeWrittenCalledAndReturnedIsNothingToUnpack) {
+    // lda #$60 / sta $c000 / jsr $c000 / rts: an rts written and called.
+    write_bytes(dir / "game.tmp", {0xa9, 0x60, 0x8d, 0x00, 0xc0, 0x20, 0x00, 0xc0, 0x60});
+    fails("-a -c6502 -o4096 -e4096 -t game.tmp --unpack",
+          "nothing to unpack: the code the program wrote and ran was called and returned");
+}
+
 TEST_F(BadInput, OtherCpu) {
     fails("-a -c65c02 -o2049 -e2049 -t game.tmp", "unsupported CPU '65c02'");
     fails("-w -c6510 -o2049 -e2049 -t game.tmp", "unsupported CPU");

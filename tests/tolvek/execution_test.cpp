@@ -154,6 +154,60 @@ routine_end
     EXPECT_FALSE(result->map.run.unpacked.has_value() && result->map.run.unpacked->start == 0x0801);
 }
 
+// Writes `rows` times "sta $0400+n" and an rts at $c000 (the code at
+// $080d-$082b), then runs `use`.
+std::string speedcode(int rows, const std::string& use) {
+    return R"(
+	ldx #0
+	ldy #0
+-	lda #$8d	; sta absolute
+	sta $c000,y
+	txa
+	sta $c001,y
+	lda #$04
+	sta $c002,y
+	iny
+	iny
+	iny
+	inx
+	cpx #)" + std::to_string(rows) + R"(
+	bne -
+	lda #$60	; rts
+	sta $c000,y
+)" + use;
+}
+
+// Code the program writes and calls, and that returns to the call, is
+// generated code, not an unpacker's work: said as such, and nothing to
+// unpack. Jumped into and never left, it is what a program unpacked, also
+// when a jsr led there.
+TEST(Execution, GeneratedCodeThatReturnsIsNotUnpacked) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    ScratchDir dir;
+    const auto called = analysed(dir, speedcode(40, "\tlda #1\n\tjsr $c000\n\tlda #2\n\tjsr $c000\n\trts\n"));
+    EXPECT_TRUE(has_header(called->listing, "ran code it wrote at $c000-$c078 (generated, called from $082e)"))
+        << headers(called->listing);
+    EXPECT_FALSE(called->map.run.unpacked.has_value()) << headers(called->listing);
+    for (const std::string& line : called->listing.header) EXPECT_EQ(line.find("unpack"), std::string::npos) << line;
+    ASSERT_EQ(called->map.run.copied_code.size(), 1u);
+    EXPECT_EQ(called->map.run.copied_code[0].called_from, 0x082e);
+
+    // The last store replaced by a jmp to itself: the call never comes back.
+    const auto stays = analysed(dir, speedcode(40, R"(
+	lda #$4c	; jmp $c075
+	sta $c075
+	lda #$75
+	sta $c076
+	lda #$c0
+	sta $c077
+	jsr $c000
+	rts
+)"));
+    ASSERT_TRUE(stays->map.run.unpacked.has_value()) << headers(stays->listing);
+    EXPECT_EQ(stays->map.run.unpacked->start, 0xc000);
+    EXPECT_TRUE(stays->map.run.copied_code.empty() || !stays->map.run.copied_code[0].called_from.has_value());
+}
+
 TEST(Execution, EachWayARunEndsIsSaid) {
     if (!have_acme()) GTEST_SKIP() << "acme is not installed";
     struct Case {

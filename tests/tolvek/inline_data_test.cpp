@@ -23,8 +23,9 @@ public:
     explicit Asm(std::uint32_t load) { image.load = load; }
 
     std::uint32_t here() const { return image.end(); }
-    Asm& label(const std::string& name) {
-        labels_[name] = here();
+    Asm& label(const std::string& name) { return label(name, here()); }
+    Asm& label(const std::string& name, std::uint32_t address) {
+        labels_[name] = address;
         return *this;
     }
     Asm& op(std::uint8_t opcode) { return bytes({opcode}); }
@@ -450,3 +451,69 @@ TEST(InlineData, ManyCallsOfASlowRoutineKeepTheirData) {
 }
 
 }  // namespace
+
+namespace {
+
+// Prints the text after the call through an operand it writes, then
+// returns past the text through a `jmp $0000` whose operand it computes.
+void print_patched_jump(Asm& a) {
+    a.label("print_patched").op(kPla).op(0x8d, "j_read_low").op(kPla).op(0x8d, "j_read_high");  // pla / sta / pla / sta
+    a.op(0xa2, std::uint8_t{1});                                                                 // ldx #1
+    a.label("j_read").op(0xbd, std::uint16_t{0xdead}).branch(0xf0, "j_end");                    // lda $dead,x / beq
+    a.op(0x20, kChrout).op(0xe8).branch(0xd0, "j_read");                                         // jsr / inx / bne
+    a.label("j_end").op(0x38).op(kTxa).op(0x6d, "j_read_low").op(0x8d, "j_back_low");           // sec / txa / adc / sta
+    a.op(0xa9, std::uint8_t{0}).op(0x6d, "j_read_high").op(0x8d, "j_back_high");                // lda #0 / adc / sta
+    a.label("j_back").op(0x4c, std::uint16_t{0});                                               // jmp $0000
+    a.label("j_read_low", a["j_read"] + 1).label("j_read_high", a["j_read"] + 2);
+    a.label("j_back_low", a["j_back"] + 1).label("j_back_high", a["j_back"] + 2);
+}
+
+// The same, returning through `jmp ($fb)` with the pointer moved past the
+// text.
+void print_indirect_jump(Asm& a) {
+    a.label("print_indirect");
+    pull_return_address(a);
+    a.op(0xa0, std::uint8_t{0});                                                     // ldy #0
+    a.label("i_next").op(0xe6, std::uint8_t{0xfb}).branch(0xd0, "i_read").op(0xe6, std::uint8_t{0xfc});
+    a.label("i_read").op(0xb1, std::uint8_t{0xfb}).branch(0xf0, "i_end");           // lda ($fb),y / beq
+    a.op(0x20, kChrout).op(0x4c, "i_next");
+    a.label("i_end").op(0xe6, std::uint8_t{0xfb}).branch(0xd0, "i_back").op(0xe6, std::uint8_t{0xfc});
+    a.label("i_back").op(0x6c, std::uint16_t{0x00fb});                              // jmp ($fb)
+}
+
+}  // namespace
+
+// Routines that return past their text by a jump rather than rts: through
+// a jmp whose operand they wrote, and through a pointer. The trace goes on
+// after each call's text, also into a routine only the code after it
+// calls; the same with the routines placed before their callers.
+TEST(InlineData, ReturnedThroughAJump) {
+    for (const bool routines_first : {false, true}) {
+        SCOPED_TRACE(routines_first);
+        Asm a(0xc000);
+        const auto routines = [&a] {
+            print_patched_jump(a);
+            print_indirect_jump(a);
+        };
+        if (routines_first) routines();
+        a.label("start").op(0x20, "print_patched").text("patched").bytes({0});
+        a.label("second").op(0x20, "print_indirect").text("pointer").bytes({0x0d, 0});
+        a.label("third").op(0x20, "print_patched").text("again").bytes({0});
+        a.label("after").op(0x20, "late").op(kRts);
+        if (!routines_first) routines();
+        a.label("late").op(0xa9, std::uint8_t{1}).op(kRts);
+        const Image& image = a.done();
+        const MemoryMap map = trace(image, a["start"]);
+        std::vector<Kind> patched(7, T);
+        patched.push_back(B);
+        expect_data(map, a["start"] + 3, a["second"], patched);
+        std::vector<Kind> pointer(7, T);
+        pointer.insert(pointer.end(), {B, B});
+        expect_data(map, a["second"] + 3, a["third"], pointer);
+        expect_data(map, a["third"] + 3, a["after"], {T, T, T, T, T, B});
+        EXPECT_TRUE(map.is_opcode(a["after"]));
+        EXPECT_TRUE(map.is_opcode(a["late"]));
+        EXPECT_EQ(map.inline_calls.routines.at(a["print_patched"]).form, InlineForm::ZeroTerminated);
+        EXPECT_EQ(map.inline_calls.routines.at(a["print_indirect"]).form, InlineForm::ZeroTerminated);
+    }
+}

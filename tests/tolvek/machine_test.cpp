@@ -281,7 +281,8 @@ code    lda #$43
 
 // Pieces of written code become one range once the bytes between them
 // are written too, in whatever order; where the I/O is in view, its
-// registers cut the range.
+// registers cut the range. Called and returned from, the code is
+// generated code.
 TEST(Machine, WrittenRangesJoinAndEndAtTheIo) {
     const RunResult joined = run_source(R"(
         * = $1000
@@ -302,10 +303,14 @@ fill    sta $c000,x     ; $c000-$c007
         rts
 )");
     EXPECT_EQ(joined.end, RunEnd::ReturnedToBasic);
-    ASSERT_TRUE(joined.written_code.has_value());
-    EXPECT_EQ(joined.written_code->start, 0xc000);
-    EXPECT_EQ(joined.written_code->end, 0xc028u);
-    EXPECT_EQ(joined.written_code->entry, 0xc020);
+    EXPECT_FALSE(joined.written_code.has_value());
+    ASSERT_EQ(joined.generated_code.size(), 2u);
+    EXPECT_EQ(joined.generated_code[0].start, 0xc000);
+    EXPECT_EQ(joined.generated_code[0].end, 0xc008u);
+    EXPECT_EQ(joined.generated_code[1].start, 0xc000);
+    EXPECT_EQ(joined.generated_code[1].end, 0xc028u);
+    EXPECT_EQ(joined.generated_code[1].entry, 0xc020);
+    EXPECT_EQ(joined.generated_code[1].caller, 0x1020);
 
     const std::string across_the_io = R"(
         * = $1000
@@ -334,10 +339,10 @@ fill    sta $cf00,x
         source.replace(source.find("%s"), 2, port);
         const RunResult run = run_source(source);
         EXPECT_EQ(run.end, RunEnd::ReturnedToBasic);
-        ASSERT_TRUE(run.written_code.has_value());
-        EXPECT_EQ(run.written_code->start, 0xcf00);
-        EXPECT_EQ(run.written_code->end, end);
-        EXPECT_EQ(run.written_code->entry, 0xcffd);
+        ASSERT_EQ(run.generated_code.size(), 1u);
+        EXPECT_EQ(run.generated_code[0].start, 0xcf00);
+        EXPECT_EQ(run.generated_code[0].end, end);
+        EXPECT_EQ(run.generated_code[0].entry, 0xcffd);
     }
 }
 

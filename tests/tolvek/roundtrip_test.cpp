@@ -532,6 +532,47 @@ TEST(CoveragePrograms, GuessesWeighWhatTheInstructionsSay) {
     }
 }
 
+// Text after a jsr read by routines that return past it with a jump: each
+// text stays data and the code after it is traced, without the run.
+TEST(CoveragePrograms, InlineDataReturnedThroughAJump) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    ScratchDir dir;
+    std::map<std::string, std::uint32_t> labels = assemble_coverage_program(dir, "inline_jmp_return");
+    const Result tolvek =
+        run_in(dir.path(), quote(TOLVEK_EXE) + " -w -c6502 -e2061 --run-cycles 0 -p inline_jmp_return.prg");
+    ASSERT_EQ(tolvek.status, 0) << tolvek.err;
+    const std::string listing = read_text(dir / "inline_jmp_return.lst");
+    // The texts after the jsr at start, at start + 39 and at start + 73.
+    for (const std::uint32_t text : {labels["start"] + 3, labels["start"] + 42, labels["start"] + 76})
+        EXPECT_EQ(kind_at(listing, text), "data") << std::hex << text << "\n" << listing;
+    for (const char* routine : {"colours", "count_down"}) {
+        char start[8];
+        std::snprintf(start, sizeof start, "\n%04x  ", labels[routine]);
+        EXPECT_NE(listing.find(start), std::string::npos) << routine << "\n" << listing;
+        EXPECT_EQ(kind_at(listing, labels[routine]), "code") << routine << "\n" << listing;
+    }
+}
+
+// Speedcode the program writes and calls each frame is generated code: the
+// header says so and that it was called, and there is nothing to unpack.
+TEST(CoveragePrograms, SpeedcodeIsGeneratedNotUnpacked) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    ScratchDir dir;
+    std::map<std::string, std::uint32_t> labels = assemble_coverage_program(dir, "speedcode");
+    const std::string tolvek = quote(TOLVEK_EXE) + " -w -c6502 -e2061 -p speedcode.prg";
+    const Result unpack = run_in(dir.path(), tolvek + " --unpack");
+    EXPECT_EQ(unpack.status, 1);
+    EXPECT_NE(unpack.err.find("nothing to unpack"), std::string::npos) << unpack.err;
+    const Result listed = run_in(dir.path(), tolvek);
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    const std::string listing = read_text(dir / "speedcode.lst");
+    EXPECT_EQ(listing.find("unpack"), std::string::npos) << listing;
+    char generated[80];
+    std::snprintf(generated, sizeof generated, "; ran code it wrote at $c000-$c258 (generated, called from $%04x)\n",
+                  labels["frame"] + 8);
+    EXPECT_NE(listing.find(generated), std::string::npos) << generated << listing;
+}
+
 // Random bytes at several load addresses, traced from random entries; and
 // all of memory, mostly documented opcodes so that long stretches are code.
 TEST_P(RoundTrip, RandomImages) {

@@ -89,7 +89,8 @@ private:
 };
 
 // The stretches of RAM where code that the program wrote ran, each with
-// the image bytes it copies, if it does.
+// the image bytes it copies, if it does, and the call it returned to, if
+// it was called and returned.
 void find_copied_code(MemoryMap& map, const RunResult& run, CopySearch& copies) {
     std::set<std::pair<std::uint32_t, std::uint32_t>> seen;
     for (const CopiedCode& code : map.run.copied_code) seen.emplace(code.start, code.end);
@@ -108,7 +109,11 @@ void find_copied_code(MemoryMap& map, const RunResult& run, CopySearch& copies) 
         // Where the bytes came from: the same bytes in the image, elsewhere.
         if (seen.emplace(a, end).second) {
             const std::span<const std::uint8_t> bytes(run.memory.data() + a, end - a);
-            map.run.copied_code.push_back({static_cast<std::uint16_t>(a), end, copies.find(a, bytes)});
+            CopiedCode code{static_cast<std::uint16_t>(a), end, copies.find(a, bytes), std::nullopt};
+            for (const GeneratedCode& generated : run.generated_code) {
+                if (a >= generated.start && a < generated.end) code.called_from = generated.caller;
+            }
+            map.run.copied_code.push_back(code);
         }
         a = end;
     }

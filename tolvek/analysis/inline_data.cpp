@@ -61,6 +61,13 @@ std::optional<std::uint32_t> run_routine(const Image& image, ImageOverlay& memor
     // Bytes on the stack above the caller's level; below zero when the
     // routine has pulled more than its own return address.
     const auto depth = [&cpu] { return kCallerStack - cpu.s; };
+    // Whether a jump at the caller's level lands right after the call and
+    // what follows it: the caller's next instruction. The routine's own
+    // code is not there: it is before the call or past the caller's code.
+    const std::uint32_t routine = operand_of(image, call);
+    const auto back_in_caller = [&](std::uint32_t target) {
+        return target > back + 1 && target <= back + 1 + kMaxData && (routine < call || target < routine);
+    };
     // What an rts does, for a routine in ROM that returns at once.
     const auto return_from_rom = [&cpu] {
         const std::uint8_t low = cpu.pull();
@@ -83,6 +90,8 @@ std::optional<std::uint32_t> run_routine(const Image& image, ImageOverlay& memor
             if (at_caller_level) return cpu.pc;
             [[fallthrough]];
         case Control::Jump:
+            // Through a jmp whose operand it wrote.
+            if (at_caller_level && back_in_caller(cpu.pc)) return cpu.pc;
             if (image.contains(cpu.pc)) break;
             return_from_rom();  // a jump to a routine in ROM: it returns for this one
             [[fallthrough]];

@@ -110,6 +110,7 @@ struct CopiedCode {
     std::uint16_t start = 0;
     std::uint32_t end = 0;  // exclusive
     std::optional<std::uint32_t> from;
+    std::optional<std::uint16_t> called_from;  // generated code: the jsr it returned to
 };
 
 // An instruction's immediate that is one half of an address.

@@ -57,6 +57,10 @@ std::uint8_t Cpu6510::pull() { return pull_byte(); }
 void Cpu6510::enter(std::uint16_t target) {
     pc = target;
     jump_target_ = target;
+    if (target == watched) [[unlikely]] {
+        stop_ = Stop::Watched;
+        until_ = 0;
+    }
     // As Ran: only RAM that runs is marked, not RAM under ROM.
     bus_.run_mark_page[target >> 8][target & 0xff] |= mark::Entered;
 }

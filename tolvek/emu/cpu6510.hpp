@@ -66,7 +66,13 @@ public:
         Budget,   // cycles reached `until`
         Halted,   // a halting opcode at pc (the machine's stand-ins are halting opcodes too)
         NewCode,  // about to run the bytes at pc, which the program wrote, for the first time after a jump
+        Watched,  // a jump, call, return or interrupt just led to `watched`
     };
+
+    // An address whose entering by a jump, call, return or interrupt stops
+    // run() (Stop::Watched); kNotWatched: none.
+    static constexpr std::uint32_t kNotWatched = 0x10000;
+    std::uint32_t watched = kNotWatched;
 
     // Runs instructions until `cycles` reaches `until`, a halting opcode or
     // (when `stop_at_new_code`) a jump into bytes the program wrote and that

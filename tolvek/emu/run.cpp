@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "cpu/behaviour.hpp"
 #include "cpu/opcodes.hpp"
 #include "emu/c64.hpp"
 
@@ -90,6 +91,9 @@ public:
 private:
     std::optional<RunEnd> halted();
     void new_code();
+    void keep(WrittenCode code);
+    std::optional<std::uint16_t> image_call_of(std::uint16_t entry) const;
+    void watched();
     bool in_written_range(std::uint32_t address) const;
     RunEnd settle();
 
@@ -100,6 +104,14 @@ private:
     std::vector<std::uint16_t> first_stores_;  // since the ranges last heard of them
     WrittenRanges ranges_;
     std::size_t copied_ = 0;  // bytes of written code copied so far
+    // Written code called from the program's own code, until it returns
+    // there (generated code) or the run ends (then it may be unpacked code).
+    struct PendingCall {
+        WrittenCode code;
+        std::uint16_t caller = 0;
+        std::uint8_t stack = 0;  // the stack pointer before the jsr
+    };
+    std::optional<PendingCall> pending_;
 };
 
 RunResult Run::go() {
@@ -130,10 +142,14 @@ RunResult Run::go() {
             }
         } else if (stop == Cpu6510::Stop::NewCode) {
             new_code();
+        } else if (stop == Cpu6510::Stop::Watched) {
+            watched();
         }
         if (c64_.catch_up()) cpu_.interrupt(0xfffa);
     }
     c64_.first_stores = nullptr;
+    cpu_.watched = Cpu6510::kNotWatched;
+    if (pending_) keep(std::move(pending_->code));  // never came back
     result_.cycles = cpu_.cycles;
     result_.marks = std::move(c64_.ram_marks);
     result_.first_writer = std::move(c64_.writers);
@@ -184,15 +200,55 @@ void Run::new_code() {
     }
     const std::uint32_t start = first;
     const std::uint32_t end = last + 1;  // exclusive
+    if (pending_ && entry >= pending_->code.start && entry < pending_->code.end) return;  // the called code, further on
+    const std::optional<std::uint16_t> caller = pending_ ? std::nullopt : image_call_of(entry);
+    if (caller) {
+        // Wait and see whether it returns to the caller.
+        pending_ = PendingCall{WrittenCode{static_cast<std::uint16_t>(start), end, entry, cpu_.cycles, {}}, *caller,
+                               static_cast<std::uint8_t>(cpu_.s + 2)};
+        cpu_.watched = static_cast<std::uint16_t>(*caller + 3);
+        return;
+    }
+    keep(WrittenCode{static_cast<std::uint16_t>(start), end, entry, cpu_.cycles, {}});
+}
+
+// Keeps `code` as the written code that ran when it is the largest so far,
+// with memory as it stands now.
+void Run::keep(WrittenCode code) {
     std::optional<WrittenCode>& kept = result_.written_code;
+    const std::uint32_t size = code.end - code.start;
     if (kept) {
         const std::uint32_t kept_size = kept->end - kept->start;
-        if (end - start <= kept_size) return;
-        if (copied_ >= kCopyAllowance && end - start <= kept_size + kept_size / 16) return;
+        if (size <= kept_size) return;
+        if (copied_ >= kCopyAllowance && size <= kept_size + kept_size / 16) return;
     }
-    copied_ += end - start;
-    kept = WrittenCode{static_cast<std::uint16_t>(start), end, entry, cpu_.cycles,
-                       std::vector<std::uint8_t>(c64_.ram.begin() + start, c64_.ram.begin() + end)};
+    copied_ += size;
+    code.bytes.assign(c64_.ram.begin() + code.start, c64_.ram.begin() + code.end);
+    kept = std::move(code);
+}
+
+// The jsr in the program's own code (RAM it did not write) that just
+// called `entry`, if a jsr did: the return address on the stack points at
+// its last byte.
+std::optional<std::uint16_t> Run::image_call_of(std::uint16_t entry) const {
+    const std::uint8_t s = cpu_.s;
+    const auto back = static_cast<std::uint16_t>(c64_.ram[0x100 | ((s + 1) & 0xff)] | c64_.ram[0x100 | ((s + 2) & 0xff)] << 8);
+    const auto call = static_cast<std::uint16_t>(back - 2);
+    for (std::uint16_t a = call; a != static_cast<std::uint16_t>(call + 3); ++a) {
+        if (c64_.area(a) != C64::Area::Ram || (c64_.ram_marks[a] & mark::Written)) return std::nullopt;
+    }
+    if (behaviour(c64_.ram[call]).control != Control::Call) return std::nullopt;
+    if ((c64_.ram[call + 1] | c64_.ram[(call + 2) & 0xffff] << 8) != entry) return std::nullopt;
+    return call;
+}
+
+// A jump, call or return led right after the jsr that called written code:
+// back at the caller's level, the code was generated code.
+void Run::watched() {
+    if (!pending_ || cpu_.s != pending_->stack) return;
+    result_.generated_code.push_back({pending_->code.start, pending_->code.end, pending_->code.entry, pending_->caller});
+    pending_.reset();
+    cpu_.watched = Cpu6510::kNotWatched;
 }
 
 // The program is waiting. Without interrupts, an interrupt handler it was
@@ -214,7 +270,9 @@ RunEnd Run::settle() {
             ++seen;
             if (c64_.area(at) == C64::Area::Ram) lowest = std::min<std::uint32_t>(lowest, at);
         }
-        if (cpu_.run(looking ? cpu_.cycles + 1 : settled, false) == Cpu6510::Stop::Halted) {
+        const Cpu6510::Stop stop = cpu_.run(looking ? cpu_.cycles + 1 : settled, false);
+        if (stop == Cpu6510::Stop::Watched) watched();
+        if (stop == Cpu6510::Stop::Halted) {
             if (const std::optional<RunEnd> end = halted()) {
                 result_.end_address = cpu_.pc;
                 return *end;

@@ -49,6 +49,15 @@ struct WrittenCode {
     std::vector<std::uint8_t> bytes;  // start..end at that moment
 };
 
+// Code the program wrote and then called with jsr from its own code, and
+// that returned there: generated code (speedcode, unrolled loops).
+struct GeneratedCode {
+    std::uint16_t start = 0;
+    std::uint32_t end = 0;     // exclusive
+    std::uint16_t entry = 0;   // where the jsr led
+    std::uint16_t caller = 0;  // the jsr
+};
+
 struct RunResult {
     RunEnd end = RunEnd::BudgetUsed;
     std::uint16_t end_address = 0;
@@ -61,8 +70,9 @@ struct RunResult {
     // the run went on as if each returned at once, changing nothing.
     std::vector<std::uint16_t> calls_without_stand_in;
     // The largest range of written bytes that execution reached after a
-    // jump, if any: what an unpacker unpacked.
+    // jump and did not come back from, if any: what an unpacker unpacked.
     std::optional<WrittenCode> written_code;
+    std::vector<GeneratedCode> generated_code;
 };
 
 // Runs `image` loaded into a freshly started C64 from `entry`, as SYS

@@ -365,6 +365,7 @@ private:
             if (++shown > 8) break;
             std::string line = "ran code it wrote at " + range(copied.start, copied.end);
             if (copied.from) line += ", a copy of " + range(*copied.from, *copied.from + copied.end - copied.start);
+            else if (copied.called_from) line += " (generated, called from " + hex(*copied.called_from, 4) + ")";
             listing.header.push_back(line);
         }
         if (unpacked == nullptr) return;
