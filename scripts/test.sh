@@ -30,8 +30,9 @@ trap 'wineserver -k || true' EXIT
 cmake --preset windows
 cmake --build --preset windows -j "$(nproc)"
 # Wine's cmd.exe now and then fails to start a program that is there
-# ("Can't recognize ... as an internal or external command"), in about one
-# run in a few hundred; a test that fails twice in a row fails.
+# ("Can't recognize ... as an internal or external command"; seen once in
+# an end-to-end test that passed on every rerun); a test that fails twice
+# in a row fails.
 ctest --preset windows --repeat until-pass:2
 
 echo "=== packages ==="
