@@ -226,6 +226,24 @@ def one_byte_ranges():
     return "".join(f"{kinds[i % 3]} ${a:04x}-${a:04x}\n" for i, a in enumerate(range(0x0100, 0x10000)))
 
 
+def jumps_through_vectors():
+    """8 000 jumps through vectors of their own in the image, each reached
+    past a branch and each vector leading to the same rts."""
+    p = Program()
+    p.basic("jumps")
+    p.label("jumps")
+    count = 8000
+    vectors = p.here + 5 * count + 1
+    for i in range(count):
+        p.b(0xD0, 0x03)                                  # bne past the jump
+        p.op(0x6C, vectors + 2 * i)                      # jmp (vector i)
+    target = p.here
+    p.b(0x60)
+    for _ in range(count):
+        p.b(*target.to_bytes(2, "little"))
+    return p.prg()
+
+
 def main():
     folder = Path(sys.argv[1])
     folder.mkdir(parents=True, exist_ok=True)
@@ -241,6 +259,7 @@ def main():
         "random_from_0": random_image(3, load=0x0000),
         "jsr_chain": jsr_chain(),
         "words_into_themselves": words_into_themselves(),
+        "jumps_through_vectors": jumps_through_vectors(),
         "petscii_text": petscii_text(),
         "copied_nops": copied_nops(),
         "pieces": pieces(),

@@ -33,25 +33,43 @@ std::vector<ImageVector> jumps_through_image(const MemoryMap& map) {
     return found;
 }
 
-// Whether known code writes either byte of the word at `word`: stores and
-// read-modify-writes to it, or indexed ones from a little below it.
-bool written_by_code(const MemoryMap& map, std::uint32_t word) {
-    const Image& image = map.image();
-    for (const std::uint32_t a : map.instructions()) {
-        const std::uint8_t byte = image.at(a);
-        if (!writes_memory(byte) || a + instruction_length(byte) > image.end()) continue;
-        const Mode mode = opcode(byte).mode;
-        const std::uint32_t to = operand_of(image, a);
-        if (to == word || to == word + 1) return true;
-        if (is_absolute_indexed(mode) && to <= word + 1 && word < to + kIndexedReach) return true;
+// What known code writes: the operands of its stores and read-modify-
+// writes, sorted, looked up for each vector rather than found by a pass over
+// all instructions per vector.
+class CodeWrites {
+public:
+    explicit CodeWrites(const MemoryMap& map) {
+        const Image& image = map.image();
+        for (const std::uint32_t a : map.instructions()) {
+            const std::uint8_t byte = image.at(a);
+            if (!writes_memory(byte) || a + instruction_length(byte) > image.end()) continue;
+            (is_absolute_indexed(opcode(byte).mode) ? indexed_ : exact_).push_back(operand_of(image, a));
+        }
+        std::sort(exact_.begin(), exact_.end());
+        std::sort(indexed_.begin(), indexed_.end());
     }
-    return false;
-}
+
+    // Whether either byte of the word at `word` is written: stored to, or
+    // reached by an indexed store from a little below it.
+    bool reach(std::uint32_t word) const {
+        const std::uint32_t lowest = word >= kIndexedReach - 1 ? word - (kIndexedReach - 1) : 0;
+        return any_in(exact_, word, word + 1) || any_in(indexed_, lowest, word + 1);
+    }
+
+private:
+    static bool any_in(const std::vector<std::uint32_t>& sorted, std::uint32_t from, std::uint32_t to) {
+        const auto it = std::lower_bound(sorted.begin(), sorted.end(), from);
+        return it != sorted.end() && *it <= to;
+    }
+
+    std::vector<std::uint32_t> exact_;
+    std::vector<std::uint32_t> indexed_;
+};
 
 // Whether the jump's vector is set at run time: the vector written, or
 // the jmp's own operand, which names it.
-bool set_at_run_time(const MemoryMap& map, const ImageVector& jump) {
-    return written_by_code(map, jump.vector) || written_by_code(map, jump.jump + 1);
+bool set_at_run_time(const CodeWrites& writes, const ImageVector& jump) {
+    return writes.reach(jump.vector) || writes.reach(jump.jump + 1);
 }
 
 // Where the jump goes when the program has just loaded, if that is an
@@ -90,9 +108,14 @@ void find_cartridge(MemoryMap& map) {
 
 bool trace_vectors_in_image(MemoryMap& map) {
     bool found = false;
+    // The writes of the code known so far, made again only once a vector
+    // led to more code.
+    std::optional<CodeWrites> writes;
     for (const ImageVector& jump : jumps_through_image(map)) {
         const auto target = target_at_load(map, jump.vector);
-        if (!target || set_at_run_time(map, jump)) continue;
+        if (!target) continue;
+        if (!writes) writes.emplace(map);
+        if (set_at_run_time(*writes, jump)) continue;
         // Nothing writes the vector: the jump goes there. A word leading to
         // a byte the CPU halts on, or into data, is no start of code.
         const Kind there = map.kind(*target);
@@ -102,6 +125,7 @@ bool trace_vectors_in_image(MemoryMap& map) {
         map.set_address_item(jump.vector, Kind::Word, *target, Source::Vector);
         if (there == Kind::Unknown) {
             trace_from(map, *target, Source::Vector);
+            writes.reset();
             found = true;
         }
     }
