@@ -337,6 +337,41 @@ TEST(MoreCode, GapWithBitSkipTrick) {
     EXPECT_EQ(analysis.kind(gap + 3), Kind::Operand);
 }
 
+// The same trick when a call into the hidden instruction is known before
+// the guess reaches the bit: the bit's opcode byte is the byte that skips
+// (as the source has it), and the routine around it is code all the same.
+TEST(MoreCode, BitSkipTrickWhoseHiddenInstructionIsKnownFirst) {
+    Program p(0x0900);
+    const std::uint32_t start = p.add({0x20, 0x00, 0x00,   // jsr hidden
+                                       0x20, 0x00, 0x00,   // jsr last
+                                       0x60});
+    const std::uint32_t gap = p.add({0xa0, 0x0f,              // ldy #$0f
+                                     0x2c, 0xa0, 0x07,        // bit $07a0, hiding ldy #$07
+                                     0x8c, 0x20, 0xd0, 0x60,  // sty $d020 / rts
+                                     0xa2, 0x05, 0xca, 0xd0, 0xfd, 0x60});  // ldx #5 / dex / bne / rts
+    const std::uint32_t last = p.add({0x60});
+    p.set_word(start + 1, gap + 3);
+    p.set_word(start + 4, last);
+    const MemoryMap analysis = p.analyse(start);
+    EXPECT_EQ(listed_at(analysis, gap), label(gap) + ": ldy #$0f");
+    EXPECT_EQ(listed_at(analysis, gap + 2), "!byte $2c");
+    EXPECT_EQ(listed_at(analysis, gap + 3), label(gap + 3) + ": ldy #$07");
+    EXPECT_EQ(listed_at(analysis, gap + 9), label(gap + 9) + ": ldx #$05");
+}
+
+// Padding before a routine (`.res 12,$aa`, as ROMs fill unused bytes)
+// decodes as a row of one-byte instructions running into it: data.
+TEST(MoreCode, PaddingBeforeAGuessedRoutineStaysData) {
+    Program p(0x0900);
+    const std::uint32_t start = p.add({0x20, 0x00, 0x00, 0x60});  // jsr last / rts
+    const std::uint32_t padding = p.add({0xaa, 0xaa, 0xaa, 0xaa, 0xaa, 0xaa, 0xaa, 0xaa, 0xaa, 0xaa, 0xaa, 0xaa});
+    p.add({0xa9, 0x01, 0x8d, 0x21, 0xd0, 0xa2, 0x05, 0xca, 0xd0, 0xfd, 0x60});  // lda #1 / sta $d021 / ldx #5 / dex / bne / rts
+    const std::uint32_t last = p.add({0x60});
+    p.set_word(start + 1, last);
+    const MemoryMap analysis = p.analyse(start);
+    EXPECT_TRUE(is_data(analysis, p.image, padding, padding + 12));
+}
+
 // Routines that talk to the expansion port ($DE00-$DFFF: cartridge banks,
 // a RAM expansion's registers) or use the RAM under the I/O area are code
 // like any other; an absolute operand below $100 still speaks for data.

@@ -103,6 +103,19 @@ public:
         return true;
     }
 
+    // Whether the guess starts with so much padding of one-byte
+    // instructions that no routine would (code after padding is found
+    // from its own start).
+    bool starts_with_fill() const {
+        const std::vector<std::uint32_t>& pending = guessing_->pending;
+        if (pending.size() < kLongestFill) return false;
+        const std::uint8_t fill = image_.at(pending.front());
+        for (std::size_t i = 0; i < kLongestFill; ++i) {
+            if (pending[i] != pending.front() + i || image_.at(pending[i]) != fill) return false;
+        }
+        return true;
+    }
+
     void commit(std::vector<std::uint32_t>* claimed) {
         for (std::uint32_t at : guessing_->pending) {
             const std::uint32_t end = at + length_at(at);
@@ -121,6 +134,9 @@ public:
 
 private:
     static constexpr int kBudget = 4000;
+    // Eight `lsr`s or `nop`s in a row may be code; as the start of a
+    // guessed routine, they are padding.
+    static constexpr std::size_t kLongestFill = 8;
     // A guess may hold one undocumented instruction per so many.
     static constexpr int kPerUndocumented = 32;
 
@@ -145,6 +161,26 @@ private:
         return behaviour(image_.at(at - 1)).operation == Operation::Bit;
     }
 
+    // The same trick met the other way round: the hidden instruction is
+    // known (a jump or a run went there) before code runs into the bit.
+    // Then the bit's opcode byte is what the source holds too: a byte that
+    // skips the instruction after it.
+    bool hides_known_instruction(std::uint32_t at, std::uint8_t byte, std::uint32_t length) const {
+        if (behaviour(byte).operation != Operation::Bit || at + length > image_.end() || kind_at(at) != Kind::Unknown) {
+            return false;
+        }
+        return kind_at(at + 1) == Kind::Opcode && 1 + instruction_length(image_.at(at + 1)) == length;
+    }
+
+    void claim_skipping_byte(std::uint32_t at) {
+        if (strict_) {
+            pending_kind(at) = Kind::Bytes;
+            guessing_->pending_data.emplace_back(at, 1);
+        } else {
+            map_.set(at, Kind::Bytes, source_);
+        }
+    }
+
     enum class Outcome { Done, Bad, Clash };
 
     // Follows one path from `at`, queueing the targets it finds. A strict
@@ -163,6 +199,11 @@ private:
             const std::uint8_t byte = image_.at(at);
             const Opcode& op = opcode(byte);
             const std::uint32_t length = instruction_length(byte);
+            if (hides_known_instruction(at, byte, length)) {
+                claim_skipping_byte(at);
+                joins_code_ = true;
+                return Outcome::Done;
+            }
             const Outcome decoded = claim(at, byte, op, length);
             if (decoded != Outcome::Done) return decoded;
             if (strict_ && (++count_ > kBudget || --guessing_->steps_left < 0)) return Outcome::Bad;
@@ -322,7 +363,7 @@ private:
 bool try_work(MemoryMap& map, Guessing& guessing, Source source, std::vector<std::uint32_t>* claimed,
               Evidence* evidence, bool led_by_code) {
     Tracer<true> tracer(map, &guessing, guessing.work, source);
-    if (!tracer.run()) return false;
+    if (!tracer.run() || tracer.starts_with_fill()) return false;
     Evidence found = tracer.evidence();
     const bool enters_code = tracer.joins_code() && !tracer.only_fill();
     if (found.clean == 0 && !enters_code && !led_by_code) found.bare = 1;
