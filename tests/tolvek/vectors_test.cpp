@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "analysis/analyse.hpp"
+#include "c64/rom_image.hpp"
 #include "support.hpp"
 
 using namespace tolvek;
@@ -135,3 +136,76 @@ TEST(Cartridge, RunsFromTheColdStart) {
 }
 
 }  // namespace
+
+// A KERNAL of our own, $E000-$FFFF: the reset copies two vectors from a
+// table at $E100 into $0314, allows interrupts and waits; the interrupt
+// entry at $FF48 saves the registers and jumps through $0314, to a handler
+// at $E200 that nothing else names. Padding of $aa between.
+Image own_kernal() {
+    std::vector<std::uint8_t> rom(0x2000, 0xaa);
+    const auto put = [&](std::uint32_t address, std::initializer_list<std::uint8_t> bytes) {
+        std::copy(bytes.begin(), bytes.end(), rom.begin() + (address - 0xe000));
+    };
+    put(0xe000, {0x78, 0xa2, 0x03,    // sei / ldx #3
+                 0xbd, 0x00, 0xe1,    // lda $e100,x
+                 0x9d, 0x14, 0x03,    // sta $0314,x
+                 0xca, 0x10, 0xf7,    // dex / bpl
+                 0x58,                // cli
+                 0x4c, 0x0d, 0xe0});  // jmp *
+    put(0xe100, {0x00, 0xe2, 0x00, 0xe3});
+    put(0xe200, {0xee, 0x20, 0xd0,         // inc $d020
+                 0xad, 0x0d, 0xdc,         // lda $dc0d
+                 0x68, 0xa8, 0x68, 0xaa,   // pla / tay / pla / tax
+                 0x68, 0x40});             // pla / rti
+    put(0xe300, {0x40});
+    put(0xff48, {0x48, 0x8a, 0x48, 0x98, 0x48, 0x6c, 0x14, 0x03});  // pha / txa / pha / tya / pha / jmp ($0314)
+    put(0xfffa, {0x00, 0xe3, 0x00, 0xe0, 0x48, 0xff});
+    return make_image(0xe000, std::move(rom));
+}
+
+TEST(RomImage, OnlyAnImageShapedAsTheRomIsOne) {
+    EXPECT_TRUE(rom_parts(own_kernal()).kernal);
+    EXPECT_FALSE(rom_parts(own_kernal()).basic);
+    // The same bytes loaded from $0800 up to $FFFF are a program in RAM.
+    Image program = own_kernal();
+    program.bytes.insert(program.bytes.begin(), 0xd800, 0xea);
+    program.load = 0x0800;
+    EXPECT_FALSE(rom_parts(program).any());
+    // A reset vector that leads out of the KERNAL's ROM.
+    Image elsewhere = own_kernal();
+    elsewhere.bytes[0x1ffd] = 0x08;
+    EXPECT_FALSE(rom_parts(elsewhere).any());
+    // BASIC: signed, or with the KERNAL; cold and warm start into the ROMs.
+    std::vector<std::uint8_t> basic(0x2000, 0xea);
+    const std::uint8_t header[] = {0x94, 0xe3, 0x7b, 0xe3, 'C', 'B', 'M', 'B', 'A', 'S', 'I', 'C'};
+    std::copy(std::begin(header), std::end(header), basic.begin());
+    EXPECT_TRUE(rom_parts(make_image(0xa000, basic)).basic);
+    basic[4] = 'X';
+    EXPECT_FALSE(rom_parts(make_image(0xa000, basic)).basic);
+    std::vector<std::uint8_t> both = basic;
+    both.resize(0x4000, 0);
+    const Image kernal = own_kernal();
+    both.insert(both.end(), kernal.bytes.begin(), kernal.bytes.end());
+    EXPECT_TRUE(rom_parts(make_image(0xa000, both)).basic);
+    EXPECT_TRUE(rom_parts(make_image(0xa000, both)).kernal);
+}
+
+TEST(RomImage, VectorsAreWordsAndTheRunStartsAtTheReset) {
+    const Image image = own_kernal();
+    for (const std::uint64_t budget : {std::uint64_t{0}, std::uint64_t{1000000}}) {
+        SCOPED_TRACE(budget == 0 ? "without the run" : "with the run");
+        // The entry prgdis passes for a program without SYS: the load address.
+        const MemoryMap map = analyse(image, {.entry = 0xe000, .guesses = false, .run = {.budget = budget}});
+        EXPECT_TRUE(map.start.rom.kernal);
+        EXPECT_EQ(listed_at(map, 0xfffa), "!word " + label(0xe300) + "," + label(0xe000) + "," + label(0xff48));
+        EXPECT_EQ(listed_at(map, 0xe000), label(0xe000) + ": sei");
+        EXPECT_TRUE(map.is_opcode(0xff48));
+        if (budget == 0) continue;
+        // The ROM runs as the ROM: its own interrupt entry leads through the
+        // vector it copied to the handler, which only the run finds.
+        ASSERT_FALSE(map.run.runs.empty());
+        EXPECT_EQ(map.run.runs.front().entry, 0xe000);
+        EXPECT_EQ(listed_at(map, 0xe200), label(0xe200) + ": inc EXTCOL");
+        EXPECT_EQ(map.source(0xe200), Source::Run);
+    }
+}

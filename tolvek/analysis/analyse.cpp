@@ -65,6 +65,7 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
     // The user's data ranges come first, so that no trace claims them.
     if (options.hints) apply_hints(*options.hints, map);
     find_cartridge(map);
+    find_rom_image(map);
     map.start.entry = options.entry;
     map.start.entry_in_image = image.contains(options.entry);
     if (map.start.entry_in_image) {

@@ -8,6 +8,7 @@
 
 #include "analysis/image_search.hpp"
 #include "analysis/trace.hpp"
+#include "c64/rom_image.hpp"
 #include "c64/symbols.hpp"
 #include "cpu/decode.hpp"
 #include "emu/cpu6510.hpp"
@@ -20,14 +21,17 @@ constexpr std::size_t kMaxRuns = 8;
 
 // The entries to run from: the entry given, when it lies in the image after
 // the BASIC program, and the SYS entries. A cartridge runs from its cold
-// start, and not from the entry when that names its header.
+// start, the KERNAL's ROM from its reset vector, and neither from the entry
+// when that names their header.
 std::vector<std::uint16_t> run_entries(const MemoryMap& map) {
     std::vector<std::uint16_t> entries;
+    const Image& image = map.image();
     const auto& cartridge = map.start.cartridge;
-    if (cartridge && map.image().contains(cartridge->cold)) entries.push_back(static_cast<std::uint16_t>(cartridge->cold));
-    const bool in_header = cartridge && map.start.entry >= c64::kCartridgeRom && map.start.entry < c64::kCartridgeHeaderEnd;
+    if (cartridge && image.contains(cartridge->cold)) entries.push_back(static_cast<std::uint16_t>(cartridge->cold));
+    if (map.start.rom.kernal) entries.push_back(static_cast<std::uint16_t>(image.word(c64::kResetVector)));
+    const bool entry_in_header = map.start.in_header(map.start.entry);
     const auto entry = static_cast<std::uint16_t>(map.start.entry);
-    if (map.start.entry_in_image && !map.start.entry_in_basic && !in_header &&
+    if (map.start.entry_in_image && !map.start.entry_in_basic && !entry_in_header &&
         std::find(entries.begin(), entries.end(), entry) == entries.end()) {
         entries.push_back(entry);
     }

@@ -2,7 +2,16 @@
 
 #include <cstring>
 
+#include "c64/symbols.hpp"
+
 namespace tolvek {
+
+bool ProgramStart::in_header(std::int64_t address) const {
+    const auto within = [&](std::uint32_t from, std::uint32_t to) { return address >= from && address < to; };
+    return (cartridge && within(c64::kCartridgeRom, c64::kCartridgeHeaderEnd)) ||
+           (rom.basic && within(c64::kBasicColdStart, c64::kBasicHeaderEnd)) ||
+           (rom.kernal && within(c64::kNmiVector, 0x10000));
+}
 
 void MemoryMap::set_address_item(std::uint32_t address, Kind kind, std::uint32_t target, Source source) {
     set(address, kind, source);

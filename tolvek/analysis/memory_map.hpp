@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "c64/basic.hpp"
+#include "c64/rom_image.hpp"
 #include "emu/run.hpp"
 #include "image.hpp"
 
@@ -138,6 +139,11 @@ struct ProgramStart {
     // in the program's order, one for each address: traced like the entry.
     std::vector<SysEntry> sys_entries;
     std::optional<CartridgeStart> cartridge;
+    RomParts rom;  // the image is BASIC's or the KERNAL's ROM, or both
+
+    // Whether `address` names a word or the signature of a cartridge's or
+    // BASIC's header, or one of the KERNAL's vectors: not code.
+    bool in_header(std::int64_t address) const;
 };
 
 // The routines that take data from behind their calls, by address (one

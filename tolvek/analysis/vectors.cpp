@@ -106,6 +106,28 @@ void find_cartridge(MemoryMap& map) {
     }
 }
 
+void find_rom_image(MemoryMap& map) {
+    const Image& image = map.image();
+    const RomParts parts = rom_parts(image);
+    std::vector<std::uint16_t> words;
+    if (parts.kernal) words.insert(words.end(), {c64::kNmiVector, c64::kResetVector, c64::kIrqVector});
+    if (parts.basic) words.insert(words.end(), {c64::kBasicColdStart, c64::kBasicWarmStart});
+    for (const std::uint16_t word : words) {
+        if (map.kind(word) != Kind::Unknown || map.kind(word + 1u) != Kind::Unknown) return;  // the user said otherwise
+    }
+    map.start.rom = parts;
+    for (const std::uint16_t word : words) map.set_address_item(word, Kind::Word, image.word(word), Source::Trace);
+    if (parts.basic) {
+        for (std::uint32_t a = c64::kBasicSignature; a < c64::kBasicHeaderEnd; ++a) {
+            if (map.kind(a) == Kind::Unknown) map.set(a, Kind::Petscii, Source::Trace);
+        }
+    }
+    for (const std::uint16_t word : words) {
+        const std::uint32_t entry = image.word(word);
+        if (image.contains(entry) && map.kind(entry) == Kind::Unknown) trace_from(map, entry, Source::Trace);
+    }
+}
+
 bool trace_vectors_in_image(MemoryMap& map) {
     bool found = false;
     // The writes of the code known so far, made again only once a vector

@@ -17,6 +17,13 @@ namespace tolvek {
 // starts with these words, not with code.
 void find_cartridge(MemoryMap& map);
 
+// An image that is BASIC's or the KERNAL's ROM (c64/rom_image.hpp): the
+// KERNAL's NMI, reset and IRQ vectors at $FFFA-$FFFF, BASIC's cold and
+// warm start words at $A000 and its signature. Enters the words as
+// addresses, records the parts in map.start.rom and traces the code the
+// words lead to. Done before the entry is traced, as for a cartridge.
+void find_rom_image(MemoryMap& map);
+
 // The vectors in the image that known code jumps through with jmp (v) and
 // that no known code writes: the word they hold when the program loads is
 // where the jump goes. Enters each as an address word and traces the code

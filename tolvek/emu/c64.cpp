@@ -179,6 +179,11 @@ C64::C64() {
 
 void C64::load(const Image& image, std::uint16_t entry) {
     std::copy(image.bytes.begin(), image.bytes.end(), ram.begin() + image.load);
+    image_rom_ = rom_parts(image);
+    const auto rom_of = [&](std::uint16_t start) { return image.bytes.begin() + static_cast<std::ptrdiff_t>(image.offset(start)); };
+    if (image_rom_.basic) std::copy_n(rom_of(0xa000), basic_.size(), basic_.begin());
+    if (image_rom_.kernal) std::copy_n(rom_of(0xe000), kernal_.size(), kernal_.begin());
+    bank();
     // LOAD leaves the end in these, and BASIC's variables start there.
     const auto end = static_cast<std::uint16_t>(std::min<std::uint32_t>(image.end(), 0xffff));
     for (const std::uint16_t pointer : std::array<std::uint16_t, 4>{0x2d, 0x2f, 0x31, 0xae}) put_word(ram, pointer, end);
@@ -214,7 +219,8 @@ void C64::bank() {
         run_mark_page[page] = ram_marks.data() + address;
         const Area seen = area(address);
         if (seen == Area::Ram) continue;
-        run_mark_page[page] = rom_marks_.data() + address;
+        // The image's own ROM runs the image's code: its marks are the image's.
+        if (!image_rom(seen)) run_mark_page[page] = rom_marks_.data() + address;
         switch (seen) {
         case Area::Basic: read_page[page] = basic_.data() + (address - 0xa000); break;
         case Area::Kernal: read_page[page] = kernal_.data() + (address - 0xe000); break;

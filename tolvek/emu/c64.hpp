@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "c64/rom_image.hpp"
 #include "emu/cpu6510.hpp"
 #include "image.hpp"
 
@@ -84,12 +85,18 @@ public:
 
     // Loads `image` into RAM and sets BASIC's pointers to its end as LOAD
     // does; the CPU starts at `entry` with a return address to BASIC on the
-    // stack.
+    // stack. An image that is BASIC's or the KERNAL's ROM (c64/rom_image.hpp)
+    // is that ROM too, in place of our stand-ins.
     void load(const Image& image, std::uint16_t entry);
 
     enum class Area : std::uint8_t { Ram, Basic, Kernal, Chars, Io };
     // What the CPU sees at `address` with the port as it is now.
     Area area(std::uint16_t address) const;
+    // Whether the ROM at `area` is the image's, not ours: no stand-in
+    // answers there, and what runs there is the image's code.
+    bool image_rom(Area area) const {
+        return (area == Area::Basic && image_rom_.basic) || (area == Area::Kernal && image_rom_.kernal);
+    }
 
     std::uint8_t io_read(std::uint16_t address) override;
     void io_write(std::uint16_t address, std::uint8_t value) override;
@@ -111,6 +118,7 @@ private:
     std::array<std::uint8_t, 0x2000> basic_{};
     std::array<std::uint8_t, 0x2000> kernal_{};
     std::array<std::uint8_t, 0x1000> chars_{};
+    RomParts image_rom_;
     // The marks of code run from ROM or I/O land here, apart from RAM's.
     std::vector<std::uint8_t> rom_marks_ = std::vector<std::uint8_t>(0x10000);
 

@@ -95,6 +95,12 @@ private:
     std::optional<std::uint16_t> image_call_of(std::uint16_t entry) const;
     void watched();
     bool in_written_range(std::uint32_t address) const;
+    // Whether the program's own bytes are seen at `address`: RAM, or a ROM
+    // that the image is.
+    bool in_program(std::uint16_t address) const {
+        const C64::Area area = c64_.area(address);
+        return area == C64::Area::Ram || c64_.image_rom(area);
+    }
     RunEnd settle();
 
     C64& c64_;
@@ -162,7 +168,7 @@ RunResult Run::go() {
 // Ends the run unless a stand-in answered the halt.
 std::optional<RunEnd> Run::halted() {
     const C64::Area area = c64_.area(cpu_.pc);
-    if (area == C64::Area::Ram || area == C64::Area::Io) return RunEnd::Halted;
+    if (area == C64::Area::Ram || area == C64::Area::Io || c64_.image_rom(area)) return RunEnd::Halted;
     switch (answer_stand_in(c64_)) {
     case StandIn::Returned: return std::nullopt;
     case StandIn::BackToBasic: return RunEnd::ReturnedToBasic;
@@ -268,7 +274,7 @@ RunEnd Run::settle() {
         const std::uint16_t at = cpu_.pc;
         if (looking) {
             ++seen;
-            if (c64_.area(at) == C64::Area::Ram) lowest = std::min<std::uint32_t>(lowest, at);
+            if (in_program(at)) lowest = std::min<std::uint32_t>(lowest, at);
         }
         const Cpu6510::Stop stop = cpu_.run(looking ? cpu_.cycles + 1 : settled, false);
         if (stop == Cpu6510::Stop::Watched) watched();
@@ -278,7 +284,7 @@ RunEnd Run::settle() {
                 return *end;
             }
         }
-        if (looking && cpu_.pc < at && c64_.area(cpu_.pc) == C64::Area::Ram) {
+        if (looking && cpu_.pc < at && in_program(cpu_.pc)) {
             const Flow flow = flow_of(cpu_.read(at));
             if (flow == Flow::Branch || flow == Flow::Jump) lowest_back = std::min<std::uint32_t>(lowest_back, cpu_.pc);
         }

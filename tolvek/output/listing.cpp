@@ -296,8 +296,9 @@ private:
             const auto& cartridge = map_.start.cartridge;
             if (map_.start.entry_in_basic) {
                 line += " lies in the BASIC program; no code traced from it";
-            } else if (cartridge && at >= c64::kCartridgeRom && at < c64::kCartridgeHeaderEnd) {
-                line += " lies in the cartridge header; code traced from its starts";
+            } else if (map_.start.in_header(at)) {
+                line += cartridge ? " lies in the cartridge header; code traced from its starts"
+                                  : " lies in the ROM's vectors; code traced from them";
             } else if (!map_.is_opcode(at)) {
                 line += " holds no valid instruction; no code traced from it";
             }
@@ -310,6 +311,7 @@ private:
             listing.header.push_back("cartridge: cold start " + hex(cartridge->cold, 4) + ", warm start " +
                                      hex(cartridge->warm, 4));
         }
+        if (map_.start.rom.any()) listing.header.push_back(rom_line());
         // The SYS statements that call elsewhere than the entry.
         line = "SYS entries traced:";
         const std::size_t empty = line.size();
@@ -323,6 +325,22 @@ private:
         if (hints_) listing.header.push_back("hints from " + hints_->file);
         if (size == 0) listing.header.push_back("the image is empty");
         make_run_header(listing, names.unpacked);
+    }
+
+    // What of the C64's ROMs the image is, and what its vectors name.
+    std::string rom_line() const {
+        const RomParts& rom = map_.start.rom;
+        std::string line = "the image is ";
+        if (rom.basic) {
+            line += "BASIC's ROM (cold start " + hex(image_.word(c64::kBasicColdStart), 4) + ", warm start " +
+                    hex(image_.word(c64::kBasicWarmStart), 4) + ")";
+        }
+        if (rom.kernal) {
+            line += std::string(rom.basic ? " and " : "") + "the KERNAL's ROM (reset " +
+                    hex(image_.word(c64::kResetVector), 4) + ", IRQ " + hex(image_.word(c64::kIrqVector), 4) + ", NMI " +
+                    hex(image_.word(c64::kNmiVector), 4) + ")";
+        }
+        return line + ": runs as the ROM, in place of Tolvek's stand-ins";
     }
 
     // The ROM routines the runs called that Tolvek has no stand-in for: the
