@@ -283,3 +283,36 @@ l3	!word 0
 }
 
 }  // namespace
+
+namespace {
+
+// A table of handlers copied into RAM before an interrupt-like dispatch
+// jumps through a pointer filled from the copy: the image's bytes the run
+// took the address from are its halves, and where it leads is code.
+TEST(Execution, TablesCopiedBeforeTheJumpAreAddresses) {
+    const Image image = tolvek_test::make_image(0xc000, {
+        0xa2, 0x01,              // ldx #1
+        0xbd, 0x30, 0xc0,        // lda lo,x
+        0x9d, 0x40, 0x03,        // sta $0340,x
+        0xbd, 0x32, 0xc0,        // lda hi,x
+        0x9d, 0x42, 0x03,        // sta $0342,x
+        0xca, 0x10, 0xf1,        // dex / bpl
+        0xa2, 0x00,              // ldx #0
+        0xbd, 0x40, 0x03,        // lda $0340,x
+        0x85, 0x08,              // sta $08
+        0xbd, 0x42, 0x03,        // lda $0342,x
+        0x85, 0x09,              // sta $09
+        0x6c, 0x08, 0x00,        // jmp ($0008)
+        0xee, 0x20, 0xd0, 0x60,  // $c020: inc $d020 / rts
+        0xee, 0x21, 0xd0, 0x60,  // $c024: inc $d021 / rts
+        0, 0, 0, 0, 0, 0, 0, 0,
+        0x20, 0x24,              // $c030: the low halves
+        0xc0, 0xc0});            // $c032: the high halves
+    const MemoryMap map = analyse(image, {.entry = 0xc000, .guesses = false, .run = {.budget = 100000}});
+    EXPECT_EQ(tolvek_test::listed_at(map, 0xc020), "Lc020: inc EXTCOL");
+    EXPECT_EQ(map.kind(0xc030), Kind::Low);
+    EXPECT_EQ(map.kind(0xc032), Kind::High);
+    EXPECT_EQ(map.target(0xc030), 0xc020u);
+}
+
+}  // namespace

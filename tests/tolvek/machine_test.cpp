@@ -805,3 +805,53 @@ TEST(Machine, CProgramBuiltWithCl65RunsToItsEnd) {
 }
 
 }  // namespace
+
+namespace {
+
+// Where stored bytes came from: through registers, transfers and the
+// stack; computing gives a value no origin; jumps made of copied bytes are
+// noted with where the bytes came from.
+TEST(Machine, StoredBytesKeepWhereTheyCameFrom) {
+    const RunResult run = run_source(R"(
+        * = $1000
+        lda value
+        tax
+        txa
+        pha
+        pla
+        sta $0400          ; a copy of value
+        lda value
+        clc
+        adc #1
+        sta $0401          ; computed
+        ldy #<back
+        sty $0402          ; an immediate: its operand byte
+        lda table+1
+        pha
+        lda table
+        pha
+        rts                ; to target, made of table's bytes
+target  lda vector
+        sta $08
+        lda vector+1
+        sta $09
+        jmp ($0008)
+back    rts
+value   !byte $42
+table   !word target-1
+vector  !word back
+)");
+    // The layout above: target $1021, back $102e, value $102f, table $1030,
+    // vector $1032; ldy's operand at $1014.
+    const auto address_of = [&](std::uint32_t at) { return static_cast<std::uint32_t>(run.memory[at] | run.memory[at + 1] << 8); };
+    ASSERT_EQ(address_of(0x1030), 0x1020u);
+    ASSERT_EQ(address_of(0x1032), 0x102eu);
+    EXPECT_EQ(run.origins[0x0400], 0x102fu);
+    EXPECT_EQ(run.origins[0x0401], kNoOrigin);
+    EXPECT_EQ(run.origins[0x0402], 0x1014u);
+    const CopiedPointer through_rts{0x1030, 0x1031, 0x1021, 1};
+    const CopiedPointer through_vector{0x1032, 0x1033, 0x102e, 0};
+    EXPECT_EQ(run.copied_pointers, (std::vector<CopiedPointer>{through_rts, through_vector}));
+}
+
+}  // namespace

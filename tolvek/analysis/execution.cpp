@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "analysis/image_search.hpp"
+#include "analysis/pointer_tables.hpp"
 #include "analysis/trace.hpp"
 #include "c64/rom_image.hpp"
 #include "c64/symbols.hpp"
@@ -141,6 +142,48 @@ void note_patched_code(MemoryMap& map, const RunResult& run) {
     }
 }
 
+// What a run left that tells where copied addresses lead: where each RAM
+// byte it stored came from, and the memory as it stood.
+struct LeftByRun {
+    std::vector<std::uint16_t> origins;
+    std::vector<std::uint8_t> memory;
+};
+
+// Enters a code address that a run made of the image bytes at `low` and
+// `high`, when they are still what the program copied: they make `target`.
+void add_copied(const Image& image, std::uint32_t low, std::uint32_t high, std::uint32_t target, std::uint32_t adjust,
+                std::vector<CopiedAddress>& into) {
+    if (!image.contains(low) || !image.contains(high)) return;
+    if ((((image.at(high) << 8 | image.at(low)) + adjust) & 0xffff) != target) return;
+    into.push_back({low, high, adjust});
+}
+
+// The code addresses that known code's jmp (p), jmp and jsr would take from
+// the pointer or operand a run left, made of image bytes it copied.
+void copied_addresses_left(const MemoryMap& map, const LeftByRun& run, std::vector<CopiedAddress>& into) {
+    const Image& image = map.image();
+    for (std::uint32_t a = image.load; a + 2 < image.end(); ++a) {
+        if (map.kind(a) != Kind::Opcode) continue;
+        const std::uint8_t byte = image.at(a);
+        std::uint32_t low = 0;
+        std::uint32_t high = 0;
+        if (behaviour(byte).control == Control::JumpIndirect) {
+            low = operand_of(image, a);
+            high = (low & 0xff00) | ((low + 1) & 0xff);  // the 6502 stays in the page
+        } else if (jumps_to_operand(byte)) {
+            low = a + 1;
+            high = a + 2;
+        } else {
+            continue;
+        }
+        const std::uint32_t from_low = run.origins[low];
+        const std::uint32_t from_high = run.origins[high];
+        // Unwritten (their own origin) or computed: no copy.
+        if (from_low == low || from_high == high || from_low == kNoOrigin || from_high == kNoOrigin) continue;
+        add_copied(image, from_low, from_high, static_cast<std::uint32_t>(run.memory[low] | run.memory[high] << 8), 0, into);
+    }
+}
+
 }  // namespace
 
 void find_code_by_running(MemoryMap& map, const RunOptions& options) {
@@ -150,11 +193,13 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
     // eight times as long. The entry given runs first.
     std::uint64_t spent = 0;
     CopySearch copies(image);
+    std::vector<CopiedAddress> copied_addresses;
+    std::vector<LeftByRun> what_runs_left;
     for (const std::uint16_t entry : run_entries(map)) {
         if (spent >= options.budget) break;
         RunOptions left = options;
         left.budget = options.budget - spent;
-        const RunResult run = run_program(image, entry, left);
+        RunResult run = run_program(image, entry, left);
         spent += run.cycles;
         map.run.runs.push_back({entry, run.end, run.end_address, run.cycles});
         map.run.calls_without_stand_in.insert(run.calls_without_stand_in.begin(), run.calls_without_stand_in.end());
@@ -165,6 +210,10 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
             if ((run.marks[a] & (mark::Entered | mark::Ran)) == (mark::Entered | mark::Ran)) map.run.entered.push_back(a);
         }
         find_copied_code(map, run, copies);
+        for (const CopiedPointer& jumped : run.copied_pointers) {
+            add_copied(image, jumped.low_from, jumped.high_from, jumped.target, jumped.adjust, copied_addresses);
+        }
+        what_runs_left.push_back({std::move(run.origins), std::move(run.memory)});
         if (run.written_code &&
             (!map.run.unpacked || run.written_code->end - run.written_code->start > map.run.unpacked->end - map.run.unpacked->start)) {
             map.run.unpacked = run.written_code;
@@ -187,6 +236,11 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
             if (image.contains(next) && map.kind(next) == Kind::Unknown) trace_from(map, next, Source::Trace);
         }
     }
+    // Addresses the program made of bytes it copied: where it jumped, and
+    // where the jumps of the code known now (the branches' other ways too)
+    // would go.
+    for (const LeftByRun& run : what_runs_left) copied_addresses_left(map, run, copied_addresses);
+    follow_copied_addresses(map, copied_addresses);
 }
 
 }  // namespace tolvek

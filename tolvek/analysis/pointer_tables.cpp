@@ -102,6 +102,22 @@ public:
         }
     }
 
+    void from_copies(const std::vector<CopiedAddress>& addresses) {
+        for (const CopiedAddress& copied : addresses) {
+            if (jump_table_at(copied.low, copied.high, false, copied.adjust)) {
+                found_ = true;
+                continue;
+            }
+            // Halves that are something else already (the immediates of
+            // lda #<x / sta v / lda #>x / sta v+1): the address is code all the same.
+            const std::uint32_t target = ((image_.at(copied.high) << 8 | image_.at(copied.low)) + copied.adjust) & 0xffff;
+            if (image_.contains(target) && map_.kind(target) == Kind::Unknown && code_target(target)) {
+                trace_from(map_, target, Source::Trace);
+                found_ = true;
+            }
+        }
+    }
+
     void from_sums(const std::vector<AddressPair>& pairs) {
         for (const AddressPair& pair : pairs) {
             if (!pair.sum) continue;
@@ -405,6 +421,12 @@ bool find_jump_tables(MemoryMap& map) {
     PointerTableFinder finder(map, {});
     finder.from_loads(true);
     finder.jumps_through_tables();
+    return finder.found();
+}
+
+bool follow_copied_addresses(MemoryMap& map, const std::vector<CopiedAddress>& addresses) {
+    PointerTableFinder finder(map, {});
+    finder.from_copies(addresses);
     return finder.found();
 }
 

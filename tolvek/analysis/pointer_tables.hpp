@@ -1,6 +1,7 @@
 // Tables of addresses that the code reads as pointers.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "analysis/memory_map.hpp"
@@ -23,5 +24,20 @@ void find_pointer_tables(MemoryMap& map, const std::vector<AddressPair>& pairs);
 // Enters the tables and traces the code at their targets. Returns whether
 // it found any.
 bool find_jump_tables(MemoryMap& map);
+
+// A code address that a run made of two image bytes it copied (the low
+// half at `low`, the high one at `high`, the address less `adjust`), as
+// the run's origins showed.
+struct CopiedAddress {
+    std::uint32_t low = 0;
+    std::uint32_t high = 0;
+    std::uint32_t adjust = 0;
+};
+
+// Enters those bytes as an address (a word when the halves lie together,
+// else halves of split tables) and traces the code it leads to. Only the
+// entries the program used: the words after one in a table of function
+// pointers may be pointers to text. Returns whether it found any.
+bool follow_copied_addresses(MemoryMap& map, const std::vector<CopiedAddress>& addresses);
 
 }  // namespace tolvek

@@ -121,6 +121,9 @@ const std::array<std::uint16_t, 16> kKernalVectors = {
 C64::C64() {
     marks = ram_marks.data();
     first_writer = writers.data();
+    for (std::size_t a = 0; a < ram_origins.size(); ++a) ram_origins[a] = static_cast<std::uint16_t>(a);
+    origins = ram_origins.data();
+    copied_pointers = &pointers_copied;
     build_roms(basic_, kernal_, chars_);
 
     ram[0x00] = 0x2f;

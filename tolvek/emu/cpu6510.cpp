@@ -27,6 +27,8 @@ constexpr std::uint8_t with_nz(std::uint8_t p, std::uint8_t value) {
         return;
     }
     page[address & 0xff] = value;
+    // A computed value until the instruction says otherwise.
+    if (bus_.origins != nullptr) bus_.origins[address] = kNoOrigin;
     // Calls and pushes store too, in waiting loops as well.
     if (interrupt_depth_ == 0 && (address >> 8) != 0x01) last_main_store = cycles;
     std::uint8_t& marks = bus_.marks[address];
@@ -192,9 +194,11 @@ template <Mode M, Access A> [[gnu::always_inline]] inline Cpu6510::Operand Cpu65
         if constexpr (M == Mode::Indirect) {
             // The pointer's high byte comes from the same page: jmp ($10ff)
             // reads $10ff and $1000.
-            const std::uint8_t target_low = load(address);
-            const auto next = static_cast<std::uint16_t>((address & 0xff00) | ((address + 1) & 0xff));
+            const std::uint16_t pointer = address;
+            const std::uint8_t target_low = load(pointer);
+            const auto next = static_cast<std::uint16_t>((pointer & 0xff00) | ((pointer + 1) & 0xff));
             address = static_cast<std::uint16_t>(target_low | load(next) << 8);
+            if (bus_.origins != nullptr) note_pointer(pointer, next, address, 0);
         }
     } else if constexpr (M == Mode::IndirectX) {
         const auto pointer = static_cast<std::uint8_t>(load(pc) + x);
@@ -390,6 +394,75 @@ template <Operation Op> [[gnu::always_inline]] inline void Cpu6510::stack_or_jum
     }
 }
 
+// Where the value read at `address` came from: the chips' values from
+// nowhere, ROM's and RAM's as loaded from themselves, RAM the program
+// stored into from where the stored value came from.
+[[gnu::always_inline]] inline std::uint16_t Cpu6510::origin_of(std::uint16_t address) const {
+    const std::uint8_t* page = bus_.read_page[address >> 8];
+    if (page == nullptr) return kNoOrigin;
+    return page != bus_.write_page[address >> 8] ? address : bus_.origins[address];
+}
+
+// A program may jump through copied pointers without end; the first so
+// many differing ones tell where its tables are.
+constexpr std::size_t kMostCopiedPointers = 4096;
+
+void Cpu6510::note_pointer(std::uint16_t low, std::uint16_t high, std::uint16_t target, std::uint8_t adjust) {
+    const std::uint16_t from_low = bus_.origins[low];
+    const std::uint16_t from_high = bus_.origins[high];
+    // Bytes as loaded are no copies.
+    if (from_low == low || from_high == high || from_low == kNoOrigin || from_high == kNoOrigin ||
+        bus_.copied_pointers == nullptr) {
+        return;
+    }
+    std::vector<CopiedPointer>& noted = *bus_.copied_pointers;
+    const CopiedPointer pointer{from_low, from_high, target, adjust};
+    if (noted.size() >= kMostCopiedPointers || (!noted.empty() && noted.back() == pointer)) return;
+    noted.push_back(pointer);
+}
+
+// Carries the origins of values from loads to registers, through
+// transfers and the stack, to stores; whatever computes a value gives it
+// none. Jumps through copied bytes are noted.
+template <Operation Op, Mode M> [[gnu::always_inline]] inline void Cpu6510::track_origin(std::uint16_t address) {
+    using enum Operation;
+    // An immediate comes from the instruction's operand byte.
+    if constexpr (M == Mode::Immediate) address = static_cast<std::uint16_t>(instruction_pc_ + 1);
+    constexpr bool loads = M != Mode::Implied && M != Mode::Accumulator;
+    if constexpr (Op == Lda || Op == Lax) origin_a_ = loads ? origin_of(address) : kNoOrigin;
+    if constexpr (Op == Ldx || Op == Lax) origin_x_ = loads ? origin_of(address) : kNoOrigin;
+    if constexpr (Op == Ldy) origin_y_ = loads ? origin_of(address) : kNoOrigin;
+    if constexpr (Op == And || Op == Ora || Op == Eor || Op == Adc || Op == Sbc || Op == Anc || Op == Alr ||
+                  Op == Arr || Op == Ane) {
+        origin_a_ = kNoOrigin;
+    }
+    if constexpr (Op == Lxa || Op == Las) origin_a_ = origin_x_ = kNoOrigin;
+    if constexpr (Op == Sbx || Op == Tsx || Op == Inx || Op == Dex) origin_x_ = kNoOrigin;
+    if constexpr (Op == Iny || Op == Dey) origin_y_ = kNoOrigin;
+    if constexpr (Op == Tax) origin_x_ = origin_a_;
+    if constexpr (Op == Tay) origin_y_ = origin_a_;
+    if constexpr (Op == Txa) origin_a_ = origin_x_;
+    if constexpr (Op == Tya) origin_a_ = origin_y_;
+    if constexpr (Op == Pha) bus_.origins[0x100 | ((s + 1) & 0xff)] = origin_a_;
+    if constexpr (Op == Pla) origin_a_ = bus_.origins[0x100 | s];
+    if constexpr (Op == Rts) {
+        note_pointer(static_cast<std::uint16_t>(0x100 | ((s - 1) & 0xff)), static_cast<std::uint16_t>(0x100 | s), pc, 1);
+    }
+    if constexpr ((Op == Jmp || Op == Jsr) && M == Mode::Absolute) {
+        note_pointer(static_cast<std::uint16_t>(instruction_pc_ + 1), static_cast<std::uint16_t>(instruction_pc_ + 2),
+                     address, 0);
+    }
+    if constexpr (Op == Sta || Op == Stx || Op == Sty) {
+        if (bus_.write_page[address >> 8] != nullptr) {
+            bus_.origins[address] = Op == Sta ? origin_a_ : Op == Stx ? origin_x_ : origin_y_;
+        }
+    }
+    if constexpr (read_modify_write(Op) && (M == Mode::Accumulator || Op == Slo || Op == Rla || Op == Sre ||
+                                              Op == Rra || Op == Isc)) {
+        origin_a_ = kNoOrigin;
+    }
+}
+
 // One instruction, compiled from its row of the table: every part but the
 // one its operation belongs to compiles to nothing.
 template <std::uint8_t Opcode> void Cpu6510::execute() {
@@ -416,6 +489,7 @@ template <std::uint8_t Opcode> void Cpu6510::execute() {
             transfer_or_flag<op>();
             stack_or_jump<op>(operand.address);
         }
+        if (bus_.origins != nullptr) track_origin<op, mode>(operand.address);
     }
 }
 

@@ -19,6 +19,23 @@ constexpr std::uint8_t RanWritten = 0x04;   // an instruction started here after
 constexpr std::uint8_t Entered = 0x08;      // reached by a jump, call, return or interrupt, not by falling through
 }  // namespace mark
 
+// Where a byte came from: the address it was loaded from before the
+// program stored it (followed back through copies of copies), itself for a
+// byte as loaded, or none for a byte the program computed. ($0000, the
+// port's direction, is no place values are copied from.)
+constexpr std::uint16_t kNoOrigin = 0;
+
+// An address that the program jumped to (through jmp (p), a jmp or jsr
+// whose operand it wrote, or an rts to bytes it pushed) made of bytes it
+// had copied: where they came from.
+struct CopiedPointer {
+    std::uint16_t low_from = 0;
+    std::uint16_t high_from = 0;
+    std::uint16_t target = 0;  // where it went
+    std::uint8_t adjust = 0;   // 1: the bytes hold the address minus one (an rts)
+    auto operator<=>(const CopiedPointer&) const = default;
+};
+
 // The memory as the CPU sees it. The machine keeps the page tables up to
 // date when it switches what is visible; reads and writes of a page with no
 // pointer go to the machine's io_read and io_write.
@@ -42,6 +59,11 @@ public:
     // When set, every RAM byte's first store appends its address here, so
     // that whoever follows the written memory need not scan for news.
     std::vector<std::uint16_t>* first_stores = nullptr;
+    // When set (64 KiB entries, each first its own address), the origin of
+    // every RAM byte, and the addresses the program jumped to made of
+    // copied bytes.
+    std::uint16_t* origins = nullptr;
+    std::vector<CopiedPointer>* copied_pointers = nullptr;
 };
 
 class Cpu6510 {
@@ -104,6 +126,9 @@ private:
     template <Operation Op> void compute(std::uint8_t value);  // loads, logic, arithmetic, compares
     template <Operation Op> void transfer_or_flag();
     template <Operation Op> void stack_or_jump(std::uint16_t address);
+    template <Operation Op, Mode M> void track_origin(std::uint16_t address);  // where registers' values came from
+    std::uint16_t origin_of(std::uint16_t address) const;
+    void note_pointer(std::uint16_t low, std::uint16_t high, std::uint16_t target, std::uint8_t adjust);
     std::uint8_t load(std::uint16_t address);  // read, write, push and pull as inlined by the handlers
     void store(std::uint16_t address, std::uint8_t value);
     void push_byte(std::uint8_t value);
@@ -119,6 +144,8 @@ private:
     std::uint16_t instruction_pc_ = 0;   // where the current instruction starts
     std::uint16_t jump_target_ = 0;      // where the last jump, branch, return or interrupt led
     std::uint32_t interrupt_depth_ = 0;  // interrupts (and brks) taken and not yet left with rti
+    // Where the values in A, X and Y came from, while the bus keeps origins.
+    std::uint16_t origin_a_ = kNoOrigin, origin_x_ = kNoOrigin, origin_y_ = kNoOrigin;
 };
 
 }  // namespace tolvek

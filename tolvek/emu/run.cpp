@@ -154,12 +154,19 @@ RunResult Run::go() {
         if (c64_.catch_up()) cpu_.interrupt(0xfffa);
     }
     c64_.first_stores = nullptr;
+    c64_.origins = nullptr;
+    c64_.copied_pointers = nullptr;
     cpu_.watched = Cpu6510::kNotWatched;
     if (pending_) keep(std::move(pending_->code));  // never came back
     result_.cycles = cpu_.cycles;
     result_.marks = std::move(c64_.ram_marks);
     result_.first_writer = std::move(c64_.writers);
     result_.memory.assign(c64_.ram.begin(), c64_.ram.end());
+    result_.origins = std::move(c64_.ram_origins);
+    std::vector<CopiedPointer>& pointers = c64_.pointers_copied;
+    std::sort(pointers.begin(), pointers.end());
+    pointers.erase(std::unique(pointers.begin(), pointers.end()), pointers.end());
+    result_.copied_pointers = std::move(pointers);
     result_.printed = std::move(c64_.printed);
     result_.calls_without_stand_in.assign(c64_.calls_without_stand_in.begin(), c64_.calls_without_stand_in.end());
     return std::move(result_);

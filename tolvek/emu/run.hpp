@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "emu/cpu6510.hpp"
 #include "image.hpp"
 
 namespace tolvek {
@@ -65,6 +66,9 @@ struct RunResult {
     std::vector<std::uint8_t> marks;          // 64 KiB of mark:: bits (emu/cpu6510.hpp)
     std::vector<std::uint16_t> first_writer;  // 64 KiB: the instruction that first stored there
     std::vector<std::uint8_t> memory;         // the 64 KiB of RAM as the run left them
+    std::vector<std::uint16_t> origins;       // 64 KiB: where each byte came from (Bus::origins)
+    // The addresses it jumped to that were made of bytes it copied, each once.
+    std::vector<CopiedPointer> copied_pointers;
     std::string printed;                      // the PETSCII the program printed through the KERNAL
     // The ROM routines it called that have no stand-in, in address order:
     // the run went on as if each returned at once, changing nothing.
