@@ -316,3 +316,30 @@ TEST(Execution, TablesCopiedBeforeTheJumpAreAddresses) {
 }
 
 }  // namespace
+
+namespace {
+
+// A program reached through a computed address calls a routine that waits
+// for a key; the run ends inside the call. What follows the call is code
+// as surely as after any call that returns.
+TEST(Execution, CodeAfterACallTheRunEndedInIsTraced) {
+    std::vector<std::uint8_t> bytes(0x38, 0x00);
+    const auto put = [&](std::uint32_t address, std::initializer_list<std::uint8_t> code) {
+        std::copy(code.begin(), code.end(), bytes.begin() + (address - 0xc000));
+    };
+    put(0xc000, {0xa9, 0x20, 0x85, 0x02,               // lda #$20 / sta $02
+                 0xa9, 0xbf, 0x18, 0x69, 0x01, 0x85, 0x03,  // lda #$bf / clc / adc #1 / sta $03
+                 0x6c, 0x02, 0x00});                   // jmp ($0002): to $c020
+    put(0xc020, {0x20, 0x30, 0xc0,                     // jsr wait
+                 0xee, 0x20, 0xd0, 0x60});             // inc $d020 / rts
+    put(0xc030, {0xad, 0x01, 0xdc, 0xc9, 0xef, 0xd0, 0xf9, 0x60});  // wait: lda $dc01 / cmp #$ef / bne wait / rts
+    const Image image = tolvek_test::make_image(0xc000, bytes);
+    const MemoryMap map = analyse(image, {.entry = 0xc000, .guesses = false, .run = {.budget = 200000}});
+    ASSERT_EQ(map.run.runs.size(), 1u);
+    EXPECT_EQ(map.run.runs.front().end, RunEnd::Waited);
+    EXPECT_EQ(tolvek_test::listed_at(map, 0xc020), "Lc020: jsr Lc030");
+    EXPECT_EQ(tolvek_test::listed_at(map, 0xc023), "inc EXTCOL");
+    EXPECT_EQ(tolvek_test::listed_at(map, 0xc026), "rts");
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "analysis/image_search.hpp"
+#include "analysis/inline_data.hpp"
 #include "analysis/pointer_tables.hpp"
 #include "analysis/trace.hpp"
 #include "c64/rom_image.hpp"
@@ -168,7 +169,10 @@ void copied_addresses_left(const MemoryMap& map, const LeftByRun& run, std::vect
         std::uint32_t low = 0;
         std::uint32_t high = 0;
         if (behaviour(byte).control == Control::JumpIndirect) {
+            // Zero page pointers serve many ends: what one held last says
+            // little about a jump that did not run.
             low = operand_of(image, a);
+            if (low < 0x100) continue;
             high = (low & 0xff00) | ((low + 1) & 0xff);  // the 6502 stays in the page
         } else if (jumps_to_operand(byte)) {
             low = a + 1;
@@ -195,6 +199,7 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
     CopySearch copies(image);
     std::vector<CopiedAddress> copied_addresses;
     std::vector<LeftByRun> what_runs_left;
+    std::vector<std::uint32_t> calls_not_returned;
     for (const std::uint16_t entry : run_entries(map)) {
         if (spent >= options.budget) break;
         RunOptions left = options;
@@ -210,6 +215,7 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
             if ((run.marks[a] & (mark::Entered | mark::Ran)) == (mark::Entered | mark::Ran)) map.run.entered.push_back(a);
         }
         find_copied_code(map, run, copies);
+        calls_not_returned.insert(calls_not_returned.end(), run.calls_not_returned.begin(), run.calls_not_returned.end());
         for (const CopiedPointer& jumped : run.copied_pointers) {
             add_copied(image, jumped.low_from, jumped.high_from, jumped.target, jumped.adjust, copied_addresses);
         }
@@ -230,11 +236,18 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
             map.run.unpacked_from.reset();
         }
     }
-    // The ways branches did not take are traced as from any entry.
+    // The ways branches did not take are traced as from any entry, and what
+    // follows a call that had not returned when the run ended (a program
+    // waiting for a key inside a KERNAL call), unless the routine called
+    // may take data from behind its calls.
     for (const std::uint32_t branch : branches) {
-        for (const std::uint32_t next : {branch + 2, operand_of(image, branch)}) {
-            if (image.contains(next) && map.kind(next) == Kind::Unknown) trace_from(map, next, Source::Trace);
+        for (const std::uint32_t way : {branch + 2, operand_of(image, branch)}) {
+            if (image.contains(way) && map.kind(way) == Kind::Unknown) trace_from(map, way, Source::Trace);
         }
+    }
+    for (const std::uint32_t call : calls_not_returned) {
+        if (!map.is_opcode(call) || may_take_inline_data(image, operand_of(image, call))) continue;
+        if (image.contains(call + 3) && map.kind(call + 3) == Kind::Unknown) trace_from(map, call + 3, Source::Trace);
     }
     // Addresses the program made of bytes it copied: where it jumped, and
     // where the jumps of the code known now (the branches' other ways too)

@@ -102,6 +102,7 @@ private:
         return area == C64::Area::Ram || c64_.image_rom(area);
     }
     RunEnd settle();
+    std::vector<std::uint16_t> calls_on_stack() const;
 
     C64& c64_;
     Cpu6510& cpu_;
@@ -159,6 +160,7 @@ RunResult Run::go() {
     cpu_.watched = Cpu6510::kNotWatched;
     if (pending_) keep(std::move(pending_->code));  // never came back
     result_.cycles = cpu_.cycles;
+    result_.calls_not_returned = calls_on_stack();
     result_.marks = std::move(c64_.ram_marks);
     result_.first_writer = std::move(c64_.writers);
     result_.memory.assign(c64_.ram.begin(), c64_.ram.end());
@@ -299,6 +301,22 @@ RunEnd Run::settle() {
     if (lowest_back <= 0xffff) lowest = lowest_back;
     result_.end_address = lowest <= 0xffff ? static_cast<std::uint16_t>(lowest) : cpu_.pc;
     return RunEnd::Waited;
+}
+
+// The jsr instructions that ran and whose return addresses lie on the
+// stack now: a pair of bytes that points at the last byte of one.
+std::vector<std::uint16_t> Run::calls_on_stack() const {
+    std::vector<std::uint16_t> calls;
+    for (unsigned at = cpu_.s + 1u; at + 1 <= 0xff; ++at) {
+        const auto back = static_cast<std::uint16_t>(c64_.ram[0x100 + at] | c64_.ram[0x100 + at + 1] << 8);
+        const auto call = static_cast<std::uint16_t>(back - 2);
+        const bool ran = (c64_.ram_marks[call] & (mark::Ran | mark::RanWritten)) != 0;
+        if (ran && behaviour(c64_.cpu.read(call)).control == Control::Call) {
+            calls.push_back(call);
+            ++at;
+        }
+    }
+    return calls;
 }
 
 }  // namespace

@@ -77,6 +77,10 @@ struct RunResult {
     // jump and did not come back from, if any: what an unpacker unpacked.
     std::optional<WrittenCode> written_code;
     std::vector<GeneratedCode> generated_code;
+    // The jsr instructions whose return addresses were still on the stack
+    // when the run ended (a program waiting for a key inside a KERNAL call
+    // has not returned from it yet), innermost first.
+    std::vector<std::uint16_t> calls_not_returned;
 };
 
 // Runs `image` loaded into a freshly started C64 from `entry`, as SYS
