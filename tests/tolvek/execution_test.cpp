@@ -343,3 +343,52 @@ TEST(Execution, CodeAfterACallTheRunEndedInIsTraced) {
 }
 
 }  // namespace
+
+namespace {
+
+// A reader copied into zero page (as BASIC copies CHRGET) and called there:
+// its bytes in the image are code, also the part whose operand the program
+// patches after the copy and the instruction that never ran.
+TEST(Execution, CodeCopiedIntoZeroPageIsCodeInTheImage) {
+    ScratchDir dir;
+    const auto result = analysed(dir, R"(
+        ldx #reader_end - reader_code - 1
+-       lda reader_code,x
+        sta $73,x
+        dex
+        bpl -
+        lda #<(text - 1)
+        sta $7a
+        lda #>(text - 1)
+        sta $7b
+-       jsr $73
+        beq +
+        sta $0400
+        jmp -
++       rts
+text    !byte 1, 2, 3, 0
+reader_code
+        !pseudopc $73 {
+        inc $7a
+        bne +
+        inc $7b
++       lda $ffff
+        rts
+        }
+reader_end
+)");
+    const MemoryMap& map = result->map;
+    const std::uint32_t reader = result->image.end() - 10;
+    // The statement, without the label a branch gives the row.
+    const auto statement = [&](std::uint32_t address) {
+        const std::string row = tolvek_test::listed_at(map, address);
+        const std::size_t colon = row.find(": ");
+        return colon == std::string::npos ? row : row.substr(colon + 2);
+    };
+    EXPECT_EQ(statement(reader), "inc $7a");
+    EXPECT_EQ(statement(reader + 4), "inc $7b");  // never ran: the text ends before a page does
+    EXPECT_TRUE(map.is_opcode(reader + 6));        // lda, whose operand the program sets
+    EXPECT_EQ(statement(reader + 9), "rts");
+}
+
+}  // namespace

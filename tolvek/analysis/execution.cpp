@@ -94,6 +94,64 @@ private:
     std::optional<ImageSearch> search_;
 };
 
+// Stretches of written code that ran this close belong to one copy.
+constexpr std::uint32_t kStretchesApart = 8;
+
+// Whether the instructions that ran from the written bytes at
+// start..end have their opcodes at `from` on in the image (their operands
+// may be patched since).
+bool same_opcodes(const MemoryMap& map, const RunResult& run, std::uint32_t start, std::uint32_t end, std::uint32_t from) {
+    const Image& image = map.image();
+    if (!image.contains(from) || !image.contains(from + (end - start) - 1)) return false;
+    for (std::uint32_t r = start; r < end; ++r) {
+        if ((run.marks[r] & mark::RanWritten) && image.at(from + (r - start)) != run.memory[r]) return false;
+    }
+    return true;
+}
+
+// Where a stretch of written code that is no copy of image bytes lies in
+// the image, when it continues a copied stretch just before it whose
+// operands the program patched since (CHRGET's pointer).
+std::optional<std::uint32_t> continued_copy(const MemoryMap& map, const RunResult& run, std::uint32_t start,
+                                            std::uint32_t end) {
+    if (map.run.copied_code.empty()) return std::nullopt;
+    const CopiedCode& before = map.run.copied_code.back();
+    if (!before.from || before.end > start || start - before.end > kStretchesApart) return std::nullopt;
+    const std::uint32_t from = *before.from + (start - before.start);
+    if (!same_opcodes(map, run, start, end, from)) return std::nullopt;
+    return from;
+}
+
+// Enters the instructions that ran from a copy of image bytes at their
+// place in the image. In a copy into zero page (as BASIC copies CHRGET)
+// the ways its branches did not take are traced too: its jumps lead out of
+// the image, not to the image's bytes at the copy's addresses.
+void enter_copied_code(MemoryMap& map, const RunResult& run, const CopiedCode& code) {
+    const Image& image = map.image();
+    const std::uint32_t from = *code.from;
+    std::vector<std::uint32_t> branches;
+    for (std::uint32_t r = code.start; r < code.end; ++r) {
+        if (!(run.marks[r] & mark::RanWritten)) continue;
+        const std::uint32_t at = from + (r - code.start);
+        const std::uint32_t length = instruction_length(image.at(at));
+        if (!image.contains(at + length - 1) || image.at(at) != run.memory[r] || !is_cpu_opcode(map, at)) continue;
+        bool unknown = true;
+        for (std::uint32_t b = at; b < at + length; ++b) unknown = unknown && map.kind(b) == Kind::Unknown;
+        if (!unknown) continue;
+        map.set_instruction(at, length, Source::Run);
+        if (flow_of(image.at(at)) == Flow::Branch) branches.push_back(at);
+    }
+    if (code.end > 0x100) return;
+    for (const std::uint32_t branch : branches) {
+        for (const std::uint32_t way : {branch + 2, operand_of(image, branch)}) {
+            // Within the copy, or the few bytes before the next stretch that ran.
+            if (way >= from && way < from + (code.end - code.start) + kStretchesApart && map.kind(way) == Kind::Unknown) {
+                trace_from(map, way, Source::Trace);
+            }
+        }
+    }
+}
+
 // The stretches of RAM where code that the program wrote ran, each with
 // the image bytes it copies, if it does, and the call it returned to, if
 // it was called and returned.
@@ -116,10 +174,12 @@ void find_copied_code(MemoryMap& map, const RunResult& run, CopySearch& copies) 
         if (seen.emplace(a, end).second) {
             const std::span<const std::uint8_t> bytes(run.memory.data() + a, end - a);
             CopiedCode code{static_cast<std::uint16_t>(a), end, copies.find(a, bytes), std::nullopt};
+            if (!code.from) code.from = continued_copy(map, run, a, end);
             for (const GeneratedCode& generated : run.generated_code) {
                 if (a >= generated.start && a < generated.end) code.called_from = generated.caller;
             }
             map.run.copied_code.push_back(code);
+            if (code.from) enter_copied_code(map, run, code);
         }
         a = end;
     }
