@@ -209,3 +209,23 @@ TEST(RomImage, VectorsAreWordsAndTheRunStartsAtTheReset) {
         EXPECT_EQ(map.source(0xe200), Source::Run);
     }
 }
+
+TEST(Cartridge, AnUpperRomImageAtA000CarriesItsHeaderThere) {
+    Image upper = cartridge();
+    upper.load = 0xa000;
+    upper.bytes[0] = 0x09;  // cold start $a009, warm start $a00e
+    upper.bytes[1] = 0xa0;
+    upper.bytes[3] = 0xa0;
+    upper.bytes[12] = 0xa0;  // jmp warm
+    upper.bytes[19] = 0xa0;
+    const MemoryMap map = analyse(upper, {.entry = 0xa000, .guesses = false});
+    ASSERT_TRUE(map.start.cartridge.has_value());
+    EXPECT_EQ(map.start.cartridge->cold, 0xa009u);
+    EXPECT_FALSE(any_instruction(map, 0xa000, 0xa009));
+    EXPECT_EQ(listed_at(map, 0xa009), label(0xa009) + ": sei");
+    // Not at $A000 in an image that starts elsewhere.
+    Image longer = upper;
+    longer.load = 0x9ff0;
+    longer.bytes.insert(longer.bytes.begin(), 0x10, 0xea);
+    EXPECT_FALSE(analyse(longer, {.entry = 0x9ff0, .guesses = false}).start.cartridge.has_value());
+}

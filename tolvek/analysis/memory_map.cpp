@@ -8,7 +8,7 @@ namespace tolvek {
 
 bool ProgramStart::in_header(std::int64_t address) const {
     const auto within = [&](std::uint32_t from, std::uint32_t to) { return address >= from && address < to; };
-    return (cartridge && within(c64::kCartridgeRom, c64::kCartridgeHeaderEnd)) ||
+    return (cartridge && within(cartridge->header, cartridge->header + c64::kCartridgeHeaderSize)) ||
            (rom.basic && within(c64::kBasicColdStart, c64::kBasicHeaderEnd)) ||
            (rom.kernal && within(c64::kNmiVector, 0x10000));
 }

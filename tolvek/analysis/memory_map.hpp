@@ -125,6 +125,7 @@ struct ImmediateRef {
 struct CartridgeStart {
     std::uint32_t cold = 0;
     std::uint32_t warm = 0;
+    std::uint32_t header = 0;  // where the header lies: $8000, or $A000
 };
 
 // The BASIC program the image starts with and where the program starts:

@@ -84,22 +84,39 @@ std::optional<std::uint32_t> target_at_load(const MemoryMap& map, std::uint32_t 
 
 }  // namespace
 
-void find_cartridge(MemoryMap& map) {
+namespace {
+
+// Whether a cartridge header (start words, then "CBM80") lies at `header`.
+bool cartridge_header_at(const MemoryMap& map, std::uint32_t header) {
     const Image& image = map.image();
-    if (!image.contains(c64::kCartridgeRom) || !image.contains(c64::kCartridgeHeaderEnd - 1)) return;
-    for (std::uint32_t a = c64::kCartridgeRom; a < c64::kCartridgeHeaderEnd; ++a) {
-        if (map.kind(a) != Kind::Unknown) return;  // the user said otherwise, or it is BASIC
+    if (!image.contains(header) || !image.contains(header + c64::kCartridgeHeaderSize - 1)) return false;
+    for (std::uint32_t a = header; a < header + c64::kCartridgeHeaderSize; ++a) {
+        if (map.kind(a) != Kind::Unknown) return false;  // the user said otherwise, or it is BASIC
     }
     const auto& signature = c64::kCartridgeSignatureBytes;
     for (std::uint32_t i = 0; i < std::size(signature); ++i) {
-        if (image.at(c64::kCartridgeSignature + i) != signature[i]) return;
+        if (image.at(header + c64::kCartridgeSignature + i) != signature[i]) return false;
     }
-    const CartridgeStart start{image.word(c64::kCartridgeColdStart), image.word(c64::kCartridgeWarmStart)};
+    return true;
+}
+
+}  // namespace
+
+void find_cartridge(MemoryMap& map) {
+    const Image& image = map.image();
+    // At $8000, as the KERNAL looks for it; at $A000 only in an image of
+    // the upper ROM alone.
+    std::uint32_t header = c64::kCartridgeRom;
+    if (!cartridge_header_at(map, header)) {
+        header = c64::kUpperCartridgeRom;
+        if (image.load != header || !cartridge_header_at(map, header)) return;
+    }
+    const CartridgeStart start{image.word(header), image.word(header + c64::kCartridgeWarmStart), header};
     map.start.cartridge = start;
-    map.set_address_item(c64::kCartridgeColdStart, Kind::Word, start.cold, Source::Trace);
-    map.set_address_item(c64::kCartridgeWarmStart, Kind::Word, start.warm, Source::Trace);
-    for (std::uint32_t i = 0; i < std::size(signature); ++i) {
-        map.set(c64::kCartridgeSignature + i, Kind::Petscii, Source::Trace);
+    map.set_address_item(header, Kind::Word, start.cold, Source::Trace);
+    map.set_address_item(header + c64::kCartridgeWarmStart, Kind::Word, start.warm, Source::Trace);
+    for (std::uint32_t i = 0; i < std::size(c64::kCartridgeSignatureBytes); ++i) {
+        map.set(header + c64::kCartridgeSignature + i, Kind::Petscii, Source::Trace);
     }
     for (const std::uint32_t entry : {start.cold, start.warm}) {
         if (image.contains(entry) && map.kind(entry) == Kind::Unknown) trace_from(map, entry, Source::Trace);

@@ -10,7 +10,8 @@
 namespace tolvek {
 
 // A cartridge header in the image: the cold and warm start addresses at
-// $8000 and $8002, then "CBM80" at $8004 (what the KERNAL checks at reset).
+// $8000 and $8002, then "CBM80" at $8004 (what the KERNAL checks at reset);
+// or the same at $A000 in an image that starts there.
 // Enters the two words as addresses and the signature as text, records the
 // starts in map.start.cartridge and traces the code at them. Done before
 // the entry is traced: a cartridge given its load address as the entry

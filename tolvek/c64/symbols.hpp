@@ -16,12 +16,14 @@ constexpr std::uint16_t kRamVectorsEnd = 0x0334;     // past ISAVE, the last of 
 // A cartridge in the expansion port shows its ROM here; at reset the
 // KERNAL looks for the signature and, if it is there, starts through the
 // cold start address, the first word (the second: the warm start, for NMI).
+// Images of a cartridge's upper ROM, loaded at $A000, carry the same
+// header there.
 constexpr std::uint16_t kCartridgeRom = 0x8000;
-constexpr std::uint16_t kCartridgeColdStart = 0x8000;
-constexpr std::uint16_t kCartridgeWarmStart = 0x8002;
-constexpr std::uint16_t kCartridgeSignature = 0x8004;
+constexpr std::uint16_t kUpperCartridgeRom = 0xa000;
+constexpr std::uint16_t kCartridgeWarmStart = 2;  // from the ROM's start; the cold start at 0
+constexpr std::uint16_t kCartridgeSignature = 4;
 inline constexpr std::uint8_t kCartridgeSignatureBytes[] = {0xc3, 0xc2, 0xcd, 0x38, 0x30};  // "CBM80" in PETSCII
-constexpr std::uint16_t kCartridgeHeaderEnd = kCartridgeSignature + sizeof kCartridgeSignatureBytes;
+constexpr std::uint16_t kCartridgeHeaderSize = kCartridgeSignature + sizeof kCartridgeSignatureBytes;
 constexpr std::uint16_t kBasicRom = 0xa000;
 constexpr std::uint16_t kBasicRomEnd = 0xc000;
 constexpr std::uint16_t kStrout = 0xab1e;            // BASIC: prints the string at A (low), Y (high)
