@@ -35,6 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const tolvek::RunResult run = tolvek::run_program(image, entry, options);
   check(run.cycles <= options.budget + 64, "kept to the budget");
   check(run.end == tolvek::RunEnd::BudgetUsed || run.cycles <= options.budget + 64, "ended in time");
+  // With the keys and joystick moves tried where the program waited.
+  check(run.cycles + run.input_cycles <= options.budget + 64, "tries kept to the budget");
+  for (const tolvek::InputTry& tried : run.inputs) {
+    check(!tried.new_code.empty(), "a try named for new code found some");
+    for (const auto& [start, end] : tried.new_code) check(start < end && end <= 0x10000, "new code range");
+  }
   check(run.marks.size() == 0x10000 && run.first_writer.size() == 0x10000 && run.memory.size() == 0x10000,
         "whole memory reported");
   for (std::uint32_t a = 0; a < 0x10000; ++a) {
@@ -52,7 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const tolvek::RunResult again = tolvek::run_program(image, entry, options);
   check(again.end == run.end && again.end_address == run.end_address && again.cycles == run.cycles &&
-            again.marks == run.marks && again.printed == run.printed,
+            again.marks == run.marks && again.printed == run.printed && again.input_cycles == run.input_cycles &&
+            again.inputs.size() == run.inputs.size(),
         "deterministic");
   return 0;
 }

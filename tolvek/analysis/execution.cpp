@@ -265,8 +265,9 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
         RunOptions left = options;
         left.budget = options.budget - spent;
         RunResult run = run_program(image, entry, left);
-        spent += run.cycles;
+        spent += run.cycles + run.input_cycles;
         map.run.runs.push_back({entry, run.end, run.end_address, run.cycles});
+        map.run.inputs.insert(map.run.inputs.end(), run.inputs.begin(), run.inputs.end());
         map.run.calls_without_stand_in.insert(run.calls_without_stand_in.begin(), run.calls_without_stand_in.end());
         const std::vector<std::uint32_t> found = enter_ran_code(map, run.marks);
         branches.insert(branches.end(), found.begin(), found.end());

@@ -173,6 +173,9 @@ struct RunReport {
     // The ROM routines without a stand-in that a run called (and went on
     // after, as if they had returned at once).
     std::set<std::uint16_t> calls_without_stand_in;
+    // The keys and joystick moves pressed where a run waited that led to
+    // code not run before, by run.
+    std::vector<InputTry> inputs;
 };
 
 class MemoryMap {

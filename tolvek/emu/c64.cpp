@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "cpu/behaviour.hpp"
+
 namespace tolvek {
 namespace {
 
@@ -251,11 +253,7 @@ std::uint8_t C64::io_read(std::uint16_t address) {
         return static_cast<std::uint8_t>(noise_ & 0xff);
     }
     if (address < 0xdc00) return static_cast<std::uint8_t>(colours_[address - 0xd800u] | 0xf0);
-    if (address < 0xdd00) {
-        const std::uint8_t value = cia1_.read(address & 0x0f, now);
-        update_irq_line();
-        return value;
-    }
+    if (address < 0xdd00) return read_cia1(address & 0x0f);
     if (address < 0xde00) {
         const std::uint8_t value = cia2_.read(address & 0x0f, now);
         nmi_asserted_ = nmi_asserted_ && cia2_.asserting();
@@ -308,6 +306,108 @@ std::uint64_t C64::next_event() const {
 
 void C64::silence() {
     silent_ = true;
+    update_irq_line();
+}
+
+// Out of line, so that io_read saves no registers for it: the other chips
+// (the raster line most of all) are read far more often.
+[[gnu::noinline]] std::uint8_t C64::read_cia1(int reg) {
+    const std::uint8_t value = cia1_.read(reg, cpu.cycles);
+    update_irq_line();
+    return reg < 2 ? sense(reg, value) : value;
+}
+
+std::uint8_t C64::sense(int port, std::uint8_t value) {
+    (port == 0 ? input_reads.port_a : input_reads.port_b) = cpu.cycles;
+    if (port == 1) {
+        const auto selected = static_cast<std::uint8_t>(~cia1_.regs[0] & cia1_.regs[2]);
+        for (std::size_t column = 0; column < 8; ++column) {
+            if ((selected & (1u << column)) != 0) input_reads.columns[column] = cpu.cycles;
+        }
+    }
+    // The lines each port drives low: outputs written as 0, and the
+    // joystick on it. A key down joins its column and row line.
+    const auto driven_low = [&](int p) {
+        const auto index = static_cast<std::size_t>(p);
+        return static_cast<std::uint8_t>(~(cia1_.regs[index] | ~cia1_.regs[index + 2]) | held.joysticks[1 - index]);
+    };
+    std::uint8_t low = held.joysticks[port == 0 ? 1 : 0];
+    const std::uint8_t other = driven_low(1 - port);
+    for (std::size_t column = 0; column < 8; ++column) {
+        const std::uint8_t rows = held.keys[column];
+        if (port == 1 && (other & (1u << column)) != 0) low |= rows;
+        if (port == 0 && (rows & other) != 0) low |= static_cast<std::uint8_t>(1u << column);
+    }
+    return static_cast<std::uint8_t>(value & ~low);
+}
+
+void C64::note_key_call(bool key_in_a) {
+    // The stand-in was called by jsr: its return address is on the stack,
+    // and above it that of the routine that called, when one did.
+    const auto stacked = [&](int at) {
+        const auto low = ram[0x100u + ((cpu.s + at) & 0xff)];
+        const auto high = ram[0x100u + ((cpu.s + at + 1) & 0xff)];
+        return static_cast<std::uint16_t>((low | high << 8) + 1);
+    };
+    const std::uint16_t back = stacked(1);
+    std::uint16_t outer = cpu.s > 0xfb ? 0 : stacked(3);
+    const auto call = static_cast<std::uint16_t>(outer - 3);
+    const bool called = area(call) == Area::Ram && behaviour(ram[call]).control == Control::Call;
+    if (!called && outer != kBackFromSys) outer = 0;
+    for (InputReads::Call& seen : input_reads.calls) {
+        if (seen.back == back) {
+            seen = {back, outer, cpu.cycles, key_in_a};
+            return;
+        }
+    }
+    if (input_reads.calls.size() == InputReads::kMostCalls) input_reads.calls.erase(input_reads.calls.begin());
+    input_reads.calls.push_back({back, outer, cpu.cycles, key_in_a});
+}
+
+std::unique_ptr<C64::Snapshot> C64::snapshot() const {
+    auto moment = std::make_unique_for_overwrite<Snapshot>();
+    moment->ram = ram;
+    moment->colours = colours_;
+    moment->vic = vic_;
+    moment->cia1 = cia1_;
+    moment->cia2 = cia2_;
+    moment->nmi_asserted = nmi_asserted_;
+    moment->silent = silent_;
+    moment->noise = noise_;
+    moment->pc = cpu.pc;
+    moment->a = cpu.a;
+    moment->x = cpu.x;
+    moment->y = cpu.y;
+    moment->s = cpu.s;
+    moment->p = cpu.p;
+    moment->cycles = cpu.cycles;
+    moment->last_news = cpu.last_news;
+    moment->last_main_store = cpu.last_main_store;
+    moment->interrupt_depth = cpu.interrupt_depth();
+    return moment;
+}
+
+void C64::restore(const Snapshot& moment) {
+    ram = moment.ram;
+    colours_ = moment.colours;
+    vic_ = moment.vic;
+    cia1_ = moment.cia1;
+    cia2_ = moment.cia2;
+    nmi_asserted_ = moment.nmi_asserted;
+    silent_ = moment.silent;
+    noise_ = moment.noise;
+    cpu.pc = moment.pc;
+    cpu.a = moment.a;
+    cpu.x = moment.x;
+    cpu.y = moment.y;
+    cpu.s = moment.s;
+    cpu.p = moment.p;
+    cpu.cycles = moment.cycles;
+    cpu.last_news = moment.last_news;
+    cpu.last_main_store = moment.last_main_store;
+    cpu.set_interrupt_depth(moment.interrupt_depth);
+    held = {};
+    bank();
     update_irq_line();
 }
 

@@ -6,6 +6,8 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -67,6 +69,40 @@ struct Vic {
     void write(int reg, std::uint8_t value, std::uint64_t now);
 };
 
+// What the user holds down: keys of the keyboard matrix and the two
+// joysticks. CIA 1 drives the matrix's columns through port A ($DC00) and
+// reads its rows through port B ($DC01); joystick 2 pulls port A's lines
+// low, joystick 1 port B's.
+struct HeldInputs {
+    // Per column (port A's bit): the rows (port B's bits) of the keys down.
+    std::array<std::uint8_t, 8> keys{};
+    // Per port (index 0: joystick 1): bit 0 up, 1 down, 2 left, 3 right, 4 fire.
+    std::array<std::uint8_t, 2> joysticks{};
+};
+
+// Where and when the program last read input, for the run to tell whether
+// it waits for a key or the joystick.
+struct InputReads {
+    // A call of GETIN, of CHRIN from the keyboard or of SCNKEY: where it
+    // returns to, and where the routine that made it returns to when a jsr
+    // called that one or SYS did (kBackFromSys); 0: neither.
+    struct Call {
+        std::uint16_t back = 0;
+        std::uint16_t outer = 0;
+        std::uint64_t cycle = 0;
+        bool key_in_a = false;  // it returns a key (or 0) in A, and the flags by A
+    };
+    static constexpr std::size_t kMostCalls = 8;
+    std::vector<Call> calls;  // the latest of each place, at most kMostCalls
+    // The last reads of CIA 1's port A (joystick 2) and port B (the
+    // keyboard's rows, joystick 1).
+    std::optional<std::uint64_t> port_a;
+    std::optional<std::uint64_t> port_b;
+    // Per column of the keyboard: the last read of port B while port A
+    // selected it (drove its line low).
+    std::array<std::optional<std::uint64_t>, 8> columns;
+};
+
 class C64 final : public Bus {
 public:
     // Booted as the KERNAL leaves the machine before BASIC's RUN.
@@ -84,6 +120,8 @@ public:
     // The ROM routines without a stand-in that the program called: each
     // returned at once, the registers and flags as the caller left them.
     std::set<std::uint16_t> calls_without_stand_in;
+    HeldInputs held;
+    InputReads input_reads;
 
     // Loads `image` into RAM and sets BASIC's pointers to its end as LOAD
     // does; the CPU starts at `entry` with a return address to BASIC on the
@@ -113,9 +151,23 @@ public:
     // No new interrupts from now on (but the ones pending stay latched).
     void silence();
 
+    // A stand-in that reads the keyboard was called: notes where it returns.
+    void note_key_call(bool key_in_a);
+
+    // The machine at one moment: RAM, the chips, the CPU's registers and its
+    // count of cycles. What ran and what was written (the marks, the
+    // writers) is not part of it: going back keeps what was seen.
+    struct Snapshot;
+    std::unique_ptr<Snapshot> snapshot() const;
+    void restore(const Snapshot& moment);
+
 private:
     void bank();
     void update_irq_line();
+    std::uint8_t read_cia1(int reg);
+    // The value of CIA 1's port A or B (`port` 0 or 1) with the keys and
+    // joysticks held; notes the read.
+    std::uint8_t sense(int port, std::uint8_t value);
 
     std::array<std::uint8_t, 0x2000> basic_{};
     std::array<std::uint8_t, 0x2000> kernal_{};
@@ -130,6 +182,22 @@ private:
     bool nmi_asserted_ = false;
     bool silent_ = false;
     std::uint32_t noise_ = 0x1234567;  // SID's oscillator 3 output, for random numbers
+};
+
+struct C64::Snapshot {
+    // The 6510's port at $00/$01 is RAM's first two bytes; the page
+    // tables follow from it. Not zeroed first: snapshot() fills them.
+    std::array<std::uint8_t, 0x10000> ram;
+    std::array<std::uint8_t, 0x400> colours;
+    Vic vic;
+    Cia cia1, cia2;
+    bool nmi_asserted = false;
+    bool silent = false;
+    std::uint32_t noise = 0;
+    std::uint16_t pc = 0;
+    std::uint8_t a = 0, x = 0, y = 0, s = 0, p = 0;
+    std::uint64_t cycles = 0, last_news = 0, last_main_store = 0;
+    std::uint32_t interrupt_depth = 0;
 };
 
 // The vectors at $0314-$0333 as the KERNAL sets them (and RESTOR again).

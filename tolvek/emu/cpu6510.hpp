@@ -107,6 +107,11 @@ public:
     // IRQ, $FFFA for an NMI) as the bus reads it. 7 cycles.
     void interrupt(std::uint16_t vector);
 
+    // Interrupts (and brks) taken and not yet left with rti: for going back
+    // to an earlier moment of a run (C64::restore).
+    std::uint32_t interrupt_depth() const { return interrupt_depth_; }
+    void set_interrupt_depth(std::uint32_t depth) { interrupt_depth_ = depth; }
+
     // Reads and writes as the program's instructions do.
     std::uint8_t read(std::uint16_t address);
     void write(std::uint16_t address, std::uint8_t value);

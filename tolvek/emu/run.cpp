@@ -8,6 +8,7 @@
 #include "cpu/behaviour.hpp"
 #include "cpu/opcodes.hpp"
 #include "emu/c64.hpp"
+#include "emu/explore.hpp"
 
 namespace tolvek {
 namespace {
@@ -80,7 +81,7 @@ private:
 // that grows a byte at a time does not copy memory without end.
 constexpr std::size_t kCopyAllowance = 1 << 20;
 
-class Run {
+class Run final : private TryRunner {
 public:
     Run(C64& c64, const RunOptions& options) : c64_(c64), cpu_(c64.cpu), options_(options) {
         c64_.first_stores = &first_stores_;
@@ -89,6 +90,13 @@ public:
     RunResult go();
 
 private:
+    bool run_to_end();
+    std::optional<RunEnd> advance(std::uint64_t until);
+    bool step(std::uint64_t until) override { return advance(until).has_value(); }
+    void try_over() override;
+    void explore();
+    void forget_stores_since(std::size_t count);
+    void keep_pending();
     std::optional<RunEnd> halted();
     void new_code();
     void keep(WrittenCode code);
@@ -108,7 +116,8 @@ private:
     Cpu6510& cpu_;
     const RunOptions& options_;
     RunResult result_;
-    std::vector<std::uint16_t> first_stores_;  // since the ranges last heard of them
+    std::vector<std::uint16_t> first_stores_;  // the addresses stored into for the first time, in order
+    std::size_t fed_ = 0;                      // how many of them the ranges heard of
     WrittenRanges ranges_;
     std::size_t copied_ = 0;  // bytes of written code copied so far
     // Written code called from the program's own code, until it returns
@@ -119,16 +128,55 @@ private:
         std::uint8_t stack = 0;  // the stack pointer before the jsr
     };
     std::optional<PendingCall> pending_;
+    // While the tries run: the first stores and how many the ranges heard
+    // of when the program waited, the ranges then (copied when a try first
+    // adds to them), and the bytes the tries stored into first, with the
+    // value and the writer of the first try that did.
+    std::uint64_t waited_at_ = 0;  // when the run found nothing new for long
+    std::size_t fed_at_wait_ = 0;
+    std::size_t stores_at_wait_ = 0;
+    std::optional<WrittenRanges> ranges_at_wait_;
+    bool ranges_changed_ = false;
+    bool exploring_ = false;
+    std::vector<bool> tried_stores_;
+    std::vector<std::uint16_t> tried_writers_;
+    std::vector<std::uint8_t> tried_values_;
 };
 
 RunResult Run::go() {
+    const bool waited = run_to_end();
+    result_.cycles = cpu_.cycles;
+    result_.memory.assign(c64_.ram.begin(), c64_.ram.end());
+    result_.origins = c64_.ram_origins;  // as the memory: at the end, or at the wait
+    result_.calls_not_returned = calls_on_stack();
+    result_.printed = c64_.printed;
+    keep_pending();
+    // The tries' jumps through copied bytes are noted as the run's.
+    if (waited && options_.press_inputs) explore();
+    c64_.first_stores = nullptr;
+    c64_.origins = nullptr;
+    c64_.copied_pointers = nullptr;
+    std::vector<CopiedPointer>& pointers = c64_.pointers_copied;
+    std::sort(pointers.begin(), pointers.end());
+    pointers.erase(std::unique(pointers.begin(), pointers.end()), pointers.end());
+    result_.copied_pointers = std::move(pointers);
+    result_.marks = std::move(c64_.ram_marks);
+    result_.first_writer = std::move(c64_.writers);
+    result_.calls_without_stand_in.assign(c64_.calls_without_stand_in.begin(), c64_.calls_without_stand_in.end());
+    return std::move(result_);
+}
+
+// Runs until the program ends, waits or uses up the budget; says whether
+// it waits (or goes over what it has seen).
+bool Run::run_to_end() {
     for (;;) {
         if (cpu_.cycles >= options_.budget) {
             result_.end = RunEnd::BudgetUsed;
             result_.end_address = cpu_.pc;
-            break;
+            return false;
         }
         if (cpu_.cycles - cpu_.last_news > options_.patience) {
+            waited_at_ = cpu_.cycles;
             if (cpu_.cycles - cpu_.last_main_store > std::min(kQuietMain, options_.patience)) {
                 result_.end = settle();
             } else {
@@ -137,41 +185,91 @@ RunResult Run::go() {
                 result_.end = RunEnd::NothingNew;
                 result_.end_address = cpu_.pc;
             }
-            break;
+            return true;
         }
-        const std::uint64_t until = std::min({options_.budget, c64_.next_event(), cpu_.cycles + kSliceCycles});
-        const Cpu6510::Stop stop = cpu_.run(until, true);
-        if (stop == Cpu6510::Stop::Halted) {
-            if (const std::optional<RunEnd> end = halted()) {
-                result_.end = *end;
-                result_.end_address = cpu_.pc;
-                break;
-            }
-        } else if (stop == Cpu6510::Stop::NewCode) {
-            new_code();
-        } else if (stop == Cpu6510::Stop::Watched) {
-            watched();
+        if (const std::optional<RunEnd> end = advance(options_.budget)) {
+            result_.end = *end;
+            result_.end_address = cpu_.pc;
+            return false;
         }
-        if (c64_.catch_up()) cpu_.interrupt(0xfffa);
     }
-    c64_.first_stores = nullptr;
-    c64_.origins = nullptr;
-    c64_.copied_pointers = nullptr;
+}
+
+// Runs the CPU to `until`, the chips' next event or the end of a slice,
+// whichever comes first; says how the program ended if it did.
+std::optional<RunEnd> Run::advance(std::uint64_t until) {
+    const Cpu6510::Stop stop = cpu_.run(std::min({until, c64_.next_event(), cpu_.cycles + kSliceCycles}), true);
+    if (stop == Cpu6510::Stop::Halted) {
+        if (const std::optional<RunEnd> end = halted()) return end;
+    } else if (stop == Cpu6510::Stop::NewCode) {
+        new_code();
+    } else if (stop == Cpu6510::Stop::Watched) {
+        watched();
+    }
+    if (c64_.catch_up()) cpu_.interrupt(0xfffa);
+    return std::nullopt;
+}
+
+// Written code that was called and has not come back: it may be what an
+// unpacker unpacked.
+void Run::keep_pending() {
+    if (pending_) keep(std::move(pending_->code));
+    pending_.reset();
     cpu_.watched = Cpu6510::kNotWatched;
-    if (pending_) keep(std::move(pending_->code));  // never came back
-    result_.cycles = cpu_.cycles;
-    result_.calls_not_returned = calls_on_stack();
-    result_.marks = std::move(c64_.ram_marks);
-    result_.first_writer = std::move(c64_.writers);
-    result_.memory.assign(c64_.ram.begin(), c64_.ram.end());
-    result_.origins = std::move(c64_.ram_origins);
-    std::vector<CopiedPointer>& pointers = c64_.pointers_copied;
-    std::sort(pointers.begin(), pointers.end());
-    pointers.erase(std::unique(pointers.begin(), pointers.end()), pointers.end());
-    result_.copied_pointers = std::move(pointers);
-    result_.printed = std::move(c64_.printed);
-    result_.calls_without_stand_in.assign(c64_.calls_without_stand_in.begin(), c64_.calls_without_stand_in.end());
-    return std::move(result_);
+}
+
+// Tries the inputs the program may wait for, each from where it waits now.
+void Run::explore() {
+    const std::uint64_t since = waited_at_ - std::min(waited_at_, options_.patience);
+    const InputPlan plan = inputs_to_try(c64_, since, result_.end_address);
+    if (plan.inputs.empty()) return;
+    stores_at_wait_ = first_stores_.size();
+    fed_at_wait_ = fed_;
+    exploring_ = true;
+    const ExploreLimits limits{options_.budget - std::min(options_.budget, cpu_.cycles), options_.patience};
+    Explored explored = explore_inputs(c64_, plan, *this, limits);
+    exploring_ = false;
+    result_.inputs = std::move(explored.tries);
+    result_.input_cycles = explored.cycles;
+    // What the tries stored into counts as written, as the first try left it.
+    for (std::uint32_t a = 0; a < tried_stores_.size(); ++a) {
+        if (!tried_stores_[a]) continue;
+        if (!(c64_.ram_marks[a] & mark::Written)) {
+            c64_.ram_marks[a] |= mark::Written;
+            c64_.writers[a] = tried_writers_[a];
+        }
+        result_.memory[a] = tried_values_[a];
+    }
+}
+
+void Run::try_over() {
+    keep_pending();
+    forget_stores_since(stores_at_wait_);
+    if (ranges_changed_) {
+        ranges_ = *ranges_at_wait_;
+        ranges_changed_ = false;
+    }
+    fed_ = fed_at_wait_;
+}
+
+// Unmarks the bytes first stored into after the first `count`, noting them
+// as stored into by a try.
+void Run::forget_stores_since(std::size_t count) {
+    if (first_stores_.size() > count && tried_stores_.empty()) {
+        tried_stores_.assign(0x10000, false);
+        tried_writers_.assign(0x10000, 0);
+        tried_values_.assign(0x10000, 0);
+    }
+    for (std::size_t i = count; i < first_stores_.size(); ++i) {
+        const std::uint16_t a = first_stores_[i];
+        if (!tried_stores_[a]) {
+            tried_stores_[a] = true;
+            tried_writers_[a] = c64_.writers[a];
+            tried_values_[a] = c64_.ram[a];
+        }
+        c64_.ram_marks[a] &= static_cast<std::uint8_t>(~mark::Written);
+    }
+    first_stores_.resize(std::min(first_stores_.size(), count));
 }
 
 // Ends the run unless a stand-in answered the halt.
@@ -199,8 +297,11 @@ bool Run::in_written_range(std::uint32_t address) const {
 void Run::new_code() {
     const std::uint16_t entry = cpu_.pc;
     if (!in_written_range(entry)) return;
-    for (const std::uint16_t address : first_stores_) ranges_.add(address);
-    first_stores_.clear();
+    if (exploring_ && fed_ < first_stores_.size() && !ranges_changed_) {
+        if (!ranges_at_wait_) ranges_at_wait_ = ranges_;
+        ranges_changed_ = true;
+    }
+    for (; fed_ < first_stores_.size(); ++fed_) ranges_.add(first_stores_[fed_]);
     auto [first, last] = ranges_.around(entry);
     // Where the I/O is in view, its registers cut the range: it ends at the
     // last written byte before them, or starts at the first after them.

@@ -6,8 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <compare>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "emu/cpu6510.hpp"
@@ -29,6 +31,10 @@ constexpr std::uint64_t patience_for(std::uint64_t budget) { return budget / 32;
 struct RunOptions {
     std::uint64_t budget = kDefaultRunCycles;  // cycles at most
     std::uint64_t patience = patience_for(budget);
+    // When the program waits while it reads the keyboard or a joystick,
+    // go back to that moment once for each key and direction it may wait
+    // for, press it and run on (emu/explore).
+    bool press_inputs = true;
 };
 
 enum class RunEnd : std::uint8_t {
@@ -59,6 +65,24 @@ struct GeneratedCode {
     std::uint16_t caller = 0;  // the jsr
 };
 
+// A key or a joystick's direction or fire button pressed at the wait.
+struct Input {
+    enum class Device : std::uint8_t { Key, Joystick1, Joystick2 };
+    Device device = Device::Key;
+    // A key: the PETSCII code GETIN returns for it. A joystick: the bit of
+    // its port, 0 up, 1 down, 2 left, 3 right, 4 fire.
+    std::uint8_t code = 0;
+
+    friend auto operator<=>(const Input&, const Input&) = default;
+};
+
+// An input that led to code that had not run before, at these ranges
+// (start, exclusive end) of RAM.
+struct InputTry {
+    Input input;
+    std::vector<std::pair<std::uint16_t, std::uint32_t>> new_code;
+};
+
 struct RunResult {
     RunEnd end = RunEnd::BudgetUsed;
     std::uint16_t end_address = 0;
@@ -81,6 +105,10 @@ struct RunResult {
     // when the run ended (a program waiting for a key inside a KERNAL call
     // has not returned from it yet), innermost first.
     std::vector<std::uint16_t> calls_not_returned;
+    // The inputs pressed at the wait that led to new code, and the cycles
+    // all the tries took (on top of `cycles`).
+    std::vector<InputTry> inputs;
+    std::uint64_t input_cycles = 0;
 };
 
 // Runs `image` loaded into a freshly started C64 from `entry`, as SYS

@@ -29,7 +29,7 @@ enum class Routine : std::uint8_t {
     Chrout, ScreenOut, Chrin, Getin, Stop, Open, Close, Chkin, Chkout, Clrchn, Clall, LoadSave,
     Readst, Setlfs, Setnam, Setmsg, Settmo, Memtop, Membot, Rdtim, Settim, Udtim,
     Screen, Plot, Iobase, Restor, Vector, Serial, ClearScreen, Home, LinePointer, ColourPointer, CursorLine,
-    ClearLine, ScreenEditor, Ioinit, Ramtas, Nothing, PrintString, PrintNumber, PrintReturn, Basic,
+    ClearLine, ScreenEditor, Ioinit, Ramtas, Scnkey, PrintString, PrintNumber, PrintReturn, Basic,
 };
 
 struct Entry {
@@ -62,7 +62,7 @@ constexpr Entry kStandIns[] = {
     {0xe9f0, Routine::LinePointer},  // the screen line X's address into $D1/$D2
     {0xe9ff, Routine::ClearLine},    // spaces in screen line X
     {0xea24, Routine::ColourPointer},  // and its colour RAM's into $F3/$F4
-    {0xea87, Routine::Nothing},      // scan the keyboard
+    {0xea87, Routine::Scnkey},       // scan the keyboard
     {0xf13e, Routine::Getin},
     {0xf157, Routine::Chrin},
     {0xf1ca, Routine::Chrout},
@@ -95,7 +95,7 @@ constexpr Entry kStandIns[] = {
     {0xff96, Routine::Serial},       // TKSA
     {0xff99, Routine::Memtop},
     {0xff9c, Routine::Membot},
-    {0xff9f, Routine::Nothing},      // SCNKEY
+    {0xff9f, Routine::Scnkey},
     {0xffa2, Routine::Settmo},
     {0xffa5, Routine::Serial},       // ACPTR
     {0xffa8, Routine::Serial},       // CIOUT
@@ -197,6 +197,8 @@ private:
     void test_ram();
     void home();
     void print_string();
+    std::optional<std::uint8_t> next_key();
+    void chrin();
     // The cursor's line: its address on the screen and in colour RAM.
     void point_at_line(std::uint8_t row) {
         const auto line = static_cast<std::uint16_t>((peek(0x0288) << 8) + row * 40);
@@ -218,8 +220,10 @@ void Answer::run(Routine routine) {
         if (peek(kOutput) == kScreen) print(cpu_.a);
         return carry(false);
     case Routine::ScreenOut: return print(cpu_.a);
-    case Routine::Chrin: return succeed_with(0x0d);  // an empty line
-    case Routine::Getin: return succeed_with(0);     // no key
+    case Routine::Chrin: return chrin();
+    case Routine::Getin:
+        c64_.note_key_call(true);
+        return succeed_with(next_key().value_or(0));  // 0: no key
     case Routine::Stop: cpu_.p = static_cast<std::uint8_t>(cpu_.p & ~flag::Z); return;  // not pressed
     case Routine::Open: return open();
     case Routine::Close: return close();
@@ -256,7 +260,7 @@ void Answer::run(Routine routine) {
     case Routine::Ioinit: return start_chips();
     case Routine::Ramtas: return test_ram();
     case Routine::PrintReturn: return print(0x0d);
-    case Routine::Nothing: return;
+    case Routine::Scnkey: return c64_.note_key_call(false);  // the keys come through the buffer already
     case Routine::PrintString: return print_string();
     case Routine::PrintNumber:
         for (const char digit : std::to_string(cpu_.x | (cpu_.a << 8))) print(static_cast<std::uint8_t>(digit));
@@ -404,6 +408,27 @@ void Answer::print_string() {
         if (petscii == 0) break;
         print(petscii);
     }
+}
+
+// The first key in the keyboard buffer ($0277 on, $C6 of them), taken out.
+// The KERNAL's bookkeeping, not the program's stores: RAM changes, the
+// marks do not (a program that waits for a key finds nothing new).
+std::optional<std::uint8_t> Answer::next_key() {
+    auto& ram = c64_.ram;
+    const std::uint8_t count = std::min<std::uint8_t>(ram[0xc6], 10);
+    if (count == 0) return std::nullopt;
+    const std::uint8_t key = ram[0x0277];
+    std::copy(ram.begin() + 0x0278, ram.begin() + 0x0277 + count, ram.begin() + 0x0277);
+    ram[0xc6] = static_cast<std::uint8_t>(count - 1);
+    return key;
+}
+
+// From the keyboard: the keys typed, then the end of an empty line; from
+// the screen, too, a line's end.
+void Answer::chrin() {
+    if (peek(kInput) != 0) return succeed_with(0x0d);
+    c64_.note_key_call(true);
+    succeed_with(next_key().value_or(0x0d));
 }
 
 int Answer::device_of(std::uint8_t file) {

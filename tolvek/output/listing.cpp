@@ -15,6 +15,27 @@ namespace {
 
 constexpr std::uint32_t kRowBytes = 8;
 
+// How the header names a key or a joystick's move that a run pressed.
+std::string input_name(const Input& input) {
+    if (input.device != Input::Device::Key) {
+        constexpr const char* kMoves[] = {"up", "down", "left", "right", "fire"};
+        return std::string("joystick ") + (input.device == Input::Device::Joystick1 ? "1 " : "2 ") +
+               (input.code < std::size(kMoves) ? kMoves[input.code] : "?");
+    }
+    constexpr std::pair<std::uint8_t, const char*> kKeys[] = {
+        {0x0d, "RETURN"}, {0x20, "SPACE"}, {0x85, "F1"}, {0x86, "F3"}, {0x87, "F5"}, {0x88, "F7"},
+        {0x89, "F2"}, {0x8a, "F4"}, {0x8b, "F6"}, {0x8c, "F8"}, {0x11, "CRSR DOWN"}, {0x91, "CRSR UP"},
+        {0x1d, "CRSR RIGHT"}, {0x9d, "CRSR LEFT"}, {0x13, "HOME"}, {0x93, "CLR"}, {0x14, "DEL"},
+        {0x94, "INST"}, {0x03, "STOP"}, {0x8d, "SHIFT RETURN"},
+    };
+    for (const auto& [code, name] : kKeys) {
+        if (code == input.code) return std::string("key ") + name;
+    }
+    const char c = petscii_char(input.code);
+    if (c != 0 && c != '"') return std::string("key \"") + c + '"';
+    return "key " + hex(input.code, 2);
+}
+
 class Builder {
 public:
     Builder(const MemoryMap& map, const Hints* hints)
@@ -360,6 +381,23 @@ private:
                                  (calls.size() == 1 ? "it" : "each") + " returned at once, registers and flags unchanged");
     }
 
+    // The inputs pressed where a run waited that led to new code, one
+    // line each in the order of the inputs.
+    void make_inputs_header(Listing& listing) const {
+        std::vector<const InputTry*> tries;
+        for (const InputTry& tried : map_.run.inputs) tries.push_back(&tried);
+        std::stable_sort(tries.begin(), tries.end(), [](const InputTry* x, const InputTry* y) { return x->input < y->input; });
+        constexpr std::size_t kShown = 4;
+        for (const InputTry* tried : tries) {
+            std::string line = input_name(tried->input) + ": new code at ";
+            for (std::size_t i = 0; i < tried->new_code.size() && i < kShown; ++i) {
+                line += (i == 0 ? "" : ", ") + range(tried->new_code[i].first, tried->new_code[i].second);
+            }
+            if (tried->new_code.size() > kShown) line += " and " + std::to_string(tried->new_code.size() - kShown) + " more places";
+            listing.header.push_back(line);
+        }
+    }
+
     // How each run of the program ended, and what it wrote and ran.
     void make_run_header(Listing& listing, std::string_view unpacked_file) const {
         for (const ProgramRun& run : map_.run.runs) {
@@ -376,6 +414,7 @@ private:
             listing.header.push_back(line + " after " + std::to_string(run.cycles) + " cycles");
         }
         make_unanswered_calls_header(listing);
+        make_inputs_header(listing);
         const WrittenCode* unpacked = map_.run.unpacked ? &*map_.run.unpacked : nullptr;
         std::size_t shown = 0;
         for (const CopiedCode& copied : map_.run.copied_code) {

@@ -3,6 +3,7 @@
 ; entry address: $080d (2061)
 ; code: 48 bytes, data: 41 bytes
 ; run from $080d: waited in a loop at $081c after 410950 cycles
+; key RETURN: new code at $082f-$0834
 ; rebuild with 64tass: 64tass --cbm-prg -o hello-rebuilt.prg hello.asm
 
 RASTER = $d012
