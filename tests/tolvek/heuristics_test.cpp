@@ -87,6 +87,35 @@ TEST(MoreCode, JumpTableTargets) {
     EXPECT_EQ(analysis.kind(table + 6), Kind::Unknown) << "padding is still unknown, not data";
 }
 
+// Code that a table the code jumps through leads to may start with an
+// undocumented opcode of the CPU, as code from any entry may; for a CPU
+// without them the table ends before it.
+TEST(MoreCode, JumpTableTargetsWithUndocumentedOpcodes) {
+    Program p(0xc000);
+    const std::uint32_t start = p.add({0xbd, 0x00, 0x00,   // lda table,x
+                                       0x85, 0xfb,         // sta $fb
+                                       0xbd, 0x00, 0x00,   // lda table+1,x
+                                       0x85, 0xfc,         // sta $fc
+                                       0x6c, 0xfb, 0x00}); // jmp ($00fb)
+    const std::uint32_t table = p.add({0, 0, 0, 0, 0, 0});
+    p.add({0x00, 0xff});
+    const std::uint32_t r1 = p.add({0xee, 0x20, 0xd0, 0x60});  // inc $d020 / rts
+    const std::uint32_t r2 = p.add({0xa7, 0xfb, 0x60});        // lax $fb / rts
+    const std::uint32_t r3 = p.add({0xcb, 0x01, 0x60});        // sbx #1 / rts
+    p.set_word(start + 1, table);
+    p.set_word(start + 6, table + 1);
+    p.set_word(table, r1);
+    p.set_word(table + 2, r2);
+    p.set_word(table + 4, r3);
+    for (const bool undocumented : {true, false}) {
+        const MemoryMap analysis = analyse(p.image, {.entry = start, .guesses = false, .undocumented = undocumented});
+        EXPECT_TRUE(analysis.is_opcode(r1)) << undocumented;
+        EXPECT_EQ(analysis.is_opcode(r2), undocumented);
+        EXPECT_EQ(analysis.is_opcode(r3), undocumented);
+        EXPECT_EQ(analysis.kind(table + 4), undocumented ? Kind::Word : Kind::Unknown);
+    }
+}
+
 TEST(MoreCode, RtsTrickTable) {
     Program p(0x2000);
     const std::uint32_t start = p.add({0xbd, 0x00, 0x00,  // lda table+1,x

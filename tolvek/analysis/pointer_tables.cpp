@@ -212,13 +212,15 @@ private:
     }
 
     // Where a table's entry may lead: known code, or an unknown byte that
-    // starts an instruction other than brk.
+    // starts an instruction other than brk, one of the CPU's (code that a
+    // table the code jumps through leads to may start with an undocumented
+    // opcode, as code from any entry may).
     bool code_target(std::uint32_t target) const {
         if (!image_.contains(target)) return false;
         const Kind k = map_.kind(target);
         const std::uint8_t byte = image_.at(target);
-        return k == Kind::Opcode ||
-               (k == Kind::Unknown && opcode(byte).documented() && behaviour(byte).control != Control::Break);
+        const bool cpu_opcode = opcode(byte).documented() || (map_.undocumented_opcodes && has_mnemonic(image_, target));
+        return k == Kind::Opcode || (k == Kind::Unknown && cpu_opcode && behaviour(byte).control != Control::Break);
     }
 
     // A table of code addresses (less `adjust`) with the low halves at `low`
