@@ -499,6 +499,33 @@ TEST(CoveragePrograms, StartsNamedByTheProgramsOwnWords) {
     EXPECT_NE(header.find(cold_word), std::string::npos) << header;
 }
 
+// Statements dispatched as BASIC does: split tables of addresses minus one,
+// left through the rts of a routine that a jmp leads to (a copy in zero
+// page, a routine of the program's own). Without running, the handlers
+// (most start with an undocumented opcode, which no guess takes there) are
+// code and the tables are data.
+TEST(CoveragePrograms, StatementsDispatchedThroughAnotherRoutinesReturn) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    ScratchDir dir;
+    std::map<std::string, std::uint32_t> labels = assemble_coverage_program(dir, "statement_dispatch");
+    ASSERT_FALSE(labels.empty());
+    const std::string shown = tolvek_listing(dir, "statement_dispatch", "--run-cycles 0");
+    for (const char* handler : {"st_count", "st_print", "st_apply", "st_reset", "op_plus", "op_minus", "op_halve"}) {
+        ASSERT_EQ(labels.count(handler), 1u) << handler;
+        char start[8];
+        std::snprintf(start, sizeof start, "\n%04x  ", labels[handler]);
+        EXPECT_NE(shown.find(start), std::string::npos) << handler << "\n" << shown;
+        EXPECT_EQ(kind_at(shown, labels[handler]), "code") << handler << "\n" << shown;
+    }
+    for (const char* table : {"statements_lo", "statements_hi", "operators_lo", "operators_hi"}) {
+        ASSERT_EQ(labels.count(table), 1u) << table;
+        EXPECT_EQ(kind_at(shown, labels[table]), "data") << table << "\n" << shown;
+    }
+    char row[40];
+    std::snprintf(row, sizeof row, "!byte <(L%04x-1),<(L%04x-1)", labels["op_plus"], labels["op_minus"]);
+    EXPECT_NE(shown.find(row), std::string::npos) << shown;
+}
+
 // Guesses weigh what their instructions say. Routines reached only through
 // a list read through a pointer, with operands on zero page written
 // absolute, are code, with the run and without; the rows of a tile map
