@@ -121,6 +121,7 @@ const std::array<std::uint16_t, 16> kKernalVectors = {
 C64::C64() {
     marks = ram_marks.data();
     first_writer = writers.data();
+    first_ran = first_runs.data();
     build_roms(basic_, kernal_, chars_);
 
     ram[0x00] = 0x2f;

@@ -77,6 +77,7 @@ public:
     std::array<std::uint8_t, 0x10000> ram{};
     std::vector<std::uint8_t> ram_marks = std::vector<std::uint8_t>(0x10000);
     std::vector<std::uint16_t> writers = std::vector<std::uint16_t>(0x10000);
+    std::vector<std::uint32_t> first_runs = std::vector<std::uint32_t>(0x10000, kNotRan);
     std::string printed;  // what went through CHROUT and BASIC's print routines
     // The ROM routines without a stand-in that the program called: each
     // returned at once, the registers and flags as the caller left them.

@@ -138,6 +138,7 @@ RunResult Run::go() {
             if (const std::optional<RunEnd> end = halted()) {
                 result_.end = *end;
                 result_.end_address = cpu_.pc;
+                if (*end == RunEnd::Halted && cpu_.in_interrupt()) result_.halted_in_interrupt_since = cpu_.interrupted_at;
                 break;
             }
         } else if (stop == Cpu6510::Stop::NewCode) {
@@ -153,6 +154,7 @@ RunResult Run::go() {
     result_.cycles = cpu_.cycles;
     result_.marks = std::move(c64_.ram_marks);
     result_.first_writer = std::move(c64_.writers);
+    result_.first_ran = std::move(c64_.first_runs);
     result_.memory.assign(c64_.ram.begin(), c64_.ram.end());
     result_.printed = std::move(c64_.printed);
     result_.calls_without_stand_in.assign(c64_.calls_without_stand_in.begin(), c64_.calls_without_stand_in.end());
@@ -275,6 +277,7 @@ RunEnd Run::settle() {
         if (stop == Cpu6510::Stop::Halted) {
             if (const std::optional<RunEnd> end = halted()) {
                 result_.end_address = cpu_.pc;
+                if (*end == RunEnd::Halted && cpu_.in_interrupt()) result_.halted_in_interrupt_since = cpu_.interrupted_at;
                 return *end;
             }
         }
