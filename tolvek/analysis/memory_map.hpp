@@ -102,6 +102,10 @@ struct ProgramRun {
     RunEnd end = RunEnd::BudgetUsed;
     std::uint16_t end_address = 0;
     std::uint64_t cycles = 0;
+    // A run that halted in RAM went wrong: the instructions of the image it
+    // ran just before, which were not taken for code (nothing else found
+    // them), in address order.
+    std::vector<std::uint32_t> doubted;
 };
 
 // Code the program wrote and ran: where it ran, and where its bytes lie in
