@@ -179,6 +179,39 @@ TEST(InlineData, ZeroTerminated) {
     EXPECT_EQ(routine.calls.at(a["second"]), 12u);
 }
 
+// A routine that pulls its return address and then calls a routine of its
+// own for each character (one that draws it into a bitmap, hundreds of
+// instructions a character): the returns of those calls, at the caller's
+// level of the stack, are not the way back to the caller. A long text takes
+// more instructions than a short one may, all in one call.
+TEST(InlineData, OwnCallsAfterPullingTheReturnAddress) {
+    Asm a(0xc000);
+    const std::string long_text(100, 'x');
+    a.label("start").op(0x20, "print_drawn").text("short").bytes({0});
+    a.label("second").op(0x20, "print_drawn").text(long_text).bytes({0});
+    a.label("after").op(kRts);
+    // pla / sta $fb / pla / sta $fc / bne next (always)
+    a.label("print_drawn");
+    pull_return_address(a);
+    a.branch(0xd0, "d_next");
+    a.label("d_read").op(0xa0, std::uint8_t{0}).op(0xb1, std::uint8_t{0xfb}).branch(0xf0, "d_end");
+    a.op(0x20, "draw");                                                   // jsr draw
+    a.label("d_next").op(0xe6, std::uint8_t{0xfb}).branch(0xd0, "d_read");  // inc $fb / bne
+    a.op(0xe6, std::uint8_t{0xfc}).branch(0xd0, "d_read");                   // inc $fc / bne
+    a.label("d_end").op(0xa5, std::uint8_t{0xfc}).op(kPha).op(0xa5, std::uint8_t{0xfb}).op(kPha).op(kRts);
+    // ldx #0 / - dex / bne - / rts: 513 instructions
+    a.label("draw").op(0xa2, std::uint8_t{0}).label("d_loop").op(0xca).branch(0xd0, "d_loop").op(kRts);
+    const Image& image = a.done();
+    const MemoryMap map = trace(image, a["start"]);
+    expect_data(map, a["start"] + 3, a["second"], {T, T, T, T, T, B});
+    std::vector<Kind> second(long_text.size(), T);
+    second.push_back(B);
+    expect_data(map, a["second"] + 3, a["after"], second);
+    EXPECT_TRUE(map.is_opcode(a["after"]));
+    EXPECT_EQ(map.inline_calls.routines.at(a["print_drawn"]).calls.at(a["second"]), long_text.size() + 1);
+    EXPECT_GT(map.inline_calls.routines.at(a["print_drawn"]).model_steps, 50000u);
+}
+
 // Two parameter bytes, not text.
 TEST(InlineData, FixedLength) {
     Asm a(0xc000);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "c64/petscii.hpp"
 #include "cpu/behaviour.hpp"
@@ -13,15 +14,16 @@ namespace {
 
 // The most data after one call that is taken.
 constexpr std::uint32_t kMaxData = 1024;
-// The instructions a routine may run for one call: enough to print the
-// longest data a byte at a time.
-constexpr std::uint64_t kMaxSteps = 50000;
 // The instructions the model runs for one routine, all its calls together,
 // and for all routines of an image: thousands of calls of a routine that
 // loops long must not take minutes. Past them, a routine's later calls are
 // read the way its first call with data showed.
 constexpr std::uint64_t kStepsPerRoutine = 1'000'000;
 constexpr std::uint64_t kStepsPerImage = 4'000'000;
+// The instructions a routine may run for one call: all of its allowance,
+// as one that draws each character into a bitmap runs hundreds of
+// instructions a byte.
+constexpr std::uint64_t kMaxSteps = kStepsPerRoutine;
 // The instructions looked at for the return address at a routine's start.
 constexpr int kPrologue = 6;
 // Text among parameters needs as many printable bytes in a row.
@@ -73,16 +75,25 @@ std::optional<std::uint32_t> run_routine(const Image& image, ImageOverlay& memor
         const std::uint8_t low = cpu.pull();
         cpu.pc = static_cast<std::uint16_t>((low | cpu.pull() << 8) + 1);
     };
+    // Where the calls the routine makes once it has pulled its return
+    // address (and is at its caller's level) return to: those returns are
+    // its own, not the way back to the caller.
+    std::vector<std::uint32_t> own_calls;
     for (steps = 0; steps < max_steps;) {
         if (!image.contains(cpu.pc)) return std::nullopt;
         ++steps;
+        const std::uint32_t at = cpu.pc;
         const std::uint8_t byte = cpu.read(cpu.pc);
         if (!followed(byte, undocumented)) return std::nullopt;
         const bool at_caller_level = depth() == 0;
         cpu.run(cpu.cycles + 1, false);  // one instruction
         switch (behaviour(byte).control) {
         case Control::Call:
-            if (!image.contains(cpu.pc)) return_from_rom();
+            if (!image.contains(cpu.pc)) {
+                return_from_rom();
+            } else if (at_caller_level) {
+                own_calls.push_back(at + 3);
+            }
             break;
         case Control::JumpIndirect:
             // Through a pointer with the return address off the stack: the
@@ -97,6 +108,10 @@ std::optional<std::uint32_t> run_routine(const Image& image, ImageOverlay& memor
             [[fallthrough]];
         case Control::Return:
             if (depth() < 0) return std::nullopt;
+            if (depth() == 0 && !own_calls.empty() && own_calls.back() == cpu.pc) {
+                own_calls.pop_back();
+                break;
+            }
             if (depth() == 0) return cpu.pc;
             break;
         default: break;
