@@ -268,6 +268,35 @@ TEST(InlineData, PrintImmediate) {
     EXPECT_EQ(map.inline_calls.routines.at(kPrintImmediate).form, InlineForm::ZeroTerminated);
 }
 
+// A routine that reads the bytes after its call through the return
+// address it pulled and goes back to its caller's caller: nothing after the
+// call runs, so the trace stops there (the bytes stay unknown, for the
+// data passes), and the routine is code. A routine whose model returns
+// past its own start (it skips more than lies before it) gets no data at
+// that call: it is code, and its bytes are no call's data.
+TEST(InlineData, RoutinesThatUseTheBytesAfterTheirCalls) {
+    Asm a(0xc000);
+    a.label("start").op(0x20, "phase").op(0x20, "skip").bytes({1, 2});
+    a.label("skip").op(kPla).op(kClc).op(0x69, std::uint8_t{20}).op(kTax);  // pla / clc / adc #20 / tax
+    a.op(kPla).op(0x69, std::uint8_t{0}).op(kPha).op(kTxa).op(kPha).op(kRts);  // pla / adc #0 / pha / txa / pha / rts
+    a.label("phase").op(0x20, "rows").bytes({0, 1, 2, 3, 0, 0x60});
+    // pla / sta $fb / pla / sta $fc / ldy #1 / lda ($fb),y / sta $d020 / rts
+    a.label("rows");
+    pull_return_address(a);
+    a.op(0xa0, std::uint8_t{1}).op(0xb1, std::uint8_t{0xfb}).op(0x8d, std::uint16_t{0xd020}).op(kRts);
+    const Image& image = a.done();
+    const MemoryMap map = trace(image, a["start"]);
+    EXPECT_TRUE(map.is_opcode(a["rows"]));
+    EXPECT_TRUE(map.is_opcode(a["phase"]));
+    for (std::uint32_t at = a["phase"] + 3; at < a["rows"]; ++at) EXPECT_EQ(map.kind(at), Kind::Unknown) << std::hex << at;
+    EXPECT_TRUE(map.inline_calls.routines.at(a["rows"]).past_caller);
+    // The caller's caller goes on: the second call, after the first returned.
+    EXPECT_TRUE(map.is_opcode(a["start"] + 3));
+    EXPECT_TRUE(map.is_opcode(a["skip"]));
+    EXPECT_EQ(map.inline_calls.routines.at(a["skip"]).calls.at(a["start"] + 3), 0u);
+    EXPECT_FALSE(map.inline_calls.routines.at(a["skip"]).past_caller);
+}
+
 // Routines that look at their return address without taking data: one
 // that reads it through tsx and returns as usual, one that drops it and
 // returns to its caller's caller, and a jsr to print-immediate when the

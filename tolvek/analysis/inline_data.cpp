@@ -32,6 +32,11 @@ constexpr std::uint32_t kMinText = 4;
 // The stack pointer at the caller's level, before the jsr.
 constexpr std::uint8_t kCallerStack = 0xf0;
 
+// Where a routine went back to, and the length of the data after its call,
+// when it returned past its caller (to the caller's caller, having pulled
+// its return address): nothing after the call runs.
+constexpr std::uint32_t kPastCaller = 0xffffffff;
+
 // Whether the model follows the instruction: brk and rti lead into the
 // interrupt handlers, which are not the routine's; jam stops the CPU; the
 // undocumented opcodes run where they count as code.
@@ -45,12 +50,24 @@ bool followed(std::uint8_t byte, bool undocumented) {
     }
 }
 
+// Whether the instruction `byte` about to run reads through a pointer
+// (lda (p),y) within the data's limit from `begin`.
+bool reads_after(Cpu6510& cpu, std::uint8_t byte, std::uint32_t begin) {
+    if (opcode(byte).mode != Mode::IndirectY || behaviour(byte).access == Access::Write) return false;
+    const std::uint8_t pointer = cpu.read(static_cast<std::uint16_t>(cpu.pc + 1));
+    const std::uint32_t address =
+        (cpu.read(pointer) | cpu.read(static_cast<std::uint8_t>(pointer + 1)) << 8) + static_cast<std::uint32_t>(cpu.y);
+    return address >= begin && address < begin + kMaxData;
+}
+
 // Runs the routine that the jsr at `call` calls, on the emulator's CPU with
 // `memory` (the image, what the routine stores on top) for at most
 // `max_steps` instructions, and counts them in `steps`; the address it
-// returns to at its caller's level, if it gets there. Calls and jumps out
-// of the image return at once, as the ROM's routines would; `undocumented`
-// says whether the undocumented opcodes run.
+// returns to at its caller's level, if it gets there, or kPastCaller when
+// it read the bytes after the call (through a pointer: lda (p),y) and went
+// back past its caller. Calls and jumps out of the image return at once,
+// as the ROM's routines would; `undocumented` says whether the
+// undocumented opcodes run.
 std::optional<std::uint32_t> run_routine(const Image& image, ImageOverlay& memory, bool undocumented,
                                          std::uint32_t call, std::uint64_t max_steps, std::uint64_t& steps) {
     memory.forget_stores();
@@ -79,12 +96,14 @@ std::optional<std::uint32_t> run_routine(const Image& image, ImageOverlay& memor
     // address (and is at its caller's level) return to: those returns are
     // its own, not the way back to the caller.
     std::vector<std::uint32_t> own_calls;
+    bool read_after_call = false;
     for (steps = 0; steps < max_steps;) {
         if (!image.contains(cpu.pc)) return std::nullopt;
         ++steps;
         const std::uint32_t at = cpu.pc;
         const std::uint8_t byte = cpu.read(cpu.pc);
         if (!followed(byte, undocumented)) return std::nullopt;
+        read_after_call = read_after_call || reads_after(cpu, byte, back + 1);
         const bool at_caller_level = depth() == 0;
         cpu.run(cpu.cycles + 1, false);  // one instruction
         switch (behaviour(byte).control) {
@@ -107,7 +126,7 @@ std::optional<std::uint32_t> run_routine(const Image& image, ImageOverlay& memor
             return_from_rom();  // a jump to a routine in ROM: it returns for this one
             [[fallthrough]];
         case Control::Return:
-            if (depth() < 0) return std::nullopt;
+            if (depth() < 0) return read_after_call ? std::optional<std::uint32_t>(kPastCaller) : std::nullopt;
             if (depth() == 0 && !own_calls.empty() && own_calls.back() == cpu.pc) {
                 own_calls.pop_back();
                 break;
@@ -145,7 +164,9 @@ std::uint32_t zero_terminated_length(const Image& image, std::uint32_t begin) {
 
 // The bytes after the jsr at `call` that its routine reads and skips, as
 // the model finds them, spending the routine's and the image's steps;
-// nothing when those ran out before the routine returned.
+// nothing when those ran out before the routine returned. The routine
+// itself is code: no data of its calls (which the model makes run past it
+// when it has gone wrong).
 std::optional<std::uint32_t> modelled_length(MemoryMap& map, InlineRoutine& record, std::uint32_t call) {
     const Image& image = map.image();
     const std::uint32_t begin = call + 3;
@@ -159,13 +180,19 @@ std::optional<std::uint32_t> modelled_length(MemoryMap& map, InlineRoutine& reco
     record.model_steps += steps;
     map.inline_calls.model_steps += steps;
     if (!back && allowed < kMaxSteps && steps == allowed) return std::nullopt;
-    if (!back || *back <= begin || *back > limit) return 0;
+    if (back == kPastCaller) {
+        record.past_caller = true;
+        return kPastCaller;
+    }
+    const std::uint32_t routine = operand_of(image, call);
+    if (!back || *back <= begin || *back > limit || (routine >= begin && routine < *back)) return 0;
     return *back - begin;
 }
 
 // The bytes after the jsr at `call` read the way the routine's first call
 // with data showed: for a routine the model has no more steps for.
 std::uint32_t foreseen_length(const Image& image, const InlineRoutine& record, std::uint32_t call) {
+    if (record.past_caller) return kPastCaller;
     const std::uint32_t begin = call + 3;
     if (!record.first_data_call || begin >= image.end()) return 0;
     const std::uint32_t first_begin = *record.first_data_call + 3;
@@ -284,6 +311,7 @@ InlineSpan inline_data_after(MemoryMap& map, std::uint32_t call) {
     InlineRoutine& record = map.inline_calls.routines[routine];
     const auto [it, added] = record.calls.try_emplace(call, 0);
     if (added) it->second = data_length(map, record, call, routine);
+    if (it->second == kPastCaller) return {.returns = false};
     const InlineSpan span{it->second, form_of(image, call + 3, it->second)};
     if (record.form == InlineForm::None && span.form != InlineForm::None) {
         record.form = span.form;

@@ -93,6 +93,9 @@ struct InlineRoutine {
     std::map<std::uint32_t, std::uint32_t> calls;  // bytes of data after each call seen, by the jsr
     std::optional<std::uint32_t> first_data_call;  // the jsr of that first call
     std::uint64_t model_steps = 0;                 // instructions the model ran for it, all calls together
+    // A call went back past its caller: the routine uses the bytes after
+    // its calls and goes back to its caller's caller.
+    bool past_caller = false;
 };
 
 // One run of the program (analysis/execution): where it started and how

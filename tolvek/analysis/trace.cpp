@@ -177,6 +177,7 @@ private:
                 if (flow == Flow::Call && may_take_data(target)) {
                     const Outcome data = claim_inline_data(at);
                     if (data != Outcome::Done) return data;
+                    if (!comes_back_) return Outcome::Done;  // nothing after the call runs
                     at += data_after_;
                 }
             }
@@ -202,14 +203,17 @@ private:
     }
 
     // Claims the data that the routine called at `call` reads from behind
-    // the call, if it does, and sets data_after_ to its length. Bytes that
+    // the call, if it does, and sets data_after_ to its length (and
+    // comes_back_ to whether the call returns after it). Bytes that
     // are known already stay as they are in the trace, and make a guess
     // fail. Out of line: inlined, it slows the guessing's busy loop down.
     [[gnu::noinline]] Outcome claim_inline_data(std::uint32_t call) {
         data_after_ = 0;
+        comes_back_ = true;
         if (!takes_inline_data(operand_of(image_, call))) return Outcome::Done;
         const InlineSpan span = inline_data_after(map_, call);
         data_after_ = span.length;
+        comes_back_ = span.returns;
         if (span.length == 0) return Outcome::Done;
         std::vector<Kind> kinds;
         inline_data_kinds(image_, call, span, kinds);
@@ -312,6 +316,7 @@ private:
     Source source_;                     // of what this tracer claims
     bool undocumented_;                 // whether undocumented opcodes can be code
     std::uint32_t data_after_ = 0;      // bytes of data after the call just claimed
+    bool comes_back_ = true;            // whether that call returns after its data
 };
 
 // One guess from the roots in guessing.work. A routine of one-byte
