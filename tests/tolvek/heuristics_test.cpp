@@ -275,6 +275,35 @@ TEST(MoreCode, TablesReadByGuessedCode) {
     EXPECT_EQ(analysis.target(high + 1), r2);
 }
 
+// The same with the rts trick's interleaved words (lda t+1,x / pha /
+// lda t,x / pha / rts): every entry is tried, not the first alone.
+TEST(MoreCode, InterleavedTableReadByGuessedCode) {
+    Program p(0xc000);
+    const std::uint32_t start = p.add({0x20, 0x00, 0x00, 0x60});  // jsr last / rts
+    const std::uint32_t reader = p.add({0xbd, 0x00, 0x00,          // lda table+1,x
+                                        0x48,                      // pha
+                                        0xbd, 0x00, 0x00,          // lda table,x
+                                        0x48,                      // pha
+                                        0x60});                    // rts
+    const std::uint32_t last = p.add({0x60});
+    const std::uint32_t table = p.add({0, 0, 0, 0, 0, 0, 0x02});
+    const std::uint32_t r1 = p.add({0xe8, 0x60, 0x02});        // inx / rts
+    const std::uint32_t r2 = p.add({0xca, 0xca, 0x60, 0x02});  // dex / dex / rts
+    const std::uint32_t r3 = p.add({0xc8, 0x60});              // iny / rts
+    p.set_word(start + 1, last);
+    p.set_word(reader + 1, table + 1);
+    p.set_word(reader + 5, table);
+    p.set_word(table, r1 - 1);
+    p.set_word(table + 2, r2 - 1);
+    p.set_word(table + 4, r3 - 1);
+    EXPECT_FALSE(trace_program(p.image, start).is_opcode(reader));
+    const MemoryMap analysis = p.analyse(start);
+    ASSERT_TRUE(analysis.is_opcode(reader));
+    for (const std::uint32_t r : {r1, r2, r3}) EXPECT_TRUE(analysis.is_opcode(r)) << std::hex << r;
+    EXPECT_EQ(analysis.kind(table + 4), Kind::WordMinus1);
+    EXPECT_EQ(analysis.target(table + 4), r3);
+}
+
 // Tables of plain addresses read into a jump: into the pointer of a
 // jmp (p) that the code reaches next (also through a jsr to the jmp, with
 // a test between load and store), into the operand of a jmp that the code
