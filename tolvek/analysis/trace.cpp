@@ -87,6 +87,9 @@ public:
         return true;
     }
 
+    // A lenient tracer adds each instruction it claims to `claimed`.
+    void report_claims(std::vector<std::uint32_t>* claimed) { claimed_ = claimed; }
+
     // What the instructions claimed so far say for being code.
     const Evidence& evidence() const { return evidence_; }
     // Whether a path ran into known code.
@@ -264,6 +267,7 @@ private:
             guessing_->pending.push_back(at);
         } else {
             map_.set_instruction(at, length, source_);
+            if (claimed_) claimed_->push_back(at);
         }
         return Outcome::Done;
     }
@@ -315,6 +319,7 @@ private:
     std::vector<std::uint32_t>& work_;  // paths to follow, done ones included
     Source source_;                     // of what this tracer claims
     bool undocumented_;                 // whether undocumented opcodes can be code
+    std::vector<std::uint32_t>* claimed_ = nullptr;  // a lenient tracer's instructions, when asked for
     std::uint32_t data_after_ = 0;      // bytes of data after the call just claimed
     bool comes_back_ = true;            // whether that call returns after its data
 };
@@ -381,9 +386,11 @@ void find_patched_operands(const MemoryMap& map, Guessing& guessing) {
     }
 }
 
-void trace_from(MemoryMap& map, std::uint32_t entry, Source source) {
+void trace_from(MemoryMap& map, std::uint32_t entry, Source source, std::vector<std::uint32_t>* claimed) {
     std::vector<std::uint32_t> work{entry};
-    Tracer<false>(map, nullptr, work, source).run();
+    Tracer<false> tracer(map, nullptr, work, source);
+    tracer.report_claims(claimed);
+    tracer.run();
 }
 
 }  // namespace tolvek
