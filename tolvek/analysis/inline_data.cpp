@@ -55,8 +55,9 @@ bool followed(std::uint8_t byte, bool undocumented) {
 bool reads_after(Cpu6510& cpu, std::uint8_t byte, std::uint32_t begin) {
     if (opcode(byte).mode != Mode::IndirectY || behaviour(byte).access == Access::Write) return false;
     const std::uint8_t pointer = cpu.read(static_cast<std::uint16_t>(cpu.pc + 1));
-    const std::uint32_t address =
-        (cpu.read(pointer) | cpu.read(static_cast<std::uint8_t>(pointer + 1)) << 8) + static_cast<std::uint32_t>(cpu.y);
+    const auto low = static_cast<std::uint32_t>(cpu.read(pointer));
+    const auto high = static_cast<std::uint32_t>(cpu.read(static_cast<std::uint8_t>(pointer + 1)));
+    const std::uint32_t address = (low | high << 8) + cpu.y;
     return address >= begin && address < begin + kMaxData;
 }
 
