@@ -453,6 +453,37 @@ TEST(InlineData, OverlayReadsTheImageAndForgetsStores) {
     EXPECT_EQ(image.bytes, original);
 }
 
+// After the first call with data and three more that the model read as it
+// foresaw, later calls are read that way without running the routine: a
+// program with eight calls costs the model as much as one with the first
+// four, and every call's text is still right.
+TEST(InlineData, CallsReadAsForeseenAfterThreeInARow) {
+    const auto program = [](int calls) {
+        Asm a(0xc000);
+        a.label("start");
+        for (int i = 0; i < calls; ++i) {
+            a.label("call" + std::to_string(i)).op(0x20, "print_inline").text(std::string(static_cast<std::size_t>(2 + i), 'a')).bytes({0});
+        }
+        a.label("after").op(kRts);
+        print_inline(a);
+        a.done();
+        return a;
+    };
+    const Asm four = program(4);
+    const Asm eight = program(8);
+    const MemoryMap four_map = trace(four.image, four["start"]);
+    const MemoryMap eight_map = trace(eight.image, eight["start"]);
+    const InlineRoutine& four_routine = four_map.inline_calls.routines.at(four["print_inline"]);
+    const InlineRoutine& eight_routine = eight_map.inline_calls.routines.at(eight["print_inline"]);
+    EXPECT_EQ(eight_routine.model_steps, four_routine.model_steps);
+    EXPECT_EQ(eight_routine.foreseen_in_a_row, 3u);
+    for (int i = 0; i < 8; ++i) {
+        const std::uint32_t call = eight["call" + std::to_string(i)];
+        EXPECT_EQ(eight_routine.calls.at(call), static_cast<std::uint32_t>(3 + i)) << i;
+        EXPECT_TRUE(eight_map.is_opcode(i < 7 ? eight["call" + std::to_string(i + 1)] : eight["after"])) << i;
+    }
+}
+
 // A routine that waits a while before it prints, called many times: the
 // model runs out of steps for it after some calls, and the later calls'
 // data is read the way the first call's was (up to its zero). The same for

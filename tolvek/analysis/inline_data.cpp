@@ -20,6 +20,12 @@ constexpr std::uint32_t kMaxData = 1024;
 // read the way its first call with data showed.
 constexpr std::uint64_t kStepsPerRoutine = 1'000'000;
 constexpr std::uint64_t kStepsPerImage = 4'000'000;
+// After so many calls in a row whose data the model found as the first
+// call with data foresaw, a routine's later calls are read that way
+// without the model: a routine that prints each character into a bitmap,
+// or waits between rows of its data, costs tens of thousands of
+// instructions a call.
+constexpr std::uint32_t kForeseenInARow = 3;
 // The instructions a routine may run for one call: all of its allowance,
 // as one that draws each character into a bitmap runs hundreds of
 // instructions a byte.
@@ -216,10 +222,15 @@ std::uint32_t data_length(MemoryMap& map, InlineRoutine& record, std::uint32_t c
     const Image& image = map.image();
     // Print-immediate: text up to a zero, which it skips too.
     if (!image.contains(routine)) return zero_terminated_length(image, call + 3);
-    if (record.model_steps < kStepsPerRoutine && map.inline_calls.model_steps < kStepsPerImage) {
-        if (const std::optional<std::uint32_t> length = modelled_length(map, record, call)) return *length;
+    const std::uint32_t foreseen = foreseen_length(image, record, call);
+    if (record.foreseen_in_a_row < kForeseenInARow && record.model_steps < kStepsPerRoutine &&
+        map.inline_calls.model_steps < kStepsPerImage) {
+        if (const std::optional<std::uint32_t> length = modelled_length(map, record, call)) {
+            record.foreseen_in_a_row = *length == foreseen ? record.foreseen_in_a_row + 1 : 0;
+            return *length;
+        }
     }
-    return foreseen_length(image, record, call);
+    return foreseen;
 }
 
 }  // namespace

@@ -96,6 +96,7 @@ struct InlineRoutine {
     // A call went back past its caller: the routine uses the bytes after
     // its calls and goes back to its caller's caller.
     bool past_caller = false;
+    std::uint32_t foreseen_in_a_row = 0;  // modelled calls in a row that read as the first call with data foresaw
 };
 
 // One run of the program (analysis/execution): where it started and how
