@@ -160,6 +160,68 @@ spin	ldy #)" + std::to_string(rounds) + R"(
     EXPECT_EQ(headers(known->listing).find("just before the halt"), std::string::npos) << headers(known->listing);
 }
 
+// What another run confirmed stays code: the first SYS runs the routine
+// (reached through a computed address) and returns; the second runs it
+// with another X, which sends it into data. The second run's halt doubts
+// only the data, where alone it would doubt the routine too.
+TEST(Execution, WhatAnotherRunRanBeforeAHaltStaysCode) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    ScratchDir dir;
+    const auto program = [&](bool first_runs) {
+        const std::string sys = first_runs ? "2080" : "2090";
+        const std::vector<std::uint8_t> prg = assemble(dir, R"(
+ptr = $fb
+	* = $0801
+	!word l2, 10
+	!byte $9e
+	!text ")" + sys + R"("
+	!byte 0
+l2	!word l3, 20
+	!byte $9e
+	!text "2090"
+	!byte 0
+l3	!word 0
+	!fill 2080 - *, 0
+	ldx #0		; 2080
+	beq go
+	!fill 2090 - *, 0
+	ldx #1		; 2090
+go	lda #<base
+	clc
+	adc #1
+	sta ptr
+	lda #>base
+	adc #0
+	sta ptr+1
+	jmp (ptr)
+base	!byte $ff
+routine	cpx #1		; $083d
+	beq +
+	rts
++	!byte $e8, $02
+)");
+        RunOptions run;
+        run.budget = 100'000;
+        run.patience = patience_for(run.budget);
+        return std::make_unique<Analysed>(make_image(0x0801, {prg.begin() + 2, prg.end()}),
+                                          AnalysisOptions{.entry = 0x0801, .run = run});
+    };
+    const auto both = program(true);
+    const auto second_alone = program(false);
+    const std::uint32_t routine = 0x083d;
+    ASSERT_EQ(both->image.at(routine), 0xe0) << headers(both->listing);
+    EXPECT_EQ(both->map.kind(routine), Kind::Opcode) << headers(both->listing);
+    EXPECT_EQ(both->map.kind(routine + 2), Kind::Opcode) << headers(both->listing);
+    EXPECT_FALSE(is_instruction(both->map.kind(routine + 5))) << headers(both->listing);
+    EXPECT_TRUE(has_header(both->listing, "the 1 instruction it ran just before the halt, at $0842-$0842, is not "
+                                          "taken for code: nothing else found them"))
+        << headers(both->listing);
+    EXPECT_FALSE(is_instruction(second_alone->map.kind(routine))) << headers(second_alone->listing);
+    EXPECT_TRUE(has_header(second_alone->listing, "the 3 instructions it ran just before the halt, at $083d-$0840, "
+                                                  "$0842-$0842, are not taken for code: nothing else found them"))
+        << headers(second_alone->listing);
+}
+
 TEST(Execution, PatchedInstructionsSayWhoChangesThem) {
     if (!have_acme()) GTEST_SKIP() << "acme is not installed";
     ScratchDir dir;

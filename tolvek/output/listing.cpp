@@ -361,7 +361,7 @@ private:
             line += (i == 0 ? "" : ", ") + range(ranges[i].first, ranges[i].second);
         }
         if (ranges.size() > kShown) line += " and " + std::to_string(ranges.size() - kShown) + " more places";
-        listing.header.push_back(line + ", are not taken for code: nothing else found them");
+        listing.header.push_back(line + (doubted.size() == 1 ? ", is" : ", are") + " not taken for code: nothing else found them");
     }
 
     // How each run of the program ended, and what it wrote and ran.
