@@ -244,6 +244,28 @@ def jumps_through_vectors():
     return p.prg()
 
 
+def jumps_to_routines_of_their_own():
+    """5 000 jumps through vectors of their own in the image, each reached
+    past a branch and each vector leading to a routine of its own: each
+    routine found is new code, whose writes the next vector is checked
+    against."""
+    p = Program()
+    p.basic("jumps")
+    p.label("jumps")
+    count = 5000
+    vectors = p.here + 5 * count + 1
+    routines = vectors + 2 * count
+    for i in range(count):
+        p.b(0xD0, 0x03)                                  # bne past the jump
+        p.op(0x6C, vectors + 2 * i)                      # jmp (vector i)
+    p.b(0x60)
+    for i in range(count):
+        p.b(*(routines + 3 * i).to_bytes(2, "little"))
+    for i in range(count):
+        p.b(0x86, 0x02, 0x60)                            # stx $02 / rts
+    return p.prg()
+
+
 def main():
     folder = Path(sys.argv[1])
     folder.mkdir(parents=True, exist_ok=True)
@@ -260,6 +282,7 @@ def main():
         "jsr_chain": jsr_chain(),
         "words_into_themselves": words_into_themselves(),
         "jumps_through_vectors": jumps_through_vectors(),
+        "jumps_to_routines_of_their_own": jumps_to_routines_of_their_own(),
         "petscii_text": petscii_text(),
         "copied_nops": copied_nops(),
         "pieces": pieces(),

@@ -374,6 +374,80 @@ TEST(Cpu6510, MarksWhatRanWhatWasWrittenAndWhereControlWent) {
     EXPECT_EQ(scratch[0x10], mark::Ran | mark::Entered);
 }
 
+// When an instruction first ran at each RAM byte (not under ROM), and
+// when the CPU last left the main program for an interrupt: an rti that
+// leaves the stack where the main program had it comes back, also after a
+// handler threw frames away with txs; a nested interrupt is no new leave;
+// a handler that left without rti is left behind at the next interrupt.
+TEST(Cpu6510, KnowsWhenCodeFirstRanAndWhenTheMainProgramWasLeft) {
+    Machine m;
+    m.bus.put(0x1000, {0xea, 0xea, 0x4c, 0x00, 0x10});  // nop / nop / jmp $1000
+    m.bus.put(0xfffe, {0x00, 0x30});
+    m.bus.put(0xfffa, {0x00, 0x31});
+    m.bus.put(0x3000, {0xea, 0x40});                    // irq: nop / rti
+    m.bus.put(0x3100, {0x40});                          // nmi: rti
+    m.step();
+    m.step();
+    EXPECT_EQ(m.bus.first_runs[0x1000], 0u);
+    EXPECT_EQ(m.bus.first_runs[0x1001], 2u);
+    EXPECT_EQ(m.bus.first_runs[0x1002], tolvek::kNotRan);
+    EXPECT_FALSE(m.cpu.in_interrupt());
+    const auto take = [&](std::uint16_t vector) {
+        const std::uint64_t at = m.cpu.cycles;
+        m.cpu.interrupt(vector);
+        return at;
+    };
+    const std::uint64_t irq = take(0xfffe);
+    EXPECT_TRUE(m.cpu.in_interrupt());
+    EXPECT_EQ(m.cpu.interrupted_at, irq);
+    EXPECT_EQ(m.bus.first_runs[0x3000], tolvek::kNotRan);  // entered, not run yet
+    m.step();                                             // nop
+    EXPECT_EQ(m.bus.first_runs[0x3000], irq + 7);
+    take(0xfffa);  // an NMI inside the handler
+    m.step();      // its rti
+    EXPECT_TRUE(m.cpu.in_interrupt());
+    EXPECT_EQ(m.cpu.interrupted_at, irq);
+    m.step();  // the handler's rti
+    EXPECT_FALSE(m.cpu.in_interrupt());
+    EXPECT_EQ(m.cpu.s, 0xff);
+
+    // The second interrupt of a stable raster throws its own frame away.
+    m.bus.put(0x3200, {0xba, 0x86, 0x80, 0xea});        // tsx / stx $80 / nop
+    m.bus.put(0x3300, {0xa6, 0x80, 0x9a, 0x40});        // ldx $80 / txs / rti
+    m.bus.put(0xfffe, {0x00, 0x32});
+    const std::uint64_t first = take(0xfffe);
+    m.step();
+    m.step();
+    m.bus.put(0xfffe, {0x00, 0x33});
+    take(0xfffe);
+    EXPECT_EQ(m.cpu.interrupted_at, first);
+    for (int i = 0; i < 3; ++i) m.step();
+    EXPECT_FALSE(m.cpu.in_interrupt());
+    EXPECT_EQ(m.cpu.s, 0xff);
+
+    // A handler that pulls its frame and jumps back stays "in"; the next
+    // interrupt leaves the main program anew.
+    m.bus.put(0x3400, {0x68, 0x68, 0x68, 0x4c, 0x00, 0x10});  // pla / pla / pla / jmp $1000
+    m.bus.put(0xfffe, {0x00, 0x34});
+    take(0xfffe);
+    for (int i = 0; i < 5; ++i) m.step();
+    EXPECT_TRUE(m.cpu.in_interrupt());
+    EXPECT_EQ(m.cpu.s, 0xff);
+    const std::uint64_t again = take(0xfffe);
+    EXPECT_EQ(m.cpu.interrupted_at, again);
+
+    // Code run from ROM leaves no time in the RAM beneath.
+    std::vector<std::uint8_t> rom(256, 0x60);  // rts
+    std::vector<std::uint8_t> scratch(256, 0);
+    m.bus.read_page[0xe0] = rom.data();
+    m.bus.run_mark_page[0xe0] = scratch.data();
+    m.bus.put(0x1100, {0x20, 0x10, 0xe0, 0x02});  // jsr $e010 / jam
+    m.cpu.pc = 0x1100;
+    EXPECT_EQ(m.cpu.run(m.cpu.cycles + 100, false), Cpu6510::Stop::Halted);
+    EXPECT_EQ(m.bus.first_runs[0xe010], tolvek::kNotRan);
+    EXPECT_NE(m.bus.first_runs[0x1103], tolvek::kNotRan);
+}
+
 TEST(Cpu6510, StopsBeforeRunningWrittenBytesItJumpedTo) {
     Machine m;
     // Stores an rts at $1010 and a nop at $1005, runs into the nop, jumps to the rts.

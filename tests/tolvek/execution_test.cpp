@@ -108,6 +108,120 @@ TEST(Execution, CodeOnlyARunReachesIsCodeThatRan) {
     EXPECT_TRUE(without->map.run.runs.empty());
 }
 
+// A run that halts in RAM has gone wrong. What it ran just before the halt
+// and nothing else found is not code: the bytes the computed jump runs on
+// into (inx / iny / jam), and the loop before them when it first ran just
+// before (one round of Y); a loop that ran for longer (forty rounds: two
+// frames) has shown itself before. A halt right after known code doubts
+// nothing.
+TEST(Execution, WhatRanJustBeforeAHaltInDataIsNotCode) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    const auto program = [](int rounds) {
+        return R"(
+ptr = $fb
+	lda #<base
+	clc
+	adc offset
+	sta ptr
+	lda #>base
+	adc #0
+	sta ptr+1
+	jmp (ptr)
+offset	!byte spin - base
+base	!byte $ff, $ff
+spin	ldy #)" + std::to_string(rounds) + R"(
+-	dex
+	bne -
+	dey
+	bne -
+	!byte $e8, $c8, $02
+)";
+    };
+    ScratchDir dir;
+    const std::uint32_t spin = 0x0821;
+    const std::uint32_t data = spin + 8;
+    const auto long_loop = analysed(dir, program(40));
+    ASSERT_EQ(long_loop->image.at(data), 0xe8);
+    EXPECT_EQ(long_loop->map.kind(spin), Kind::Opcode) << headers(long_loop->listing);
+    EXPECT_EQ(long_loop->map.kind(data - 2), Kind::Opcode);
+    EXPECT_FALSE(is_instruction(long_loop->map.kind(data)));
+    EXPECT_FALSE(is_instruction(long_loop->map.kind(data + 1)));
+    EXPECT_FALSE(long_loop->map.was_entered(data));
+    EXPECT_TRUE(has_header(long_loop->listing, "the 2 instructions it ran just before the halt, at $0829-$082a, "
+                                               "are not taken for code: nothing else found them"))
+        << headers(long_loop->listing);
+    const auto short_loop = analysed(dir, program(1));
+    for (std::uint32_t a = spin; a < data + 2; ++a) EXPECT_FALSE(is_instruction(short_loop->map.kind(a))) << a;
+    EXPECT_TRUE(has_header(short_loop->listing, "the 7 instructions it ran just before the halt, at $0821-$082a, "
+                                                "are not taken for code: nothing else found them"))
+        << headers(short_loop->listing);
+    const auto known = analysed(dir, "\tnop\n\t!byte $02\n");
+    EXPECT_EQ(known->map.kind(0x080d), Kind::Opcode);
+    EXPECT_EQ(headers(known->listing).find("just before the halt"), std::string::npos) << headers(known->listing);
+}
+
+// What another run confirmed stays code: the first SYS runs the routine
+// (reached through a computed address) and returns; the second runs it
+// with another X, which sends it into data. The second run's halt doubts
+// only the data, where alone it would doubt the routine too.
+TEST(Execution, WhatAnotherRunRanBeforeAHaltStaysCode) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    ScratchDir dir;
+    const auto program = [&](bool first_runs) {
+        const std::string sys = first_runs ? "2080" : "2090";
+        const std::vector<std::uint8_t> prg = assemble(dir, R"(
+ptr = $fb
+	* = $0801
+	!word l2, 10
+	!byte $9e
+	!text ")" + sys + R"("
+	!byte 0
+l2	!word l3, 20
+	!byte $9e
+	!text "2090"
+	!byte 0
+l3	!word 0
+	!fill 2080 - *, 0
+	ldx #0		; 2080
+	beq go
+	!fill 2090 - *, 0
+	ldx #1		; 2090
+go	lda #<base
+	clc
+	adc #1
+	sta ptr
+	lda #>base
+	adc #0
+	sta ptr+1
+	jmp (ptr)
+base	!byte $ff
+routine	cpx #1		; $083d
+	beq +
+	rts
++	!byte $e8, $02
+)");
+        RunOptions run;
+        run.budget = 100'000;
+        run.patience = patience_for(run.budget);
+        return std::make_unique<Analysed>(make_image(0x0801, {prg.begin() + 2, prg.end()}),
+                                          AnalysisOptions{.entry = 0x0801, .run = run});
+    };
+    const auto both = program(true);
+    const auto second_alone = program(false);
+    const std::uint32_t routine = 0x083d;
+    ASSERT_EQ(both->image.at(routine), 0xe0) << headers(both->listing);
+    EXPECT_EQ(both->map.kind(routine), Kind::Opcode) << headers(both->listing);
+    EXPECT_EQ(both->map.kind(routine + 2), Kind::Opcode) << headers(both->listing);
+    EXPECT_FALSE(is_instruction(both->map.kind(routine + 5))) << headers(both->listing);
+    EXPECT_TRUE(has_header(both->listing, "the 1 instruction it ran just before the halt, at $0842-$0842, is not "
+                                          "taken for code: nothing else found them"))
+        << headers(both->listing);
+    EXPECT_FALSE(is_instruction(second_alone->map.kind(routine))) << headers(second_alone->listing);
+    EXPECT_TRUE(has_header(second_alone->listing, "the 3 instructions it ran just before the halt, at $083d-$0840, "
+                                                  "$0842-$0842, are not taken for code: nothing else found them"))
+        << headers(second_alone->listing);
+}
+
 TEST(Execution, PatchedInstructionsSayWhoChangesThem) {
     if (!have_acme()) GTEST_SKIP() << "acme is not installed";
     ScratchDir dir;

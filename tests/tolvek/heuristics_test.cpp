@@ -87,6 +87,35 @@ TEST(MoreCode, JumpTableTargets) {
     EXPECT_EQ(analysis.kind(table + 6), Kind::Unknown) << "padding is still unknown, not data";
 }
 
+// Code that a table the code jumps through leads to may start with an
+// undocumented opcode of the CPU, as code from any entry may; for a CPU
+// without them the table ends before it.
+TEST(MoreCode, JumpTableTargetsWithUndocumentedOpcodes) {
+    Program p(0xc000);
+    const std::uint32_t start = p.add({0xbd, 0x00, 0x00,   // lda table,x
+                                       0x85, 0xfb,         // sta $fb
+                                       0xbd, 0x00, 0x00,   // lda table+1,x
+                                       0x85, 0xfc,         // sta $fc
+                                       0x6c, 0xfb, 0x00}); // jmp ($00fb)
+    const std::uint32_t table = p.add({0, 0, 0, 0, 0, 0});
+    p.add({0x00, 0xff});
+    const std::uint32_t r1 = p.add({0xee, 0x20, 0xd0, 0x60});  // inc $d020 / rts
+    const std::uint32_t r2 = p.add({0xa7, 0xfb, 0x60});        // lax $fb / rts
+    const std::uint32_t r3 = p.add({0xcb, 0x01, 0x60});        // sbx #1 / rts
+    p.set_word(start + 1, table);
+    p.set_word(start + 6, table + 1);
+    p.set_word(table, r1);
+    p.set_word(table + 2, r2);
+    p.set_word(table + 4, r3);
+    for (const bool undocumented : {true, false}) {
+        const MemoryMap analysis = analyse(p.image, {.entry = start, .guesses = false, .undocumented = undocumented});
+        EXPECT_TRUE(analysis.is_opcode(r1)) << undocumented;
+        EXPECT_EQ(analysis.is_opcode(r2), undocumented);
+        EXPECT_EQ(analysis.is_opcode(r3), undocumented);
+        EXPECT_EQ(analysis.kind(table + 4), undocumented ? Kind::Word : Kind::Unknown);
+    }
+}
+
 TEST(MoreCode, RtsTrickTable) {
     Program p(0x2000);
     const std::uint32_t start = p.add({0xbd, 0x00, 0x00,  // lda table+1,x
@@ -170,6 +199,50 @@ TEST(MoreCode, SplitLowHighTables) {
     EXPECT_EQ(analysis.kind(high2 + 2), Kind::Unknown) << "the jam after the tables is no entry";
 }
 
+// A split rts table left through another routine's rts: the address
+// pushed, then a jmp to a routine that returns without touching the stack
+// (BASIC dispatches its statements so through CHRGET, copied to zero page,
+// or a routine of the program's own). A jsr there, or a routine that pulls
+// first, does not return to the pushed address.
+TEST(MoreCode, SplitRtsTableLeftThroughAnotherReturn) {
+    enum class Via { ZeroPage, OwnRoutine, RoutinePulls, Call };
+    for (const Via via : {Via::ZeroPage, Via::OwnRoutine, Via::RoutinePulls, Via::Call}) {
+        Program p(0xc000);
+        const std::uint32_t start = p.add({0xbd, 0x00, 0x00,   // lda high,x
+                                           0x48,               // pha
+                                           0xbd, 0x00, 0x00,   // lda low,x
+                                           0x48,               // pha
+                                           0x4c, 0x73, 0x00}); // jmp $0073 (or jsr, or jmp own)
+        // Like CHRGET: inc ptr / bne + / inc ptr+1 / + lda (ptr),y /
+        // cmp #$20 / beq (back) / rts; with a pla in front where it pulls.
+        const std::uint32_t own = p.add({0xe6, 0xf7, 0xd0, 0x02, 0xe6, 0xf8, 0xb1, 0xf7, 0xc9, 0x20, 0xf0, 0xf4, 0x60});
+        const std::uint32_t pulls = p.add({0x68, 0x68, 0x60});  // pla / pla / rts
+        const std::uint32_t low = p.add({0, 0});
+        const std::uint32_t high = p.add({0, 0, 0x02});  // jam after the tables
+        const std::uint32_t r1 = p.add({0xe8, 0x60, 0x02});  // inx / rts / jam
+        const std::uint32_t r2 = p.add({0xca, 0x60});        // dex / rts
+        p.set_word(start + 1, high);
+        p.set_word(start + 5, low);
+        if (via == Via::Call) p.image.bytes[start + 8 - p.image.load] = 0x20;  // jsr $0073
+        if (via == Via::OwnRoutine) p.set_word(start + 9, own);
+        if (via == Via::RoutinePulls) p.set_word(start + 9, pulls);
+        for (std::uint32_t i = 0; i < 2; ++i) {
+            const std::uint32_t r = (i == 0 ? r1 : r2) - 1;
+            p.image.bytes[low + i - p.image.load] = static_cast<std::uint8_t>(r);
+            p.image.bytes[high + i - p.image.load] = static_cast<std::uint8_t>(r >> 8);
+        }
+        const MemoryMap analysis = trace_program(p.image, start);
+        const bool taken = via == Via::ZeroPage || via == Via::OwnRoutine;
+        const int v = static_cast<int>(via);
+        EXPECT_EQ(analysis.is_opcode(r1), taken) << v;
+        EXPECT_EQ(analysis.is_opcode(r2), taken) << v;
+        EXPECT_EQ(analysis.kind(low + 1), taken ? Kind::LowMinus1 : Kind::Unknown) << v;
+        if (taken) {
+            EXPECT_EQ(analysis.target(high + 1), r2) << v;
+        }
+    }
+}
+
 // Code that only a guess finds reads its tables the same ways; those
 // tables are the guesses' to find.
 TEST(MoreCode, TablesReadByGuessedCode) {
@@ -200,6 +273,35 @@ TEST(MoreCode, TablesReadByGuessedCode) {
     EXPECT_EQ(listed_at(analysis, r2), label(r2) + ": dex");
     EXPECT_EQ(analysis.kind(low + 1), Kind::LowMinus1);
     EXPECT_EQ(analysis.target(high + 1), r2);
+}
+
+// The same with the rts trick's interleaved words (lda t+1,x / pha /
+// lda t,x / pha / rts): every entry is tried, not the first alone.
+TEST(MoreCode, InterleavedTableReadByGuessedCode) {
+    Program p(0xc000);
+    const std::uint32_t start = p.add({0x20, 0x00, 0x00, 0x60});  // jsr last / rts
+    const std::uint32_t reader = p.add({0xbd, 0x00, 0x00,          // lda table+1,x
+                                        0x48,                      // pha
+                                        0xbd, 0x00, 0x00,          // lda table,x
+                                        0x48,                      // pha
+                                        0x60});                    // rts
+    const std::uint32_t last = p.add({0x60});
+    const std::uint32_t table = p.add({0, 0, 0, 0, 0, 0, 0x02});
+    const std::uint32_t r1 = p.add({0xe8, 0x60, 0x02});        // inx / rts
+    const std::uint32_t r2 = p.add({0xca, 0xca, 0x60, 0x02});  // dex / dex / rts
+    const std::uint32_t r3 = p.add({0xc8, 0x60});              // iny / rts
+    p.set_word(start + 1, last);
+    p.set_word(reader + 1, table + 1);
+    p.set_word(reader + 5, table);
+    p.set_word(table, r1 - 1);
+    p.set_word(table + 2, r2 - 1);
+    p.set_word(table + 4, r3 - 1);
+    EXPECT_FALSE(trace_program(p.image, start).is_opcode(reader));
+    const MemoryMap analysis = p.analyse(start);
+    ASSERT_TRUE(analysis.is_opcode(reader));
+    for (const std::uint32_t r : {r1, r2, r3}) EXPECT_TRUE(analysis.is_opcode(r)) << std::hex << r;
+    EXPECT_EQ(analysis.kind(table + 4), Kind::WordMinus1);
+    EXPECT_EQ(analysis.target(table + 4), r3);
 }
 
 // Tables of plain addresses read into a jump: into the pointer of a

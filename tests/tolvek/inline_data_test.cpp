@@ -179,6 +179,39 @@ TEST(InlineData, ZeroTerminated) {
     EXPECT_EQ(routine.calls.at(a["second"]), 12u);
 }
 
+// A routine that pulls its return address and then calls a routine of its
+// own for each character (one that draws it into a bitmap, hundreds of
+// instructions a character): the returns of those calls, at the caller's
+// level of the stack, are not the way back to the caller. A long text takes
+// more instructions than a short one may, all in one call.
+TEST(InlineData, OwnCallsAfterPullingTheReturnAddress) {
+    Asm a(0xc000);
+    const std::string long_text(100, 'x');
+    a.label("start").op(0x20, "print_drawn").text("short").bytes({0});
+    a.label("second").op(0x20, "print_drawn").text(long_text).bytes({0});
+    a.label("after").op(kRts);
+    // pla / sta $fb / pla / sta $fc / bne next (always)
+    a.label("print_drawn");
+    pull_return_address(a);
+    a.branch(0xd0, "d_next");
+    a.label("d_read").op(0xa0, std::uint8_t{0}).op(0xb1, std::uint8_t{0xfb}).branch(0xf0, "d_end");
+    a.op(0x20, "draw");                                                   // jsr draw
+    a.label("d_next").op(0xe6, std::uint8_t{0xfb}).branch(0xd0, "d_read");  // inc $fb / bne
+    a.op(0xe6, std::uint8_t{0xfc}).branch(0xd0, "d_read");                   // inc $fc / bne
+    a.label("d_end").op(0xa5, std::uint8_t{0xfc}).op(kPha).op(0xa5, std::uint8_t{0xfb}).op(kPha).op(kRts);
+    // ldx #0 / - dex / bne - / rts: 513 instructions
+    a.label("draw").op(0xa2, std::uint8_t{0}).label("d_loop").op(0xca).branch(0xd0, "d_loop").op(kRts);
+    const Image& image = a.done();
+    const MemoryMap map = trace(image, a["start"]);
+    expect_data(map, a["start"] + 3, a["second"], {T, T, T, T, T, B});
+    std::vector<Kind> second(long_text.size(), T);
+    second.push_back(B);
+    expect_data(map, a["second"] + 3, a["after"], second);
+    EXPECT_TRUE(map.is_opcode(a["after"]));
+    EXPECT_EQ(map.inline_calls.routines.at(a["print_drawn"]).calls.at(a["second"]), long_text.size() + 1);
+    EXPECT_GT(map.inline_calls.routines.at(a["print_drawn"]).model_steps, 50000u);
+}
+
 // Two parameter bytes, not text.
 TEST(InlineData, FixedLength) {
     Asm a(0xc000);
@@ -233,6 +266,35 @@ TEST(InlineData, PrintImmediate) {
     expect_data(map, a["start"] + 3, a["after"], {T, T, T, T, T, T, B, B});
     EXPECT_TRUE(map.is_opcode(a["after"]));
     EXPECT_EQ(map.inline_calls.routines.at(kPrintImmediate).form, InlineForm::ZeroTerminated);
+}
+
+// A routine that reads the bytes after its call through the return
+// address it pulled and goes back to its caller's caller: nothing after the
+// call runs, so the trace stops there (the bytes stay unknown, for the
+// data passes), and the routine is code. A routine whose model returns
+// past its own start (it skips more than lies before it) gets no data at
+// that call: it is code, and its bytes are no call's data.
+TEST(InlineData, RoutinesThatUseTheBytesAfterTheirCalls) {
+    Asm a(0xc000);
+    a.label("start").op(0x20, "phase").op(0x20, "skip").bytes({1, 2});
+    a.label("skip").op(kPla).op(kClc).op(0x69, std::uint8_t{20}).op(kTax);  // pla / clc / adc #20 / tax
+    a.op(kPla).op(0x69, std::uint8_t{0}).op(kPha).op(kTxa).op(kPha).op(kRts);  // pla / adc #0 / pha / txa / pha / rts
+    a.label("phase").op(0x20, "rows").bytes({0, 1, 2, 3, 0, 0x60});
+    // pla / sta $fb / pla / sta $fc / ldy #1 / lda ($fb),y / sta $d020 / rts
+    a.label("rows");
+    pull_return_address(a);
+    a.op(0xa0, std::uint8_t{1}).op(0xb1, std::uint8_t{0xfb}).op(0x8d, std::uint16_t{0xd020}).op(kRts);
+    const Image& image = a.done();
+    const MemoryMap map = trace(image, a["start"]);
+    EXPECT_TRUE(map.is_opcode(a["rows"]));
+    EXPECT_TRUE(map.is_opcode(a["phase"]));
+    for (std::uint32_t at = a["phase"] + 3; at < a["rows"]; ++at) EXPECT_EQ(map.kind(at), Kind::Unknown) << std::hex << at;
+    EXPECT_TRUE(map.inline_calls.routines.at(a["rows"]).past_caller);
+    // The caller's caller goes on: the second call, after the first returned.
+    EXPECT_TRUE(map.is_opcode(a["start"] + 3));
+    EXPECT_TRUE(map.is_opcode(a["skip"]));
+    EXPECT_EQ(map.inline_calls.routines.at(a["skip"]).calls.at(a["start"] + 3), 0u);
+    EXPECT_FALSE(map.inline_calls.routines.at(a["skip"]).past_caller);
 }
 
 // Routines that look at their return address without taking data: one
@@ -389,6 +451,37 @@ TEST(InlineData, OverlayReadsTheImageAndForgetsStores) {
         cpu.s = 0xff;
     }
     EXPECT_EQ(image.bytes, original);
+}
+
+// After the first call with data and three more that the model read as it
+// foresaw, later calls are read that way without running the routine: a
+// program with eight calls costs the model as much as one with the first
+// four, and every call's text is still right.
+TEST(InlineData, CallsReadAsForeseenAfterThreeInARow) {
+    const auto program = [](int calls) {
+        Asm a(0xc000);
+        a.label("start");
+        for (int i = 0; i < calls; ++i) {
+            a.label("call" + std::to_string(i)).op(0x20, "print_inline").text(std::string(static_cast<std::size_t>(2 + i), 'a')).bytes({0});
+        }
+        a.label("after").op(kRts);
+        print_inline(a);
+        a.done();
+        return a;
+    };
+    const Asm four = program(4);
+    const Asm eight = program(8);
+    const MemoryMap four_map = trace(four.image, four["start"]);
+    const MemoryMap eight_map = trace(eight.image, eight["start"]);
+    const InlineRoutine& four_routine = four_map.inline_calls.routines.at(four["print_inline"]);
+    const InlineRoutine& eight_routine = eight_map.inline_calls.routines.at(eight["print_inline"]);
+    EXPECT_EQ(eight_routine.model_steps, four_routine.model_steps);
+    EXPECT_EQ(eight_routine.foreseen_in_a_row, 3u);
+    for (int i = 0; i < 8; ++i) {
+        const std::uint32_t call = eight["call" + std::to_string(i)];
+        EXPECT_EQ(eight_routine.calls.at(call), static_cast<std::uint32_t>(3 + i)) << i;
+        EXPECT_TRUE(eight_map.is_opcode(i < 7 ? eight["call" + std::to_string(i + 1)] : eight["after"])) << i;
+    }
 }
 
 // A routine that waits a while before it prints, called many times: the

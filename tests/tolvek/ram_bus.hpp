@@ -23,6 +23,7 @@ struct RamBus : tolvek::Bus {
         if (io_page) read_page[*io_page] = write_page[*io_page] = nullptr;
         marks = mark_bytes.data();
         first_writer = writers.data();
+        first_ran = first_runs.data();
     }
     std::uint8_t io_read(std::uint16_t address) override { return static_cast<std::uint8_t>(address); }
     void io_write(std::uint16_t address, std::uint8_t value) override { io_writes.emplace_back(address, value); }
@@ -35,6 +36,7 @@ struct RamBus : tolvek::Bus {
     std::vector<std::uint8_t> ram = std::vector<std::uint8_t>(0x10000, 0);
     std::vector<std::uint8_t> mark_bytes = std::vector<std::uint8_t>(0x10000, 0);
     std::vector<std::uint16_t> writers = std::vector<std::uint16_t>(0x10000, 0);
+    std::vector<std::uint32_t> first_runs = std::vector<std::uint32_t>(0x10000, tolvek::kNotRan);
     std::vector<std::pair<std::uint16_t, std::uint8_t>> io_writes;
     int port_writes = 0;
 };

@@ -499,6 +499,58 @@ TEST(CoveragePrograms, StartsNamedByTheProgramsOwnWords) {
     EXPECT_NE(header.find(cold_word), std::string::npos) << header;
 }
 
+// Statements dispatched as BASIC does: split tables of addresses minus one,
+// left through the rts of a routine that a jmp leads to (a copy in zero
+// page, a routine of the program's own). Without running, the handlers
+// (most start with an undocumented opcode, which no guess takes there) are
+// code and the tables are data.
+TEST(CoveragePrograms, StatementsDispatchedThroughAnotherRoutinesReturn) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    ScratchDir dir;
+    std::map<std::string, std::uint32_t> labels = assemble_coverage_program(dir, "statement_dispatch");
+    ASSERT_FALSE(labels.empty());
+    const std::string shown = tolvek_listing(dir, "statement_dispatch", "--run-cycles 0");
+    for (const char* handler : {"st_count", "st_print", "st_apply", "st_reset", "op_plus", "op_minus", "op_halve"}) {
+        ASSERT_EQ(labels.count(handler), 1u) << handler;
+        char start[8];
+        std::snprintf(start, sizeof start, "\n%04x  ", labels[handler]);
+        EXPECT_NE(shown.find(start), std::string::npos) << handler << "\n" << shown;
+        EXPECT_EQ(kind_at(shown, labels[handler]), "code") << handler << "\n" << shown;
+    }
+    for (const char* table : {"statements_lo", "statements_hi", "operators_lo", "operators_hi"}) {
+        ASSERT_EQ(labels.count(table), 1u) << table;
+        EXPECT_EQ(kind_at(shown, labels[table]), "data") << table << "\n" << shown;
+    }
+    char row[40];
+    std::snprintf(row, sizeof row, "!byte <(L%04x-1),<(L%04x-1)", labels["op_plus"], labels["op_minus"]);
+    EXPECT_NE(shown.find(row), std::string::npos) << shown;
+}
+
+// A run that slides into data because an interrupt came later than on a
+// C64 (the second of a stable raster's two, after an NMI): the samples it
+// ran before the halt stay data, the handlers it ran in earlier frames,
+// the slide of nops before the samples included, are code, and the header
+// says what was not taken.
+TEST(CoveragePrograms, LateInterruptRunningIntoDataLeavesTheDataAlone) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    ScratchDir dir;
+    std::map<std::string, std::uint32_t> labels = assemble_coverage_program(dir, "late_interrupt");
+    ASSERT_FALSE(labels.empty());
+    const std::string shown = tolvek_listing(dir, "late_interrupt", "");
+    ASSERT_EQ(labels.count("samples"), 1u);
+    ASSERT_EQ(labels.count("irq_stable"), 1u);
+    for (std::uint32_t a = labels["samples"]; a < labels["irq_stable"]; ++a) {
+        EXPECT_EQ(kind_at(shown, a), "data") << a << "\n" << shown;
+    }
+    for (const char* code : {"irq_wait", "irq_stable", "nmi", "set_irq", "wait_key"}) {
+        ASSERT_EQ(labels.count(code), 1u) << code;
+        EXPECT_EQ(kind_at(shown, labels[code]), "code") << code << "\n" << shown;
+    }
+    EXPECT_EQ(kind_at(shown, labels["samples"] - 1), "code") << shown;  // the slide's last nop
+    EXPECT_NE(shown.find("; run from $080d: ended at a halting opcode at $"), std::string::npos) << shown;
+    EXPECT_NE(shown.find(" it ran just before the halt, at $"), std::string::npos) << shown;
+}
+
 // Guesses weigh what their instructions say. Routines reached only through
 // a list read through a pointer, with operands on zero page written
 // absolute, are code, with the run and without; the rows of a tile map

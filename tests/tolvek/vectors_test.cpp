@@ -65,6 +65,34 @@ TEST(VectorsInImage, TheWordAtLoadIsWhereTheJumpGoes) {
     EXPECT_FALSE(any_instruction(halts, 0xc004, 0xc00f));
 }
 
+// Code found through one vector may write another: that one is then set at
+// run time, whichever order the jumps come in ($c003 through $c00c before
+// $c006 through $c00e). The routine at $c010 writes the second vector or
+// a byte beside it; the one at $c01d (sta $0003) is an entry only where
+// nothing writes its vector.
+TEST(VectorsInImage, CodeFoundThroughOneVectorMayWriteTheNext) {
+    for (const int w : {0x0e, 0x1b}) {
+        const auto written = static_cast<std::uint8_t>(w);
+        const Image image = make_image(0xc000, {0x20, 0x06, 0xc0,  // jsr $c006
+                                                0x6c, 0x0c, 0xc0,  // jmp ($c00c)
+                                                0x6c, 0x0e, 0xc0,  // jmp ($c00e)
+                                                0x00, 0x00, 0x00,
+                                                0x10, 0xc0,        // $c00c: $c010
+                                                0x1d, 0xc0,        // $c00e: $c01d
+                                                0xa9, 0x31,        // $c010: lda #$31
+                                                0x8d, written, 0xc0,  // sta $c00e (or $c01b)
+                                                0xa9, 0xea,        // lda #$ea
+                                                0x8d, 0x1c, 0xc0,  // sta $c01c
+                                                0x60, 0x00, 0x00,  // rts
+                                                0xa9, 0x01,        // $c01d: lda #1
+                                                0x8d, 0x03, 0x00,  // sta $0003
+                                                0x60});            // rts
+        const MemoryMap map = analyse(image, {.entry = 0xc000, .guesses = false});
+        EXPECT_TRUE(map.is_opcode(0xc010)) << w;
+        EXPECT_EQ(map.is_opcode(0xc01d), w != 0x0e) << w;
+    }
+}
+
 // $c000: lda #<$ea31 / sta $c00e / lda #>$ea31 / sta $c00f / jmp ($c00e):
 // the vector's word at load is a placeholder that leads to `data`.
 Image filled_vector(const std::vector<std::uint8_t>& data) {

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <optional>
 #include <set>
 #include <span>
 #include <utility>
+#include <vector>
 
 #include "analysis/image_search.hpp"
 #include "analysis/inline_data.hpp"
@@ -13,6 +16,7 @@
 #include "c64/rom_image.hpp"
 #include "c64/symbols.hpp"
 #include "cpu/decode.hpp"
+#include "emu/c64.hpp"
 #include "emu/cpu6510.hpp"
 
 namespace tolvek {
@@ -51,14 +55,101 @@ bool is_cpu_opcode(const MemoryMap& map, std::uint32_t address) {
     return opcode(image.at(address)).documented() || (map.undocumented_opcodes && has_mnemonic(image, address));
 }
 
+// How long before the next instruction of the image first ran one that
+// leads there first ran, at most, to count as run just before it: a frame
+// leaves room for the interrupt handlers that may come in between.
+constexpr std::uint64_t kJustBefore = pal::kFrameCycles;
+
+// What a run that halted in RAM ran just before the halt (analysis of the
+// run's marks and first-run cycles).
+class HaltedRun {
+public:
+    HaltedRun(const MemoryMap& map, const RunResult& run) : map_(map), image_(map.image()), run_(run) {
+        for (std::uint32_t a = image_.load; a < image_.end(); ++a) {
+            if (!ran(a) || a + instruction_length(image_.at(a)) > image_.end()) continue;
+            if (const std::optional<std::uint32_t> target = target_of(image_, a)) jumps_to_[*target].push_back(a);
+            // What code that ran long before, or that is known, names as data.
+            if ((map_.kind(a) == Kind::Opcode || first_ran(a) + kJustBefore < run_.cycles) &&
+                uses_memory(image_.at(a)) && instruction_length(image_.at(a)) == 3) {
+                named_.insert(operand_of(image_, a));
+            }
+        }
+    }
+
+    // The instructions that lead to the halt (falling through, or a
+    // branch, jmp or jsr), back as long as each first ran shortly before
+    // the one it leads to, and, inside an interrupt handler, since the CPU
+    // left the main program for it; not past the start of data that code
+    // names (what ran into it is the code before the data), nor past
+    // instructions known as code. In address order.
+    std::vector<std::uint32_t> stretch() const {
+        std::set<std::uint32_t> doubted;
+        std::vector<std::uint32_t> work{run_.end_address};
+        while (!work.empty()) {
+            const std::uint32_t b = work.back();
+            work.pop_back();
+            for (const std::uint32_t a : leading_to(b)) {
+                if (!unconfirmed(a) || first_ran(a) > first_ran(b) || first_ran(b) - first_ran(a) > kJustBefore) continue;
+                if (run_.halted_in_interrupt_since && first_ran(a) < *run_.halted_in_interrupt_since) continue;
+                if (doubted.insert(a).second) work.push_back(a);
+            }
+        }
+        return {doubted.begin(), doubted.end()};
+    }
+
+private:
+    bool ran(std::uint32_t a) const { return (run_.marks[a] & mark::Ran) != 0; }
+
+    // When the instruction at `a` first ran; the halt, when the run ended.
+    std::uint64_t first_ran(std::uint32_t a) const {
+        return a == run_.end_address ? run_.cycles : run_.first_ran[a & 0xffff];
+    }
+
+    // Ran from the image's bytes, which nothing else found as code.
+    bool unconfirmed(std::uint32_t a) const {
+        return image_.contains(a) && ran(a) && map_.kind(a) != Kind::Opcode && first_ran(a) != kNotRan;
+    }
+
+    // The instructions that ran and may have led to `b`.
+    std::vector<std::uint32_t> leading_to(std::uint32_t b) const {
+        std::vector<std::uint32_t> before;
+        for (std::uint32_t length = 1; length <= 3 && b >= length && !named_.contains(b); ++length) {
+            const std::uint32_t a = b - length;
+            if (!image_.contains(a) || !ran(a) || instruction_length(image_.at(a)) != length) continue;
+            const Flow flow = flow_of(image_.at(a));
+            if (flow == Flow::Next || flow == Flow::Branch || flow == Flow::Call) before.push_back(a);
+        }
+        if (const auto it = jumps_to_.find(b); it != jumps_to_.end()) before.insert(before.end(), it->second.begin(), it->second.end());
+        return before;
+    }
+
+    const MemoryMap& map_;
+    const Image& image_;
+    const RunResult& run_;
+    std::map<std::uint32_t, std::vector<std::uint32_t>> jumps_to_;  // by target: the branches, jmps, jsrs that ran
+    std::set<std::uint32_t> named_;
+};
+
+// The instructions of the image that a run which halted in RAM ran just
+// before the halt, and that nothing else found (their bytes are not known
+// code: the trace, the hints or an earlier run did not find them). Such a
+// run went wrong: an interrupt came later than on a C64 and the code ran
+// on into data, say. In address order.
+std::vector<std::uint32_t> doubted_code(const MemoryMap& map, const RunResult& run) {
+    if (run.end != RunEnd::Halted) return {};
+    return HaltedRun(map, run).stretch();
+}
+
 // Enters the instructions that ran from the image's bytes: where nothing
-// claimed their bytes yet, or where the trace found the same instruction.
-// Returns the branches among them, whose other way may not have run.
-std::vector<std::uint32_t> enter_ran_code(MemoryMap& map, const std::vector<std::uint8_t>& marks) {
+// claimed their bytes yet, or where the trace found the same instruction;
+// not those `doubted` (in address order). Returns the branches among them,
+// whose other way may not have run.
+std::vector<std::uint32_t> enter_ran_code(MemoryMap& map, const std::vector<std::uint8_t>& marks,
+                                          const std::vector<std::uint32_t>& doubted) {
     const Image& image = map.image();
     std::vector<std::uint32_t> branches;
     for (std::uint32_t a = image.load; a < image.end(); ++a) {
-        if (!(marks[a] & mark::Ran)) continue;
+        if (!(marks[a] & mark::Ran) || std::binary_search(doubted.begin(), doubted.end(), a)) continue;
         const std::uint32_t length = instruction_length(image.at(a));
         if (a + length > image.end() || !is_cpu_opcode(map, a)) continue;
         bool unknown = true;
@@ -189,8 +280,9 @@ void find_copied_code(MemoryMap& map, const RunResult& run, CopySearch& copies) 
 // start-up code that has run, say) is no patch: more than so many bytes.
 constexpr std::uint32_t kMostPatchedByOne = 16;
 
-// The code bytes the program stores into: operands it patches, mostly.
-void note_patched_code(MemoryMap& map, const RunResult& run) {
+// The code bytes the program stores into: operands it patches, mostly;
+// not by the instructions `doubted`.
+void note_patched_code(MemoryMap& map, const RunResult& run, const std::vector<std::uint32_t>& doubted) {
     const Image& image = map.image();
     std::map<std::uint16_t, std::uint32_t> stored_by;  // bytes each instruction stored into first
     for (std::uint32_t a = image.load; a < image.end(); ++a) {
@@ -199,6 +291,7 @@ void note_patched_code(MemoryMap& map, const RunResult& run) {
     for (std::uint32_t a = image.load; a < image.end(); ++a) {
         if (!is_instruction(map.kind(a)) || !(run.marks[a] & mark::Written) || map.run.patched_code.contains(a)) continue;
         const std::uint16_t writer = run.first_writer[a];
+        if (std::binary_search(doubted.begin(), doubted.end(), writer)) continue;
         if (stored_by[writer] <= kMostPatchedByOne) map.run.patched_code.emplace(a, writer);
     }
 }
@@ -266,15 +359,19 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
         left.budget = options.budget - spent;
         RunResult run = run_program(image, entry, left);
         spent += run.cycles + run.input_cycles;
-        map.run.runs.push_back({entry, run.end, run.end_address, run.cycles});
         map.run.inputs.insert(map.run.inputs.end(), run.inputs.begin(), run.inputs.end());
+        std::vector<std::uint32_t> doubted = doubted_code(map, run);
         map.run.calls_without_stand_in.insert(run.calls_without_stand_in.begin(), run.calls_without_stand_in.end());
-        const std::vector<std::uint32_t> found = enter_ran_code(map, run.marks);
+        const std::vector<std::uint32_t> found = enter_ran_code(map, run.marks, doubted);
         branches.insert(branches.end(), found.begin(), found.end());
-        note_patched_code(map, run);
+        note_patched_code(map, run, doubted);
         for (std::uint32_t a = image.load; a < image.end(); ++a) {
-            if ((run.marks[a] & (mark::Entered | mark::Ran)) == (mark::Entered | mark::Ran)) map.run.entered.push_back(a);
+            if ((run.marks[a] & (mark::Entered | mark::Ran)) == (mark::Entered | mark::Ran) &&
+                !std::binary_search(doubted.begin(), doubted.end(), a)) {
+                map.run.entered.push_back(a);
+            }
         }
+        map.run.runs.push_back({entry, run.end, run.end_address, run.cycles, std::move(doubted)});
         find_copied_code(map, run, copies);
         calls_not_returned.insert(calls_not_returned.end(), run.calls_not_returned.begin(), run.calls_not_returned.end());
         for (const CopiedPointer& jumped : run.copied_pointers) {
@@ -297,13 +394,18 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
             map.run.unpacked_from.reset();
         }
     }
-    // The ways branches did not take are traced as from any entry, and what
-    // follows a call that had not returned when the run ended (a program
-    // waiting for a key inside a KERNAL call), unless the routine called
-    // may take data from behind its calls.
+    // The ways branches did not take are traced as from any entry (not a
+    // way that ran on to a halt in data), and what follows a call that had
+    // not returned when the run ended (a program waiting for a key inside a
+    // KERNAL call), unless the routine called may take data from behind its
+    // calls.
+    std::set<std::uint32_t> doubted;
+    for (const ProgramRun& run : map.run.runs) doubted.insert(run.doubted.begin(), run.doubted.end());
     for (const std::uint32_t branch : branches) {
         for (const std::uint32_t way : {branch + 2, operand_of(image, branch)}) {
-            if (image.contains(way) && map.kind(way) == Kind::Unknown) trace_from(map, way, Source::Trace);
+            if (image.contains(way) && map.kind(way) == Kind::Unknown && !doubted.contains(way)) {
+                trace_from(map, way, Source::Trace);
+            }
         }
     }
     for (const std::uint32_t call : calls_not_returned) {

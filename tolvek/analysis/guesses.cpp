@@ -221,17 +221,22 @@ private:
         return loaded_register(byte) == reg::A && is_absolute_indexed(opcode(byte).mode);
     }
 
-    // Tries the entries of a split table, as long as they look like one.
+    // Tries the entries of a split table, as long as they look like one;
+    // with the high halves right after the low ones (lda t+1,x / pha /
+    // lda t,x / pha), a table of words.
     bool follow_split(std::uint32_t low, std::uint32_t high, std::uint32_t adjust) {
         bool found = false;
+        const bool words = high == low + 1;
+        const std::uint32_t step = words ? 2 : 1;
         // One table ends where the other begins, if they follow each other.
-        const std::uint32_t apart = low < high ? high - low : low - high;
+        const std::uint32_t apart = words ? 128 : low < high ? high - low : low - high;
         std::uint32_t i = 0;
         for (; i < 128 && i < apart; ++i) {
-            if (!image_.contains(low + i) || !image_.contains(high + i)) break;
-            if (kind(low + i) != Kind::Unknown || kind(high + i) != Kind::Unknown) break;
-            const std::uint32_t target =
-                static_cast<std::uint32_t>(image_.at(high + i) << 8 | image_.at(low + i)) + adjust;
+            const std::uint32_t lo = low + i * step;
+            const std::uint32_t hi = high + i * step;
+            if (!image_.contains(lo) || !image_.contains(hi)) break;
+            if (kind(lo) != Kind::Unknown || kind(hi) != Kind::Unknown) break;
+            const std::uint32_t target = static_cast<std::uint32_t>(image_.at(hi) << 8 | image_.at(lo)) + adjust;
             if (!image_.contains(target)) break;
             if (kind(target) == Kind::Opcode) continue;
             // The rts trick surely jumps; a pointer may be one to data,
@@ -239,7 +244,8 @@ private:
             if (!try_at(target, Source::GuessSplit, nullptr, nullptr, adjust != 0)) break;
             found = true;
         }
-        if (found) tables_.push_back({low, i, adjust != 0 ? Kind::LowMinus1 : Kind::Low, high});
+        if (found && words) tables_.push_back({low, i, adjust != 0 ? Kind::WordMinus1 : Kind::Word});
+        if (found && !words) tables_.push_back({low, i, adjust != 0 ? Kind::LowMinus1 : Kind::Low, high});
         return found;
     }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "c64/petscii.hpp"
 #include "cpu/behaviour.hpp"
@@ -13,15 +14,22 @@ namespace {
 
 // The most data after one call that is taken.
 constexpr std::uint32_t kMaxData = 1024;
-// The instructions a routine may run for one call: enough to print the
-// longest data a byte at a time.
-constexpr std::uint64_t kMaxSteps = 50000;
 // The instructions the model runs for one routine, all its calls together,
 // and for all routines of an image: thousands of calls of a routine that
 // loops long must not take minutes. Past them, a routine's later calls are
 // read the way its first call with data showed.
 constexpr std::uint64_t kStepsPerRoutine = 1'000'000;
 constexpr std::uint64_t kStepsPerImage = 4'000'000;
+// After so many calls in a row whose data the model found as the first
+// call with data foresaw, a routine's later calls are read that way
+// without the model: a routine that prints each character into a bitmap,
+// or waits between rows of its data, costs tens of thousands of
+// instructions a call.
+constexpr std::uint32_t kForeseenInARow = 3;
+// The instructions a routine may run for one call: all of its allowance,
+// as one that draws each character into a bitmap runs hundreds of
+// instructions a byte.
+constexpr std::uint64_t kMaxSteps = kStepsPerRoutine;
 // The instructions looked at for the return address at a routine's start.
 constexpr int kPrologue = 6;
 // Text among parameters needs as many printable bytes in a row.
@@ -29,6 +37,11 @@ constexpr std::uint32_t kMinText = 4;
 
 // The stack pointer at the caller's level, before the jsr.
 constexpr std::uint8_t kCallerStack = 0xf0;
+
+// Where a routine went back to, and the length of the data after its call,
+// when it returned past its caller (to the caller's caller, having pulled
+// its return address): nothing after the call runs.
+constexpr std::uint32_t kPastCaller = 0xffffffff;
 
 // Whether the model follows the instruction: brk and rti lead into the
 // interrupt handlers, which are not the routine's; jam stops the CPU; the
@@ -43,12 +56,25 @@ bool followed(std::uint8_t byte, bool undocumented) {
     }
 }
 
+// Whether the instruction `byte` about to run reads through a pointer
+// (lda (p),y) within the data's limit from `begin`.
+bool reads_after(Cpu6510& cpu, std::uint8_t byte, std::uint32_t begin) {
+    if (opcode(byte).mode != Mode::IndirectY || behaviour(byte).access == Access::Write) return false;
+    const std::uint8_t pointer = cpu.read(static_cast<std::uint16_t>(cpu.pc + 1));
+    const auto low = static_cast<std::uint32_t>(cpu.read(pointer));
+    const auto high = static_cast<std::uint32_t>(cpu.read(static_cast<std::uint8_t>(pointer + 1)));
+    const std::uint32_t address = (low | high << 8) + cpu.y;
+    return address >= begin && address < begin + kMaxData;
+}
+
 // Runs the routine that the jsr at `call` calls, on the emulator's CPU with
 // `memory` (the image, what the routine stores on top) for at most
 // `max_steps` instructions, and counts them in `steps`; the address it
-// returns to at its caller's level, if it gets there. Calls and jumps out
-// of the image return at once, as the ROM's routines would; `undocumented`
-// says whether the undocumented opcodes run.
+// returns to at its caller's level, if it gets there, or kPastCaller when
+// it read the bytes after the call (through a pointer: lda (p),y) and went
+// back past its caller. Calls and jumps out of the image return at once,
+// as the ROM's routines would; `undocumented` says whether the
+// undocumented opcodes run.
 std::optional<std::uint32_t> run_routine(const Image& image, ImageOverlay& memory, bool undocumented,
                                          std::uint32_t call, std::uint64_t max_steps, std::uint64_t& steps) {
     memory.forget_stores();
@@ -73,16 +99,27 @@ std::optional<std::uint32_t> run_routine(const Image& image, ImageOverlay& memor
         const std::uint8_t low = cpu.pull();
         cpu.pc = static_cast<std::uint16_t>((low | cpu.pull() << 8) + 1);
     };
+    // Where the calls the routine makes once it has pulled its return
+    // address (and is at its caller's level) return to: those returns are
+    // its own, not the way back to the caller.
+    std::vector<std::uint32_t> own_calls;
+    bool read_after_call = false;
     for (steps = 0; steps < max_steps;) {
         if (!image.contains(cpu.pc)) return std::nullopt;
         ++steps;
+        const std::uint32_t at = cpu.pc;
         const std::uint8_t byte = cpu.read(cpu.pc);
         if (!followed(byte, undocumented)) return std::nullopt;
+        read_after_call = read_after_call || reads_after(cpu, byte, back + 1);
         const bool at_caller_level = depth() == 0;
         cpu.run(cpu.cycles + 1, false);  // one instruction
         switch (behaviour(byte).control) {
         case Control::Call:
-            if (!image.contains(cpu.pc)) return_from_rom();
+            if (!image.contains(cpu.pc)) {
+                return_from_rom();
+            } else if (at_caller_level) {
+                own_calls.push_back(at + 3);
+            }
             break;
         case Control::JumpIndirect:
             // Through a pointer with the return address off the stack: the
@@ -96,7 +133,11 @@ std::optional<std::uint32_t> run_routine(const Image& image, ImageOverlay& memor
             return_from_rom();  // a jump to a routine in ROM: it returns for this one
             [[fallthrough]];
         case Control::Return:
-            if (depth() < 0) return std::nullopt;
+            if (depth() < 0) return read_after_call ? std::optional<std::uint32_t>(kPastCaller) : std::nullopt;
+            if (depth() == 0 && !own_calls.empty() && own_calls.back() == cpu.pc) {
+                own_calls.pop_back();
+                break;
+            }
             if (depth() == 0) return cpu.pc;
             break;
         default: break;
@@ -130,7 +171,9 @@ std::uint32_t zero_terminated_length(const Image& image, std::uint32_t begin) {
 
 // The bytes after the jsr at `call` that its routine reads and skips, as
 // the model finds them, spending the routine's and the image's steps;
-// nothing when those ran out before the routine returned.
+// nothing when those ran out before the routine returned. The routine
+// itself is code: no data of its calls (which the model makes run past it
+// when it has gone wrong).
 std::optional<std::uint32_t> modelled_length(MemoryMap& map, InlineRoutine& record, std::uint32_t call) {
     const Image& image = map.image();
     const std::uint32_t begin = call + 3;
@@ -144,13 +187,19 @@ std::optional<std::uint32_t> modelled_length(MemoryMap& map, InlineRoutine& reco
     record.model_steps += steps;
     map.inline_calls.model_steps += steps;
     if (!back && allowed < kMaxSteps && steps == allowed) return std::nullopt;
-    if (!back || *back <= begin || *back > limit) return 0;
+    if (back == kPastCaller) {
+        record.past_caller = true;
+        return kPastCaller;
+    }
+    const std::uint32_t routine = operand_of(image, call);
+    if (!back || *back <= begin || *back > limit || (routine >= begin && routine < *back)) return 0;
     return *back - begin;
 }
 
 // The bytes after the jsr at `call` read the way the routine's first call
 // with data showed: for a routine the model has no more steps for.
 std::uint32_t foreseen_length(const Image& image, const InlineRoutine& record, std::uint32_t call) {
+    if (record.past_caller) return kPastCaller;
     const std::uint32_t begin = call + 3;
     if (!record.first_data_call || begin >= image.end()) return 0;
     const std::uint32_t first_begin = *record.first_data_call + 3;
@@ -173,10 +222,15 @@ std::uint32_t data_length(MemoryMap& map, InlineRoutine& record, std::uint32_t c
     const Image& image = map.image();
     // Print-immediate: text up to a zero, which it skips too.
     if (!image.contains(routine)) return zero_terminated_length(image, call + 3);
-    if (record.model_steps < kStepsPerRoutine && map.inline_calls.model_steps < kStepsPerImage) {
-        if (const std::optional<std::uint32_t> length = modelled_length(map, record, call)) return *length;
+    const std::uint32_t foreseen = foreseen_length(image, record, call);
+    if (record.foreseen_in_a_row < kForeseenInARow && record.model_steps < kStepsPerRoutine &&
+        map.inline_calls.model_steps < kStepsPerImage) {
+        if (const std::optional<std::uint32_t> length = modelled_length(map, record, call)) {
+            record.foreseen_in_a_row = *length == foreseen ? record.foreseen_in_a_row + 1 : 0;
+            return *length;
+        }
     }
-    return foreseen_length(image, record, call);
+    return foreseen;
 }
 
 }  // namespace
@@ -269,6 +323,7 @@ InlineSpan inline_data_after(MemoryMap& map, std::uint32_t call) {
     InlineRoutine& record = map.inline_calls.routines[routine];
     const auto [it, added] = record.calls.try_emplace(call, 0);
     if (added) it->second = data_length(map, record, call, routine);
+    if (it->second == kPastCaller) return {.returns = false};
     const InlineSpan span{it->second, form_of(image, call + 3, it->second)};
     if (record.form == InlineForm::None && span.form != InlineForm::None) {
         record.form = span.form;

@@ -61,13 +61,18 @@ private:
 struct InlineSpan {
     std::uint32_t length = 0;  // bytes after the jsr's three
     InlineForm form = InlineForm::None;
+    // False: the routine goes back past its caller (to the caller's
+    // caller, having pulled its return address), so nothing after the
+    // call runs; what lies there is its data, of a length not known.
+    bool returns = true;
 };
 
 // The data after the jsr at `call` as its routine reads it: where the
 // routine returns to when run from that call (on the emulator's CPU, with
 // calls out of the image returning at once), if that lies a little way after the
 // call. Nothing where it returns right after the call or cannot be
-// followed. Asks the routine only when may_take_inline_data says so, and
+// followed; not `returns` where it goes back past its caller. Asks the
+// routine only when may_take_inline_data says so, and
 // records the answer in map.inline_calls.routines.
 InlineSpan inline_data_after(MemoryMap& map, std::uint32_t call);
 

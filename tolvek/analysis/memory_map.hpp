@@ -94,6 +94,10 @@ struct InlineRoutine {
     std::map<std::uint32_t, std::uint32_t> calls;  // bytes of data after each call seen, by the jsr
     std::optional<std::uint32_t> first_data_call;  // the jsr of that first call
     std::uint64_t model_steps = 0;                 // instructions the model ran for it, all calls together
+    // A call went back past its caller: the routine uses the bytes after
+    // its calls and goes back to its caller's caller.
+    bool past_caller = false;
+    std::uint32_t foreseen_in_a_row = 0;  // modelled calls in a row that read as the first call with data foresaw
 };
 
 // One run of the program (analysis/execution): where it started and how
@@ -103,6 +107,10 @@ struct ProgramRun {
     RunEnd end = RunEnd::BudgetUsed;
     std::uint16_t end_address = 0;
     std::uint64_t cycles = 0;
+    // A run that halted in RAM went wrong: the instructions of the image it
+    // ran just before, which were not taken for code (nothing else found
+    // them), in address order.
+    std::vector<std::uint32_t> doubted;
 };
 
 // Code the program wrote and ran: where it ran, and where its bytes lie in

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <vector>
 
 #include "analysis/io_banking.hpp"
 #include "analysis/trace.hpp"
@@ -214,27 +215,69 @@ private:
         return false;
     }
 
-    // Whether an rts follows the push at `push` closely, nothing in between
-    // touching the stack.
+    // Whether the pushes that end at `push` are left through an rts soon:
+    // one close after them, nothing in between touching the stack, or one
+    // that a jmp there leads to. A jmp out of the image counts (BASIC's
+    // CHRGET, copied to zero page, ends in the rts that "returns" to the
+    // statement pushed), and so does one to known code that reaches an rts
+    // without touching the stack first. A jsr would push on top.
     bool returns_after(std::uint32_t push) const {
         std::uint32_t b = push + 1;
         for (int n = 0; n < 4 && image_.contains(b) && map_.kind(b) == Kind::Opcode; ++n) {
             const std::uint8_t byte = image_.at(b);
             if (behaviour(byte).control == Control::Return) return true;
+            if (behaviour(byte).control == Control::Jump) return jumps_to_return(operand_of(image_, b));
             if (flow_of(byte) != Flow::Next || moves_stack_pointer(byte)) return false;
             b += instruction_length(byte);
         }
         return false;
     }
 
+    // Whether a jmp to `target` leaves through an rts with the stack as it
+    // was: out of the image, or known code whose paths (both ways of its
+    // branches, its jmps) meet an rts within a few instructions and touch
+    // the stack nowhere before.
+    bool jumps_to_return(std::uint32_t target) const {
+        if (!image_.contains(target)) return true;
+        std::vector<std::uint32_t> work{target};
+        std::vector<std::uint32_t> seen;
+        bool returns = false;
+        for (std::size_t n = 0; n < kStepsToReturn && !work.empty(); ++n) {
+            const std::uint32_t b = work.back();
+            work.pop_back();
+            if (std::find(seen.begin(), seen.end(), b) != seen.end()) continue;
+            seen.push_back(b);
+            if (!image_.contains(b)) return false;  // a branch or jmp out of the image: not seen
+            if (map_.kind(b) != Kind::Opcode) return false;
+            const std::uint8_t byte = image_.at(b);
+            const Control control = behaviour(byte).control;
+            if (control == Control::Return) {
+                returns = true;
+                continue;
+            }
+            if (moves_stack_pointer(byte) || (control != Control::Next && control != Control::Branch &&
+                                              control != Control::Jump)) {
+                return false;
+            }
+            if (control != Control::Jump) work.push_back(b + instruction_length(byte));
+            if (control != Control::Next) work.push_back(operand_of(image_, b));
+        }
+        return returns;
+    }
+
+    // How many instructions jumps_to_return follows at most.
+    static constexpr std::size_t kStepsToReturn = 24;
+
     // Where a table's entry may lead: known code, or an unknown byte that
-    // starts an instruction other than brk.
+    // starts an instruction other than brk, one of the CPU's (code that a
+    // table the code jumps through leads to may start with an undocumented
+    // opcode, as code from any entry may).
     bool code_target(std::uint32_t target) const {
         if (!image_.contains(target)) return false;
         const Kind k = map_.kind(target);
         const std::uint8_t byte = image_.at(target);
-        return k == Kind::Opcode ||
-               (k == Kind::Unknown && opcode(byte).documented() && behaviour(byte).control != Control::Break);
+        const bool cpu_opcode = opcode(byte).documented() || (map_.undocumented_opcodes && has_mnemonic(image_, target));
+        return k == Kind::Opcode || (k == Kind::Unknown && cpu_opcode && behaviour(byte).control != Control::Break);
     }
 
     // A table of code addresses (less `adjust`) with the low halves at `low`

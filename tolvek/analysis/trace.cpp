@@ -87,6 +87,9 @@ public:
         return true;
     }
 
+    // A lenient tracer adds each instruction it claims to `claimed`.
+    void report_claims(std::vector<std::uint32_t>* claimed) { claimed_ = claimed; }
+
     // What the instructions claimed so far say for being code.
     const Evidence& evidence() const { return evidence_; }
     // Whether a path ran into known code.
@@ -218,6 +221,7 @@ private:
                 if (flow == Flow::Call && may_take_data(target)) {
                     const Outcome data = claim_inline_data(at);
                     if (data != Outcome::Done) return data;
+                    if (!comes_back_) return Outcome::Done;  // nothing after the call runs
                     at += data_after_;
                 }
             }
@@ -243,14 +247,17 @@ private:
     }
 
     // Claims the data that the routine called at `call` reads from behind
-    // the call, if it does, and sets data_after_ to its length. Bytes that
+    // the call, if it does, and sets data_after_ to its length (and
+    // comes_back_ to whether the call returns after it). Bytes that
     // are known already stay as they are in the trace, and make a guess
     // fail. Out of line: inlined, it slows the guessing's busy loop down.
     [[gnu::noinline]] Outcome claim_inline_data(std::uint32_t call) {
         data_after_ = 0;
+        comes_back_ = true;
         if (!takes_inline_data(operand_of(image_, call))) return Outcome::Done;
         const InlineSpan span = inline_data_after(map_, call);
         data_after_ = span.length;
+        comes_back_ = span.returns;
         if (span.length == 0) return Outcome::Done;
         std::vector<Kind> kinds;
         inline_data_kinds(image_, call, span, kinds);
@@ -301,6 +308,7 @@ private:
             guessing_->pending.push_back(at);
         } else {
             map_.set_instruction(at, length, source_);
+            if (claimed_) claimed_->push_back(at);
         }
         return Outcome::Done;
     }
@@ -352,7 +360,9 @@ private:
     std::vector<std::uint32_t>& work_;  // paths to follow, done ones included
     Source source_;                     // of what this tracer claims
     bool undocumented_;                 // whether undocumented opcodes can be code
+    std::vector<std::uint32_t>* claimed_ = nullptr;  // a lenient tracer's instructions, when asked for
     std::uint32_t data_after_ = 0;      // bytes of data after the call just claimed
+    bool comes_back_ = true;            // whether that call returns after its data
 };
 
 // One guess from the roots in guessing.work. A routine of one-byte
@@ -417,9 +427,11 @@ void find_patched_operands(const MemoryMap& map, Guessing& guessing) {
     }
 }
 
-void trace_from(MemoryMap& map, std::uint32_t entry, Source source) {
+void trace_from(MemoryMap& map, std::uint32_t entry, Source source, std::vector<std::uint32_t>* claimed) {
     std::vector<std::uint32_t> work{entry};
-    Tracer<false>(map, nullptr, work, source).run();
+    Tracer<false> tracer(map, nullptr, work, source);
+    tracer.report_claims(claimed);
+    tracer.run();
 }
 
 }  // namespace tolvek

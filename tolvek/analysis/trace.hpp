@@ -18,8 +18,9 @@ namespace tolvek {
 // the 6510, or any undocumented opcode for the documented instruction set
 // only), and claims what it passes as code from `source`. After a jsr to a
 // routine that takes data from behind its call, the data is claimed as data
-// (analysis/inline_data) and the path goes on after it.
-void trace_from(MemoryMap& map, std::uint32_t entry, Source source);
+// (analysis/inline_data) and the path goes on after it. The instructions
+// claimed are added to `claimed` when given.
+void trace_from(MemoryMap& map, std::uint32_t entry, Source source, std::vector<std::uint32_t>* claimed = nullptr);
 
 // What guessing has learnt so far, shared by all guesses of one run, and
 // the room each guess works in (kept here so that guesses reuse it).

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iterator>
 #include <optional>
+#include <set>
+#include <vector>
 
 #include "analysis/trace.hpp"
 #include "c64/symbols.hpp"
@@ -34,19 +36,19 @@ std::vector<ImageVector> jumps_through_image(const MemoryMap& map) {
 }
 
 // What known code writes: the operands of its stores and read-modify-
-// writes, sorted, looked up for each vector rather than found by a pass over
-// all instructions per vector.
+// writes, looked up for each vector rather than found by a pass over all
+// instructions per vector, and added to as code is found.
 class CodeWrites {
 public:
-    explicit CodeWrites(const MemoryMap& map) {
-        const Image& image = map.image();
-        for (const std::uint32_t a : map.instructions()) {
-            const std::uint8_t byte = image.at(a);
-            if (!writes_memory(byte) || a + instruction_length(byte) > image.end()) continue;
-            (is_absolute_indexed(opcode(byte).mode) ? indexed_ : exact_).push_back(operand_of(image, a));
+    explicit CodeWrites(const MemoryMap& map) : image_(map.image()) { add(map.instructions()); }
+
+    // The writes of the instructions at `instructions`.
+    void add(const std::vector<std::uint32_t>& instructions) {
+        for (const std::uint32_t a : instructions) {
+            const std::uint8_t byte = image_.at(a);
+            if (!writes_memory(byte) || a + instruction_length(byte) > image_.end()) continue;
+            (is_absolute_indexed(opcode(byte).mode) ? indexed_ : exact_).insert(operand_of(image_, a));
         }
-        std::sort(exact_.begin(), exact_.end());
-        std::sort(indexed_.begin(), indexed_.end());
     }
 
     // Whether either byte of the word at `word` is written: stored to, or
@@ -57,13 +59,14 @@ public:
     }
 
 private:
-    static bool any_in(const std::vector<std::uint32_t>& sorted, std::uint32_t from, std::uint32_t to) {
-        const auto it = std::lower_bound(sorted.begin(), sorted.end(), from);
-        return it != sorted.end() && *it <= to;
+    static bool any_in(const std::set<std::uint32_t>& operands, std::uint32_t from, std::uint32_t to) {
+        const auto it = operands.lower_bound(from);
+        return it != operands.end() && *it <= to;
     }
 
-    std::vector<std::uint32_t> exact_;
-    std::vector<std::uint32_t> indexed_;
+    const Image& image_;
+    std::set<std::uint32_t> exact_;
+    std::set<std::uint32_t> indexed_;
 };
 
 // Whether the jump's vector is set at run time: the vector written, or
@@ -147,9 +150,10 @@ void find_rom_image(MemoryMap& map) {
 
 bool trace_vectors_in_image(MemoryMap& map) {
     bool found = false;
-    // The writes of the code known so far, made again only once a vector
-    // led to more code.
+    // The writes of the code known so far, made when a vector first needs
+    // them and added to as vectors lead to more code.
     std::optional<CodeWrites> writes;
+    std::vector<std::uint32_t> claimed;
     for (const ImageVector& jump : jumps_through_image(map)) {
         const auto target = target_at_load(map, jump.vector);
         if (!target) continue;
@@ -163,8 +167,9 @@ bool trace_vectors_in_image(MemoryMap& map) {
         }
         map.set_address_item(jump.vector, Kind::Word, *target, Source::Vector);
         if (there == Kind::Unknown) {
-            trace_from(map, *target, Source::Vector);
-            writes.reset();
+            claimed.clear();
+            trace_from(map, *target, Source::Vector, &claimed);
+            writes->add(claimed);
             found = true;
         }
     }

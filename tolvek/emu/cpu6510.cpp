@@ -1,5 +1,6 @@
 #include "emu/cpu6510.hpp"
 
+#include <algorithm>
 #include <string_view>
 #include <utility>
 
@@ -67,7 +68,18 @@ void Cpu6510::enter(std::uint16_t target) {
     bus_.run_mark_page[target >> 8][target & 0xff] |= mark::Entered;
 }
 
+void Cpu6510::leave_main() {
+    // A handler that left without rti (pulled its frame, jumped back) left
+    // the stack where the main program had it, or above.
+    if (!in_handler_ || s >= main_stack_) {
+        interrupted_at = cycles;
+        main_stack_ = s;
+    }
+    in_handler_ = true;
+}
+
 void Cpu6510::interrupt(std::uint16_t vector) {
+    leave_main();
     ++interrupt_depth_;  // first: the pushes are the handler's stores, not the main program's
     push_byte(static_cast<std::uint8_t>(pc >> 8));
     push_byte(static_cast<std::uint8_t>(pc));
@@ -380,10 +392,12 @@ template <Operation Op> [[gnu::always_inline]] inline void Cpu6510::stack_or_jum
         p = static_cast<std::uint8_t>((pull_byte() & ~flag::B) | flag::U);
         const std::uint8_t low = pull_byte();
         enter(static_cast<std::uint16_t>(low | pull_byte() << 8));
+        if (s >= main_stack_) in_handler_ = false;
     }
     if constexpr (Op == Brk) {
         // brk skips the byte after it.
         const auto next = static_cast<std::uint16_t>(pc + 1);
+        leave_main();
         ++interrupt_depth_;
         push_byte(static_cast<std::uint8_t>(next >> 8));
         push_byte(static_cast<std::uint8_t>(next));
@@ -525,6 +539,9 @@ Cpu6510::Stop Cpu6510::run(std::uint64_t until, bool stop_at_new_code) {
         if (!(marks & ran)) [[unlikely]] {
             marks |= ran;
             last_news = cycles;
+            if (ran == mark::Ran && bus_.first_ran != nullptr && &marks == bus_.marks + at) {
+                bus_.first_ran[at] = static_cast<std::uint32_t>(std::min<std::uint64_t>(cycles, kNotRan - 1));
+            }
             if (ran == mark::RanWritten && stop_at_new_code && at == jump_target_) {
                 stop_ = Stop::NewCode;
                 break;

@@ -36,6 +36,9 @@ struct CopiedPointer {
     auto operator<=>(const CopiedPointer&) const = default;
 };
 
+// In Bus::first_ran: no instruction started there.
+constexpr std::uint32_t kNotRan = 0xffffffff;
+
 // The memory as the CPU sees it. The machine keeps the page tables up to
 // date when it switches what is visible; reads and writes of a page with no
 // pointer go to the machine's io_read and io_write.
@@ -56,6 +59,10 @@ public:
     std::uint8_t* marks = nullptr;  // 64 KiB: what happened to each RAM byte (mark::)
     // The address of the instruction that first stored into each RAM byte.
     std::uint16_t* first_writer = nullptr;  // 64 KiB entries
+    // The cycle at which an instruction first started at each RAM byte
+    // while it held the image's byte (when mark::Ran was set), at most
+    // kNotRan - 1; kNotRan where none did. Null: not kept.
+    std::uint32_t* first_ran = nullptr;  // 64 KiB entries
     // When set, every RAM byte's first store appends its address here, so
     // that whoever follows the written memory need not scan for news.
     std::vector<std::uint16_t>* first_stores = nullptr;
@@ -83,6 +90,12 @@ public:
     // mostly does not.
     std::uint64_t last_main_store = 0;
     bool irq_line = false;  // a device asks for an interrupt; taken while I is clear
+    // The cycle at which the CPU last left the main program for an
+    // interrupt or a brk; in_interrupt(): it has not come back, by an rti
+    // that leaves the stack where the main program had it (a handler that
+    // throws frames away with txs comes back too).
+    std::uint64_t interrupted_at = 0;
+    bool in_interrupt() const { return in_handler_; }
 
     enum class Stop : std::uint8_t {
         Budget,   // cycles reached `until`
@@ -151,6 +164,10 @@ private:
     std::uint32_t interrupt_depth_ = 0;  // interrupts (and brks) taken and not yet left with rti
     // Where the values in A, X and Y came from, while the bus keeps origins.
     std::uint16_t origin_a_ = kNoOrigin, origin_x_ = kNoOrigin, origin_y_ = kNoOrigin;
+
+    bool in_handler_ = false;            // see in_interrupt()
+    std::uint8_t main_stack_ = 0;        // the stack pointer when the main program was left
+    void leave_main();                   // an interrupt or brk is taken (before its pushes)
 };
 
 }  // namespace tolvek

@@ -162,6 +162,7 @@ RunResult Run::go() {
     result_.copied_pointers = std::move(pointers);
     result_.marks = std::move(c64_.ram_marks);
     result_.first_writer = std::move(c64_.writers);
+    result_.first_ran = std::move(c64_.first_runs);
     result_.calls_without_stand_in.assign(c64_.calls_without_stand_in.begin(), c64_.calls_without_stand_in.end());
     return std::move(result_);
 }
@@ -190,6 +191,7 @@ bool Run::run_to_end() {
         if (const std::optional<RunEnd> end = advance(options_.budget)) {
             result_.end = *end;
             result_.end_address = cpu_.pc;
+            if (*end == RunEnd::Halted && cpu_.in_interrupt()) result_.halted_in_interrupt_since = cpu_.interrupted_at;
             return false;
         }
     }
@@ -391,6 +393,7 @@ RunEnd Run::settle() {
         if (stop == Cpu6510::Stop::Halted) {
             if (const std::optional<RunEnd> end = halted()) {
                 result_.end_address = cpu_.pc;
+                if (*end == RunEnd::Halted && cpu_.in_interrupt()) result_.halted_in_interrupt_since = cpu_.interrupted_at;
                 return *end;
             }
         }

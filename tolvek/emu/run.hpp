@@ -89,6 +89,10 @@ struct RunResult {
     std::uint64_t cycles = 0;
     std::vector<std::uint8_t> marks;          // 64 KiB of mark:: bits (emu/cpu6510.hpp)
     std::vector<std::uint16_t> first_writer;  // 64 KiB: the instruction that first stored there
+    std::vector<std::uint32_t> first_ran;     // 64 KiB: when an image byte first ran (Cpu6510's Bus::first_ran)
+    // A run that halted inside an interrupt handler (or after a brk), not
+    // back with rti: when the CPU left the main program for it.
+    std::optional<std::uint64_t> halted_in_interrupt_since;
     std::vector<std::uint8_t> memory;         // the 64 KiB of RAM as the run left them
     std::vector<std::uint16_t> origins;       // 64 KiB: where each byte came from (Bus::origins)
     // The addresses it jumped to that were made of bytes it copied, each once.

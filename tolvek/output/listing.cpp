@@ -398,6 +398,28 @@ private:
         }
     }
 
+    // A run that halted in RAM went wrong: what it ran just before and was
+    // not taken for code, as ranges of bytes.
+    void make_doubted_header(Listing& listing, const std::vector<std::uint32_t>& doubted) const {
+        constexpr std::size_t kShown = 4;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;  // [start, end)
+        for (const std::uint32_t a : doubted) {
+            const std::uint32_t end = a + instruction_length(map_.image().at(a));
+            if (!ranges.empty() && a <= ranges.back().second) {
+                ranges.back().second = std::max(ranges.back().second, end);
+            } else {
+                ranges.emplace_back(a, end);
+            }
+        }
+        std::string line = "the " + std::to_string(doubted.size()) +
+                           (doubted.size() == 1 ? " instruction" : " instructions") + " it ran just before the halt, at ";
+        for (std::size_t i = 0; i < ranges.size() && i < kShown; ++i) {
+            line += (i == 0 ? "" : ", ") + range(ranges[i].first, ranges[i].second);
+        }
+        if (ranges.size() > kShown) line += " and " + std::to_string(ranges.size() - kShown) + " more places";
+        listing.header.push_back(line + (doubted.size() == 1 ? ", is" : ", are") + " not taken for code: nothing else found them");
+    }
+
     // How each run of the program ended, and what it wrote and ran.
     void make_run_header(Listing& listing, std::string_view unpacked_file) const {
         for (const ProgramRun& run : map_.run.runs) {
@@ -412,6 +434,7 @@ private:
             case RunEnd::BudgetUsed: line += "still running when its budget ran out"; break;
             }
             listing.header.push_back(line + " after " + std::to_string(run.cycles) + " cycles");
+            if (!run.doubted.empty()) make_doubted_header(listing, run.doubted);
         }
         make_unanswered_calls_header(listing);
         make_inputs_header(listing);
