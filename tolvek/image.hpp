@@ -17,6 +17,11 @@ struct Image {
     std::uint32_t word(std::uint32_t address) const {
         return static_cast<std::uint32_t>(at(address) | at(address + 1) << 8);
     }
+    // The address whose low half is at `low` and high half at `high` (split
+    // tables keep them apart).
+    std::uint32_t word_of(std::uint32_t low, std::uint32_t high) const {
+        return static_cast<std::uint32_t>(at(low) | at(high) << 8);
+    }
     std::size_t offset(std::uint32_t address) const { return address - load; }
 };
 

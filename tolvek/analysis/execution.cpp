@@ -308,7 +308,7 @@ struct LeftByRun {
 void add_copied(const Image& image, std::uint32_t low, std::uint32_t high, std::uint32_t target, std::uint32_t adjust,
                 std::vector<CopiedAddress>& into) {
     if (!image.contains(low) || !image.contains(high)) return;
-    if ((((image.at(high) << 8 | image.at(low)) + adjust) & 0xffff) != target) return;
+    if (((image.word_of(low, high) + adjust) & 0xffff) != target) return;
     into.push_back({low, high, adjust});
 }
 

@@ -111,7 +111,7 @@ public:
             }
             // Halves that are something else already (the immediates of
             // lda #<x / sta v / lda #>x / sta v+1): the address is code all the same.
-            const std::uint32_t target = ((image_.at(copied.high) << 8 | image_.at(copied.low)) + copied.adjust) & 0xffff;
+            const std::uint32_t target = (image_.word_of(copied.low, copied.high) + copied.adjust) & 0xffff;
             if (image_.contains(target) && map_.kind(target) == Kind::Unknown && code_target(target)) {
                 trace_from(map_, target, Source::Trace);
                 found_ = true;
@@ -339,10 +339,15 @@ private:
     bool jump_table_at(std::uint32_t start) {
         std::uint32_t end = start;
         while (image_.contains(end + 1) && map_.kind(end) == Kind::Unknown && map_.kind(end + 1) == Kind::Unknown) {
+            // A routine the table leads to starts with a documented
+            // instruction unless it is known already: an undocumented one
+            // is more likely the next table's word read one byte off.
             const std::uint32_t target = image_.word(end) + 1;
-            if (!image_.contains(target) || (map_.kind(target) != Kind::Unknown && map_.kind(target) != Kind::Opcode)) {
-                break;
-            }
+            const bool known = image_.contains(target) && map_.kind(target) == Kind::Opcode;
+            const bool may_start = image_.contains(target) && map_.kind(target) == Kind::Unknown &&
+                                   opcode(image_.at(target)).documented() &&
+                                   behaviour(image_.at(target)).control != Control::Break;
+            if (!known && !may_start) break;
             end += 2;
         }
         for (std::uint32_t a = start; a < end; a += 2) {
