@@ -685,3 +685,32 @@ TEST(MoreCode, RandomDataBetweenCodeStaysData) {
 }
 
 }  // namespace
+
+namespace {
+
+// A table of addresses minus one for the rts trick ends where the next
+// word, read the same way, would lead to an undocumented opcode: that is
+// the next table (BASIC's function addresses after its statements').
+TEST(MoreCode, RtsTableEndsBeforeAWordThatLeadsOneByteOff) {
+    Program p(0xc000);
+    p.add({0xa2, 0x02,                     // ldx #2
+           0xbd, 0x21, 0xc0, 0x48,         // lda tab+1,x / pha
+           0xbd, 0x20, 0xc0, 0x48,         // lda tab,x / pha
+           0x60});                         // rts
+    while (p.image.end() < 0xc020) p.add({0x00});
+    p.add({0x2f, 0xc0, 0x37, 0xc0,         // tab: h1-1, h2-1
+           0x50, 0xc0});                   // another table: h3 itself
+    while (p.image.end() < 0xc030) p.add({0x00});
+    p.add({0xee, 0x20, 0xd0, 0x60});       // h1: inc $d020 / rts
+    while (p.image.end() < 0xc038) p.add({0x00});
+    p.add({0xee, 0x21, 0xd0, 0x60});       // h2: inc $d021 / rts
+    while (p.image.end() < 0xc050) p.add({0x00});
+    p.add({0xa9, 0x02, 0x8d, 0x20, 0xd0, 0x60});  // h3: lda #2 / sta $d020 / rts
+    const MemoryMap map = trace_program(p.image, 0xc000);
+    EXPECT_EQ(map.kind(0xc020), Kind::WordMinus1);
+    EXPECT_EQ(map.kind(0xc022), Kind::WordMinus1);
+    EXPECT_NE(map.kind(0xc024), Kind::WordMinus1);
+    EXPECT_FALSE(map.is_opcode(0xc051));
+}
+
+}  // namespace
