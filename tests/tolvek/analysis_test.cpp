@@ -215,8 +215,8 @@ TEST_F(ListingTest, LabelsEquatesAndLabelPlusOffset) {
         0x20, 0xd2, 0xff,  // jsr CHROUT
         0x8d, 0x15, 0x03,  // sta CINV+1
         0xad, 0x00, 0xc8,  // lda $c800: outside, unnamed, far from the end
-        0x2c, 0xa9, 0x01,  // $c009: bit $01a9
-        0x20, 0x0a, 0xc0,  // jsr $c00a: into the bit's operand
+        0xad, 0xa9, 0x01,  // $c009: lda $01a9
+        0x20, 0x0a, 0xc0,  // jsr $c00a: into its operand
         0xee, 0x14, 0xc0,  // $c00f inc $c014
         0x60,              // rts
         0x00, 0x01,        // $c013: data, $c014 written to

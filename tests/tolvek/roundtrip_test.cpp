@@ -61,7 +61,7 @@ start	lda+2 $0012		; absolute addressing of a zero page address
 	ldx+2 $0002,y
 	ldy+2 $0003,x
 	jsr sub
-	jsr skip+1		; into the middle of the bit below
+	jsr skip+1		; into the middle of the lda below
 	lda table+3
 	lda $0314
 	sta $0315
@@ -71,7 +71,7 @@ start	lda+2 $0012		; absolute addressing of a zero page address
 	lda end
 	jmp cut
 sub	lda #1
-skip	!byte $2c		; bit $02a9: skips the next lda
+skip	!byte $ad		; lda $02a9: the next lda read from another start
 	lda #2
 	rts
 table	!byte $02, $03, $a7, $ff, $9e, $80, $0b, $9b	; undocumented opcodes

@@ -96,6 +96,7 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
     mark_text(map);
     record_tables(map, tables);
     record_pairs(map, pairs);
+    show_skipped_instructions(map);
     // Again with all the code: guessed code may switch the I/O, and the
     // pairs name addresses.
     find_hidden_io(map);

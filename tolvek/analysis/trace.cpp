@@ -434,4 +434,37 @@ void trace_from(MemoryMap& map, std::uint32_t entry, Source source, std::vector<
     tracer.run();
 }
 
+void show_skipped_instructions(MemoryMap& map) {
+    const Image& image = map.image();
+    std::vector<bool> led_to(image.bytes.size(), false);
+    const auto lead_to = [&](std::optional<std::uint32_t> target) {
+        if (target && image.contains(*target)) led_to[image.offset(*target)] = true;
+    };
+    for (std::uint32_t a = image.load; a < image.end(); ++a) {
+        const Kind kind = map.kind(a);
+        if (kind == Kind::Opcode) {
+            const std::uint8_t byte = image.at(a);
+            const Flow flow = flow_of(byte);
+            const bool direct = behaviour(byte).control != Control::JumpIndirect;
+            if ((flow == Flow::Branch || flow == Flow::Jump || flow == Flow::Call) && direct && a + 1 < image.end()) {
+                lead_to(operand_of(image, a));
+            }
+        } else if (kind == Kind::Word || kind == Kind::WordMinus1 || kind == Kind::Low || kind == Kind::LowMinus1) {
+            lead_to(map.target(a));
+        }
+    }
+    for (std::uint32_t a = image.load; a + 1 < image.end(); ++a) {
+        if (map.kind(a) != Kind::Opcode || behaviour(image.at(a)).operation != Operation::Bit) continue;
+        const std::uint32_t length = instruction_length(image.at(a));
+        const std::uint32_t hidden = a + 1;
+        if (!led_to[image.offset(hidden)] || !opcode(image.at(hidden)).documented() ||
+            instruction_length(image.at(hidden)) != length - 1) {
+            continue;
+        }
+        const Source source = map.source(a);
+        map.set(a, Kind::Bytes, source);
+        map.set_instruction(hidden, length - 1, source);
+    }
+}
+
 }  // namespace tolvek

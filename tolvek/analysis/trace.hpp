@@ -22,6 +22,13 @@ namespace tolvek {
 // claimed are added to `claimed` when given.
 void trace_from(MemoryMap& map, std::uint32_t entry, Source source, std::vector<std::uint32_t>* claimed = nullptr);
 
+// The bit trick written as its sources write it: a `bit` whose operand is
+// an instruction that a jump, branch, call or address item leads to
+// becomes the byte that skips it (`!byte $2c`) and that instruction, so
+// that both ways in are instructions in the listing. The bytes stay the
+// same. Done once all code is known.
+void show_skipped_instructions(MemoryMap& map);
+
 // What guessing has learnt so far, shared by all guesses of one run, and
 // the room each guess works in (kept here so that guesses reuse it).
 struct Guessing {
