@@ -716,3 +716,30 @@ TEST(MoreCode, RtsTableEndsBeforeAWordThatLeadsOneByteOff) {
 }
 
 }  // namespace
+
+namespace {
+
+// A row of jmps that code enters through a computed address (a game's
+// table of drawing routines): each jmp an instruction, each target code,
+// although read from the second byte the row makes words that point into
+// the image as well.
+TEST(MoreCode, RowOfJumpsIsATableOfEntryPoints) {
+    Program p(0xc000);
+    const std::uint32_t start = p.add({0x60});     // the entry: rts
+    const std::uint32_t row = p.add({0x4c, 0x00, 0x00, 0x4c, 0x00, 0x00, 0x4c, 0x00, 0x00});
+    const std::uint32_t first = p.add({0xa9, 0x01, 0x8d, 0x20, 0xd0, 0x60});  // lda #1 / sta $d020 / rts
+    const std::uint32_t second = p.add({0xa9, 0x02, 0x8d, 0x21, 0xd0, 0x60});
+    const std::uint32_t third = p.add({0xee, 0x20, 0xd0, 0x60});
+    p.set_word(row + 1, first);
+    p.set_word(row + 4, second);
+    p.set_word(row + 7, third);
+    const MemoryMap analysis = p.analyse(start);
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        EXPECT_TRUE(analysis.is_opcode(row + 3 * i)) << i;
+        EXPECT_EQ(analysis.kind(row + 3 * i + 1), Kind::Operand) << i;
+    }
+    EXPECT_EQ(listed_at(analysis, first), label(first) + ": lda #$01");
+    EXPECT_EQ(listed_at(analysis, third), label(third) + ": inc EXTCOL");
+}
+
+}  // namespace

@@ -57,7 +57,8 @@ public:
         // The stores that patch stubs are in the code the trace found.
         find_patched_operands(map_, guessing_);
         for (int round = 0; round < 8; ++round) {
-            bool found = gaps();
+            bool found = jump_rows();
+            found = gaps() || found;
             found = address_tables() || found;
             found = split_tables() || found;
             if (!found) found = immediate_pairs();
@@ -83,6 +84,35 @@ private:
         // need to set up another one for them (try_code would say no too).
         if (guessing_.no_code[image_.offset(address)] != 0) return false;
         return try_code(map_, guessing_, address, source, claimed, evidence, jumped_to);
+    }
+
+    // A row of `jmp`s three bytes apart, each to an address in the image:
+    // a table of entry points (a driver's, a player's, or one that code
+    // enters by index). Before the gaps and tables: read from another byte,
+    // the row makes words that point at code too. Each `jmp` is an
+    // instruction; where it leads is guessed as code.
+    static constexpr std::uint32_t kShortestJumpRow = 3;
+
+    bool row_jump(std::uint32_t at) const {
+        if (at + 3 > image_.end() || behaviour(image_.at(at)).control != Control::Jump) return false;
+        for (std::uint32_t a = at; a < at + 3; ++a) {
+            if (kind(a) != Kind::Unknown) return false;
+        }
+        return image_.contains(operand_of(image_, at));
+    }
+
+    bool jump_rows() {
+        bool found = false;
+        for (std::uint32_t a = image_.load; a < image_.end(); ++a) {
+            std::uint32_t end = a;
+            while (row_jump(end)) end += 3;
+            if (end - a < 3 * kShortestJumpRow) continue;
+            for (std::uint32_t jump = a; jump < end; jump += 3) map_.set_instruction(jump, 3, Source::GuessTable);
+            for (std::uint32_t jump = a; jump < end; jump += 3) try_at(operand_of(image_, jump), Source::GuessTable);
+            found = true;
+            a = end - 1;
+        }
+        return found;
     }
 
     // An address handed over in registers: lda #<x followed by ldx #>x or
