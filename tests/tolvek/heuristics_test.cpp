@@ -452,6 +452,35 @@ TEST(MoreCode, ImmediatesStoredToTheChipsStayNumbers) {
     for (const auto& [address, row] : rows) EXPECT_EQ(listed_at(analysis, address), row) << std::hex << address;
 }
 
+// A constant added to a variable (`score += c`, two halves each with adc)
+// is a number; the same sum stored into a zero-page pointer is an address.
+TEST(MoreCode, SumsAreAddressesOnlyInAPointer) {
+    Program p(0x1000);
+    const std::uint32_t start = p.add({0xa9, 0x00, 0x18, 0x6d, 0x00, 0x00,   // lda #<c / clc / adc var
+                                       0x8d, 0x00, 0x00,                     // sta var
+                                       0xa9, 0x00, 0x6d, 0x00, 0x00,         // lda #>c / adc var+1
+                                       0x8d, 0x00, 0x00,                     // sta var+1
+                                       0xa9, 0x00, 0x18, 0x6d, 0x00, 0x00,   // lda #<c / clc / adc var
+                                       0x85, 0xfb,                           // sta $fb
+                                       0xa9, 0x00, 0x6d, 0x00, 0x00,         // lda #>c / adc var+1
+                                       0x85, 0xfc,                           // sta $fc
+                                       0x60});
+    const std::uint32_t var = p.add({0x00, 0x00});
+    const std::uint32_t data = p.add({0x01, 0x02, 0x03, 0x04});
+    for (const std::uint32_t word : {start + 4, start + 7, start + 21}) p.set_word(word, var);
+    for (const std::uint32_t word : {start + 12, start + 15, start + 28}) p.set_word(word, var + 1);
+    for (const std::uint32_t low : {start + 1, start + 18}) p.image.bytes[low - p.image.load] = static_cast<std::uint8_t>(data);
+    for (const std::uint32_t high : {start + 10, start + 26}) {
+        p.image.bytes[high - p.image.load] = static_cast<std::uint8_t>(data >> 8);
+    }
+    const MemoryMap analysis = p.analyse(start);
+    const std::string name = "D" + label(data).substr(1);
+    EXPECT_EQ(listed_at(analysis, start), label(start) + ": lda #$" + label(data).substr(3));
+    EXPECT_EQ(listed_at(analysis, start + 9), "lda #$" + label(data).substr(1, 2));
+    EXPECT_EQ(listed_at(analysis, start + 17), "lda #<" + name);
+    EXPECT_EQ(listed_at(analysis, start + 25), "lda #>" + name);
+}
+
 TEST(MoreCode, GapOfWellFormedRoutines) {
     Program p(0x0900);
     const std::uint32_t start = p.add({0x20, 0x00, 0x00,   // jsr last

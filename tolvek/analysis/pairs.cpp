@@ -251,12 +251,21 @@ private:
             to_chips_.insert(tag.at);
             return;
         }
+        // A sum is an address only where it goes to a pointer.
+        if (tag.sum && !holds_pointer(address)) return;
         for (const Store& other : stores_) {
             if (other.tag.sum != tag.sum) continue;
             if (other.address + 1 == address) add_pair(other.tag, tag, 0, other.address);
             if (address + 1 == other.address) add_pair(tag, other.tag, 0, address);
         }
         stores_.push_back({address, tag});
+    }
+
+    // Where a pointer is kept: zero page, a vector, an instruction's
+    // operand, or the memory a pointer points to.
+    bool holds_pointer(std::uint32_t address) const {
+        return address < 0x100 || address >= kThroughPointer || is_vector(address) ||
+               (image_.contains(address) && map_.kind(address) == Kind::Operand);
     }
 
     // Pushed high half first, then the low half: an rts pulls them as an
