@@ -409,6 +409,78 @@ TEST(MoreCode, PointerBuiltFromImmediates) {
     EXPECT_TRUE(is_data(analysis, p.image, handler - 4, handler));
 }
 
+// Values stored to the chips are settings, not halves of an address, even
+// where two of them look like one that lies in the program: a SID
+// frequency, a sprite's position, a setting moved through X or Y first, and
+// one that also goes to a routine in A and X. A pointer next to them stays
+// an address.
+TEST(MoreCode, ImmediatesStoredToTheChipsStayNumbers) {
+    Program p(0x1000);
+    const std::uint32_t start = p.add({0xa9, 0x08, 0x8d, 0x18, 0xd4,   // lda #$08 / sta $d418
+                                       0xa9, 0x00, 0x8d, 0x00, 0xd4,   // lda #<text / sta $d400
+                                       0xa9, 0x00, 0x8d, 0x01, 0xd4,   // lda #>text / sta $d401
+                                       0xa9, 0x00, 0xaa, 0x8e, 0x05, 0xd4,   // lda #<text / tax / stx $d405
+                                       0xa9, 0x00, 0xa8, 0x8c, 0x06, 0xd4,   // lda #>text / tay / sty $d406
+                                       0xa9, 0x00, 0xa2, 0x00,         // lda #<text / ldx #>text
+                                       0x8d, 0x00, 0xd0, 0x8e, 0x01, 0xd0,   // sta $d000 / stx $d001
+                                       0x20, 0x00, 0x00,               // jsr routine
+                                       0xa9, 0x00, 0x85, 0xfb,         // lda #<text / sta $fb
+                                       0xa9, 0x00, 0x85, 0xfc,         // lda #>text / sta $fc
+                                       0x60});
+    const std::uint32_t routine = p.add({0x60});
+    const std::uint32_t text = p.add({0x08, 0x05, 0x0c, 0x0c, 0x0f, 0x00});
+    for (const std::uint32_t low : {start + 6, start + 16, start + 28, start + 41}) {
+        p.image.bytes[low - p.image.load] = static_cast<std::uint8_t>(text);
+    }
+    for (const std::uint32_t high : {start + 11, start + 22, start + 30, start + 45}) {
+        p.image.bytes[high - p.image.load] = static_cast<std::uint8_t>(text >> 8);
+    }
+    p.set_word(start + 38, routine);
+    const MemoryMap analysis = p.analyse(start);
+    const std::string low = "#$" + label(text).substr(3);  // the low half as a number
+    const std::pair<std::uint32_t, std::string> rows[] = {
+        {start, label(start) + ": lda #$08"},
+        {start + 5, "lda " + low},
+        {start + 10, "lda #$10"},
+        {start + 15, "lda " + low},
+        {start + 21, "lda #$10"},
+        {start + 27, "lda " + low},
+        {start + 29, "ldx #$10"},
+        {start + 40, "lda #<D" + label(text).substr(1)},
+        {start + 44, "lda #>D" + label(text).substr(1)},
+    };
+    for (const auto& [address, row] : rows) EXPECT_EQ(listed_at(analysis, address), row) << std::hex << address;
+}
+
+// A constant added to a variable (`score += c`, two halves each with adc)
+// is a number; the same sum stored into a zero-page pointer is an address.
+TEST(MoreCode, SumsAreAddressesOnlyInAPointer) {
+    Program p(0x1000);
+    const std::uint32_t start = p.add({0xa9, 0x00, 0x18, 0x6d, 0x00, 0x00,   // lda #<c / clc / adc var
+                                       0x8d, 0x00, 0x00,                     // sta var
+                                       0xa9, 0x00, 0x6d, 0x00, 0x00,         // lda #>c / adc var+1
+                                       0x8d, 0x00, 0x00,                     // sta var+1
+                                       0xa9, 0x00, 0x18, 0x6d, 0x00, 0x00,   // lda #<c / clc / adc var
+                                       0x85, 0xfb,                           // sta $fb
+                                       0xa9, 0x00, 0x6d, 0x00, 0x00,         // lda #>c / adc var+1
+                                       0x85, 0xfc,                           // sta $fc
+                                       0x60});
+    const std::uint32_t var = p.add({0x00, 0x00});
+    const std::uint32_t data = p.add({0x01, 0x02, 0x03, 0x04});
+    for (const std::uint32_t word : {start + 4, start + 7, start + 21}) p.set_word(word, var);
+    for (const std::uint32_t word : {start + 12, start + 15, start + 28}) p.set_word(word, var + 1);
+    for (const std::uint32_t low : {start + 1, start + 18}) p.image.bytes[low - p.image.load] = static_cast<std::uint8_t>(data);
+    for (const std::uint32_t high : {start + 10, start + 26}) {
+        p.image.bytes[high - p.image.load] = static_cast<std::uint8_t>(data >> 8);
+    }
+    const MemoryMap analysis = p.analyse(start);
+    const std::string name = "D" + label(data).substr(1);
+    EXPECT_EQ(listed_at(analysis, start), label(start) + ": lda #$" + label(data).substr(3));
+    EXPECT_EQ(listed_at(analysis, start + 9), "lda #$" + label(data).substr(1, 2));
+    EXPECT_EQ(listed_at(analysis, start + 17), "lda #<" + name);
+    EXPECT_EQ(listed_at(analysis, start + 25), "lda #>" + name);
+}
+
 TEST(MoreCode, GapOfWellFormedRoutines) {
     Program p(0x0900);
     const std::uint32_t start = p.add({0x20, 0x00, 0x00,   // jsr last

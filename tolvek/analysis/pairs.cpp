@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <unordered_set>
 #include "cpu/behaviour.hpp"
 #include "cpu/decode.hpp"
 
@@ -127,6 +128,11 @@ public:
             if (flow == Flow::Jump || flow == Flow::Stop) fresh = true;
             i += instruction_length(byte);
         }
+        // An immediate that goes to a chip is a setting, wherever else it
+        // goes too: no pair with it.
+        std::erase_if(pairs_, [&](const AddressPair& pair) {
+            return to_chips_.contains(pair.low) || to_chips_.contains(pair.high);
+        });
         return std::move(pairs_);
     }
 
@@ -241,12 +247,25 @@ private:
         // The value stored replaces what was known to be at the address.
         std::erase_if(stores_, [&](const Store& s) { return s.address == address; });
         if (!tag.known) return;
+        if (is_chip_register(address)) {
+            to_chips_.insert(tag.at);
+            return;
+        }
+        // A sum is an address only where it goes to a pointer.
+        if (tag.sum && !holds_pointer(address)) return;
         for (const Store& other : stores_) {
             if (other.tag.sum != tag.sum) continue;
             if (other.address + 1 == address) add_pair(other.tag, tag, 0, other.address);
             if (address + 1 == other.address) add_pair(tag, other.tag, 0, address);
         }
         stores_.push_back({address, tag});
+    }
+
+    // Where a pointer is kept: zero page, a vector, an instruction's
+    // operand, or the memory a pointer points to.
+    bool holds_pointer(std::uint32_t address) const {
+        return address < 0x100 || address >= kThroughPointer || is_vector(address) ||
+               (image_.contains(address) && map_.kind(address) == Kind::Operand);
     }
 
     // Pushed high half first, then the low half: an rts pulls them as an
@@ -278,6 +297,7 @@ private:
     std::vector<Store> stores_;
     std::vector<Tag> pushed_;
     std::vector<AddressPair> pairs_;
+    std::unordered_set<std::uint32_t> to_chips_;  // immediates stored to a chip's register
 };
 
 }  // namespace
