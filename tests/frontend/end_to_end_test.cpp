@@ -959,11 +959,16 @@ TEST_F(PrgdisOnPosix, RunsStoppedAtRandomMomentsUnderLoadLeaveNoTemporaryFile) {
     fs::create_directories(root_ / ("log" + std::to_string(i)));
     return start({"prgdis", "game.prg"}, folders[static_cast<std::size_t>(i)], root_ / "stdout", root_ / "stderr", {});
   };
-  // How long a whole run takes here.
-  const auto started = std::chrono::steady_clock::now();
-  Child first = run_in(0);
-  ASSERT_EQ(finish(first), 0);
-  const auto whole_run = std::chrono::steady_clock::now() - started;
+  // How long a whole run takes here: the shortest of three, as the first
+  // one also loads the programs from disk (timed alone, it put most stops
+  // after the runs had ended).
+  auto whole_run = std::chrono::steady_clock::duration::max();
+  for (int i = 0; i < 3; ++i) {
+    const auto started = std::chrono::steady_clock::now();
+    Child timed = run_in(0);
+    ASSERT_EQ(finish(timed), 0);
+    whole_run = std::min(whole_run, std::chrono::steady_clock::now() - started);
+  }
 
   std::mt19937 random(77);
   int stopped = 0;
