@@ -13,7 +13,6 @@
 #include "analysis/inline_data.hpp"
 #include "analysis/pointer_tables.hpp"
 #include "analysis/trace.hpp"
-#include "c64/rom_image.hpp"
 #include "c64/symbols.hpp"
 #include "cpu/decode.hpp"
 #include "emu/c64.hpp"
@@ -140,6 +139,14 @@ std::vector<std::uint32_t> doubted_code(const MemoryMap& map, const RunResult& r
     return HaltedRun(map, run).stretch();
 }
 
+// Whether nothing claimed the `length` bytes from `at` yet.
+bool unclaimed(const MemoryMap& map, std::uint32_t at, std::uint32_t length) {
+    for (std::uint32_t b = at; b < at + length; ++b) {
+        if (map.kind(b) != Kind::Unknown) return false;
+    }
+    return true;
+}
+
 // Enters the instructions that ran from the image's bytes: where nothing
 // claimed their bytes yet, or where the trace found the same instruction;
 // not those `doubted` (in address order). Returns the branches among them,
@@ -152,11 +159,9 @@ std::vector<std::uint32_t> enter_ran_code(MemoryMap& map, const std::vector<std:
         if (!(marks[a] & mark::Ran) || std::binary_search(doubted.begin(), doubted.end(), a)) continue;
         const std::uint32_t length = instruction_length(image.at(a));
         if (a + length > image.end() || !is_cpu_opcode(map, a)) continue;
-        bool unknown = true;
-        for (std::uint32_t b = a; b < a + length; ++b) unknown = unknown && map.kind(b) == Kind::Unknown;
         // An instruction found before (from the same opcode byte, so of the
         // same length) is now known to have run.
-        if (!unknown && map.kind(a) != Kind::Opcode) continue;  // ran, but the bytes hold something else: one reading only
+        if (!unclaimed(map, a, length) && map.kind(a) != Kind::Opcode) continue;  // ran, but the bytes hold something else: one reading only
         map.set_instruction(a, length, Source::Run);
         if (flow_of(image.at(a)) == Flow::Branch) branches.push_back(a);
     }
@@ -225,10 +230,10 @@ void enter_copied_code(MemoryMap& map, const RunResult& run, const CopiedCode& c
         if (!(run.marks[r] & mark::RanWritten)) continue;
         const std::uint32_t at = from + (r - code.start);
         const std::uint32_t length = instruction_length(image.at(at));
-        if (!image.contains(at + length - 1) || image.at(at) != run.memory[r] || !is_cpu_opcode(map, at)) continue;
-        bool unknown = true;
-        for (std::uint32_t b = at; b < at + length; ++b) unknown = unknown && map.kind(b) == Kind::Unknown;
-        if (!unknown) continue;
+        if (!image.contains(at + length - 1) || image.at(at) != run.memory[r] || !is_cpu_opcode(map, at) ||
+            !unclaimed(map, at, length)) {
+            continue;
+        }
         map.set_instruction(at, length, Source::Run);
         if (flow_of(image.at(at)) == Flow::Branch) branches.push_back(at);
     }

@@ -271,12 +271,14 @@ private:
     // Where a table's entry may lead: known code, or an unknown byte that
     // starts an instruction other than brk, one of the CPU's (code that a
     // table the code jumps through leads to may start with an undocumented
-    // opcode, as code from any entry may).
-    bool code_target(std::uint32_t target) const {
+    // opcode, as code from any entry may, unless `undocumented_too` is
+    // false).
+    bool code_target(std::uint32_t target, bool undocumented_too = true) const {
         if (!image_.contains(target)) return false;
         const Kind k = map_.kind(target);
         const std::uint8_t byte = image_.at(target);
-        const bool cpu_opcode = opcode(byte).documented() || (map_.undocumented_opcodes && has_mnemonic(image_, target));
+        const bool cpu_opcode = opcode(byte).documented() ||
+                                (undocumented_too && map_.undocumented_opcodes && has_mnemonic(image_, target));
         return k == Kind::Opcode || (k == Kind::Unknown && cpu_opcode && behaviour(byte).control != Control::Break);
     }
 
@@ -342,12 +344,7 @@ private:
             // A routine the table leads to starts with a documented
             // instruction unless it is known already: an undocumented one
             // is more likely the next table's word read one byte off.
-            const std::uint32_t target = image_.word(end) + 1;
-            const bool known = image_.contains(target) && map_.kind(target) == Kind::Opcode;
-            const bool may_start = image_.contains(target) && map_.kind(target) == Kind::Unknown &&
-                                   opcode(image_.at(target)).documented() &&
-                                   behaviour(image_.at(target)).control != Control::Break;
-            if (!known && !may_start) break;
+            if (!code_target(image_.word(end) + 1, false)) break;
             end += 2;
         }
         for (std::uint32_t a = start; a < end; a += 2) {

@@ -443,12 +443,8 @@ void show_skipped_instructions(MemoryMap& map) {
     for (std::uint32_t a = image.load; a < image.end(); ++a) {
         const Kind kind = map.kind(a);
         if (kind == Kind::Opcode) {
-            const std::uint8_t byte = image.at(a);
-            const Flow flow = flow_of(byte);
-            const bool direct = behaviour(byte).control != Control::JumpIndirect;
-            if ((flow == Flow::Branch || flow == Flow::Jump || flow == Flow::Call) && direct && a + 1 < image.end()) {
-                lead_to(operand_of(image, a));
-            }
+            // Not the pointer of a jmp (p): no code lies there.
+            if (behaviour(image.at(a)).control != Control::JumpIndirect) lead_to(target_of(image, a));
         } else if (kind == Kind::Word || kind == Kind::WordMinus1 || kind == Kind::Low || kind == Kind::LowMinus1) {
             lead_to(map.target(a));
         }

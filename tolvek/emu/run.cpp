@@ -415,7 +415,9 @@ std::vector<std::uint16_t> Run::calls_on_stack() const {
         const auto back = static_cast<std::uint16_t>(c64_.ram[0x100 + at] | c64_.ram[0x100 + at + 1] << 8);
         const auto call = static_cast<std::uint16_t>(back - 2);
         const bool ran = (c64_.ram_marks[call] & (mark::Ran | mark::RanWritten)) != 0;
-        if (ran && behaviour(c64_.cpu.read(call)).control == Control::Call) {
+        // Read without the CPU: reading the chips' registers would change them.
+        const std::uint8_t* page = c64_.read_page[call >> 8];
+        if (ran && page != nullptr && behaviour(page[call & 0xff]).control == Control::Call) {
             calls.push_back(call);
             ++at;
         }
