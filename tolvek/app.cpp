@@ -245,14 +245,21 @@ void write_outputs(const OutputNames& names, const Options& options, const Image
 // Load, analyse, check the outputs, write. Refused for one output, the run
 // writes none: the names are checked before the image is read, and again
 // once the hints named the files they read.
-void disassemble(const Options& options) {
-    const OutputNames names = output_names(options);
-    check_names(names, options);
-    const Image image = load_image(options);
+void disassemble(const Options& given) {
+    const OutputNames names = output_names(given);
+    check_names(names, given);
+    const Image image = load_image(given);
     Hints hints;
     std::vector<std::string> read;
-    const bool hinted = read_hints(options, image, hints, read);
-    check_outputs(names.all, options, read);
+    const bool hinted = read_hints(given, image, hints, read);
+    check_outputs(names.all, given, read);
+    // The hints' run-cycles, written with an analysis, unless the command
+    // line gives a budget.
+    Options options = given;
+    if (hinted && hints.run_cycles && !given.run_cycles_given) {
+        options.run.budget = *hints.run_cycles;
+        options.run.patience = patience_for(options.run.budget);
+    }
     const MemoryMap map = analyse(image, {.entry = options.entry,
                                           .undocumented = options.undocumented,
                                           .hints = hinted ? &hints : nullptr,

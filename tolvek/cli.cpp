@@ -33,9 +33,6 @@ Integer parse_integer(std::string_view text) {
     return {negative ? -magnitude : magnitude};
 }
 
-// About three hours of a C64's time: more would only keep the user waiting.
-constexpr std::int64_t kMaxRunCycles = 10'000'000'000;
-
 // What an option does with its value (empty for one without); returns the
 // problem, or "".
 using Setter = std::string (*)(ParsedArgs& parsed, const std::string& value);
@@ -157,11 +154,12 @@ constexpr std::array kOptions = {
                "                        what is code; 0: no run\n",
                [](ParsedArgs& p, const std::string& value) -> std::string {
                    const auto cycles = parse_integer(value).value;
-                   if (!cycles || *cycles < 0 || *cycles > kMaxRunCycles) {
+                   if (!cycles || *cycles < 0 || static_cast<std::uint64_t>(*cycles) > kMaxRunCycles) {
                        return "malformed cycle count '" + value + "': give 0.." + std::to_string(kMaxRunCycles);
                    }
                    p.options.run.budget = static_cast<std::uint64_t>(*cycles);
                    p.options.run.patience = patience_for(p.options.run.budget);
+                   p.options.run_cycles_given = true;
                    return {};
                }},
     OptionSpec{"--unpack", "", "",

@@ -25,6 +25,7 @@ struct Options {
     std::string write_hints;  // --write-hints: where to write the analysis as hints
     std::string vice_labels;  // --vice-labels: where to write the labels for VICE
     RunOptions run;           // --run-cycles: the run's budget; 0: no run
+    bool run_cycles_given = false;  // --run-cycles was given: it wins over the hints' run-cycles
     bool unpack = false;      // --unpack: write what the program unpacked as <image minus extension>.unpacked.prg
 };
 

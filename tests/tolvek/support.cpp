@@ -87,14 +87,51 @@ std::vector<std::uint8_t> assemble(const ScratchDir& dir, const std::string& sou
     return read_bytes(dir / "source.prg");
 }
 
+namespace {
+
+// `text` without its header line that names the hints file read, if any.
+std::string without_hints_line(std::string text) {
+    const std::size_t at = text.find("; hints from ");
+    if (at != std::string::npos) text.erase(at, text.find('\n', at) + 1 - at);
+    return text;
+}
+
+// The analysis written as hints (image.written), read back, gives each
+// output of `outputs` (by option: -a, -w) again, but for the header line
+// that names the hints.
+void check_hints_reproduce(const ScratchDir& dir, const std::string& options,
+                           const std::vector<std::pair<std::string, std::string>>& outputs) {
+    for (const auto& [option, first] : outputs) {
+        const Result again = run_in(dir.path(), quote(TOLVEK_EXE) + " " + option + " --hints image.written" + options);
+        EXPECT_EQ(again.status, 0) << again.err;
+        const std::string written = read_text(dir / (option == "-a" ? "image.asm" : "image.lst"));
+        EXPECT_NE(written.find("; hints from image.written\n"), std::string::npos) << option;
+        const std::string before = without_hints_line(first), after = without_hints_line(written);
+        if (after == before) continue;
+        // The first line that differs, with the hints that gave it.
+        std::istringstream a(before), b(after);
+        std::string la, lb;
+        while (std::getline(a, la) && std::getline(b, lb) && la == lb) {
+        }
+        ADD_FAILURE() << option << ": the written hints give another output, first at\n  " << la << "\nagainst\n  " << lb
+                      << "\nhints:\n" << read_text(dir / "image.written");
+    }
+}
+
+}  // namespace
+
 std::string round_trip(const ScratchDir& dir, std::uint32_t load, std::int64_t entry,
                        const std::vector<std::uint8_t>& image, const std::string& dialect, const std::string& cpu) {
     write_bytes(dir / "image.tmp", image);
     fs::remove(dir / "image-rebuilt.prg");
-    const Result tolvek = run_in(dir.path(), quote(TOLVEK_EXE) + " -a -c" + cpu + " -o" + std::to_string(load) + " -e" +
-                                                 std::to_string(entry) + " -t image.tmp -s" + dialect);
+    const std::string options = " -c" + cpu + " -o" + std::to_string(load) + " -e" + std::to_string(entry) +
+                                " -t image.tmp -s" + dialect;
+    const Result tolvek = run_in(dir.path(), quote(TOLVEK_EXE) + " -a --write-hints image.written" + options);
     EXPECT_EQ(tolvek.status, 0) << tolvek.err;
     const std::string source = read_text(dir / "image.asm");
+    const Result lst = run_in(dir.path(), quote(TOLVEK_EXE) + " -w" + options);
+    EXPECT_EQ(lst.status, 0) << lst.err;
+    check_hints_reproduce(dir, options, {{"-a", source}, {"-w", read_text(dir / "image.lst")}});
     // The header names the command that rebuilds the program.
     const std::string marker = "; rebuild with ";
     const std::size_t at = source.find(marker);

@@ -78,10 +78,12 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
     trace_sure_entries(map);
     // What the program does when it runs settles what the patterns could
     // not: jumps through pointers it fills in, interrupts, patched operands.
+    map.run.budget = options.run.budget;
     if (options.run.budget > 0) {
         find_code_by_running(map, options.run);
         trace_sure_entries(map);
     }
+    const std::vector<std::uint32_t> held = options.hints ? hold_unknown(*options.hints, map) : std::vector<std::uint32_t>{};
     // Where the code reads or writes the chips, the I/O is there when it
     // runs: no guessed code starts at those bytes.
     const std::vector<std::uint32_t> chips = find_hidden_io(map);
@@ -96,6 +98,7 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
     mark_text(map);
     record_tables(map, tables);
     record_pairs(map, pairs);
+    release_unknown(held, map);
     show_skipped_instructions(map);
     // Again with all the code: guessed code may switch the I/O, and the
     // pairs name addresses.

@@ -1,7 +1,6 @@
 #include "analysis/apply_hints.hpp"
 
 #include "analysis/trace.hpp"
-#include "cpu/opcodes.hpp"
 
 namespace tolvek {
 
@@ -9,7 +8,8 @@ void apply_hints(const Hints& hints, MemoryMap& map) {
     const Image& image = map.image();
     for (const RangeHint& range : hints.ranges) {
         switch (range.kind) {
-        case HintRange::Code: break;
+        case HintRange::Code:
+        case HintRange::Unknown: break;
         case HintRange::Bytes:
         case HintRange::Petscii:
         case HintRange::ScreenCode: {
@@ -50,19 +50,34 @@ void trace_hints(const Hints& hints, MemoryMap& map) {
         if (map.kind(address) == Kind::Unknown) trace_from(map, address, Source::Hint);
     }
     // Every instruction of a code range, so that routines one after the
-    // other are all code. What is still nothing then (an opcode that is no
-    // code for the CPU, bytes that other code cuts into) is plain bytes at
-    // once, so that the range's bytes do not depend on what is found later.
-    const Image& image = map.image();
+    // other are all code; none runs on past the range's end. What is still
+    // nothing then (an opcode that is no code for the CPU, bytes that other
+    // code cuts into) is plain bytes at once, so that the range's bytes do
+    // not depend on what is found later.
     for (const RangeHint& range : hints.ranges) {
         if (range.kind != HintRange::Code) continue;
-        for (std::uint32_t a = range.first; a <= range.last; a += instruction_length(image.at(a))) {
-            if (map.kind(a) == Kind::Unknown) trace_from(map, a, Source::Hint);
-        }
+        trace_code_range(map, range.first, range.last, Source::Hint);
         for (std::uint32_t a = range.first; a <= range.last; ++a) {
             if (map.kind(a) == Kind::Unknown) map.set(a, Kind::Bytes, Source::Hint);
         }
     }
+}
+
+std::vector<std::uint32_t> hold_unknown(const Hints& hints, MemoryMap& map) {
+    std::vector<std::uint32_t> held;
+    for (const RangeHint& range : hints.ranges) {
+        if (range.kind != HintRange::Unknown) continue;
+        for (std::uint32_t a = range.first; a <= range.last; ++a) {
+            if (map.kind(a) != Kind::Unknown) continue;
+            map.set(a, Kind::Bytes, Source::Hint);
+            held.push_back(a);
+        }
+    }
+    return held;
+}
+
+void release_unknown(const std::vector<std::uint32_t>& held, MemoryMap& map) {
+    for (const std::uint32_t a : held) map.set_unknown(a);
 }
 
 }  // namespace tolvek

@@ -2,6 +2,9 @@
 // and code ranges traced.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "analysis/memory_map.hpp"
 #include "hints/hints.hpp"
 
@@ -15,5 +18,13 @@ void apply_hints(const Hints& hints, MemoryMap& map);
 // code range is not code then is plain bytes. After the entry given and the
 // SYS entries are traced.
 void trace_hints(const Hints& hints, MemoryMap& map);
+
+// The bytes of the `unknown` ranges that are still unknown, held as plain
+// bytes while the guesses run (an earlier analysis left them alone, and
+// written as hints they must not come back as something else); entries,
+// code ranges and the run have claimed what they lead to before. Returns
+// the bytes held, for release_unknown.
+std::vector<std::uint32_t> hold_unknown(const Hints& hints, MemoryMap& map);
+void release_unknown(const std::vector<std::uint32_t>& held, MemoryMap& map);
 
 }  // namespace tolvek

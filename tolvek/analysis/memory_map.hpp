@@ -170,6 +170,7 @@ struct InlineCalls {
 // it stores into (by address: the instruction that first did), the code
 // it wrote and ran, and the largest such range (what an unpacker unpacked).
 struct RunReport {
+    std::uint64_t budget = 0;  // the cycles all runs together could take (0: no run)
     std::vector<ProgramRun> runs;
     std::map<std::uint32_t, std::uint16_t> patched_code;
     std::vector<CopiedCode> copied_code;

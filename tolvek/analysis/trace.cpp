@@ -90,6 +90,9 @@ public:
     // A lenient tracer adds each instruction it claims to `claimed`.
     void report_claims(std::vector<std::uint32_t>* claimed) { claimed_ = claimed; }
 
+    // Paths that start in first..last do not run on past `last`.
+    void fence(std::uint32_t first, std::uint32_t last) { fence_ = Fence{first, last}; }
+
     // What the instructions claimed so far say for being code.
     const Evidence& evidence() const { return evidence_; }
     // Whether a path ran into known code.
@@ -190,7 +193,9 @@ private:
     // tracer's claims of the path are its instructions in `pending` from
     // where the path started.
     Outcome follow(std::uint32_t at) {
+        const bool fenced = fence_ && at >= fence_->first && at <= fence_->last;
         while (true) {
+            if (fenced && at > fence_->last) return Outcome::Done;
             if (!image_.contains(at)) return Outcome::Bad;
             if (strict_ && guessing_->no_code[image_.offset(at)] != 0) return Outcome::Bad;
             const Kind here = kind_at(at);
@@ -361,6 +366,10 @@ private:
     Source source_;                     // of what this tracer claims
     bool undocumented_;                 // whether undocumented opcodes can be code
     std::vector<std::uint32_t>* claimed_ = nullptr;  // a lenient tracer's instructions, when asked for
+    struct Fence {
+        std::uint32_t first = 0, last = 0;
+    };
+    std::optional<Fence> fence_;
     std::uint32_t data_after_ = 0;      // bytes of data after the call just claimed
     bool comes_back_ = true;            // whether that call returns after its data
 };
@@ -431,6 +440,17 @@ void trace_from(MemoryMap& map, std::uint32_t entry, Source source, std::vector<
     std::vector<std::uint32_t> work{entry};
     Tracer<false> tracer(map, nullptr, work, source);
     tracer.report_claims(claimed);
+    tracer.run();
+}
+
+void trace_code_range(MemoryMap& map, std::uint32_t first, std::uint32_t last, Source source) {
+    const Image& image = map.image();
+    std::vector<std::uint32_t> work;
+    for (std::uint32_t a = first; a <= last; a += instruction_length(image.at(a))) {
+        if (map.kind(a) == Kind::Unknown) work.push_back(a);
+    }
+    Tracer<false> tracer(map, nullptr, work, source);
+    tracer.fence(first, last);
     tracer.run();
 }
 

@@ -22,6 +22,11 @@ namespace tolvek {
 // claimed are added to `claimed` when given.
 void trace_from(MemoryMap& map, std::uint32_t entry, Source source, std::vector<std::uint32_t>* claimed = nullptr);
 
+// Traces every instruction of first..last as trace_from does, except that
+// no path runs on past `last`: a range of code ends where it says (a
+// user's, or one written from an analysis that left what follows alone).
+void trace_code_range(MemoryMap& map, std::uint32_t first, std::uint32_t last, Source source);
+
 // The bit trick written as its sources write it: a `bit` whose operand is
 // an instruction that a jump, branch, call or address item leads to
 // becomes the byte that skips it (`!byte $2c`) and that instruction, so

@@ -89,12 +89,21 @@ std::optional<std::uint32_t> target_at_load(const MemoryMap& map, std::uint32_t 
 
 namespace {
 
+// Whether nothing claimed the word at `at` yet, or the hints made it the
+// word it holds (as hints written from an earlier analysis do).
+bool word_free(const MemoryMap& map, std::uint32_t at) {
+    if (map.kind(at) == Kind::Unknown && map.kind(at + 1) == Kind::Unknown) return true;
+    return map.source(at) == Source::Hint && map.kind(at) == Kind::Word && map.target(at) == map.image().word(at);
+}
+
 // Whether a cartridge header (start words, then "CBM80") lies at `header`.
 bool cartridge_header_at(const MemoryMap& map, std::uint32_t header) {
     const Image& image = map.image();
     if (!image.contains(header) || !image.contains(header + c64::kCartridgeHeaderSize - 1)) return false;
-    for (std::uint32_t a = header; a < header + c64::kCartridgeHeaderSize; ++a) {
-        if (map.kind(a) != Kind::Unknown) return false;  // the user said otherwise, or it is BASIC
+    // Not where the user said otherwise, or where BASIC lies.
+    if (!word_free(map, header) || !word_free(map, header + c64::kCartridgeWarmStart)) return false;
+    for (std::uint32_t a = header + c64::kCartridgeSignature; a < header + c64::kCartridgeHeaderSize; ++a) {
+        if (map.kind(a) != Kind::Unknown && !(map.kind(a) == Kind::Petscii && map.source(a) == Source::Hint)) return false;
     }
     const auto& signature = c64::kCartridgeSignatureBytes;
     for (std::uint32_t i = 0; i < std::size(signature); ++i) {
@@ -119,7 +128,9 @@ void find_cartridge(MemoryMap& map) {
     map.set_address_item(header, Kind::Word, start.cold, Source::Trace);
     map.set_address_item(header + c64::kCartridgeWarmStart, Kind::Word, start.warm, Source::Trace);
     for (std::uint32_t i = 0; i < std::size(c64::kCartridgeSignatureBytes); ++i) {
-        map.set(header + c64::kCartridgeSignature + i, Kind::Petscii, Source::Trace);
+        if (map.kind(header + c64::kCartridgeSignature + i) == Kind::Unknown) {
+            map.set(header + c64::kCartridgeSignature + i, Kind::Petscii, Source::Trace);
+        }
     }
     for (const std::uint32_t entry : {start.cold, start.warm}) {
         if (image.contains(entry) && map.kind(entry) == Kind::Unknown) trace_from(map, entry, Source::Trace);
@@ -133,7 +144,7 @@ void find_rom_image(MemoryMap& map) {
     if (parts.kernal) words.insert(words.end(), {c64::kNmiVector, c64::kResetVector, c64::kIrqVector});
     if (parts.basic) words.insert(words.end(), {c64::kBasicColdStart, c64::kBasicWarmStart});
     for (const std::uint16_t word : words) {
-        if (map.kind(word) != Kind::Unknown || map.kind(word + 1u) != Kind::Unknown) return;  // the user said otherwise
+        if (!word_free(map, word)) return;  // the user said otherwise
     }
     map.start.rom = parts;
     for (const std::uint16_t word : words) map.set_address_item(word, Kind::Word, image.word(word), Source::Trace);

@@ -20,6 +20,8 @@ namespace tolvek {
 // Cycles a run may take unless told otherwise (about ten seconds of a
 // C64's time).
 constexpr std::uint64_t kDefaultRunCycles = 10'000'000;
+// About three hours of a C64's time: more would only keep the user waiting.
+constexpr std::uint64_t kMaxRunCycles = 10'000'000'000;
 
 // A program that neither runs an instruction anywhere new nor stores into a
 // byte for the first time in this many cycles is waiting (for a key, say)

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <optional>
 
+#include "emu/run.hpp"
 #include "number.hpp"
 #include "syntax/dialect.hpp"
 
@@ -144,7 +145,7 @@ struct RangeWord {
 constexpr RangeWord kRangeWords[] = {
     {"code", HintRange::Code},       {"bytes", HintRange::Bytes},          {"words", HintRange::Words},
     {"rts-words", HintRange::RtsWords}, {"split", HintRange::Split},       {"rts-split", HintRange::RtsSplit},
-    {"text", HintRange::Petscii},    {"screen", HintRange::ScreenCode},
+    {"text", HintRange::Petscii},    {"screen", HintRange::ScreenCode},    {"unknown", HintRange::Unknown},
 };
 
 class Parser {
@@ -170,6 +171,15 @@ public:
             const auto address = parse_address(words[1]);
             if (!address) return fail("not an address: " + quoted(words[1]));
             return name(*address, words[2]);
+        }
+        if (directive == "run-cycles") {
+            const auto cycles = words.size() == 2 ? parse_number(words[1]).value : std::nullopt;
+            if (!cycles || *cycles > kMaxRunCycles) {
+                return fail("run-cycles takes a number of cycles, 0.." + std::to_string(kMaxRunCycles));
+            }
+            if (hints_.run_cycles) return fail("run-cycles is given twice");
+            hints_.run_cycles = *cycles;
+            return {};
         }
         if (directive == "labels") {
             std::string name;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -24,6 +25,7 @@ enum class HintRange : std::uint8_t {
     RtsSplit,    // the same, of addresses minus one
     Petscii,     // data: text in PETSCII
     ScreenCode,  // data: text in screen codes
+    Unknown,     // left alone by an earlier analysis: no guess claims it
 };
 
 struct RangeHint {
@@ -40,6 +42,8 @@ struct Hints {
     std::vector<RangeHint> ranges;
     std::map<std::uint32_t, std::string> names;     // address -> name
     std::map<std::uint32_t, std::string> comments;  // address -> comment text
+    // run-cycles: the run's budget, unless --run-cycles gives one.
+    std::optional<std::uint64_t> run_cycles;
     std::string text;  // the file as read, in UTF-8 with LF line ends, for write_hints to keep
 };
 

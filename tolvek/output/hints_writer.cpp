@@ -19,6 +19,7 @@ std::string_view range_word_of(Kind kind) {
     case Kind::WordMinus1: return range_word(HintRange::RtsWords);
     case Kind::Petscii: return range_word(HintRange::Petscii);
     case Kind::ScreenCode: return range_word(HintRange::ScreenCode);
+    case Kind::Unknown: return range_word(HintRange::Unknown);
     default: return {};
     }
 }
@@ -143,7 +144,13 @@ void write_ranges(const MemoryMap& map, const std::vector<bool>& users, std::str
 std::vector<std::pair<std::uint32_t, std::string_view>> image_labels(const Listing& listing, const Image& image) {
     std::vector<std::pair<std::uint32_t, std::string_view>> labels;
     for (const Symbol& symbol : listing.symbols) {
-        if (image.contains(symbol.address) || symbol.address == image.end()) labels.emplace_back(symbol.address, symbol.name);
+        if (!image.contains(symbol.address) && symbol.address != image.end()) continue;
+        // A chip register the code names where the image's RAM lies under
+        // the I/O area is an equate, no label of the image's.
+        const bool equate = std::any_of(listing.equates.begin(), listing.equates.end(), [&](const Symbol& e) {
+            return e.address == symbol.address && e.name == symbol.name;
+        });
+        if (!equate) labels.emplace_back(symbol.address, symbol.name);
     }
     return labels;
 }
@@ -164,6 +171,7 @@ std::string write_hints(const MemoryMap& map, const std::vector<std::pair<std::u
                                                                           [&](const auto& e) { return e.first == entry; }));
         if (!said) analysis += "entry " + address_text(entry) + "\n";
     }
+    if (read == nullptr || !read->run_cycles) analysis += "run-cycles " + std::to_string(map.run.budget) + "\n";
     write_ranges(map, users, analysis);
     for (const auto& [address, label] : labels) {
         if (read != nullptr && read->names.count(address) != 0) continue;
@@ -175,8 +183,9 @@ std::string write_hints(const MemoryMap& map, const std::vector<std::pair<std::u
         out = "# Hints for ";
         append_comment_text(out, image_name);
         out += ", written by Tolvek from its analysis. Edit and run again:\n"
-               "# entry ADDR, code/bytes/words/rts-words/text/screen FROM-TO,\n"
-               "# split/rts-split FROM-TO HIGH, name ADDR NAME, comment ADDR TEXT, labels FILE.\n";
+               "# entry ADDR, code/bytes/words/rts-words/text/screen/unknown FROM-TO,\n"
+               "# split/rts-split FROM-TO HIGH, name ADDR NAME, comment ADDR TEXT, labels FILE,\n"
+               "# run-cycles N (the run's budget unless --run-cycles gives one).\n";
         return out + analysis;
     }
     // The user's lines as they were (in UTF-8, whatever the file read was,

@@ -119,14 +119,18 @@ SymbolRef Labels::known_name(std::uint32_t target) {
     // Where the user named the symbol's first address, that name stands for
     // all of it (irq+1 where the C64's name gives CINV+1): an equate outside
     // the image, the label that stands there inside it. The C64's name would
-    // be a second name for the address, not defined or defined twice.
+    // be a second name for the address, not defined or defined twice. In
+    // the image's part of the I/O area another name is the RAM's under the
+    // chips: a chip register keeps its own.
     if (names_) {
         if (const auto it = names_->find(known->address); it != names_->end()) {
             if (!image_.contains(known->address)) {
                 equates_.emplace(known->address, it->second);
                 return {it->second, offset};
             }
-            if (has_label(known->address)) return {it->second, offset};
+            if (has_label(known->address) && (!in_io_area(known->address) || it->second == known->name)) {
+                return {it->second, offset};
+            }
         }
     }
     equates_.emplace(known->address, std::string(known->name));
