@@ -815,3 +815,44 @@ TEST(MoreCode, RowOfJumpsIsATableOfEntryPoints) {
 }
 
 }  // namespace
+
+namespace {
+
+// Words that lead to code but that no code reads as addresses are numbers:
+// notes equal to the address of a routine the program calls (the run went
+// there, by a jsr), and words that lead to a routine found by guessing.
+// The routine is still found; the words stay bytes. Read by code, the
+// same words are a table.
+TEST(MoreCode, WordsShapedLikeATableNeedCodeThatReadsThem) {
+    for (const bool read : {false, true}) {
+        SCOPED_TRACE(read ? "read by code" : "read by nothing");
+        Program p(0xc000);
+        const std::uint32_t start = p.add({0x20, 0x00, 0x00,   // jsr r1
+                                           0x20, 0x00, 0x00,   // jsr r2
+                                           0xad, 0x00, 0x00,   // lda notes (or a plain variable)
+                                           0x60});             // rts
+        const std::uint32_t notes = p.add({0, 0, 0, 0, 0, 0, 0, 0});
+        p.add({0, 0});  // a rest: no address
+        const std::uint32_t guessed = p.add({0, 0, 0, 0});
+        p.add({0x02});
+        const std::uint32_t r1 = p.add({0xee, 0x20, 0xd0, 0x60});  // inc $d020 / rts
+        const std::uint32_t r2 = p.add({0xce, 0x20, 0xd0, 0x60});  // dec $d020 / rts
+        p.add({0x02});
+        const std::uint32_t r3 = p.add({0xa9, 0x05, 0x8d, 0x21, 0xd0, 0x60});  // lda #5 / sta $d021 / rts
+        const std::uint32_t r4 = p.add({0xa9, 0x06, 0x8d, 0x21, 0xd0, 0x60});
+        const std::uint32_t variable = p.add({0x00});
+        p.set_word(start + 1, r1);
+        p.set_word(start + 4, r2);
+        p.set_word(start + 7, read ? notes : variable);
+        for (std::uint32_t i = 0; i < 4; ++i) p.set_word(notes + 2 * i, i % 2 == 0 ? r1 : r2);
+        p.set_word(guessed, r3);
+        p.set_word(guessed + 2, r4);
+        const MemoryMap map = analyse(p.image, {.entry = start, .run = {}});
+        EXPECT_TRUE(map.is_opcode(r3));
+        EXPECT_TRUE(map.is_opcode(r4));
+        for (std::uint32_t i = 0; i < 4; ++i) EXPECT_EQ(map.kind(notes + 2 * i), read ? Kind::Word : Kind::Unknown) << i;
+        EXPECT_EQ(map.kind(guessed), Kind::Unknown);
+    }
+}
+
+}  // namespace

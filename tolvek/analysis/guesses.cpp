@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <optional>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -274,8 +276,8 @@ private:
             if (!try_at(target, Source::GuessSplit, nullptr, nullptr, adjust != 0)) break;
             found = true;
         }
-        if (found && words) tables_.push_back({low, i, adjust != 0 ? Kind::WordMinus1 : Kind::Word});
-        if (found && !words) tables_.push_back({low, i, adjust != 0 ? Kind::LowMinus1 : Kind::Low, high});
+        if (found && words) tables_.push_back({low, i, adjust != 0 ? Kind::WordMinus1 : Kind::Word, 0, true});
+        if (found && !words) tables_.push_back({low, i, adjust != 0 ? Kind::LowMinus1 : Kind::Low, high, true});
         return found;
     }
 
@@ -358,6 +360,59 @@ private:
 
 }  // namespace
 
+namespace {
+
+// What says that a table of words found by its shape holds addresses: code
+// names it as data (lda table,x / lda table+1,x, jmp (table)), or a run
+// went to each of at least two of its targets by a jump, call, return or
+// interrupt that no known instruction makes directly or by falling through
+// (so that it came through the table, or one like it).
+class TableEvidence {
+public:
+    explicit TableEvidence(const MemoryMap& map) : map_(map), named_(0x10000, false), led_to_(0x10000, false) {
+        const Image& image = map.image();
+        for (const std::uint32_t at : map.instructions()) {
+            const std::uint8_t byte = image.at(at);
+            const std::uint32_t next = at + instruction_length(byte);
+            const Flow flow = flow_of(byte);
+            if (flow != Flow::Jump && flow != Flow::Stop && next < 0x10000) led_to_[next] = true;
+            const std::optional<std::uint32_t> target = target_of(image, at);
+            if (target && (flow == Flow::Branch || flow == Flow::Call || flow == Flow::Jump) &&
+                behaviour(byte).control != Control::JumpIndirect) {
+                led_to_[*target & 0xffff] = true;
+            }
+            // An absolute operand names data (a jmp (p) names its pointer).
+            if (instruction_length(byte) == 3 && (flow == Flow::Next || behaviour(byte).control == Control::JumpIndirect)) {
+                named_[operand_of(image, at)] = true;
+            }
+        }
+    }
+
+    bool holds(const AddressTable& table) const {
+        const Image& image = map_.image();
+        const std::uint32_t end = table.address + 2 * table.entries;
+        // From two bytes before it: code indexed from 1 reads table-2,x.
+        for (std::uint32_t a = table.address >= 2 ? table.address - 2 : 0; a < end; ++a) {
+            if (named_[a & 0xffff]) return true;
+        }
+        const std::uint32_t adjust = table.kind == Kind::WordMinus1 ? 1 : 0;
+        std::set<std::uint32_t> targets;
+        for (std::uint32_t at = table.address; at < end; at += 2) {
+            const std::uint32_t target = (image.word(at) + adjust) & 0xffff;
+            if (!map_.was_entered(target) || led_to_[target]) return false;
+            targets.insert(target);
+        }
+        return targets.size() >= 2;
+    }
+
+private:
+    const MemoryMap& map_;
+    std::vector<bool> named_;   // by address: an instruction names it as data
+    std::vector<bool> led_to_;  // by address: an instruction jumps, branches, calls or falls through to it
+};
+
+}  // namespace
+
 std::vector<AddressTable> find_more_code(MemoryMap& map, const std::vector<std::uint32_t>& not_code) {
     if (map.image().bytes.empty()) return {};
     UnreachedCodeFinder finder(map, not_code);
@@ -371,7 +426,15 @@ void record_tables(MemoryMap& map, const std::vector<AddressTable>& tables) {
     // An entry is taken as an address only where it leads to code: the
     // words of a table found by chance often do not.
     const auto code = [&](std::uint32_t target) { return map.is_opcode(target); };
+    std::optional<TableEvidence> evidence;
     for (const AddressTable& table : tables) {
+        // Words that lead to code may still be notes, coordinates or code
+        // of the shape of a table: where they came only from their shape,
+        // they are addresses only as the code shows it.
+        if (!table.read_by_code) {
+            if (!evidence) evidence.emplace(map);
+            if (!evidence->holds(table)) continue;
+        }
         for (std::uint32_t i = 0; i < table.entries; ++i) {
             if (table.kind == Kind::Word || table.kind == Kind::WordMinus1) {
                 const std::uint32_t at = table.address + 2 * i;

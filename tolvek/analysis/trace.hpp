@@ -110,6 +110,7 @@ struct AddressTable {
     std::uint32_t entries = 0;
     Kind kind = Kind::Word;     // Word, WordMinus1, or Low / LowMinus1 for split tables
     std::uint32_t high = 0;     // of the high halves, in split tables
+    bool read_by_code = false;  // found from the code that reads it to jump
 };
 
 // Adds code that plain tracing cannot reach: targets of address tables
