@@ -453,7 +453,10 @@ TEST(MoreCode, ImmediatesStoredToTheChipsStayNumbers) {
 }
 
 // A constant added to a variable (`score += c`, two halves each with adc)
-// is a number; the same sum stored into a zero-page pointer is an address.
+// is a number; the same sum stored into a zero-page pointer is an address:
+// also with the carry added to 0 for the high half, and where the high
+// half alone is added and the low half is the index (cc65's array access:
+// adc #>array / sta ptr+1 / ldy #<array / lda (ptr),y).
 TEST(MoreCode, SumsAreAddressesOnlyInAPointer) {
     Program p(0x1000);
     const std::uint32_t start = p.add({0xa9, 0x00, 0x18, 0x6d, 0x00, 0x00,   // lda #<c / clc / adc var
@@ -464,13 +467,20 @@ TEST(MoreCode, SumsAreAddressesOnlyInAPointer) {
                                        0x85, 0xfb,                           // sta $fb
                                        0xa9, 0x00, 0x6d, 0x00, 0x00,         // lda #>c / adc var+1
                                        0x85, 0xfc,                           // sta $fc
+                                       0x8a, 0x0a, 0x18, 0x69, 0x00,         // txa / asl / clc / adc #<data
+                                       0x85, 0xfb,                           // sta $fb
+                                       0xa9, 0x00, 0x69, 0x00, 0x85, 0xfc,   // lda #0 / adc #>data / sta $fc
+                                       0xad, 0x00, 0x00, 0x18, 0x69, 0x00,   // lda var / clc / adc #>data
+                                       0x85, 0xfc, 0xa0, 0x00, 0xb1, 0xfb,   // sta $fc / ldy #<data / lda ($fb),y
                                        0x60});
     const std::uint32_t var = p.add({0x00, 0x00});
     const std::uint32_t data = p.add({0x01, 0x02, 0x03, 0x04});
-    for (const std::uint32_t word : {start + 4, start + 7, start + 21}) p.set_word(word, var);
+    for (const std::uint32_t word : {start + 4, start + 7, start + 21, start + 46}) p.set_word(word, var);
     for (const std::uint32_t word : {start + 12, start + 15, start + 28}) p.set_word(word, var + 1);
-    for (const std::uint32_t low : {start + 1, start + 18}) p.image.bytes[low - p.image.load] = static_cast<std::uint8_t>(data);
-    for (const std::uint32_t high : {start + 10, start + 26}) {
+    for (const std::uint32_t low : {start + 1, start + 18, start + 36, start + 54}) {
+        p.image.bytes[low - p.image.load] = static_cast<std::uint8_t>(data);
+    }
+    for (const std::uint32_t high : {start + 10, start + 26, start + 42, start + 50}) {
         p.image.bytes[high - p.image.load] = static_cast<std::uint8_t>(data >> 8);
     }
     const MemoryMap analysis = p.analyse(start);
@@ -479,6 +489,10 @@ TEST(MoreCode, SumsAreAddressesOnlyInAPointer) {
     EXPECT_EQ(listed_at(analysis, start + 9), "lda #$" + label(data).substr(1, 2));
     EXPECT_EQ(listed_at(analysis, start + 17), "lda #<" + name);
     EXPECT_EQ(listed_at(analysis, start + 25), "lda #>" + name);
+    EXPECT_EQ(listed_at(analysis, start + 35), "adc #<" + name);
+    EXPECT_EQ(listed_at(analysis, start + 41), "adc #>" + name);
+    EXPECT_EQ(listed_at(analysis, start + 49), "adc #>" + name);
+    EXPECT_EQ(listed_at(analysis, start + 53), "ldy #<" + name);
 }
 
 TEST(MoreCode, GapOfWellFormedRoutines) {

@@ -95,6 +95,7 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
     // tables the guesses found, so that a table found by chance cannot cut
     // through real text.
     find_pointer_tables(map, pairs);
+    record_pointers_used(map);
     mark_text(map);
     record_tables(map, tables);
     record_pairs(map, pairs);

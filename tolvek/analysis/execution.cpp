@@ -379,6 +379,7 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
         map.run.runs.push_back({entry, run.end, run.end_address, run.cycles, std::move(doubted)});
         find_copied_code(map, run, copies);
         calls_not_returned.insert(calls_not_returned.end(), run.calls_not_returned.begin(), run.calls_not_returned.end());
+        map.run.pointers_used.insert(map.run.pointers_used.end(), run.data_pointers.begin(), run.data_pointers.end());
         for (const CopiedPointer& jumped : run.copied_pointers) {
             add_copied(image, jumped.low_from, jumped.high_from, jumped.target, jumped.adjust, copied_addresses);
         }

@@ -173,6 +173,8 @@ struct RunReport {
     std::uint64_t budget = 0;  // the cycles all runs together could take (0: no run)
     std::vector<ProgramRun> runs;
     std::map<std::uint32_t, std::uint16_t> patched_code;
+    // The pointers made of copied bytes that runs read or wrote through.
+    std::vector<CopiedPointer> pointers_used;
     std::vector<CopiedCode> copied_code;
     std::optional<WrittenCode> unpacked;
     std::optional<std::uint32_t> unpacked_from;  // where its bytes lie in the image, when it is a copy of them

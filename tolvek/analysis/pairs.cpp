@@ -156,6 +156,7 @@ private:
             pair_registers(A, X);
         }
         if (step.effect != Effect::LoadImm && step.effect != Effect::Call) adjacent_ax_ = false;
+        if (opcode(byte).mode == Mode::IndirectY) through_pointer(image_.at(a + 1));
         Tag& held = regs_[step.reg < kRegisters ? step.reg : A];
         switch (step.effect) {
         case Effect::Other: break;
@@ -194,9 +195,10 @@ private:
             break;
         case Effect::AddImm:
             // Adding an immediate to a value from memory: the immediate is
-            // what the pointer arithmetic is about. Two immediates summed
-            // are neither.
-            held = held.known ? Tag{} : Tag{true, a, image_.at(a + 1), true};
+            // what the pointer arithmetic is about; so it is added to 0 (the
+            // carry of the low half: lda #0 / adc #>table). Two immediates
+            // summed otherwise are neither.
+            held = !held.known || (held.value == 0 && !held.sum) ? Tag{true, a, image_.at(a + 1), true} : Tag{};
             break;
         case Effect::AddMem:
             if (held.known) held.sum = true;
@@ -268,6 +270,21 @@ private:
                (image_.contains(address) && map_.kind(address) == Kind::Operand);
     }
 
+    // An access through the pointer at `zp`, indexed by Y: where its high
+    // byte is an immediate added to an offset and Y an immediate, the two
+    // are the halves of the base address the offset indexes, as cc65
+    // writes an array's element (adc #>array / sta ptr+1 / ldy #<array /
+    // lda (ptr),y).
+    void through_pointer(std::uint8_t zp) {
+        const Tag& index = regs_[Y];
+        if (!index.known || index.sum) return;
+        for (const Store& stored : stores_) {
+            if (stored.address == static_cast<std::uint32_t>(zp + 1) && stored.tag.sum) {
+                add_pair(index, stored.tag, 0, std::nullopt, true);
+            }
+        }
+    }
+
     // Pushed high half first, then the low half: an rts pulls them as an
     // address and goes on one past it.
     void push(const Tag& tag) {
@@ -277,10 +294,11 @@ private:
         pushed_.push_back(tag);
     }
 
-    void add_pair(const Tag& lo, const Tag& hi, std::int32_t adjust, std::optional<std::uint32_t> stored_to) {
+    void add_pair(const Tag& lo, const Tag& hi, std::int32_t adjust, std::optional<std::uint32_t> stored_to,
+                  bool sum = false) {
         if (lo.at == hi.at) return;
-        pairs_.push_back(
-            {lo.at, hi.at, static_cast<std::uint32_t>(hi.value << 8 | lo.value), adjust, stored_to, lo.sum && hi.sum});
+        pairs_.push_back({lo.at, hi.at, static_cast<std::uint32_t>(hi.value << 8 | lo.value), adjust, stored_to,
+                          sum || (lo.sum && hi.sum)});
     }
 
     const MemoryMap& map_;

@@ -469,6 +469,33 @@ bool find_jump_tables(MemoryMap& map) {
     return finder.found();
 }
 
+void record_pointers_used(MemoryMap& map) {
+    const Image& image = map.image();
+    const auto immediate = [&](std::uint32_t operand) {
+        return operand > image.load && map.kind(operand) == Kind::Operand && map.kind(operand - 1) == Kind::Opcode &&
+               opcode(image.at(operand - 1)).mode == Mode::Immediate;
+    };
+    for (const CopiedPointer& used : map.run.pointers_used) {
+        const std::uint32_t low = used.low_from;
+        const std::uint32_t high = used.high_from;
+        // Changed since (inc p+1 pages on): the bytes are no longer it.
+        if (!image.contains(low) || !image.contains(high) || image.word_of(low, high) != used.target) continue;
+        const std::uint32_t target = used.target;
+        if (target < image.load || target >= std::max(map.own_memory_end, image.end() + 1)) continue;
+        if (immediate(low) && immediate(high)) {
+            map.set_immediate(low - 1, {false, target, 0});
+            map.set_immediate(high - 1, {true, target, 0});
+        } else if (map.kind(low) == Kind::Unknown && map.kind(high) == Kind::Unknown) {
+            if (high == low + 1) {
+                map.set_address_item(low, Kind::Word, target, Source::Run);
+            } else {
+                map.set_address_item(low, Kind::Low, target, Source::Run);
+                map.set_address_item(high, Kind::High, target, Source::Run);
+            }
+        }
+    }
+}
+
 bool follow_copied_addresses(MemoryMap& map, const std::vector<CopiedAddress>& addresses) {
     PointerTableFinder finder(map, {});
     finder.from_copies(addresses);

@@ -40,4 +40,12 @@ struct CopiedAddress {
 // pointers may be pointers to text. Returns whether it found any.
 bool follow_copied_addresses(MemoryMap& map, const std::vector<CopiedAddress>& addresses);
 
+// The pointers a run read or wrote through that it made of image bytes
+// unchanged (map.run.pointers_used) are addresses: of data words, a word
+// (or halves, where they lie apart), of instructions' immediates, halves
+// of an address. Only where the address lies in the image or the
+// program's own memory past it, and nothing else claimed the bytes. Done
+// once own_memory_end is known.
+void record_pointers_used(MemoryMap& map);
+
 }  // namespace tolvek

@@ -126,6 +126,7 @@ C64::C64() {
     for (std::size_t a = 0; a < ram_origins.size(); ++a) ram_origins[a] = static_cast<std::uint16_t>(a);
     origins = ram_origins.data();
     copied_pointers = &pointers_copied;
+    data_pointers = &pointers_used;
     first_ran = first_runs.data();
     build_roms(basic_, kernal_, chars_);
 

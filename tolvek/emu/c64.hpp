@@ -116,6 +116,7 @@ public:
     std::vector<std::uint16_t> writers = std::vector<std::uint16_t>(0x10000);
     std::vector<std::uint16_t> ram_origins = std::vector<std::uint16_t>(0x10000);  // Bus::origins
     std::vector<CopiedPointer> pointers_copied;  // Bus::copied_pointers
+    std::vector<CopiedPointer> pointers_used;    // Bus::data_pointers
     std::vector<std::uint32_t> first_runs = std::vector<std::uint32_t>(0x10000, kNotRan);
     std::string printed;  // what went through CHROUT and BASIC's print routines
     // The ROM routines without a stand-in that the program called: each

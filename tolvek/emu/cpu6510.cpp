@@ -210,12 +210,13 @@ template <Mode M, Access A> [[gnu::always_inline]] inline Cpu6510::Operand Cpu65
             const std::uint8_t target_low = load(pointer);
             const auto next = static_cast<std::uint16_t>((pointer & 0xff00) | ((pointer + 1) & 0xff));
             address = static_cast<std::uint16_t>(target_low | load(next) << 8);
-            if (bus_.origins != nullptr) note_pointer(pointer, next, address, 0);
+            if (bus_.origins != nullptr) note_pointer(pointer, next, address, 0, bus_.copied_pointers);
         }
     } else if constexpr (M == Mode::IndirectX) {
         const auto pointer = static_cast<std::uint8_t>(load(pc) + x);
         pc = static_cast<std::uint16_t>(pc + 1);
         address = static_cast<std::uint16_t>(load(pointer) | load(static_cast<std::uint8_t>(pointer + 1)) << 8);
+        if (bus_.origins != nullptr) note_pointer(pointer, static_cast<std::uint8_t>(pointer + 1), address, 0, bus_.data_pointers);
     } else if constexpr (M == Mode::IndirectY) {
         const std::uint8_t pointer = load(pc);
         pc = static_cast<std::uint16_t>(pc + 1);
@@ -223,6 +224,10 @@ template <Mode M, Access A> [[gnu::always_inline]] inline Cpu6510::Operand Cpu65
         operand.base_high = load(static_cast<std::uint8_t>(pointer + 1));
         operand.crossed = low + y > 0xff;
         address = static_cast<std::uint16_t>((low | operand.base_high << 8) + y);
+        if (bus_.origins != nullptr) {
+            note_pointer(pointer, static_cast<std::uint8_t>(pointer + 1), static_cast<std::uint16_t>(low | operand.base_high << 8),
+                         0, bus_.data_pointers);
+        }
     }
     if constexpr (A == Access::Read && (M == Mode::AbsoluteX || M == Mode::AbsoluteY || M == Mode::IndirectY)) {
         if (operand.crossed) cycles += 1;
@@ -421,15 +426,15 @@ template <Operation Op> [[gnu::always_inline]] inline void Cpu6510::stack_or_jum
 // many differing ones tell where its tables are.
 constexpr std::size_t kMostCopiedPointers = 4096;
 
-void Cpu6510::note_pointer(std::uint16_t low, std::uint16_t high, std::uint16_t target, std::uint8_t adjust) {
+void Cpu6510::note_pointer(std::uint16_t low, std::uint16_t high, std::uint16_t target, std::uint8_t adjust,
+                           std::vector<CopiedPointer>* into) {
     const std::uint16_t from_low = bus_.origins[low];
     const std::uint16_t from_high = bus_.origins[high];
     // Bytes as loaded are no copies.
-    if (from_low == low || from_high == high || from_low == kNoOrigin || from_high == kNoOrigin ||
-        bus_.copied_pointers == nullptr) {
+    if (from_low == low || from_high == high || from_low == kNoOrigin || from_high == kNoOrigin || into == nullptr) {
         return;
     }
-    std::vector<CopiedPointer>& noted = *bus_.copied_pointers;
+    std::vector<CopiedPointer>& noted = *into;
     const CopiedPointer pointer{from_low, from_high, target, adjust};
     if (noted.size() >= kMostCopiedPointers || (!noted.empty() && noted.back() == pointer)) return;
     noted.push_back(pointer);
@@ -460,11 +465,12 @@ template <Operation Op, Mode M> [[gnu::always_inline]] inline void Cpu6510::trac
     if constexpr (Op == Pha) bus_.origins[0x100 | ((s + 1) & 0xff)] = origin_a_;
     if constexpr (Op == Pla) origin_a_ = bus_.origins[0x100 | s];
     if constexpr (Op == Rts) {
-        note_pointer(static_cast<std::uint16_t>(0x100 | ((s - 1) & 0xff)), static_cast<std::uint16_t>(0x100 | s), pc, 1);
+        note_pointer(static_cast<std::uint16_t>(0x100 | ((s - 1) & 0xff)), static_cast<std::uint16_t>(0x100 | s), pc, 1,
+                     bus_.copied_pointers);
     }
     if constexpr ((Op == Jmp || Op == Jsr) && M == Mode::Absolute) {
         note_pointer(static_cast<std::uint16_t>(instruction_pc_ + 1), static_cast<std::uint16_t>(instruction_pc_ + 2),
-                     address, 0);
+                     address, 0, bus_.copied_pointers);
     }
     if constexpr (Op == Sta || Op == Stx || Op == Sty) {
         if (bus_.write_page[address >> 8] != nullptr) {

@@ -67,10 +67,12 @@ public:
     // that whoever follows the written memory need not scan for news.
     std::vector<std::uint16_t>* first_stores = nullptr;
     // When set (64 KiB entries, each first its own address), the origin of
-    // every RAM byte, and the addresses the program jumped to made of
-    // copied bytes.
+    // every RAM byte, the addresses the program jumped to made of copied
+    // bytes, and the pointers made of copied bytes that it read or wrote
+    // through ((zp),y and (zp,x)).
     std::uint16_t* origins = nullptr;
     std::vector<CopiedPointer>* copied_pointers = nullptr;
+    std::vector<CopiedPointer>* data_pointers = nullptr;
 };
 
 class Cpu6510 {
@@ -146,7 +148,8 @@ private:
     template <Operation Op> void stack_or_jump(std::uint16_t address);
     template <Operation Op, Mode M> void track_origin(std::uint16_t address);  // where registers' values came from
     std::uint16_t origin_of(std::uint16_t address) const;
-    void note_pointer(std::uint16_t low, std::uint16_t high, std::uint16_t target, std::uint8_t adjust);
+    void note_pointer(std::uint16_t low, std::uint16_t high, std::uint16_t target, std::uint8_t adjust,
+                      std::vector<CopiedPointer>* into);
     std::uint8_t load(std::uint16_t address);  // read, write, push and pull as inlined by the handlers
     void store(std::uint16_t address, std::uint8_t value);
     void push_byte(std::uint8_t value);

@@ -156,10 +156,13 @@ RunResult Run::go() {
     c64_.first_stores = nullptr;
     c64_.origins = nullptr;
     c64_.copied_pointers = nullptr;
-    std::vector<CopiedPointer>& pointers = c64_.pointers_copied;
-    std::sort(pointers.begin(), pointers.end());
-    pointers.erase(std::unique(pointers.begin(), pointers.end()), pointers.end());
-    result_.copied_pointers = std::move(pointers);
+    c64_.data_pointers = nullptr;
+    for (std::vector<CopiedPointer>* pointers : {&c64_.pointers_copied, &c64_.pointers_used}) {
+        std::sort(pointers->begin(), pointers->end());
+        pointers->erase(std::unique(pointers->begin(), pointers->end()), pointers->end());
+    }
+    result_.copied_pointers = std::move(c64_.pointers_copied);
+    result_.data_pointers = std::move(c64_.pointers_used);
     result_.marks = std::move(c64_.ram_marks);
     result_.first_writer = std::move(c64_.writers);
     result_.first_ran = std::move(c64_.first_runs);

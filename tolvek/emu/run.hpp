@@ -99,6 +99,9 @@ struct RunResult {
     std::vector<std::uint16_t> origins;       // 64 KiB: where each byte came from (Bus::origins)
     // The addresses it jumped to that were made of bytes it copied, each once.
     std::vector<CopiedPointer> copied_pointers;
+    // The pointers made of bytes it copied that it read or wrote through,
+    // each once (their `target` the pointer's value).
+    std::vector<CopiedPointer> data_pointers;
     std::string printed;                      // the PETSCII the program printed through the KERNAL
     // The ROM routines it called that have no stand-in, in address order:
     // the run went on as if each returned at once, changing nothing.
