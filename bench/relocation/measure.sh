@@ -3,9 +3,10 @@
 # program at $0801 (A) and at $1001 (B), disassembles A with prgdis, sets the
 # source's origin to $1001, reassembles it with acme and scores the result
 # against B (bench/relocation/score.py).
-# Programs: the C programs bench/coverage/*.c and bench/programs/typical.c
-# (cl65 -t c64 -O, and --start-addr 0x1001) and the ACME programs
-# bench/relocation/programs/*.a (acme -f cbm -DORIGIN=2049, and 4097).
+# Programs: the C programs bench/coverage/*.c, bench/programs/typical.c and
+# bench/relocation/c/*.c (cl65 -t c64 -O, and --start-addr 0x1001) and the
+# ACME programs bench/relocation/programs/*.a (acme -f cbm -DORIGIN=2049,
+# and 4097).
 # Usage: bench/relocation/measure.sh [path/to/build dir or Tolvek.exe]
 #        (needs cc65, acme, python3; prgdis and Tolvek.exe in that folder)
 # KEEP=1 keeps the scratch folder (one folder per program: a.prg, b.prg,
@@ -29,7 +30,7 @@ else
 fi
 
 # Builds A and B of each program in a folder of its own, named after the source.
-sources=("$here"/../coverage/*.c "$here"/../programs/typical.c "$here"/programs/*.a)
+sources=("$here"/../coverage/*.c "$here"/../programs/typical.c "$here"/c/*.c "$here"/programs/*.a)
 folders=()
 for source in "${sources[@]}"; do
     folder="$work/$(basename "$source")"
