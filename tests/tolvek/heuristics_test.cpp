@@ -870,3 +870,77 @@ TEST(MoreCode, WordsShapedLikeATableNeedCodeThatReadsThem) {
 }
 
 }  // namespace
+
+namespace {
+
+// Numbers read in two halves as pointers are (lda t,x / lda t+1,x) that
+// land inside instructions are no addresses: the table stays bytes.
+// A run that reads through a pointer copied from a data word makes that
+// word an address, which nothing else shows.
+TEST(MoreCode, WordsAreAddressesWherePointersMayPointOrARunUsedThem) {
+    Program p(0x1000);
+    const std::uint32_t start = p.add({0xa2, 0x00,         // ldx #0
+                                       0xbd, 0x00, 0x00,   // lda freq,x
+                                       0x8d, 0x00, 0x00,   // sta var
+                                       0xbd, 0x00, 0x00,   // lda freq+1,x
+                                       0x8d, 0x00, 0x00,   // sta var+1
+                                       0xad, 0x00, 0x00,   // lda ptr
+                                       0x85, 0xfb,         // sta $fb
+                                       0xad, 0x00, 0x00,   // lda ptr+1
+                                       0x85, 0xfc,         // sta $fc
+                                       0xa0, 0x00,         // ldy #0
+                                       0xb1, 0xfb,         // lda ($fb),y
+                                       0x8d, 0x00, 0x04,   // sta $0400
+                                       0x60});
+    const std::uint32_t freq = p.add({0, 0, 0, 0, 0, 0});
+    const std::uint32_t ptr = p.add({0, 0});
+    const std::uint32_t var = p.add({0, 0});
+    const std::uint32_t text = p.add({0x08, 0x09, 0x00});
+    p.set_word(start + 3, freq);
+    p.set_word(start + 9, freq + 1);
+    p.set_word(start + 6, var);
+    p.set_word(start + 12, var + 1);
+    p.set_word(start + 15, ptr);
+    p.set_word(start + 20, ptr + 1);
+    for (std::uint32_t i = 0; i < 3; ++i) p.set_word(freq + 2 * i, start + 4 + 6 * i);  // operands of the code
+    p.set_word(ptr, text);
+    for (const bool run : {false, true}) {
+        SCOPED_TRACE(run ? "with a run" : "without a run");
+        const MemoryMap map = analyse(p.image, {.entry = start, .run = {.budget = run ? kDefaultRunCycles : 0}});
+        for (std::uint32_t i = 0; i < 3; ++i) EXPECT_EQ(map.kind(freq + 2 * i), Kind::Unknown) << i;
+        EXPECT_EQ(map.kind(ptr), run ? Kind::Word : Kind::Unknown);
+        if (run) {
+            EXPECT_EQ(map.target(ptr), text);
+        }
+    }
+}
+
+// Immediates stored in two halves are numbers where they go to the sprite
+// pointers, and where they land inside an instruction and go to a
+// variable (a coordinate); the same halves into a zero-page pointer are
+// an address all the same (code that patches itself).
+TEST(MoreCode, HalvesThatAreNumbersWhereverTheyPoint) {
+    Program p(0x1000);
+    const std::uint32_t start = p.add({0xa9, 0x00, 0x8d, 0xf8, 0x07,   // lda #<text / sta $07f8
+                                       0xa9, 0x00, 0x8d, 0xf9, 0x07,   // lda #>text / sta $07f9
+                                       0xa9, 0x00, 0xa2, 0x00,         // lda #<(start+1) / ldx #>(start+1)
+                                       0x8d, 0x00, 0x00, 0x8e, 0x00, 0x00,  // sta var / stx var+1
+                                       0xa9, 0x00, 0x85, 0xfb,         // lda #<(start+1) / sta $fb
+                                       0xa9, 0x00, 0x85, 0xfc,         // lda #>(start+1) / sta $fc
+                                       0x60});
+    const std::uint32_t var = p.add({0, 0});
+    const std::uint32_t text = p.add({0x08, 0x09, 0x00});
+    p.image.bytes[1] = static_cast<std::uint8_t>(text);
+    p.image.bytes[6] = static_cast<std::uint8_t>(text >> 8);
+    p.image.bytes[11] = p.image.bytes[21] = static_cast<std::uint8_t>(start + 1);
+    p.image.bytes[13] = p.image.bytes[25] = static_cast<std::uint8_t>((start + 1) >> 8);
+    p.set_word(start + 15, var);
+    p.set_word(start + 18, var + 1);
+    const MemoryMap map = p.analyse(start);
+    EXPECT_EQ(listed_at(map, start), label(start) + ": lda #$" + label(text).substr(3));
+    EXPECT_EQ(listed_at(map, start + 10), "lda #$01");
+    EXPECT_EQ(listed_at(map, start + 12), "ldx #$10");
+    EXPECT_EQ(listed_at(map, start + 20), "lda #<(" + label(start) + "+1)");
+}
+
+}  // namespace

@@ -380,6 +380,10 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
         find_copied_code(map, run, copies);
         calls_not_returned.insert(calls_not_returned.end(), run.calls_not_returned.begin(), run.calls_not_returned.end());
         map.run.pointers_used.insert(map.run.pointers_used.end(), run.data_pointers.begin(), run.data_pointers.end());
+        map.run.written.resize(0x10000, false);
+        for (std::uint32_t a = 0; a < 0x10000; ++a) {
+            if (run.marks[a] & mark::Written) map.run.written[a] = true;
+        }
         for (const CopiedPointer& jumped : run.copied_pointers) {
             add_copied(image, jumped.low_from, jumped.high_from, jumped.target, jumped.adjust, copied_addresses);
         }

@@ -175,6 +175,11 @@ struct RunReport {
     std::map<std::uint32_t, std::uint16_t> patched_code;
     // The pointers made of copied bytes that runs read or wrote through.
     std::vector<CopiedPointer> pointers_used;
+    // Per address (64 KiB once a run stored anything): a run stored there.
+    // Code that ran once may be a program's variables later (cc65's BSS
+    // lies over its start-up code).
+    std::vector<bool> written;
+    bool was_written(std::uint32_t address) const { return address < written.size() && written[address]; }
     std::vector<CopiedCode> copied_code;
     std::optional<WrittenCode> unpacked;
     std::optional<std::uint32_t> unpacked_from;  // where its bytes lie in the image, when it is a copy of them

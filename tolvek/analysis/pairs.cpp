@@ -280,7 +280,7 @@ private:
         if (!index.known || index.sum) return;
         for (const Store& stored : stores_) {
             if (stored.address == static_cast<std::uint32_t>(zp + 1) && stored.tag.sum) {
-                add_pair(index, stored.tag, 0, std::nullopt, true);
+                add_pair(index, stored.tag, 0, std::nullopt);
             }
         }
     }
@@ -294,11 +294,10 @@ private:
         pushed_.push_back(tag);
     }
 
-    void add_pair(const Tag& lo, const Tag& hi, std::int32_t adjust, std::optional<std::uint32_t> stored_to,
-                  bool sum = false) {
+    void add_pair(const Tag& lo, const Tag& hi, std::int32_t adjust, std::optional<std::uint32_t> stored_to) {
         if (lo.at == hi.at) return;
-        pairs_.push_back({lo.at, hi.at, static_cast<std::uint32_t>(hi.value << 8 | lo.value), adjust, stored_to,
-                          sum || (lo.sum && hi.sum)});
+        pairs_.push_back(
+            {lo.at, hi.at, static_cast<std::uint32_t>(hi.value << 8 | lo.value), adjust, stored_to, lo.sum && hi.sum});
     }
 
     const MemoryMap& map_;
@@ -330,6 +329,14 @@ void record_pairs(MemoryMap& map, const std::vector<AddressPair>& pairs) {
     for (const AddressPair& pair : pairs) {
         const std::uint32_t target = pair.target();
         if (target < image.load || target >= std::max(map.own_memory_end, image.end() + 1)) continue;
+        // A number loaded as two halves (ship_x = $0a00) that lands inside
+        // an instruction or a word is no address, unless it goes to a
+        // pointer or is pushed for an rts (code that patches itself builds
+        // such ones), or a run stored there (variables over code that ran).
+        const bool inside = image.contains(target) && !map.run.was_written(target) &&
+                            (map.kind(target) == Kind::Operand || map.kind(target) == Kind::Continued);
+        const bool to_pointer = pair.adjust != 0 || (pair.stored_to && (*pair.stored_to < 0x100 || is_vector(*pair.stored_to)));
+        if (inside && !to_pointer) continue;
         map.set_immediate(pair.low, {false, target, pair.adjust});
         map.set_immediate(pair.high, {true, target, pair.adjust});
     }

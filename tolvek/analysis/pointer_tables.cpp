@@ -35,15 +35,23 @@ std::uint8_t indexed_load(const Image& image, std::uint32_t address) {
 class PointerTableFinder {
 public:
     PointerTableFinder(MemoryMap& map, const std::vector<AddressPair>& pairs)
-        : map_(map), image_(map.image()), referenced_(image_.bytes.size(), false) {
+        : map_(map), image_(map.image()), referenced_(image_.bytes.size(), false), called_(image_.bytes.size(), false) {
         // A table ends where code refers to something else: its own label.
         const std::vector<Kind>& kinds = map_.kinds();
         for (std::size_t i = next_opcode(kinds, 0); i < kinds.size(); i = next_opcode(kinds, i + 1)) {
             const std::uint32_t a = image_.load + static_cast<std::uint32_t>(i);
-            if (length_of(opcode(image_.at(a)).mode) != 3) continue;
+            const std::uint8_t byte = image_.at(a);
+            if (length_of(opcode(byte).mode) != 3) continue;
             refer(operand_of(image_, a));
+            const Flow flow = flow_of(byte);
+            if ((flow == Flow::Call || flow == Flow::Jump) && behaviour(byte).control != Control::JumpIndirect &&
+                image_.contains(operand_of(image_, a))) {
+                called_[image_.offset(operand_of(image_, a))] = true;
+            }
         }
         for (const AddressPair& pair : pairs) refer(pair.value);
+        // And where a run used a pointer it read from the image.
+        for (const CopiedPointer& used : map.run.pointers_used) refer(used.target);
     }
 
     bool found() const { return found_; }
@@ -392,6 +400,33 @@ private:
         return value >= image_.load && value < std::max(map_.own_memory_end, image_.end());
     }
 
+    // Where a word read as an address may point: anywhere but into an
+    // instruction or a word, and at an instruction only where a routine
+    // starts (called, jumped to, entered by a run, or after code that does
+    // not fall through). Numbers that lie in the program's range
+    // (frequencies, coordinates, scores) land inside instructions as often
+    // as not; the pointers of a table do not.
+    bool plausible_target(std::uint32_t target) const {
+        // The program's own memory past its end; variables over code that ran.
+        if (!image_.contains(target) || map_.run.was_written(target)) return true;
+        const Kind kind = map_.kind(target);
+        if (kind == Kind::Operand || kind == Kind::Continued) return false;
+        if (kind != Kind::Opcode) return true;
+        if (called_[image_.offset(target)] || map_.was_entered(target) || target == image_.load) return true;
+        const std::uint32_t before = map_.item_start(target - 1);
+        if (map_.kind(before) != Kind::Opcode) return true;
+        const Flow flow = flow_of(image_.at(before));
+        return flow == Flow::Jump || flow == Flow::Stop;
+    }
+
+    // How many of the words at `first`, `first + step`, ... (`count` of
+    // them) point where a pointer may, from the first on.
+    std::uint32_t plausible_words(std::uint32_t first, std::uint32_t step, std::uint32_t count) const {
+        std::uint32_t i = 0;
+        while (i < count && plausible_target(image_.word(first + i * step))) ++i;
+        return i;
+    }
+
     // An address read from a table: a table of addresses, or of records
     // with addresses in them (a C array of structures). The record's size
     // is the step from one address to the next; every field that holds an
@@ -413,7 +448,7 @@ private:
             }
             if (records < 3) continue;
             for (std::uint32_t field = 0; field + 2 <= step; ++field) {
-                if (counts[field] != records) continue;
+                if (counts[field] != records || plausible_words(start + field, step, records) != records) continue;
                 for (std::uint32_t i = 0; i < records; ++i) enter_word(start + field + i * step);
             }
             return;
@@ -443,6 +478,8 @@ private:
     bool table_at(std::uint32_t start, std::uint32_t least) {
         std::uint32_t end = start;
         while (address_word_at(end) && !other_start(end, start)) end += 2;
+        // A table of pointers ends before a word that points where none may.
+        end = start + 2 * plausible_words(start, 2, (end - start) / 2);
         if ((end - start) / 2 < least) return false;
         for (std::uint32_t a = start; a < end; a += 2) enter_word(a);
         return true;
@@ -451,6 +488,7 @@ private:
     MemoryMap& map_;
     const Image& image_;
     std::vector<bool> referenced_;  // per image byte: code names it
+    std::vector<bool> called_;      // per image byte: a jsr or jmp goes there
     bool found_ = false;
 };
 

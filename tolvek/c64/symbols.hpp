@@ -32,6 +32,10 @@ constexpr std::uint16_t kIoAreaEnd = 0xe000;
 constexpr std::uint16_t kSidEnd = 0xd800;            // VIC-II from $D000, SID from $D400
 constexpr std::uint16_t kCias = 0xdc00;              // CIA 1 and CIA 2
 constexpr std::uint16_t kCiasEnd = 0xde00;
+// The sprite pointers of the screen at $0400, where it is unless moved:
+// block numbers of the sprites' shapes.
+constexpr std::uint16_t kSpritePointers = 0x07f8;
+constexpr std::uint16_t kSpritePointersEnd = 0x0800;
 constexpr std::uint16_t kKernalRom = 0xe000;
 constexpr std::uint16_t kMemtop = 0xff99;
 constexpr std::uint16_t kMembot = 0xff9c;
