@@ -801,6 +801,28 @@ TEST(MoreCode, RtsTableEndsBeforeAWordThatLeadsOneByteOff) {
     EXPECT_FALSE(map.is_opcode(0xc051));
 }
 
+// It ends too where code names what follows (lda counters,x), however
+// much those words look like more of it.
+TEST(MoreCode, RtsTableEndsWhereCodeNamesAnotherTable) {
+    Program p(0xc000);
+    p.add({0xa2, 0x00,                     // ldx #0
+           0xbd, 0x11, 0xc0, 0x48,         // lda tab+1,x / pha
+           0xbd, 0x10, 0xc0, 0x48,         // lda tab,x / pha
+           0xbd, 0x14, 0xc0, 0x85, 0xfb,   // lda counters,x / sta $fb
+           0x60});                         // rts
+    p.add({0x1f, 0xc0, 0x27, 0xc0,         // tab: h1-1, h2-1
+           0x1f, 0xc0, 0x27, 0xc0});       // counters, of the same values
+    while (p.image.end() < 0xc020) p.add({0x00});
+    p.add({0xee, 0x20, 0xd0, 0x60});       // h1: inc $d020 / rts
+    while (p.image.end() < 0xc028) p.add({0x00});
+    p.add({0xee, 0x21, 0xd0, 0x60});       // h2: inc $d021 / rts
+    const MemoryMap map = trace_program(p.image, 0xc000);
+    EXPECT_EQ(map.kind(0xc010), Kind::WordMinus1);
+    EXPECT_EQ(map.kind(0xc012), Kind::WordMinus1);
+    EXPECT_EQ(map.kind(0xc014), Kind::Unknown);
+    EXPECT_EQ(map.kind(0xc016), Kind::Unknown);
+}
+
 }  // namespace
 
 namespace {

@@ -348,7 +348,9 @@ private:
     // image; the code is traced from each.
     bool jump_table_at(std::uint32_t start) {
         std::uint32_t end = start;
-        while (image_.contains(end + 1) && map_.kind(end) == Kind::Unknown && map_.kind(end + 1) == Kind::Unknown) {
+        // It ends where code names another table (lda counters,x).
+        while (image_.contains(end + 1) && map_.kind(end) == Kind::Unknown && map_.kind(end + 1) == Kind::Unknown &&
+               !other_start(end, start)) {
             // A routine the table leads to starts with a documented
             // instruction unless it is known already: an undocumented one
             // is more likely the next table's word read one byte off.
