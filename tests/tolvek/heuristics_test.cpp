@@ -938,9 +938,10 @@ TEST(MoreCode, WordsAreAddressesWherePointersMayPointOrARunUsedThem) {
 }
 
 // Immediates stored in two halves are numbers where they go to the sprite
-// pointers, and where they land inside an instruction and go to a
-// variable (a coordinate); the same halves into a zero-page pointer are
-// an address all the same (code that patches itself).
+// pointers, where they land inside an instruction and go to a variable (a
+// coordinate), and where they land inside a routine and go to a call in A
+// and X (a frequency); the same halves into a zero-page pointer are an
+// address all the same (code that patches itself).
 TEST(MoreCode, HalvesThatAreNumbersWhereverTheyPoint) {
     Program p(0x1000);
     const std::uint32_t start = p.add({0xa9, 0x00, 0x8d, 0xf8, 0x07,   // lda #<text / sta $07f8
@@ -949,9 +950,15 @@ TEST(MoreCode, HalvesThatAreNumbersWhereverTheyPoint) {
                                        0x8d, 0x00, 0x00, 0x8e, 0x00, 0x00,  // sta var / stx var+1
                                        0xa9, 0x00, 0x85, 0xfb,         // lda #<(start+1) / sta $fb
                                        0xa9, 0x00, 0x85, 0xfc,         // lda #>(start+1) / sta $fc
+                                       0xa9, 0x00, 0xa2, 0x00,         // lda #<(start+2) / ldx #>(start+2)
+                                       0x20, 0x00, 0x00,               // jsr sub
                                        0x60});
     const std::uint32_t var = p.add({0, 0});
     const std::uint32_t text = p.add({0x08, 0x09, 0x00});
+    const std::uint32_t sub = p.add({0x60});
+    p.image.bytes[29] = static_cast<std::uint8_t>(start + 2);
+    p.image.bytes[31] = static_cast<std::uint8_t>((start + 2) >> 8);
+    p.set_word(start + 33, sub);
     p.image.bytes[1] = static_cast<std::uint8_t>(text);
     p.image.bytes[6] = static_cast<std::uint8_t>(text >> 8);
     p.image.bytes[11] = p.image.bytes[21] = static_cast<std::uint8_t>(start + 1);
@@ -963,6 +970,8 @@ TEST(MoreCode, HalvesThatAreNumbersWhereverTheyPoint) {
     EXPECT_EQ(listed_at(map, start + 10), "lda #$01");
     EXPECT_EQ(listed_at(map, start + 12), "ldx #$10");
     EXPECT_EQ(listed_at(map, start + 20), "lda #<(" + label(start) + "+1)");
+    EXPECT_EQ(listed_at(map, start + 28), "lda #$02");
+    EXPECT_EQ(listed_at(map, start + 30), "ldx #$10");
 }
 
 }  // namespace

@@ -324,19 +324,42 @@ std::vector<AddressPair> find_address_pairs(const MemoryMap& map) {
     return Tracker(map).run();
 }
 
+PointerTargets::PointerTargets(const MemoryMap& map) : map_(map), called_(map.image().bytes.size(), false) {
+    const Image& image = map.image();
+    for (const std::uint32_t a : map.instructions()) {
+        const std::uint8_t byte = image.at(a);
+        const Flow flow = flow_of(byte);
+        if ((flow == Flow::Call || flow == Flow::Jump) && behaviour(byte).control != Control::JumpIndirect &&
+            image.contains(operand_of(image, a))) {
+            called_[image.offset(operand_of(image, a))] = true;
+        }
+    }
+}
+
+bool PointerTargets::plausible(std::uint32_t target) const {
+    const Image& image = map_.image();
+    if (!image.contains(target) || map_.run.was_written(target)) return true;
+    const Kind kind = map_.kind(target);
+    if (kind == Kind::Operand || kind == Kind::Continued) return false;
+    if (kind != Kind::Opcode) return true;
+    if (called_[image.offset(target)] || map_.was_entered(target) || target == image.load) return true;
+    const std::uint32_t before = map_.item_start(target - 1);
+    if (map_.kind(before) != Kind::Opcode) return true;
+    const Flow flow = flow_of(image.at(before));
+    return flow == Flow::Jump || flow == Flow::Stop;
+}
+
 void record_pairs(MemoryMap& map, const std::vector<AddressPair>& pairs) {
     const Image& image = map.image();
+    const PointerTargets targets(map);
     for (const AddressPair& pair : pairs) {
         const std::uint32_t target = pair.target();
         if (target < image.load || target >= std::max(map.own_memory_end, image.end() + 1)) continue;
-        // A number loaded as two halves (ship_x = $0a00) that lands inside
-        // an instruction or a word is no address, unless it goes to a
-        // pointer or is pushed for an rts (code that patches itself builds
-        // such ones), or a run stored there (variables over code that ran).
-        const bool inside = image.contains(target) && !map.run.was_written(target) &&
-                            (map.kind(target) == Kind::Operand || map.kind(target) == Kind::Continued);
+        // A number loaded as two halves (ship_x = $0a00, a frequency
+        // handed to a routine in A and X) goes neither to a pointer nor
+        // where a pointer points.
         const bool to_pointer = pair.adjust != 0 || (pair.stored_to && (*pair.stored_to < 0x100 || is_vector(*pair.stored_to)));
-        if (inside && !to_pointer) continue;
+        if (!to_pointer && !targets.plausible(target)) continue;
         map.set_immediate(pair.low, {false, target, pair.adjust});
         map.set_immediate(pair.high, {true, target, pair.adjust});
     }

@@ -33,9 +33,29 @@ struct AddressPair {
 // is not paired: the tracking starts afresh wherever code can be entered.
 std::vector<AddressPair> find_address_pairs(const MemoryMap& map);
 
+// Where a value read as an address may point: anywhere but into an
+// instruction or a word, and at an instruction only where a routine starts
+// (called, jumped to, entered by a run, or after code that does not fall
+// through); anywhere a run stored (variables over code that ran, as cc65's
+// lie over its start-up code). Numbers that lie in the program's range
+// (frequencies, coordinates, scores) land inside instructions or routines
+// as often as not; pointers do not.
+class PointerTargets {
+public:
+    explicit PointerTargets(const MemoryMap& map);
+    bool plausible(std::uint32_t target) const;
+
+private:
+    const MemoryMap& map_;
+    std::vector<bool> called_;  // per image byte: a jsr or jmp of known code goes there
+};
+
 // Enters in the map the pairs whose address lies in the image or in the
 // program's own memory past it (map.own_memory_end), so that both halves
-// are written as halves of a label; other pairs stay numbers.
+// are written as halves of a label; other pairs stay numbers, and so do
+// pairs whose address no pointer would have (PointerTargets) unless they
+// go to a zero-page pointer or a vector or are pushed for an rts (code
+// that patches itself builds such ones).
 void record_pairs(MemoryMap& map, const std::vector<AddressPair>& pairs);
 
 // Whether a pointer stored at `address` is one that the KERNAL, BASIC or

@@ -35,19 +35,13 @@ std::uint8_t indexed_load(const Image& image, std::uint32_t address) {
 class PointerTableFinder {
 public:
     PointerTableFinder(MemoryMap& map, const std::vector<AddressPair>& pairs)
-        : map_(map), image_(map.image()), referenced_(image_.bytes.size(), false), called_(image_.bytes.size(), false) {
+        : map_(map), image_(map.image()), referenced_(image_.bytes.size(), false) {
         // A table ends where code refers to something else: its own label.
         const std::vector<Kind>& kinds = map_.kinds();
         for (std::size_t i = next_opcode(kinds, 0); i < kinds.size(); i = next_opcode(kinds, i + 1)) {
             const std::uint32_t a = image_.load + static_cast<std::uint32_t>(i);
-            const std::uint8_t byte = image_.at(a);
-            if (length_of(opcode(byte).mode) != 3) continue;
+            if (length_of(opcode(image_.at(a)).mode) != 3) continue;
             refer(operand_of(image_, a));
-            const Flow flow = flow_of(byte);
-            if ((flow == Flow::Call || flow == Flow::Jump) && behaviour(byte).control != Control::JumpIndirect &&
-                image_.contains(operand_of(image_, a))) {
-                called_[image_.offset(operand_of(image_, a))] = true;
-            }
         }
         for (const AddressPair& pair : pairs) refer(pair.value);
         // And where a run used a pointer it read from the image.
@@ -402,30 +396,14 @@ private:
         return value >= image_.load && value < std::max(map_.own_memory_end, image_.end());
     }
 
-    // Where a word read as an address may point: anywhere but into an
-    // instruction or a word, and at an instruction only where a routine
-    // starts (called, jumped to, entered by a run, or after code that does
-    // not fall through). Numbers that lie in the program's range
-    // (frequencies, coordinates, scores) land inside instructions as often
-    // as not; the pointers of a table do not.
-    bool plausible_target(std::uint32_t target) const {
-        // The program's own memory past its end; variables over code that ran.
-        if (!image_.contains(target) || map_.run.was_written(target)) return true;
-        const Kind kind = map_.kind(target);
-        if (kind == Kind::Operand || kind == Kind::Continued) return false;
-        if (kind != Kind::Opcode) return true;
-        if (called_[image_.offset(target)] || map_.was_entered(target) || target == image_.load) return true;
-        const std::uint32_t before = map_.item_start(target - 1);
-        if (map_.kind(before) != Kind::Opcode) return true;
-        const Flow flow = flow_of(image_.at(before));
-        return flow == Flow::Jump || flow == Flow::Stop;
-    }
-
     // How many of the words at `first`, `first + step`, ... (`count` of
-    // them) point where a pointer may, from the first on.
+    // them) point where a pointer may (PointerTargets), from the first on:
+    // frequencies, coordinates and scores read the way pointers are land
+    // inside instructions sooner or later.
     std::uint32_t plausible_words(std::uint32_t first, std::uint32_t step, std::uint32_t count) const {
         std::uint32_t i = 0;
-        while (i < count && plausible_target(image_.word(first + i * step))) ++i;
+        if (!targets_) targets_.emplace(map_);  // made when first needed: most finders need none
+        while (i < count && targets_->plausible(image_.word(first + i * step))) ++i;
         return i;
     }
 
@@ -490,7 +468,7 @@ private:
     MemoryMap& map_;
     const Image& image_;
     std::vector<bool> referenced_;  // per image byte: code names it
-    std::vector<bool> called_;      // per image byte: a jsr or jmp goes there
+    mutable std::optional<PointerTargets> targets_;
     bool found_ = false;
 };
 
