@@ -363,13 +363,15 @@ private:
 namespace {
 
 // What says that a table of words found by its shape holds addresses: code
-// names it as data (lda table,x / lda table+1,x, jmp (table)), or a run
+// names it as data (lda table,x / lda table+1,x, jmp (table); indexed, from
+// up to a page before it: lda table-$68,y with the index from a token), or a run
 // went to each of at least two of its targets by a jump, call, return or
 // interrupt that no known instruction makes directly or by falling through
 // (so that it came through the table, or one like it).
 class TableEvidence {
 public:
-    explicit TableEvidence(const MemoryMap& map) : map_(map), named_(0x10000, false), led_to_(0x10000, false) {
+    explicit TableEvidence(const MemoryMap& map)
+        : map_(map), named_(0x10000, false), indexed_(0x10000, false), led_to_(0x10000, false) {
         const Image& image = map.image();
         for (const std::uint32_t at : map.instructions()) {
             const std::uint8_t byte = image.at(at);
@@ -384,6 +386,7 @@ public:
             // An absolute operand names data (a jmp (p) names its pointer).
             if (instruction_length(byte) == 3 && (flow == Flow::Next || behaviour(byte).control == Control::JumpIndirect)) {
                 named_[operand_of(image, at)] = true;
+                if (is_absolute_indexed(opcode(byte).mode)) indexed_[operand_of(image, at)] = true;
             }
         }
     }
@@ -394,6 +397,9 @@ public:
         // From two bytes before it: code indexed from 1 reads table-2,x.
         for (std::uint32_t a = table.address >= 2 ? table.address - 2 : 0; a < end; ++a) {
             if (named_[a & 0xffff]) return true;
+        }
+        for (std::uint32_t a = table.address >= 0xff ? table.address - 0xff : 0; a < table.address; ++a) {
+            if (indexed_[a]) return true;
         }
         const std::uint32_t adjust = table.kind == Kind::WordMinus1 ? 1 : 0;
         std::set<std::uint32_t> targets;
@@ -408,6 +414,7 @@ public:
 private:
     const MemoryMap& map_;
     std::vector<bool> named_;   // by address: an instruction names it as data
+    std::vector<bool> indexed_;  // by address: an indexed instruction names it as data
     std::vector<bool> led_to_;  // by address: an instruction jumps, branches, calls or falls through to it
 };
 

@@ -89,6 +89,10 @@ struct Tag {
     std::uint32_t at = 0;  // the instruction with the immediate
     std::uint8_t value = 0;
     bool sum = false;
+    // The sum is a carry added to an immediate (lda #0 / adc #n): the high
+    // half of an address only where it goes to a pointer, as 16-bit
+    // arithmetic of any kind does the same.
+    bool carry = false;
 };
 
 struct Store {
@@ -198,7 +202,11 @@ private:
             // what the pointer arithmetic is about; so it is added to 0 (the
             // carry of the low half: lda #0 / adc #>table). Two immediates
             // summed otherwise are neither.
-            held = !held.known || (held.value == 0 && !held.sum) ? Tag{true, a, image_.at(a + 1), true} : Tag{};
+            if (!held.known) {
+                held = {true, a, image_.at(a + 1), true};
+            } else {
+                held = held.value == 0 && !held.sum ? Tag{true, a, image_.at(a + 1), true, true} : Tag{};
+            }
             break;
         case Effect::AddMem:
             if (held.known) held.sum = true;
@@ -224,23 +232,17 @@ private:
         // added to a pointer.
         const bool ax = adjacent_ax_ || (regs_[A].sum && regs_[X].sum);
         if (!ax || !pair_registers(A, X)) {
-            if (takes_address_in_xy(target)) pair_registers(X, Y);
-            if (target == c64::kStrout) pair_registers(A, Y);
+            if (takes_address_in(target, reg::X, reg::Y)) pair_registers(X, Y);
+            if (takes_address_in(target, reg::A, reg::Y)) pair_registers(A, Y);
         }
         regs_ = {};
         stores_.clear();
     }
 
-    // SETNAM, LOAD, SAVE, MEMTOP and MEMBOT.
-    static bool takes_address_in_xy(std::uint32_t routine) {
-        using namespace c64;
-        return routine == kSetnam || routine == kLoad || routine == kSave || routine == kMemtop || routine == kMembot;
-    }
-
     bool pair_registers(Register low, Register high) {
         const Tag& lo = regs_[low];
         const Tag& hi = regs_[high];
-        if (!lo.known || !hi.known || lo.sum != hi.sum) return false;
+        if (!lo.known || !hi.known || lo.sum != hi.sum || lo.carry || hi.carry) return false;
         add_pair(lo, hi, 0, std::nullopt);
         return true;
     }
@@ -288,7 +290,8 @@ private:
     // Pushed high half first, then the low half: an rts pulls them as an
     // address and goes on one past it.
     void push(const Tag& tag) {
-        if (tag.known && !pushed_.empty() && pushed_.back().known && !tag.sum && !pushed_.back().sum) {
+        if (tag.known && !pushed_.empty() && pushed_.back().known && !tag.sum && !pushed_.back().sum && !tag.carry &&
+            !pushed_.back().carry) {
             add_pair(tag, pushed_.back(), 1, std::nullopt);
         }
         pushed_.push_back(tag);
@@ -318,6 +321,14 @@ private:
 };
 
 }  // namespace
+
+bool takes_address_in(std::uint32_t routine, std::uint8_t low, std::uint8_t high) {
+    using namespace c64;
+    if (low == reg::X && high == reg::Y) {
+        return routine == kSetnam || routine == kLoad || routine == kSave || routine == kMemtop || routine == kMembot;
+    }
+    return low == reg::A && high == reg::Y && routine == kStrout;
+}
 
 std::vector<AddressPair> find_address_pairs(const MemoryMap& map) {
     if (map.image().bytes.empty()) return {};
@@ -358,7 +369,11 @@ void record_pairs(MemoryMap& map, const std::vector<AddressPair>& pairs) {
         // A number loaded as two halves (ship_x = $0a00, a frequency
         // handed to a routine in A and X) goes neither to a pointer nor
         // where a pointer points.
-        const bool to_pointer = pair.adjust != 0 || (pair.stored_to && (*pair.stored_to < 0x100 || is_vector(*pair.stored_to)));
+        // Stored to zero page, a vector or an instruction's operand.
+        const auto pointer = [&](std::uint32_t at) {
+            return at < 0x100 || is_vector(at) || (image.contains(at) && map.kind(at) == Kind::Operand);
+        };
+        const bool to_pointer = pair.adjust != 0 || (pair.stored_to && pointer(*pair.stored_to));
         if (!to_pointer && !targets.plausible(target)) continue;
         map.set_immediate(pair.low, {false, target, pair.adjust});
         map.set_immediate(pair.high, {true, target, pair.adjust});

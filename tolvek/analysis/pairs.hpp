@@ -33,6 +33,11 @@ struct AddressPair {
 // is not paired: the tracking starts afresh wherever code can be entered.
 std::vector<AddressPair> find_address_pairs(const MemoryMap& map);
 
+// Whether the ROM routine at `routine` takes an address in the registers
+// `low` and `high` (reg::): X and Y for SETNAM, LOAD, SAVE, MEMTOP and
+// MEMBOT, A and Y for BASIC's string output at $AB1E.
+bool takes_address_in(std::uint32_t routine, std::uint8_t low, std::uint8_t high);
+
 // Where a value read as an address may point: anywhere but into an
 // instruction or a word, and at an instruction only where a routine starts
 // (called, jumped to, entered by a run, or after code that does not fall

@@ -132,7 +132,7 @@ private:
     // Where the value that a load gets goes: stored (at `address`, indexed
     // or not), or pushed; by the instruction at `at`.
     struct Use {
-        enum class What : std::uint8_t { None, Store, Push } what = What::None;
+        enum class What : std::uint8_t { None, Store, Push, Call } what = What::None;  // Call: `address` is the routine
         std::uint32_t address = 0;
         std::uint32_t at = 0;
         bool indexed = false;
@@ -158,12 +158,13 @@ private:
             const std::uint8_t byte = image_.at(b);
             const Opcode& op = opcode(byte);
             const Flow flow = flow_of(byte);
-            if (!op.documented() || (flow != Flow::Next && flow != Flow::Branch)) break;
+            if (!op.documented() || (flow != Flow::Next && flow != Flow::Branch && flow != Flow::Call)) break;
             // Stored to an absolute address (indexed or not) or a zero page one.
             if (stored_register(byte) == loaded && (length_of(op.mode) == 3 || op.mode == Mode::ZeroPage)) {
                 return {Use::What::Store, operand_of(image_, b), b, is_absolute_indexed(op.mode)};
             }
             if (loaded == reg::A && pushes_accumulator(byte)) return {Use::What::Push, 0, b, false};
+            if (flow == Flow::Call) return {Use::What::Call, operand_of(image_, b), b, false};
             if ((behaviour(byte).writes & loaded) != 0) break;
             b += instruction_length(byte);
         }
