@@ -975,3 +975,32 @@ TEST(MoreCode, HalvesThatAreNumbersWhereverTheyPoint) {
 }
 
 }  // namespace
+
+namespace {
+
+// Halves that never make an address, each program on its own: settings of
+// the processor port; two bytes stored to variables that are no pointer
+// (a file name's characters, a grid's size); adc #$ff twice into a
+// pointer, which subtracts one.
+TEST(MoreCode, HalvesOfSettingsVariablesAndMinusOne) {
+    struct Case {
+        const char* what;
+        std::uint32_t load;
+        std::vector<std::uint8_t> code;
+    };
+    const Case cases[] = {
+        {"the processor port", 0x1000, {0xa9, 0x10, 0x85, 0x00, 0xa9, 0x10, 0x85, 0x01, 0x60}},
+        {"variables", 0x1000, {0xa9, 0x10, 0x8d, 0x20, 0x10, 0xa9, 0x10, 0x8d, 0x21, 0x10, 0x60}},
+        {"minus one", 0xfe00, {0xa5, 0xfb, 0x18, 0x69, 0xff, 0x85, 0xfb, 0xa5, 0xfc, 0x69, 0xff, 0x85, 0xfc, 0x60}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Program p(c.load);
+        for (const std::uint8_t byte : c.code) p.add({byte});
+        while (p.image.end() < std::min<std::uint32_t>(c.load + 0x200, 0x10000)) p.add({0x00});
+        const MemoryMap map = p.analyse(c.load);
+        EXPECT_TRUE(map.immediates().empty()) << listed_at(map, c.load);
+    }
+}
+
+}  // namespace

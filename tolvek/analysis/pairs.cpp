@@ -255,8 +255,9 @@ private:
             to_chips_.insert(tag.at);
             return;
         }
-        // A sum is an address only where it goes to a pointer.
-        if (tag.sum && !holds_pointer(address)) return;
+        // A sum is an address only where it goes to a pointer; so, now, is
+        // anything.
+        if (!holds_pointer(address)) return;
         for (const Store& other : stores_) {
             if (other.tag.sum != tag.sum) continue;
             if (other.address + 1 == address) add_pair(other.tag, tag, 0, other.address);
@@ -299,6 +300,8 @@ private:
 
     void add_pair(const Tag& lo, const Tag& hi, std::int32_t adjust, std::optional<std::uint32_t> stored_to) {
         if (lo.at == hi.at) return;
+        // Adding $ffff is subtracting 1 (adc #$ff twice), no address.
+        if (lo.sum && hi.sum && lo.value == 0xff && hi.value == 0xff) return;
         pairs_.push_back(
             {lo.at, hi.at, static_cast<std::uint32_t>(hi.value << 8 | lo.value), adjust, stored_to, lo.sum && hi.sum});
     }

@@ -70,12 +70,13 @@ constexpr bool is_vector(std::uint32_t address) {
            (address >= c64::kNmiVector && address <= c64::kIrqVector);
 }
 
-// Whether `address` is a register of the VIC-II, the SID or a CIA, or a
-// sprite pointer of the usual screen: what is stored there is a setting (a
+// Whether `address` is the processor port, a register of the VIC-II, the
+// SID or a CIA, or a sprite pointer of the usual screen: what is stored there is a setting (a
 // colour, a frequency, a timer, a sprite's shape), never half of an
 // address.
 constexpr bool is_chip_register(std::uint32_t address) {
-    return (address >= c64::kIoArea && address < c64::kSidEnd) || (address >= c64::kCias && address < c64::kCiasEnd) ||
+    return address <= 0x01 ||  // the processor port: memory layout and cassette
+           (address >= c64::kIoArea && address < c64::kSidEnd) || (address >= c64::kCias && address < c64::kCiasEnd) ||
            (address >= c64::kSpritePointers && address < c64::kSpritePointersEnd);
 }
 
