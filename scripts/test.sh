@@ -18,6 +18,7 @@ echo "=== benchmark scorers ==="
 python3 bench/relocation/test_score.py
 python3 bench/coverage/test_score_asm.py
 python3 bench/real/test_score_real.py
+python3 bench/real/test_score_labels.py
 
 echo "=== fuzz ==="
 scripts/fuzz.sh 60

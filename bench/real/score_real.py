@@ -307,11 +307,27 @@ def pieces_of(info):
     return parse_ca65(text, os.path.join(info["folder"], info.get("sources", ".")))
 
 
-def score(tolvek, info, work, options=()):
-    """(counts, owner, shown) for one program."""
+def load_and_image(info):
     with open(os.path.join(info["folder"], info["name"] + ".prg"), "rb") as f:
         data = f.read()
-    load, image = data[0] | data[1] << 8, data[2:]
+    return data[0] | data[1] << 8, data[2:]
+
+
+def disassemble(tolvek, info, work, options=()):
+    """Runs Tolvek on the program's image in the folder work, from the
+    entry the .info names or else the one prgdis would pass; the listing's path."""
+    load, image = load_and_image(info)
+    entry = number(info["entry"]) if "entry" in info else entry_of(image, load)
+    tmp = os.path.join(work, info["name"] + ".tmp")
+    with open(tmp, "wb") as f:
+        f.write(image)
+    subprocess.run(command(tolvek, load, entry, tmp, options), check=True, stdout=subprocess.DEVNULL)
+    return os.path.join(work, info["name"] + ".lst")
+
+
+def score(tolvek, info, work, options=()):
+    """(counts, owner, shown) for one program."""
+    load, image = load_and_image(info)
     moved = tuple(number(v) for v in info["moved"].split()) if "moved" in info else (0, 0)
     pieces = pieces_of(info)
     left_out = set(info.get("unscored", "").split())
@@ -319,12 +335,7 @@ def score(tolvek, info, work, options=()):
         if piece.source in left_out:
             piece.kind = "left out"
     owner = ground_truth(pieces, load, image, moved)
-    entry = number(info["entry"]) if "entry" in info else entry_of(image, load)
-    tmp = os.path.join(work, info["name"] + ".tmp")
-    with open(tmp, "wb") as f:
-        f.write(image)
-    subprocess.run(command(tolvek, load, entry, tmp, options), check=True, stdout=subprocess.DEVNULL)
-    shown = listing_kinds(os.path.join(work, info["name"] + ".lst"))
+    shown = listing_kinds(disassemble(tolvek, info, work, options))
     return count(owner, shown, load, len(image)), owner, shown
 
 
