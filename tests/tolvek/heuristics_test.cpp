@@ -891,6 +891,28 @@ TEST(MoreCode, WordsShapedLikeATableNeedCodeThatReadsThem) {
     }
 }
 
+// A row of bytes that code reads (lda row,x) in which two words lead to
+// plausible code, and a guess finds code behind one of them: that one word
+// is no table.
+TEST(MoreCode, OneWordInARowOfBytesIsNoTable) {
+    Program p(0xc000);
+    const std::uint32_t start = p.add({0xa2, 0x00,               // ldx #0
+                                       0xbd, 0x00, 0x00,         // lda row,x
+                                       0x9d, 0x00, 0x04,         // sta $0400,x
+                                       0x60});
+    const std::uint32_t row = p.add({0x00, 0x00, 0x00, 0x00, 0x01, 0x03});
+    p.add({0x02});
+    const std::uint32_t routine = p.add({0xa9, 0x05, 0x8d, 0x21, 0xd0, 0x60});  // lda #5 / sta $d021 / rts
+    const std::uint32_t broken = p.add({0xea, 0x02});                          // nop / jam
+    p.set_word(start + 3, row);
+    p.set_word(row, routine);
+    p.set_word(row + 2, broken);
+    const MemoryMap map = p.analyse(start);
+    EXPECT_TRUE(map.is_opcode(routine));
+    EXPECT_FALSE(map.is_opcode(broken));
+    EXPECT_EQ(map.kind(row), Kind::Unknown);
+}
+
 }  // namespace
 
 namespace {

@@ -438,11 +438,22 @@ void record_tables(MemoryMap& map, const std::vector<AddressTable>& tables) {
         // Words that lead to code may still be notes, coordinates or code
         // of the shape of a table: where they came only from their shape,
         // they are addresses only as the code shows it.
+        std::uint32_t entries = table.entries;
         if (!table.read_by_code) {
             if (!evidence) evidence.emplace(map);
             if (!evidence->holds(table)) continue;
+            // And they are a table from its start, two entries at least,
+            // each leading to code: not a word here and there in a row of
+            // bytes that code reads ($97,$98,$99,... read as words).
+            const std::uint32_t adjust = table.kind == Kind::WordMinus1 ? 1 : 0;
+            const auto leads = [&](std::uint32_t at) {
+                return unknown(at) && unknown(at + 1) && code((image.word(at) + adjust) & 0xffff);
+            };
+            entries = 0;
+            while (entries < table.entries && leads(table.address + 2 * entries)) ++entries;
+            if (entries < 2) continue;
         }
-        for (std::uint32_t i = 0; i < table.entries; ++i) {
+        for (std::uint32_t i = 0; i < entries; ++i) {
             if (table.kind == Kind::Word || table.kind == Kind::WordMinus1) {
                 const std::uint32_t at = table.address + 2 * i;
                 if (!unknown(at) || !unknown(at + 1)) continue;
