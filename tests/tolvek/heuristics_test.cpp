@@ -1026,3 +1026,32 @@ TEST(MoreCode, HalvesOfSettingsVariablesAndMinusOne) {
 }
 
 }  // namespace
+
+namespace {
+
+// Split tables of text addresses handed to BASIC's string output in A and
+// Y (lda lo,x / ldy hi,x / jsr $ab1e) are tables of addresses.
+TEST(MoreCode, SplitTablesHandedToARoutineInRegisters) {
+    Program p(0xc000);
+    const std::uint32_t start = p.add({0xa2, 0x01,               // ldx #1
+                                       0xbd, 0x00, 0x00,         // lda lo,x
+                                       0xbc, 0x00, 0x00,         // ldy hi,x
+                                       0x20, 0x1e, 0xab,         // jsr STROUT
+                                       0x60});
+    const std::uint32_t lo = p.add({0x00, 0x00});
+    const std::uint32_t hi = p.add({0x00, 0x00});
+    const std::uint32_t one = p.add({0x48, 0x49, 0x00});
+    const std::uint32_t two = p.add({0x48, 0x4f, 0x00});
+    p.set_word(start + 3, lo);
+    p.set_word(start + 6, hi);
+    p.image.bytes[lo - p.image.load] = static_cast<std::uint8_t>(one);
+    p.image.bytes[lo + 1 - p.image.load] = static_cast<std::uint8_t>(two);
+    p.image.bytes[hi - p.image.load] = static_cast<std::uint8_t>(one >> 8);
+    p.image.bytes[hi + 1 - p.image.load] = static_cast<std::uint8_t>(two >> 8);
+    const MemoryMap map = p.analyse(start);
+    EXPECT_EQ(map.kind(lo), Kind::Low);
+    EXPECT_EQ(map.kind(hi + 1), Kind::High);
+    EXPECT_EQ(map.target(lo + 1), two);
+}
+
+}  // namespace

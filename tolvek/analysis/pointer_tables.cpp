@@ -76,6 +76,16 @@ public:
                     const auto q = stored_to(b);
                     if (p && q && *q == *p + 1) split_table_at(first, second, 2);
                     if (p && q && *p == *q + 1) split_table_at(second, first, 2);
+                    // lda lo,x / ldy hi,x / jsr STROUT: handed to a routine
+                    // that takes an address in those registers.
+                    const Use u = use_of(a);
+                    const Use v = use_of(b);
+                    if (u.what == Use::What::Call && v.what == Use::What::Call && u.at == v.at) {
+                        const std::uint8_t ra = loaded_register(image_.at(a));
+                        const std::uint8_t rb = loaded_register(image_.at(b));
+                        if (takes_address_in(u.address, ra, rb)) split_table_at(first, second, 2);
+                        if (takes_address_in(u.address, rb, ra)) split_table_at(second, first, 2);
+                    }
                 }
                 if (flow_of(image_.at(b)) != Flow::Next) break;
                 b += instruction_length(image_.at(b));
