@@ -59,6 +59,7 @@ Texts disassemble(const Image& image, std::int64_t entry, bool undocumented, std
   tolvek::RunOptions run;
   run.budget = run_cycles;
   run.patience = 20000;
+  run.ceiling = 2 * run_cycles;
   const tolvek::MemoryMap map = tolvek::analyse(image, {.entry = entry, .undocumented = undocumented, .run = run});
   check_map(map, undocumented);
   const tolvek::Listing listing = tolvek::build_listing(map, {"fuzz.tmp", "fuzz.unpacked.prg"});

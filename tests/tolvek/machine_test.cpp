@@ -272,10 +272,12 @@ code    lda #$43
     ASSERT_TRUE(run.written_code.has_value());
     const WrittenCode& code = *run.written_code;
     EXPECT_EQ(code.start, 0xc000);
-    EXPECT_EQ(code.end, 0xc00bu);
+    // What was handed over ends at the last byte written without a gap.
+    EXPECT_EQ(code.end, 0xc006u);
     EXPECT_EQ(code.entry, 0xc000);
+    EXPECT_EQ(code.from, 0x101b);  // the jmp
     EXPECT_GT(code.cycle, 0u);
-    const std::vector<std::uint8_t> expected{0xa9, 0x43, 0x20, 0xd2, 0xff, 0x60, 0, 0, 0, 0, 0xea};
+    const std::vector<std::uint8_t> expected{0xa9, 0x43, 0x20, 0xd2, 0xff, 0x60};
     EXPECT_EQ(code.bytes, expected);
 }
 

@@ -37,6 +37,7 @@ constexpr std::uint16_t kCiasEnd = 0xde00;
 constexpr std::uint16_t kSpritePointers = 0x07f8;
 constexpr std::uint16_t kSpritePointersEnd = 0x0800;
 constexpr std::uint16_t kKernalRom = 0xe000;
+constexpr std::uint16_t kBasicProgram = 0x0801;      // where BASIC programs start
 constexpr std::uint16_t kMemtop = 0xff99;
 constexpr std::uint16_t kMembot = 0xff9c;
 constexpr std::uint16_t kSetnam = 0xffbd;

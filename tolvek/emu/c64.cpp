@@ -128,6 +128,7 @@ C64::C64() {
     copied_pointers = &pointers_copied;
     data_pointers = &pointers_used;
     first_ran = first_runs.data();
+    last_writes = last_write_notes.data();
     build_roms(basic_, kernal_, chars_);
 
     ram[0x00] = 0x2f;

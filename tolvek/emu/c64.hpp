@@ -118,6 +118,7 @@ public:
     std::vector<CopiedPointer> pointers_copied;  // Bus::copied_pointers
     std::vector<CopiedPointer> pointers_used;    // Bus::data_pointers
     std::vector<std::uint32_t> first_runs = std::vector<std::uint32_t>(0x10000, kNotRan);
+    std::vector<LastWrite> last_write_notes = std::vector<LastWrite>(0x10000);  // Bus::last_writes
     std::string printed;  // what went through CHROUT and BASIC's print routines
     // The ROM routines without a stand-in that the program called: each
     // returned at once, the registers and flags as the caller left them.

@@ -32,14 +32,26 @@ constexpr std::uint8_t with_nz(std::uint8_t p, std::uint8_t value) {
     if (bus_.origins != nullptr) bus_.origins[address] = kNoOrigin;
     // Calls and pushes store too, in waiting loops as well.
     if (interrupt_depth_ == 0 && (address >> 8) != 0x01) last_main_store = cycles;
+    if (bus_.last_writes != nullptr) {
+        LastWrite& last = bus_.last_writes[address];
+        const auto now = static_cast<std::uint32_t>(std::min<std::uint64_t>(cycles, 0xffffffff));
+        if (now - last.cycle >= rewrite_age && address >= 0x0200) ++progress;
+        last = {now, instruction_pc_};
+    }
     std::uint8_t& marks = bus_.marks[address];
+    if (marks & mark::RanWritten) [[unlikely]] marks |= mark::Rewritten;
     if (!(marks & mark::Written)) [[unlikely]] {
         marks |= mark::Written;
         bus_.first_writer[address] = instruction_pc_;
         last_news = cycles;
         if (bus_.first_stores != nullptr) bus_.first_stores->push_back(address);
     }
+    if (address < 0x100 && pointer_of_[address] != 0 && interrupt_depth_ == 0) [[unlikely]] ++progress;
     if (address < 2) [[unlikely]] bus_.port_written();
+}
+
+[[gnu::always_inline]] inline void Cpu6510::pointer_used(std::uint8_t pointer) {
+    pointer_of_[pointer] = pointer_of_[static_cast<std::uint8_t>(pointer + 1)] = static_cast<std::uint16_t>(pointer + 1);
 }
 
 [[gnu::always_inline]] inline void Cpu6510::push_byte(std::uint8_t value) {
@@ -60,6 +72,8 @@ std::uint8_t Cpu6510::pull() { return pull_byte(); }
 void Cpu6510::enter(std::uint16_t target) {
     pc = target;
     jump_target_ = target;
+    jump_from_ = instruction_pc_;
+    jumped_by_interrupt_ = false;
     if (target == watched) [[unlikely]] {
         stop_ = Stop::Watched;
         until_ = 0;
@@ -88,6 +102,7 @@ void Cpu6510::interrupt(std::uint16_t vector) {
     const std::uint8_t low = load(vector);
     enter(static_cast<std::uint16_t>(low | load(static_cast<std::uint16_t>(vector + 1)) << 8));
     cycles += 7;
+    jumped_by_interrupt_ = true;
 }
 
 void Cpu6510::add(std::uint8_t value) {
@@ -176,6 +191,8 @@ template <Operation Op> [[gnu::always_inline]] inline void Cpu6510::branch() {
         cycles += ((target ^ pc) & 0xff00) ? 2 : 1;
         pc = target;
         jump_target_ = target;
+        jump_from_ = instruction_pc_;
+        jumped_by_interrupt_ = false;
     }
 }
 
@@ -224,6 +241,7 @@ template <Mode M, Access A> [[gnu::always_inline]] inline Cpu6510::Operand Cpu65
         operand.base_high = load(static_cast<std::uint8_t>(pointer + 1));
         operand.crossed = low + y > 0xff;
         address = static_cast<std::uint16_t>((low | operand.base_high << 8) + y);
+        pointer_used(pointer);
         if (bus_.origins != nullptr) {
             note_pointer(pointer, static_cast<std::uint8_t>(pointer + 1), static_cast<std::uint16_t>(low | operand.base_high << 8),
                          0, bus_.data_pointers);
@@ -410,6 +428,7 @@ template <Operation Op> [[gnu::always_inline]] inline void Cpu6510::stack_or_jum
         p |= flag::I;
         const std::uint8_t low = load(0xfffe);
         enter(static_cast<std::uint16_t>(low | load(0xffff) << 8));
+        jumped_by_interrupt_ = true;
     }
 }
 
@@ -542,10 +561,13 @@ Cpu6510::Stop Cpu6510::run(std::uint64_t until, bool stop_at_new_code) {
         std::uint8_t& marks = bus_.run_mark_page[at >> 8][at & 0xff];
         // Ran for the image's byte, RanWritten for one the program stored.
         const auto ran = static_cast<std::uint8_t>(mark::Ran << (marks & mark::Written));
-        if (!(marks & ran)) [[unlikely]] {
-            marks |= ran;
-            last_news = cycles;
-            if (ran == mark::Ran && bus_.first_ran != nullptr && &marks == bus_.marks + at) {
+        if ((marks & (ran | mark::Rewritten)) != ran) [[unlikely]] {
+            // Code rewritten where it ran stops a run that looks for new
+            // code, but is no news: a loop may patch its own opcodes.
+            const bool first = !(marks & ran);
+            marks = static_cast<std::uint8_t>((marks | ran) & ~mark::Rewritten);
+            if (first) last_news = cycles;
+            if (first && ran == mark::Ran && bus_.first_ran != nullptr && &marks == bus_.marks + at) {
                 bus_.first_ran[at] = static_cast<std::uint32_t>(std::min<std::uint64_t>(cycles, kNotRan - 1));
             }
             if (ran == mark::RanWritten && stop_at_new_code && at == jump_target_) {

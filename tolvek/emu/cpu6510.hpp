@@ -17,6 +17,10 @@ constexpr std::uint8_t Written = 0x01;      // the program stored into it
 constexpr std::uint8_t Ran = 0x02;          // an instruction started here while it held the image's byte
 constexpr std::uint8_t RanWritten = 0x04;   // an instruction started here after the program stored into it
 constexpr std::uint8_t Entered = 0x08;      // reached by a jump, call, return or interrupt, not by falling through
+// Stored into again after it ran as written code: it runs as new code next
+// time (the next stage of an unpacker of several, unpacked where the one
+// before lay).
+constexpr std::uint8_t Rewritten = 0x10;
 }  // namespace mark
 
 // Where a byte came from: the address it was loaded from before the
@@ -38,6 +42,13 @@ struct CopiedPointer {
 
 // In Bus::first_ran: no instruction started there.
 constexpr std::uint32_t kNotRan = 0xffffffff;
+
+// The last store into a RAM byte: when (in cycles, at most 2^32 - 1) and
+// the instruction that made it. Zeros where none did.
+struct LastWrite {
+    std::uint32_t cycle = 0;
+    std::uint16_t writer = 0;
+};
 
 // The memory as the CPU sees it. The machine keeps the page tables up to
 // date when it switches what is visible; reads and writes of a page with no
@@ -66,6 +77,8 @@ public:
     // When set, every RAM byte's first store appends its address here, so
     // that whoever follows the written memory need not scan for news.
     std::vector<std::uint16_t>* first_stores = nullptr;
+    // When set (64 KiB entries), the last store into every RAM byte.
+    LastWrite* last_writes = nullptr;
     // When set (64 KiB entries, each first its own address), the origin of
     // every RAM byte, the addresses the program jumped to made of copied
     // bytes, and the pointers made of copied bytes that it read or wrote
@@ -91,6 +104,14 @@ public:
     // RAM outside the stack: a program that computes stores, one that waits
     // mostly does not.
     std::uint64_t last_main_store = 0;
+    // Signs of progress that are no news: stores into RAM from $0200 up
+    // over a byte last stored into at least `rewrite_age` cycles before
+    // (with Bus::last_writes kept), and stores of the main program that
+    // move a zero-page pointer of (zp),y. An unpacker decoding over memory
+    // it cleared, or through a run of zeros, makes them all the time; a
+    // program waiting for a key does not.
+    std::uint64_t progress = 0;
+    std::uint32_t rewrite_age = 0xffffffff;
     bool irq_line = false;  // a device asks for an interrupt; taken while I is clear
     // The cycle at which the CPU last left the main program for an
     // interrupt or a brk; in_interrupt(): it has not come back, by an rti
@@ -110,6 +131,13 @@ public:
     // run() (Stop::Watched); kNotWatched: none.
     static constexpr std::uint32_t kNotWatched = 0x10000;
     std::uint32_t watched = kNotWatched;
+
+    // The instruction whose jump, branch, return or interrupt led to the
+    // last place entered (for Stop::NewCode: the code that went there).
+    std::uint16_t jumped_from() const { return jump_from_; }
+    // Whether an interrupt or a brk led there (jumped_from() is then the
+    // instruction before it).
+    bool jumped_by_interrupt() const { return jumped_by_interrupt_; }
 
     // Runs instructions until `cycles` reaches `until`, a halting opcode or
     // (when `stop_at_new_code`) a jump into bytes the program wrote and that
@@ -164,6 +192,12 @@ private:
     Stop stop_ = Stop::Budget;
     std::uint16_t instruction_pc_ = 0;   // where the current instruction starts
     std::uint16_t jump_target_ = 0;      // where the last jump, branch, return or interrupt led
+    std::uint16_t jump_from_ = 0;        // the instruction that led there
+    // The zero-page pointers (zp),y used: for each zero-page byte, 1 + the
+    // address of the pointer it is a half of (0: none).
+    std::array<std::uint16_t, 256> pointer_of_{};
+    void pointer_used(std::uint8_t pointer);
+    bool jumped_by_interrupt_ = false;
     std::uint32_t interrupt_depth_ = 0;  // interrupts (and brks) taken and not yet left with rti
     // Where the values in A, X and Y came from, while the bus keeps origins.
     std::uint16_t origin_a_ = kNoOrigin, origin_x_ = kNoOrigin, origin_y_ = kNoOrigin;

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "c64/basic.hpp"
+#include "c64/symbols.hpp"
 #include "cpu/behaviour.hpp"
 #include "cpu/opcodes.hpp"
 #include "emu/c64.hpp"
@@ -28,6 +30,11 @@ constexpr int kLoopInstructions = 1000;
 // sieve's later rounds mark bytes marked before), a loop that waits for a
 // key or the raster does not.
 constexpr std::uint64_t kQuietMain = 2 * pal::kFrameCycles;
+// Signs of progress (Cpu6510::progress) that make a window of the patience
+// without news one of work, where the program runs code it wrote itself:
+// an unpacker decoding over memory it cleared or moved its data into, or
+// through a long run of zeros, bit by bit.
+constexpr std::uint64_t kWorkingProgress = 16;
 
 // The bytes of RAM from $0200 up that the program wrote, grouped into
 // ranges in which no more than kGap unwritten bytes lie between two written
@@ -83,8 +90,11 @@ constexpr std::size_t kCopyAllowance = 1 << 20;
 
 class Run final : private TryRunner {
 public:
-    Run(C64& c64, const RunOptions& options) : c64_(c64), cpu_(c64.cpu), options_(options) {
+    Run(C64& c64, const RunOptions& options)
+        : c64_(c64), cpu_(c64.cpu), options_(options), budget_(options.budget),
+          ceiling_(std::max(options.budget, options.ceiling)) {
         c64_.first_stores = &first_stores_;
+        cpu_.rewrite_age = static_cast<std::uint32_t>(std::clamp<std::uint64_t>(options.patience / 2, 1, 0xffffffff));
     }
 
     RunResult go();
@@ -99,7 +109,10 @@ private:
     void keep_pending();
     std::optional<RunEnd> halted();
     void new_code();
+    WrittenCode handed_over(std::uint16_t entry, std::uint16_t from, std::uint32_t first, std::uint32_t last);
+    std::pair<std::uint32_t, std::uint32_t> program_around(std::uint16_t entry, std::uint32_t first, std::uint32_t last);
     void keep(WrittenCode code);
+    bool unpacking() const;
     std::optional<std::uint16_t> image_call_of(std::uint16_t entry) const;
     void watched();
     bool in_written_range(std::uint32_t address) const;
@@ -115,6 +128,12 @@ private:
     C64& c64_;
     Cpu6510& cpu_;
     const RunOptions& options_;
+    std::uint64_t budget_;         // as it grows for an unpacker at work
+    const std::uint64_t ceiling_;  // how far it may grow
+    std::uint64_t news_seen_ = 0;      // Cpu6510::last_news when last looked at,
+    std::uint64_t progress_seen_ = 0;  // and Cpu6510::progress then
+    std::uint32_t largest_ = 0;        // the largest program handed over to so far
+    std::vector<bool> program_writer_ = std::vector<bool>(0x10000);  // program_around's scratch
     RunResult result_;
     std::vector<std::uint16_t> first_stores_;  // the addresses stored into for the first time, in order
     std::size_t fed_ = 0;                      // how many of them the ranges heard of
@@ -124,6 +143,7 @@ private:
     // there (generated code) or the run ends (then it may be unpacked code).
     struct PendingCall {
         WrittenCode code;
+        std::uint32_t start = 0, last = 0;  // the written bytes around it
         std::uint16_t caller = 0;
         std::uint8_t stack = 0;  // the stack pointer before the jsr
     };
@@ -174,10 +194,26 @@ RunResult Run::go() {
 // it waits (or goes over what it has seen).
 bool Run::run_to_end() {
     for (;;) {
-        if (cpu_.cycles >= options_.budget) {
+        if (cpu_.last_news != news_seen_) {
+            news_seen_ = cpu_.last_news;
+            progress_seen_ = cpu_.progress;
+        }
+        if (cpu_.cycles >= budget_) {
+            const bool working = unpacking();
+            if (working && budget_ < ceiling_) {
+                budget_ = std::min(ceiling_, budget_ + std::max<std::uint64_t>(options_.budget, 1));
+                result_.budget_grown = true;
+                continue;
+            }
+            result_.ceiling_reached = result_.budget_grown && working;
             result_.end = RunEnd::BudgetUsed;
             result_.end_address = cpu_.pc;
             return false;
+        }
+        if (cpu_.cycles - cpu_.last_news > options_.patience && unpacking() &&
+            cpu_.progress - progress_seen_ >= kWorkingProgress) {
+            cpu_.last_news = cpu_.cycles;  // at work, though over bytes it wrote before
+            continue;
         }
         if (cpu_.cycles - cpu_.last_news > options_.patience) {
             waited_at_ = cpu_.cycles;
@@ -191,7 +227,7 @@ bool Run::run_to_end() {
             }
             return true;
         }
-        if (const std::optional<RunEnd> end = advance(options_.budget)) {
+        if (const std::optional<RunEnd> end = advance(budget_)) {
             result_.end = *end;
             result_.end_address = cpu_.pc;
             if (*end == RunEnd::Halted && cpu_.in_interrupt()) result_.halted_in_interrupt_since = cpu_.interrupted_at;
@@ -216,9 +252,9 @@ std::optional<RunEnd> Run::advance(std::uint64_t until) {
 }
 
 // Written code that was called and has not come back: it may be what an
-// unpacker unpacked.
+// unpacker unpacked, when nothing was handed over to.
 void Run::keep_pending() {
-    if (pending_) keep(std::move(pending_->code));
+    if (pending_ && !result_.written_code) keep(std::move(pending_->code));
     pending_.reset();
     cpu_.watched = Cpu6510::kNotWatched;
 }
@@ -231,7 +267,7 @@ void Run::explore() {
     stores_at_wait_ = first_stores_.size();
     fed_at_wait_ = fed_;
     exploring_ = true;
-    const ExploreLimits limits{options_.budget - std::min(options_.budget, cpu_.cycles), options_.patience};
+    const ExploreLimits limits{budget_ - std::min(budget_, cpu_.cycles), options_.patience};
     Explored explored = explore_inputs(c64_, plan, *this, limits);
     exploring_ = false;
     result_.inputs = std::move(explored.tries);
@@ -319,33 +355,137 @@ void Run::new_code() {
         first = 0xe000;
         while (!written(first)) ++first;
     }
-    const std::uint32_t start = first;
-    const std::uint32_t end = last + 1;  // exclusive
-    if (pending_ && entry >= pending_->code.start && entry < pending_->code.end) return;  // the called code, further on
+    if (pending_ && entry >= pending_->start && entry <= pending_->last) return;  // the called code, further on
+    const std::uint16_t from = cpu_.jumped_from();
     const std::optional<std::uint16_t> caller = pending_ ? std::nullopt : image_call_of(entry);
     if (caller) {
         // Wait and see whether it returns to the caller.
-        pending_ = PendingCall{WrittenCode{static_cast<std::uint16_t>(start), end, entry, cpu_.cycles, {}}, *caller,
+        pending_ = PendingCall{handed_over(entry, from, first, last), first, last, *caller,
                                static_cast<std::uint8_t>(cpu_.s + 2)};
         cpu_.watched = static_cast<std::uint16_t>(*caller + 3);
         return;
     }
-    keep(WrittenCode{static_cast<std::uint16_t>(start), end, entry, cpu_.cycles, {}});
+    // A hand-over: code of the program's own outside these bytes jumped or
+    // returned there. Not an interrupt, not a call (which comes back), not
+    // the ROM (a KERNAL routine returning, its interrupt handler going on
+    // through a vector), not the bytes' own code running on.
+    if ((from >= first && from <= last) || cpu_.jumped_by_interrupt() || !in_program(from)) return;
+    const std::uint8_t* page = c64_.read_page[from >> 8];
+    if (page == nullptr || behaviour(page[from & 0xff]).control == Control::Call) return;
+    keep(handed_over(entry, from, first, last));
 }
 
-// Keeps `code` as the written code that ran when it is the largest so far,
-// with memory as it stands now.
+// The program that `entry` starts, as it stands now in the written bytes
+// first..last around it, with where it came from.
+WrittenCode Run::handed_over(std::uint16_t entry, std::uint16_t from, std::uint32_t first, std::uint32_t last) {
+    const auto [start, end] = program_around(entry, first, last);
+    return WrittenCode{static_cast<std::uint16_t>(start), end, entry, from, cpu_.cycles, {}};
+}
+
+// Where the program that an unpacker unpacked around `entry` starts and ends
+// (exclusive), of the written bytes first..last: the bytes written without
+// a gap around it, less the unpacker's work areas. The program's bytes are
+// the output of the stores that wrote the entry's byte and of those whose
+// bytes lie among theirs (literals, matches, runs, a cleared area filled in
+// bit by bit); the unpacker's tables and the remains of its moved data
+// beside them have stores of their own. The output goes on at its growing
+// end while each byte was written after the one before (a run of zeros
+// written last by a store of its own). From $0801 where that holds a BASIC
+// program.
+std::pair<std::uint32_t, std::uint32_t> Run::program_around(std::uint16_t entry, std::uint32_t first, std::uint32_t last) {
+    const auto written = [&](std::uint32_t a) { return (c64_.ram_marks[a] & mark::Written) != 0; };
+    const LastWrite* notes = c64_.last_write_notes.data();
+    std::uint32_t low = entry;
+    std::uint32_t high = entry;
+    while (low > first && written(low - 1)) --low;
+    while (high < last && written(high + 1)) ++high;
+    copied_ += high - low + 1;
+
+    std::vector<std::uint16_t> writers{notes[entry].writer};
+    program_writer_[writers.front()] = true;
+    std::uint32_t from = entry;
+    std::uint32_t to = entry;
+    for (bool grown = true; grown;) {
+        grown = false;
+        std::uint32_t outer_from = from;
+        std::uint32_t outer_to = to;
+        for (std::uint32_t a = low; a < from; ++a) {
+            if (program_writer_[notes[a].writer]) {
+                outer_from = a;
+                break;
+            }
+        }
+        for (std::uint32_t a = high; a > to; --a) {
+            if (program_writer_[notes[a].writer]) {
+                outer_to = a;
+                break;
+            }
+        }
+        for (std::uint32_t a = outer_from; a <= outer_to; ++a) {
+            if (!program_writer_[notes[a].writer]) {
+                program_writer_[notes[a].writer] = true;
+                writers.push_back(notes[a].writer);
+                grown = true;
+            }
+        }
+        from = outer_from;
+        to = outer_to;
+    }
+    for (const std::uint16_t writer : writers) program_writer_[writer] = false;
+
+    if (notes[to].cycle >= notes[from].cycle) {
+        while (to < high && notes[to + 1].cycle > notes[to].cycle) ++to;
+    } else {
+        while (from > low && notes[from - 1].cycle > notes[from].cycle) --from;
+    }
+    if (low <= c64::kBasicProgram && c64::kBasicProgram <= entry) {
+        Image basic;
+        basic.load = c64::kBasicProgram;
+        basic.bytes.assign(c64_.ram.begin() + c64::kBasicProgram, c64_.ram.begin() + high + 1);
+        const BasicProgram program = find_basic(basic);
+        const bool calls = std::any_of(program.lines.begin(), program.lines.end(),
+                                       [](const BasicLine& line) { return !line.sys.empty(); });
+        if (calls) {
+            from = c64::kBasicProgram;
+            to = std::max(to, program.end - 1);
+        }
+    }
+    return {from, to + 1};
+}
+
+// Keeps `code` (with memory as it stands now) as what was handed over when
+// it lies over the entry of what was kept (the next stage of an unpacker of
+// several, unpacked where the stage before lay), or is not much smaller
+// than the largest so far: the last stage, not code the unpacked program
+// copies to run elsewhere.
 void Run::keep(WrittenCode code) {
     std::optional<WrittenCode>& kept = result_.written_code;
     const std::uint32_t size = code.end - code.start;
-    if (kept) {
-        const std::uint32_t kept_size = kept->end - kept->start;
-        if (size <= kept_size) return;
-        if (copied_ >= kCopyAllowance && size <= kept_size + kept_size / 16) return;
-    }
+    const bool next_stage = kept && code.start <= kept->entry && kept->entry < code.end;
+    largest_ = next_stage ? size : std::max(largest_, size);
+    if (size < largest_ / 2) return;
+    if (kept && copied_ >= kCopyAllowance && size <= (kept->end - kept->start) * 17 / 16) return;
     copied_ += size;
     code.bytes.assign(c64_.ram.begin() + code.start, c64_.ram.begin() + code.end);
+    const std::uint16_t* origins = c64_.ram_origins.data();
+    const auto distance = static_cast<std::uint16_t>(origins[code.entry] - code.entry);
+    std::uint32_t moved = 0;
+    for (std::uint32_t a = code.start; a < code.end; ++a) {
+        if (origins[a] != kNoOrigin && static_cast<std::uint16_t>(origins[a] - a) == distance) ++moved;
+    }
+    code.moved = distance != 0 && moved * 10 >= size * 9;
     kept = std::move(code);
+}
+
+// Whether the program may be unpacking: running code it wrote itself (an
+// unpacker copies itself out of the way of what it unpacks), not the
+// program it handed over to. Whether it still is, the news and the signs
+// of progress tell.
+bool Run::unpacking() const {
+    const std::uint16_t pc = cpu_.pc;
+    if (c64_.area(pc) != C64::Area::Ram || !(c64_.ram_marks[pc] & mark::Written)) return false;
+    const std::optional<WrittenCode>& kept = result_.written_code;
+    return !kept || kept->moved || pc < kept->start || pc >= kept->end;
 }
 
 // The jsr in the program's own code (RAM it did not write) that just
@@ -367,7 +507,15 @@ std::optional<std::uint16_t> Run::image_call_of(std::uint16_t entry) const {
 // back at the caller's level, the code was generated code.
 void Run::watched() {
     if (!pending_ || cpu_.s != pending_->stack) return;
-    result_.generated_code.push_back({pending_->code.start, pending_->code.end, pending_->code.entry, pending_->caller});
+    const GeneratedCode generated{static_cast<std::uint16_t>(pending_->start), pending_->last + 1, pending_->code.entry,
+                                  pending_->caller};
+    // Code generated again (each frame, say) is noted once.
+    const auto same = [&](const GeneratedCode& g) {
+        return g.start == generated.start && g.end == generated.end && g.entry == generated.entry && g.caller == generated.caller;
+    };
+    if (std::none_of(result_.generated_code.begin(), result_.generated_code.end(), same)) {
+        result_.generated_code.push_back(generated);
+    }
     pending_.reset();
     cpu_.watched = Cpu6510::kNotWatched;
 }
@@ -378,13 +526,13 @@ void Run::watched() {
 RunEnd Run::settle() {
     c64_.silence();
     // Within the budget, as all of the run, with room left for the look.
-    const std::uint64_t settled = std::min(cpu_.cycles + kSettleCycles, cpu_.cycles + (options_.budget - cpu_.cycles) / 2);
+    const std::uint64_t settled = std::min(cpu_.cycles + kSettleCycles, cpu_.cycles + (budget_ - cpu_.cycles) / 2);
     // The loop is named by where its branches and jumps back lead (the
     // lowest such place: an inner loop lies inside the outer one), else by
     // the lowest address it runs in RAM.
     std::uint32_t lowest = 0x10000;
     std::uint32_t lowest_back = 0x10000;
-    for (int seen = 0; seen < kLoopInstructions && cpu_.cycles < options_.budget;) {
+    for (int seen = 0; seen < kLoopInstructions && cpu_.cycles < budget_;) {
         const bool looking = cpu_.cycles >= settled;
         const std::uint16_t at = cpu_.pc;
         if (looking) {

@@ -30,9 +30,18 @@ constexpr std::uint64_t kMaxRunCycles = 10'000'000'000;
 // thirty-second of the budget (about 15 frames by default).
 constexpr std::uint64_t patience_for(std::uint64_t budget) { return budget / 32; }
 
+// An unpacker still at work when the budget runs out (running code it wrote
+// itself, before it handed over to what it unpacked, storing as it goes)
+// gets more, a budget at a time, up to this many cycles in all (about a
+// third of a second on a PC, a minute and a half of a C64's time): slow
+// decrunchers need 20 to 50 million.
+constexpr std::uint64_t kUnpackCeiling = 100'000'000;
+
 struct RunOptions {
     std::uint64_t budget = kDefaultRunCycles;  // cycles at most
     std::uint64_t patience = patience_for(budget);
+    // How far an unpacker's budget may grow (never below `budget`).
+    std::uint64_t ceiling = kUnpackCeiling;
     // When the program waits while it reads the keyboard or a joystick,
     // go back to that moment once for each key and direction it may wait
     // for, press it and run on (emu/explore).
@@ -48,14 +57,22 @@ enum class RunEnd : std::uint8_t {
     BudgetUsed,         // still going when the budget ran out
 };
 
-// The program wrote bytes and then ran them: an unpacker finishing, or code
-// copied elsewhere. Memory as it stood when execution first reached them.
+// The program handed over to bytes it wrote: code elsewhere jumped there
+// and did not come back (an unpacker's last jump, code copied elsewhere).
+// Memory as it stood at that moment, over the program the bytes around the
+// entry make: from $0801 where they hold a BASIC program there, without the
+// unpacker's work areas around it (see emu/run.cpp).
 struct WrittenCode {
-    std::uint16_t start = 0;  // the range of written bytes around the entry
+    std::uint16_t start = 0;  // the program's first byte
     std::uint32_t end = 0;    // exclusive
     std::uint16_t entry = 0;  // where execution reached it
+    std::uint16_t from = 0;   // the instruction that went there
     std::uint64_t cycle = 0;  // when
     std::vector<std::uint8_t> bytes;  // start..end at that moment
+    // Nine in ten of its bytes were copied from bytes as far away as its
+    // entry's: code moved to run elsewhere (an unpacker, say), not a
+    // program unpacked.
+    bool moved = false;
 };
 
 // Code the program wrote and then called with jsr from its own code, and
@@ -89,6 +106,10 @@ struct RunResult {
     RunEnd end = RunEnd::BudgetUsed;
     std::uint16_t end_address = 0;
     std::uint64_t cycles = 0;
+    // The budget grew for an unpacker at work (up to RunOptions::ceiling);
+    // ceiling_reached: it was still at work there.
+    bool budget_grown = false;
+    bool ceiling_reached = false;
     std::vector<std::uint8_t> marks;          // 64 KiB of mark:: bits (emu/cpu6510.hpp)
     std::vector<std::uint16_t> first_writer;  // 64 KiB: the instruction that first stored there
     std::vector<std::uint32_t> first_ran;     // 64 KiB: when an image byte first ran (Cpu6510's Bus::first_ran)
@@ -106,8 +127,9 @@ struct RunResult {
     // The ROM routines it called that have no stand-in, in address order:
     // the run went on as if each returned at once, changing nothing.
     std::vector<std::uint16_t> calls_without_stand_in;
-    // The largest range of written bytes that execution reached after a
-    // jump and did not come back from, if any: what an unpacker unpacked.
+    // The last hand-over to written bytes (of those not much smaller than
+    // the largest), if any: what an unpacker unpacked, the last stage of
+    // several.
     std::optional<WrittenCode> written_code;
     std::vector<GeneratedCode> generated_code;
     // The jsr instructions whose return addresses were still on the stack
