@@ -1,5 +1,6 @@
 #include "app.hpp"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <system_error>
 
 #include "analysis/analyse.hpp"
+#include "c64/basic.hpp"
 #include "cli.hpp"
 #include "hints/hints.hpp"
 #include "image.hpp"
@@ -160,6 +162,8 @@ struct OutputNames {
     std::string target;    // the .asm or the .lst
     std::string config;    // ca65's linker configuration
     std::string unpacked;  // --unpack's program file
+    std::string unpacked_target;  // and its .asm or .lst
+    std::string unpacked_config;
     std::vector<std::string> all;  // the names given, in the order they are checked
 };
 
@@ -168,8 +172,13 @@ OutputNames output_names(const Options& options) {
     const bool assembly = options.output == OutputKind::Assembly;
     names.target = output_name(options.image, assembly ? ".asm" : ".lst");
     if (assembly && !options.dialect->config.empty()) names.config = output_name(options.image, ".cfg");
-    if (options.unpack) names.unpacked = output_name(options.image, ".unpacked.prg");
-    for (const std::string& output : {names.target, names.config, options.write_hints, options.vice_labels, names.unpacked}) {
+    if (options.unpack) {
+        names.unpacked = output_name(options.image, ".unpacked.prg");
+        names.unpacked_target = output_name(options.image, assembly ? ".unpacked.asm" : ".unpacked.lst");
+        if (!names.config.empty()) names.unpacked_config = output_name(options.image, ".unpacked.cfg");
+    }
+    for (const std::string& output : {names.target, names.config, options.write_hints, options.vice_labels, names.unpacked,
+                                      names.unpacked_target, names.unpacked_config}) {
         if (!output.empty()) names.all.push_back(output);
     }
     return names;
@@ -211,25 +220,79 @@ Image load_image(const Options& options) {
     return image;
 }
 
+// A file name as a command line takes it: quoted when it holds a space.
+std::string command_word(const std::string& name) {
+    return name.find_first_of(" \t") == std::string::npos ? name : "\"" + name + "\"";
+}
+
+// The command that unpacks the program as this one was disassembled, for
+// the header, from `entry`. prgdis's image (game.tmp) is gone when the user
+// reads it: the command reads the program file it was made of (game.prg).
+std::string unpack_command(const Options& options, std::int64_t entry, const std::string& shown_name) {
+    std::string command = "Tolvek.exe ";
+    command += options.output == OutputKind::Assembly ? "-a" : "-w";
+    command += options.undocumented ? " -c6502" : " -c6502doc";
+    const fs::path shown = file_path(shown_name);
+    const bool prgdis_image = !options.program_file && shown.extension() == ".tmp";
+    if (!options.program_file && !prgdis_image) command += " -o" + std::to_string(options.load);
+    command += " -e" + std::to_string(entry);
+    if (options.program_file) {
+        command += " -p " + command_word(shown_name);
+    } else if (prgdis_image) {
+        command += " -p " + command_word(file_name(fs::path(shown).replace_extension(".prg")));
+    } else {
+        command += " -t " + command_word(shown_name);
+    }
+    if (options.dialect != &kAcme) command += " -s" + std::string(options.dialect->name);
+    if (options.run_cycles_given) command += " --run-cycles " + std::to_string(options.run.budget);
+    return command + " --unpack";
+}
+
+// Where the unpacked program starts: its BASIC program's first SYS into
+// it, else where the unpacker jumped.
+std::int64_t unpacked_entry(const Image& unpacked, std::uint16_t jumped_to) {
+    const BasicProgram basic = find_basic(unpacked);
+    for (const BasicLine& line : basic.lines) {
+        for (const std::uint32_t address : line.sys) {
+            if (unpacked.contains(address) && address >= basic.end) return address;
+        }
+    }
+    return jumped_to;
+}
+
+// The source or listing of one analysed image.
+OutputFile disassembly_output(const std::string& name, const Options& options, const Listing& listing,
+                              const Image& image, const BuildNames& build) {
+    return {name, [&options, &listing, &image, build](const TextSink& sink) {
+                if (options.output == OutputKind::Assembly) {
+                    write_asm(listing, image, *options.dialect, build, sink);
+                } else {
+                    write_lst(listing, image, *options.dialect, build, sink);
+                }
+            }};
+}
+
+BuildNames build_names(const std::string& image_name) {
+    const fs::path source = file_path(output_name(image_name, ".asm")).filename();
+    const std::string stem = file_name(source.stem());
+    return {file_name(source), stem + "-rebuilt.prg", stem + ".cfg"};
+}
+
 // Makes every output before it writes any: all or none.
 void write_outputs(const OutputNames& names, const Options& options, const Image& image, const MemoryMap& map,
                    const Hints* hints) {
     const std::string shown_name = file_name(file_path(options.image).filename());
     const std::string shown_unpacked = output_name(shown_name, ".unpacked.prg");
-    const Listing listing = build_listing(map, {shown_name, shown_unpacked}, hints);
-    const fs::path source = file_path(output_name(options.image, ".asm")).filename();
-    const std::string stem = file_name(source.stem());
-    const BuildNames build{file_name(source), stem + "-rebuilt.prg", stem + ".cfg"};
+    const std::string shown_unpacked_source =
+        output_name(shown_name, options.output == OutputKind::Assembly ? ".unpacked.asm" : ".unpacked.lst");
+    // From the BASIC program's SYS when the entry given was none.
+    const std::int64_t entry = map.start.run_from_sys ? map.start.run_from_sys->address : options.entry;
+    const std::string command = unpack_command(options, entry, shown_name);
+    const Listing listing = build_listing(map, {shown_name, shown_unpacked, shown_unpacked_source, command}, hints);
     const Dialect& dialect = *options.dialect;
 
     std::vector<OutputFile> outputs;
-    outputs.push_back({names.target, [&](const TextSink& sink) {
-                           if (options.output == OutputKind::Assembly) {
-                               write_asm(listing, image, dialect, build, sink);
-                           } else {
-                               write_lst(listing, image, dialect, build, sink);
-                           }
-                       }});
+    outputs.push_back(disassembly_output(names.target, options, listing, image, build_names(options.image)));
     const std::string config_text = names.config.empty() ? "" : write_config(dialect);
     if (!names.config.empty()) outputs.push_back({names.config, whole(config_text)});
     const auto labels = image_labels(listing, image);
@@ -237,8 +300,32 @@ void write_outputs(const OutputNames& names, const Options& options, const Image
     if (!options.write_hints.empty()) outputs.push_back({options.write_hints, whole(hints_text)});
     const std::string vice_text = options.vice_labels.empty() ? "" : write_vice_labels(labels);
     if (!options.vice_labels.empty()) outputs.push_back({options.vice_labels, whole(vice_text)});
+    // The unpacked program, and its disassembly as this one's, from its own
+    // entry (no hints: they were the packed program's).
     const std::string program = names.unpacked.empty() ? "" : unpacked_program(map, options);
-    if (!names.unpacked.empty()) outputs.push_back({names.unpacked, whole(program), true});
+    Image unpacked;
+    std::optional<MemoryMap> unpacked_map;
+    std::optional<Listing> unpacked_listing;
+    std::array<std::string, 3> unpacked_names;  // what the unpacked program's header names
+    if (!names.unpacked.empty()) {
+        outputs.push_back({names.unpacked, whole(program), true});
+        unpacked.load = map.run.unpacked->start;
+        unpacked.bytes = map.run.unpacked->bytes;
+        Options again = options;
+        again.image = names.unpacked;
+        again.program_file = true;
+        again.entry = unpacked_entry(unpacked, map.run.unpacked->entry);
+        unpacked_map.emplace(
+            analyse(unpacked, {.entry = again.entry, .undocumented = options.undocumented, .run = options.run}));
+        unpacked_names = {output_name(shown_unpacked, ".unpacked.prg"),
+                          output_name(shown_unpacked, options.output == OutputKind::Assembly ? ".unpacked.asm" : ".unpacked.lst"),
+                          unpack_command(again, again.entry, shown_unpacked)};
+        unpacked_listing.emplace(build_listing(*unpacked_map, {shown_unpacked, unpacked_names[0], unpacked_names[1],
+                                                               unpacked_names[2]}));
+        outputs.push_back(disassembly_output(names.unpacked_target, options, *unpacked_listing, unpacked,
+                                             build_names(names.unpacked)));
+        if (!names.unpacked_config.empty()) outputs.push_back({names.unpacked_config, whole(config_text)});
+    }
     if (const std::string problem = write_output_files(outputs); !problem.empty()) throw Failure{problem};
 }
 

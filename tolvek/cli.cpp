@@ -163,9 +163,10 @@ constexpr std::array kOptions = {
                    return {};
                }},
     OptionSpec{"--unpack", "", "",
-               "  --unpack              write the memory that the program wrote and then\n"
-               "                        ran (what an unpacker unpacked) as the program\n"
-               "                        file <image minus extension>.unpacked.prg\n",
+               "  --unpack              write what an unpacker unpacked, as it stood when\n"
+               "                        the unpacker jumped to it, as the program file\n"
+               "                        <image minus extension>.unpacked.prg, and its\n"
+               "                        disassembly .unpacked.asm (-a) or .unpacked.lst (-w)\n",
                [](ParsedArgs& p, const std::string&) {
                    p.options.unpack = true;
                    return std::string();

@@ -198,7 +198,7 @@ class ListingTest : public ::testing::Test {
 protected:
     std::string asm_for(const Image& image, std::int64_t entry, bool guesses = false) {
         const MemoryMap map = analyse(image, {.entry = entry, .guesses = guesses});
-        listing = build_listing(map, {"test.tmp", "test.unpacked.prg"});
+        listing = build_listing(map, {"test.tmp", "test.unpacked.prg", "test.unpacked.asm", "Tolvek.exe --unpack"});
         return write_asm(listing, image, kAcme, {"test.asm", "test.prg", ""});
     }
     const Row* row_at(std::uint32_t address) const {
@@ -315,7 +315,7 @@ TEST_F(ListingTest, ListingRowsShowAddressBytesAndSource) {
     const Image image = make_image(0x1000, {0xa9, 0x01, 0x8d, 0x20, 0xd0, 0x60, 1, 2, 3, 4, 5, 6, 7, 8, 9});
     const MemoryMap map = trace_program(image, 0x1000);
     const std::string lst =
-        write_lst(build_listing(map, {"x.tmp", "x.unpacked.prg"}), image, kAcme, {"x.asm", "x.prg", ""});
+        write_lst(build_listing(map, {"x.tmp", "x.unpacked.prg", "x.unpacked.asm", "Tolvek.exe --unpack"}), image, kAcme, {"x.asm", "x.prg", ""});
     EXPECT_NE(lst.find("\n1000                           L1000\n"), std::string::npos) << lst;
     EXPECT_NE(lst.find("\n1000  a9 01                            lda #$01                ; entry\n"),
               std::string::npos)

@@ -19,7 +19,7 @@ struct Analysed {
     explicit Analysed(Image bytes, const AnalysisOptions& options)
         : image(std::move(bytes)),
           map(analyse(image, options)),
-          listing(build_listing(map, {"game.tmp", "game.unpacked.prg"})) {}
+          listing(build_listing(map, {"game.tmp", "game.unpacked.prg", "game.unpacked.asm", "Tolvek.exe --unpack"})) {}
     const Image image;
     const MemoryMap map;
     const Listing listing;
@@ -394,6 +394,91 @@ l3	!word 0
     EXPECT_EQ(map.run.runs[0].entry, 2080);
     EXPECT_EQ(map.run.runs[1].entry, 2090);
     EXPECT_EQ(listed_at(map, 2090), "L082a: lda #$02");
+}
+
+// The entry given lies in the data after the BASIC program (the digits
+// after a SYS token in a packed program's data made it): the runs start
+// from the program's SYS, as after RUN, and the entry is traced only when
+// it decodes as code. An entry its SYS calls, or one after a program
+// without a SYS into the image, runs as before.
+TEST(Execution, AnEntryInTheDataAfterBasicGivesWayToItsSys) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    ScratchDir dir;
+    const std::string body = R"(
+	lda #1
+	sta $c000
+	rts
+	!fill 2304 - *, 0
+	!byte $02, $9e, $32, $33, $30, $34, $ff, $12, $00, $80
+	!fill 2336 - *, 0
+	ldx #3
+-	dex
+	bne -
+	stx $c001
+	rts
+)";
+    struct Case {
+        std::int64_t entry;
+        std::uint16_t first_run;
+        bool replaced;
+        bool entry_is_code;
+        const char* says;  // in the entry's header line
+    };
+    const Case cases[] = {
+        {2304, 0x080d, true, false,
+         "entry address: $0900 (2304) lies after the BASIC program, whose SYS in line 10 calls $080d: run from there, as "
+         "after RUN; the entry does not decode as code and is not traced"},
+        {2336, 0x080d, true, true,
+         "entry address: $0920 (2336) lies after the BASIC program, whose SYS in line 10 calls $080d: run from there, as "
+         "after RUN; code traced from the entry too"},
+        {2061, 0x080d, false, true, "entry address: $080d (2061)"},
+    };
+    const std::vector<std::uint8_t> prg =
+        assemble(dir, "\t* = $0801\n\t!word +, 10\n\t!byte $9e\n\t!text \"2061\"\n\t!byte 0\n+\t!word 0\n" + body);
+    const Image image = make_image(0x0801, {prg.begin() + 2, prg.end()});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.entry);
+        RunOptions run;
+        run.budget = 100'000;
+        run.patience = patience_for(run.budget);
+        const Analysed result(image, {.entry = c.entry, .run = run});
+        ASSERT_FALSE(result.map.run.runs.empty());
+        EXPECT_EQ(result.map.run.runs[0].entry, c.first_run);
+        EXPECT_EQ(result.map.run.runs[0].end, RunEnd::ReturnedToBasic);
+        EXPECT_EQ(result.map.start.run_from_sys.has_value(), c.replaced);
+        EXPECT_EQ(result.map.is_opcode(static_cast<std::uint32_t>(c.entry)), c.entry_is_code);
+        EXPECT_TRUE(has_header(result.listing, c.says)) << headers(result.listing);
+    }
+
+    // Without a SYS into the image, the entry after the BASIC line runs.
+    const std::vector<std::uint8_t> rem =
+        assemble(dir, "\t* = $0801\n\t!word +, 10\n\t!byte $8f\n\t!text \"HI\"\n\t!byte 0\n+\t!word 0\n" + body);
+    RunOptions run;
+    run.budget = 100'000;
+    const Analysed plain(make_image(0x0801, {rem.begin() + 2, rem.end()}), {.entry = 2336, .run = run});
+    ASSERT_FALSE(plain.map.run.runs.empty());
+    EXPECT_EQ(plain.map.run.runs[0].entry, 2336);
+    EXPECT_FALSE(plain.map.start.run_from_sys.has_value());
+}
+
+// A program that writes bytes, jumps to them and halts there ran into data
+// of its own making: nothing was unpacked, and nothing says so.
+TEST(Execution, AHaltInTheBytesItWroteIsNoUnpacking) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    ScratchDir dir;
+    const auto halts = analysed(dir, R"(
+	ldx #0
+	lda #$ea	; nop
+-	sta $c000,x
+	inx
+	bne -
+	lda #$02	; and a halt
+	sta $c0f0
+	jmp $c000
+)");
+    EXPECT_EQ(halts->map.run.runs.at(0).end, RunEnd::Halted);
+    EXPECT_FALSE(halts->map.run.unpacked.has_value()) << headers(halts->listing);
+    EXPECT_EQ(headers(halts->listing).find("unpacker"), std::string::npos) << headers(halts->listing);
 }
 
 }  // namespace

@@ -229,7 +229,7 @@ TEST(Hints, TheAnalysisBuildsOnThem) {
     EXPECT_EQ(listed_at(map, 0x0852), "D0852: !byte $00,$0b,$0c,$0f,$01,$0f,$0c,$0b");
     EXPECT_EQ(map.kind(0x0844), Kind::Opcode);
     EXPECT_EQ(listed_at(map, 0x0844), "L0844: lsr $52");
-    const Listing listing = build_listing(map, {"game.tmp", "game.unpacked.prg"}, &hints);
+    const Listing listing = build_listing(map, {"game.tmp", "game.unpacked.prg", "game.unpacked.asm", "Tolvek.exe --unpack"}, &hints);
     const std::string text = write_asm(listing, image, kAcme, {"game.asm", "game.prg", ""});
     for (const char* expected : {"\tjsr wait_frame\n", "wait_frame\n\tlda #$ff", "\tsta border\n", "border = $d020\n",
                                  "; main loop", "; hints from game.hints\n"}) {
@@ -267,7 +267,7 @@ TEST(Hints, SplitTablesAreWrittenBackWhole) {
     ASSERT_EQ(parse_hints(text, "t.hints", hints, no_files), "");
     ASSERT_EQ(check_hints(hints, image), "");
     const MemoryMap map = analyse(image, {.entry = 0x1000, .hints = &hints});
-    const Listing listing = build_listing(map, {"t.tmp", "t.unpacked.prg"}, &hints);
+    const Listing listing = build_listing(map, {"t.tmp", "t.unpacked.prg", "t.unpacked.asm", "Tolvek.exe --unpack"}, &hints);
     const std::string written = write_hints(map, image_labels(listing, image), "t.tmp");
     EXPECT_NE(written.find("\nsplit $1001-$1004 $1005\nrts-split $1009-$100a $100b\n"), std::string::npos) << written;
     const std::string over = write_hints(map, image_labels(listing, image), "t.tmp", &hints);
@@ -287,12 +287,12 @@ TEST(Hints, WrittenHintsReproduceRandomImages) {
         const auto entry = static_cast<std::int64_t>(image.load + random() % image.bytes.size());
         SCOPED_TRACE("round " + std::to_string(round));
         const MemoryMap map = analyse(image, {.entry = entry});
-        const Listing listing = build_listing(map, {"r.tmp", "r.unpacked.prg"});
+        const Listing listing = build_listing(map, {"r.tmp", "r.unpacked.prg", "r.unpacked.asm", "Tolvek.exe --unpack"});
         Hints hints;
         ASSERT_EQ(parse_hints(write_hints(map, image_labels(listing, image), "r.tmp"), "r.hints", hints, no_files), "");
         ASSERT_EQ(check_hints(hints, image), "");
         const MemoryMap again = analyse(image, {.entry = entry, .hints = &hints});
-        const Listing relisted = build_listing(again, {"r.tmp", "r.unpacked.prg"}, &hints);
+        const Listing relisted = build_listing(again, {"r.tmp", "r.unpacked.prg", "r.unpacked.asm", "Tolvek.exe --unpack"}, &hints);
         for (const Dialect* dialect : {&kAcme, &k64tass, &kCa65}) {
             const BuildNames names{"r.asm", "r.prg", "r.cfg"};
             std::string after = write_asm(relisted, image, *dialect, names);
@@ -365,14 +365,14 @@ TEST(Hints, WrittenOverUsersHintsReproduceRandomImages) {
         ASSERT_EQ(parse_hints(text, "r.hints", user, no_files), "") << text;
         ASSERT_EQ(check_hints(user, image), "") << text;
         const MemoryMap map = analyse(image, {.entry = entry, .hints = &user});
-        const Listing listing = build_listing(map, {"r.tmp", "r.unpacked.prg"}, &user);
+        const Listing listing = build_listing(map, {"r.tmp", "r.unpacked.prg", "r.unpacked.asm", "Tolvek.exe --unpack"}, &user);
         const std::string written = write_hints(map, image_labels(listing, image), "r.tmp", &user);
         ASSERT_EQ(written.substr(0, text.size() + 1), text + "\n");
         Hints hints;
         ASSERT_EQ(parse_hints(written, "r.hints", hints, no_files), "") << written;
         ASSERT_EQ(check_hints(hints, image), "") << written;
         const MemoryMap again = analyse(image, {.entry = entry, .hints = &hints});
-        const Listing relisted = build_listing(again, {"r.tmp", "r.unpacked.prg"}, &hints);
+        const Listing relisted = build_listing(again, {"r.tmp", "r.unpacked.prg", "r.unpacked.asm", "Tolvek.exe --unpack"}, &hints);
         const BuildNames names{"r.asm", "r.prg", "r.cfg"};
         ASSERT_EQ(write_asm(relisted, image, kAcme, names), write_asm(listing, image, kAcme, names)) << written;
         EXPECT_EQ(write_hints(again, image_labels(relisted, image), "r.tmp", &hints), written);

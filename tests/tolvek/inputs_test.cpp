@@ -38,7 +38,7 @@ struct Analysed {
     Analysed(Image bytes, const RunOptions& how)
         : image(std::move(bytes)),
           map(analyse(image, AnalysisOptions{.entry = 2061, .run = how})),
-          listing(build_listing(map, {"game.tmp", "game.unpacked.prg"})) {}
+          listing(build_listing(map, {"game.tmp", "game.unpacked.prg", "game.unpacked.asm", "Tolvek.exe --unpack"})) {}
     const Image image;
     const MemoryMap map;
     const Listing listing;

@@ -62,7 +62,7 @@ std::string rebuild_line(const std::string& source) {
 TEST(RebuildCommand, AHeaderWithoutACommandSaysWhy) {
     const Image image = make_image(0x1000, {0xa9, 0x00, 0x60});
     const MemoryMap map = analyse(image, {.entry = 0x1000});
-    const Listing listing = build_listing(map, {"x.tmp", "x.unpacked.prg"});
+    const Listing listing = build_listing(map, {"x.tmp", "x.unpacked.prg", "x.unpacked.asm", "Tolvek.exe --unpack"});
     EXPECT_EQ(rebuild_line(write_asm(listing, image, kAcme, {"100%.asm", "100%-rebuilt.prg", "100%.cfg", Shell::Cmd})),
               "none, as the file name '100%.asm' cannot be written safely in a command for cmd.exe; rename the file "
               "to get one");

@@ -175,7 +175,7 @@ std::string round_trip(const ScratchDir& dir, std::uint32_t load, std::int64_t e
 }
 
 std::string listed_at(const tolvek::MemoryMap& map, std::uint32_t address) {
-    const tolvek::Listing listing = tolvek::build_listing(map, {"test.tmp", "test.unpacked.prg"});
+    const tolvek::Listing listing = tolvek::build_listing(map, {"test.tmp", "test.unpacked.prg", "test.unpacked.asm", "Tolvek.exe --unpack"});
     const auto row = std::find_if(listing.rows.begin(), listing.rows.end(),
                                   [address](const tolvek::Row& r) { return r.address == address; });
     if (row == listing.rows.end()) return "";

@@ -40,7 +40,7 @@ class Disassembly {
 public:
     Disassembly(const Image& image, std::int64_t entry, bool guesses = false)
         : map(analyse(image, {.entry = entry, .guesses = guesses})),
-          listing(build_listing(map, {"test.tmp", "test.unpacked.prg"})),
+          listing(build_listing(map, {"test.tmp", "test.unpacked.prg", "test.unpacked.asm", "Tolvek.exe --unpack"})),
           text(write_asm(listing, image, kAcme, {"test.asm", "test.prg", ""})) {}
 
     const Row* row_at(std::uint32_t address) const {

@@ -305,7 +305,7 @@ class UndocumentedListing : public ::testing::Test {
 protected:
     std::string asm_for(const Image& image, const Dialect& dialect) {
         const MemoryMap map = analyse(image, {.entry = image.load, .guesses = false});
-        const Listing listing = build_listing(map, {"test.tmp", "test.unpacked.prg"});
+        const Listing listing = build_listing(map, {"test.tmp", "test.unpacked.prg", "test.unpacked.asm", "Tolvek.exe --unpack"});
         return write_asm(listing, image, dialect, {"test.asm", "test.prg", "test.cfg"});
     }
 };

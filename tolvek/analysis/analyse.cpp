@@ -51,6 +51,22 @@ void trace_sys_entries(MemoryMap& map) {
     }
 }
 
+// The SYS of the BASIC program to start from instead of `entry`, which lies
+// after the program in the image: when no SYS of the program calls
+// `entry` and one calls elsewhere in the image after it (the first of
+// those). A packed program's data may hold a SYS token and digits.
+std::optional<SysEntry> sys_instead_of(const MemoryMap& map, std::uint32_t entry) {
+    if (entry < map.basic_end()) return std::nullopt;
+    std::optional<SysEntry> first;
+    for (const BasicLine& line : map.start.basic.lines) {
+        for (const std::uint32_t address : line.sys) {
+            if (address == entry) return std::nullopt;
+            if (!first && map.image().contains(address) && address >= map.basic_end()) first = SysEntry{address, line.number};
+        }
+    }
+    return first;
+}
+
 }  // namespace
 
 MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
@@ -71,9 +87,15 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
     if (map.start.entry_in_image) {
         const auto start = static_cast<std::uint32_t>(options.entry);
         map.start.entry_in_basic = start < map.basic_end();
-        if (!map.start.entry_in_basic) trace_from(map, start, Source::Trace);
+        map.start.run_from_sys = sys_instead_of(map, start);
+        if (!map.start.entry_in_basic && !map.start.run_from_sys) trace_from(map, start, Source::Trace);
     }
     trace_sys_entries(map);
+    if (map.start.run_from_sys && map.kind(static_cast<std::uint32_t>(options.entry)) == Kind::Unknown) {
+        Guessing guessing(image);
+        find_patched_operands(map, guessing);
+        map.start.entry_traced = try_code(map, guessing, static_cast<std::uint32_t>(options.entry), Source::Trace);
+    }
     if (options.hints) trace_hints(*options.hints, map);
     trace_sure_entries(map);
     // What the program does when it runs settles what the patterns could

@@ -36,7 +36,7 @@ std::vector<std::uint16_t> run_entries(const MemoryMap& map) {
     if (map.start.rom.kernal) entries.push_back(static_cast<std::uint16_t>(image.word(c64::kResetVector)));
     const bool entry_in_header = map.start.in_header(map.start.entry);
     const auto entry = static_cast<std::uint16_t>(map.start.entry);
-    if (map.start.entry_in_image && !map.start.entry_in_basic && !entry_in_header &&
+    if (map.start.entry_in_image && !map.start.entry_in_basic && !entry_in_header && !map.start.run_from_sys &&
         std::find(entries.begin(), entries.end(), entry) == entries.end()) {
         entries.push_back(entry);
     }
@@ -362,6 +362,7 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
         if (spent >= options.budget) break;
         RunOptions left = options;
         left.budget = options.budget - spent;
+        left.ceiling = options.ceiling - std::min(options.ceiling, spent);
         RunResult run = run_program(image, entry, left);
         spent += run.cycles + run.input_cycles;
         map.run.inputs.insert(map.run.inputs.end(), run.inputs.begin(), run.inputs.end());
@@ -376,7 +377,8 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
                 map.run.entered.push_back(a);
             }
         }
-        map.run.runs.push_back({entry, run.end, run.end_address, run.cycles, std::move(doubted)});
+        map.run.runs.push_back(
+            {entry, run.end, run.end_address, run.cycles, run.budget_grown, run.ceiling_reached, std::move(doubted)});
         find_copied_code(map, run, copies);
         calls_not_returned.insert(calls_not_returned.end(), run.calls_not_returned.begin(), run.calls_not_returned.end());
         map.run.pointers_used.insert(map.run.pointers_used.end(), run.data_pointers.begin(), run.data_pointers.end());
@@ -388,9 +390,15 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
             add_copied(image, jumped.low_from, jumped.high_from, jumped.target, jumped.adjust, copied_addresses);
         }
         what_runs_left.push_back({std::move(run.origins), std::move(run.memory)});
-        if (run.written_code &&
-            (!map.run.unpacked || run.written_code->end - run.written_code->start > map.run.unpacked->end - map.run.unpacked->start)) {
-            map.run.unpacked = run.written_code;
+        // A run that went on into bytes it wrote and halted there ran into
+        // data: nothing was unpacked.
+        if (const WrittenCode* written = run.written_code ? &*run.written_code : nullptr) {
+            const bool ran_into_data =
+                run.end == RunEnd::Halted && run.end_address >= written->start && run.end_address < written->end;
+            if (!ran_into_data &&
+                (!map.run.unpacked || written->end - written->start > map.run.unpacked->end - map.run.unpacked->start)) {
+                map.run.unpacked = *written;
+            }
         }
     }
     std::sort(map.run.entered.begin(), map.run.entered.end());

@@ -107,6 +107,8 @@ struct ProgramRun {
     RunEnd end = RunEnd::BudgetUsed;
     std::uint16_t end_address = 0;
     std::uint64_t cycles = 0;
+    bool budget_grown = false;     // for an unpacker at work (RunResult)
+    bool ceiling_reached = false;  // and it was still at work at the ceiling
     // A run that halted in RAM went wrong: the instructions of the image it
     // ran just before, which were not taken for code (nothing else found
     // them), in address order.
@@ -144,6 +146,12 @@ struct ProgramStart {
     std::int64_t entry = 0;
     bool entry_in_image = false;
     bool entry_in_basic = false;
+    // The entry given lies after the BASIC program, which calls elsewhere
+    // in the image with SYS: a SYS token and digits in the data after it
+    // made it. The runs start from the program's SYS, as after RUN; the
+    // entry is traced only if it decodes as code (entry_traced).
+    std::optional<SysEntry> run_from_sys;
+    bool entry_traced = true;
     // The SYS statements that call into the image after the BASIC program,
     // in the program's order, one for each address: traced like the entry.
     std::vector<SysEntry> sys_entries;

@@ -320,6 +320,11 @@ private:
             } else if (map_.start.in_header(at)) {
                 line += cartridge ? " lies in the cartridge header; code traced from its starts"
                                   : " lies in the ROM's vectors; code traced from them";
+            } else if (const auto& sys = map_.start.run_from_sys) {
+                line += " lies after the BASIC program, whose SYS in line " + std::to_string(sys->line) + " calls " +
+                        hex(sys->address, 4) + ": run from there, as after RUN; " +
+                        (map_.start.entry_traced ? "code traced from the entry too"
+                                                 : "the entry does not decode as code and is not traced");
             } else if (!map_.is_opcode(at)) {
                 line += " holds no valid instruction; no code traced from it";
             }
@@ -345,7 +350,7 @@ private:
         listing.header.push_back("code: " + bytes(code) + ", data: " + bytes(size - code));
         if (hints_) listing.header.push_back("hints from " + hints_->file);
         if (size == 0) listing.header.push_back("the image is empty");
-        make_run_header(listing, names.unpacked);
+        make_run_header(listing, names);
     }
 
     // What of the C64's ROMs the image is, and what its vectors name.
@@ -421,7 +426,7 @@ private:
     }
 
     // How each run of the program ended, and what it wrote and ran.
-    void make_run_header(Listing& listing, std::string_view unpacked_file) const {
+    void make_run_header(Listing& listing, const ListingNames& names) const {
         for (const ProgramRun& run : map_.run.runs) {
             std::string line = "run from " + hex(run.entry, 4) + ": ";
             const std::string at = hex(run.end_address, 4);
@@ -434,6 +439,14 @@ private:
             case RunEnd::BudgetUsed: line += "still running when its budget ran out"; break;
             }
             listing.header.push_back(line + " after " + std::to_string(run.cycles) + " cycles");
+            if (run.ceiling_reached) {
+                listing.header.push_back("it was still unpacking when its budget, grown for that, reached " +
+                                         std::to_string(std::max(map_.run.budget, kUnpackCeiling)) +
+                                         " cycles: --run-cycles gives it more");
+            } else if (run.budget_grown) {
+                listing.header.push_back("its budget grew past " + std::to_string(map_.run.budget) +
+                                         " cycles while an unpacker was at work");
+            }
             if (!run.doubted.empty()) make_doubted_header(listing, run.doubted);
         }
         make_unanswered_calls_header(listing);
@@ -455,8 +468,9 @@ private:
         listing.header.push_back("ran bytes it wrote itself at " + range(unpacked->start, unpacked->end) + " from " +
                                  hex(unpacked->entry, 4) + " after " + std::to_string(unpacked->cycle) + " cycles: " +
                                  what);
-        const std::string file(unpacked_file);
-        listing.header.push_back("Tolvek.exe --unpack writes them as the program file " + file);
+        const std::string file(names.unpacked);
+        listing.header.push_back(std::string(names.unpack_command) + " writes them as the program file " + file +
+                                 " and its disassembly " + std::string(names.unpacked_source));
         Image written;
         written.load = unpacked->start;
         written.bytes = unpacked->bytes;

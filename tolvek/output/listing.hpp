@@ -111,7 +111,9 @@ struct Hints;
 // program file --unpack would write of what the program unpacked.
 struct ListingNames {
     std::string_view image;
-    std::string_view unpacked;
+    std::string_view unpacked;         // the program file --unpack writes
+    std::string_view unpacked_source;  // and its disassembly
+    std::string_view unpack_command;   // the command that writes both
 };
 
 // The listing of the analysed image; `hints` (may be null) give names and
