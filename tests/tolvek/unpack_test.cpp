@@ -1,11 +1,17 @@
-// Packed programs, run: the tests' packer (packer.hpp) packs programs that
-// acme builds, and the 6502 unpacker has to give each original back, byte
+// Packed programs, run: the tests' packers (packer.hpp) pack programs that
+// acme builds, and each 6502 unpacker has to give each original back, byte
 // for byte, at its load address, and jump to its entry. First on the bare
-// processor with nothing but RAM, then on the whole machine, where the run
-// must report the unpacked program as the code the program wrote and ran,
-// and the original must go on to print and return to BASIC.
+// processor with nothing but RAM (every packer, and two stages), then on
+// the whole machine, where the run must keep the unpacked program as the
+// last unpacker handed it over, and the original must go on to print and
+// return to BASIC; last as a user meets them, through prgdis and
+// Tolvek.exe --unpack.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <random>
 
 #include "emu/cpu6510.hpp"
@@ -164,12 +170,22 @@ tolvek::Image image_of(const std::vector<std::uint8_t>& prg) {
 struct Built {
     tolvek::Image original;
     tolvek::Image packed;
+    std::vector<tolvek::Image> stages;  // what each packer packed, the original first
 };
 
-Built build(const ScratchDir& dir, const Original& original) {
+// The original packed by `packers` in turn: the first packs the original,
+// each next one the packed program the one before made, which starts at
+// 2061 (two stages, as some programs were packed twice).
+Built build(const ScratchDir& dir, const Original& original, const std::vector<Packer>& packers = {Packer::Plain}) {
     Built built;
     built.original = image_of(assemble(dir, original.source));
-    built.packed = image_of(assemble(dir, packed_program_source(built.original, original.entry)));
+    built.packed = built.original;
+    std::uint16_t entry = original.entry;
+    for (const Packer packer : packers) {
+        built.stages.push_back(built.packed);
+        built.packed = image_of(assemble(dir, packed_program_source(built.packed, entry, packer)));
+        entry = kPackedEntry;
+    }
     return built;
 }
 
@@ -185,15 +201,105 @@ std::string first_difference(const std::vector<std::uint8_t>& got, const std::ve
     return got.size() == want.size() ? "" : "sizes differ";
 }
 
-TEST(UnpackOnTheProcessor, GivesEachOriginalBackAndLeavesTheRestAsItWas) {
+// One packer unpacking `output`: where it may store and run code of its
+// own, as packer.hpp describes it.
+struct Stage {
+    Packer packer;
+    tolvek::Image output;
+    std::uint32_t stream = static_cast<std::uint32_t>(pack(output.bytes, packer).size());
+
+    bool may_run(std::uint32_t address) const {
+        if (packer == Packer::SlowBits) {
+            return address >= kSlowBitsTop - stream - kSlowBitsWorkspace ||
+                   (address >= kSlowBitsExit && address < kSlowBitsExit + 6u);
+        }
+        return address >= kUnpackerAddress && address < 0x0400;
+    }
+    bool may_store(std::uint32_t address) const {
+        switch (packer) {
+        case Packer::Plain: return may_run(address) || (address >= kStreamTop - stream && address < kStreamTop);
+        case Packer::TablesBelow:
+            return may_run(address) || (address >= kStreamTop - stream && address < kStreamTop) ||
+                   (address >= output.load - kTablesBelowBytes && address < output.load);
+        case Packer::SlowBits: return may_run(address);
+        }
+        return false;
+    }
+};
+
+struct UnpackRun {
+    bool reached_entry = false;
+    std::vector<std::uint16_t> stops;  // where it first ran code it wrote, after a jump
+    std::uint64_t cycles = 0;
+    // Slices of the run in which it stored outside the stack, and those of
+    // them in which each store went to a byte it had stored into before.
+    int storing_slices = 0;
+    int rewriting_slices = 0;
+};
+
+// Runs the CPU until a jump leads to `entry`, in slices of a fixed number
+// of cycles.
+UnpackRun run_to(tolvek::Cpu6510& cpu, RamBus& bus, std::uint16_t entry) {
+    constexpr std::uint64_t kSlice = 4'000;
+    constexpr std::uint64_t kBudget = 300'000'000;
+    std::vector<std::uint16_t> first_stores;
+    bus.first_stores = &first_stores;
+    cpu.watched = entry;
+    UnpackRun run;
+    while (cpu.cycles < kBudget) {
+        const std::size_t news = first_stores.size();
+        const std::uint64_t start = cpu.cycles;
+        const tolvek::Cpu6510::Stop stop = cpu.run(start + kSlice, true);
+        if (cpu.last_main_store > start) {
+            ++run.storing_slices;
+            if (first_stores.size() == news) ++run.rewriting_slices;
+        }
+        if (stop == tolvek::Cpu6510::Stop::Watched || (stop == tolvek::Cpu6510::Stop::NewCode && cpu.pc == entry)) {
+            run.reached_entry = cpu.pc == entry;
+            break;
+        }
+        if (stop == tolvek::Cpu6510::Stop::NewCode) {
+            run.stops.push_back(cpu.pc);
+        } else if (stop != tolvek::Cpu6510::Stop::Budget) {
+            break;
+        }
+    }
+    run.cycles = cpu.cycles;
+    bus.first_stores = nullptr;
+    cpu.watched = tolvek::Cpu6510::kNotWatched;
+    return run;
+}
+
+std::string packers_name(const std::vector<Packer>& packers) {
+    std::string name;
+    for (auto packer = packers.rbegin(); packer != packers.rend(); ++packer)
+        name += std::string(name.empty() ? "" : " around ") + packer_name(*packer);
+    return name;
+}
+
+TEST(UnpackOnTheProcessor, EveryPackerGivesEachOriginalBackAndStoresOnlyWhereItMay) {
     if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    struct Case {
+        Original original;
+        std::vector<Packer> packers;  // the inner first
+    };
+    std::vector<Case> cases;
+    for (const Packer packer : kPackers)
+        for (const Original& original : originals()) cases.push_back({original, {packer}});
+    // Two stages: each packer around each other one and itself.
+    for (const Packer inner : kPackers)
+        for (const Packer outer : kPackers) cases.push_back({program_at_1000(), {inner, outer}});
+
     bool interrupts_masked = false;
-    for (const Original& original : originals()) {
-        SCOPED_TRACE(original.name);
+    for (const Case& c : cases) {
+        const Original& original = c.original;
+        SCOPED_TRACE(original.name + ", " + packers_name(c.packers));
         ScratchDir dir;
-        const Built built = build(dir, original);
+        const Built built = build(dir, original, c.packers);
         ASSERT_FALSE(built.original.bytes.empty());
         ASSERT_EQ(built.packed.load, 0x0801u);
+        std::vector<Stage> stages;
+        for (std::size_t i = 0; i < c.packers.size(); ++i) stages.push_back({c.packers[i], built.stages[i]});
 
         RamBus bus;
         std::copy(built.packed.bytes.begin(), built.packed.bytes.end(), bus.ram.begin() + 0x0801);
@@ -206,20 +312,20 @@ TEST(UnpackOnTheProcessor, GivesEachOriginalBackAndLeavesTheRestAsItWas) {
         cpu.s = 0xf0;
         cpu.p = static_cast<std::uint8_t>(tolvek::flag::U | (interrupts_masked ? tolvek::flag::I : 0));
 
-        // The stub copies the unpacker and jumps to it; the unpacker (which
-        // may stop the run again as it calls into its own copied code)
-        // jumps to the unpacked original.
-        std::vector<std::uint16_t> stops;
-        while (stops.size() < 32 && cpu.run(5'000'000, true) == tolvek::Cpu6510::Stop::NewCode) {
-            stops.push_back(cpu.pc);
-            if (cpu.pc == original.entry) break;
-        }
-        ASSERT_FALSE(stops.empty()) << "never ran written code; stopped at $" << std::hex << cpu.pc;
-        EXPECT_EQ(stops.front(), kUnpackerAddress);
-        EXPECT_EQ(stops.back(), original.entry) << "stopped at $" << std::hex << cpu.pc;
-        for (std::uint16_t stop : stops) {
-            const bool in_unpacker = stop >= kUnpackerAddress && stop < 0x0400;
-            EXPECT_TRUE(in_unpacker || stop == original.entry) << "ran written code at $" << std::hex << stop;
+        // Each stage's stub moves or copies its unpacker and jumps to it;
+        // the last unpacker jumps to the unpacked original.
+        const UnpackRun run = run_to(cpu, bus, original.entry);
+        ASSERT_TRUE(run.reached_entry) << "stopped at $" << std::hex << cpu.pc << " after " << std::dec << run.cycles
+                                       << " cycles";
+        ASSERT_FALSE(run.stops.empty()) << "never ran code it wrote before the original";
+        // Each unpacker ran in its places; an inner packed program's stub
+        // ran from the bytes the outer unpacker wrote.
+        for (const std::uint16_t stop : run.stops) {
+            const bool unpacker = std::any_of(stages.begin(), stages.end(), [&](const Stage& s) { return s.may_run(stop); });
+            const bool inner_stub = std::any_of(stages.begin() + 1, stages.end(), [&](const Stage& s) {
+                return stop >= kPackedEntry && s.output.contains(stop);
+            });
+            EXPECT_TRUE(unpacker || inner_stub) << "ran written code at $" << std::hex << stop;
         }
 
         const std::vector<std::uint8_t> unpacked(bus.ram.begin() + built.original.load, bus.ram.begin() + built.original.end());
@@ -229,15 +335,66 @@ TEST(UnpackOnTheProcessor, GivesEachOriginalBackAndLeavesTheRestAsItWas) {
         EXPECT_EQ(cpu.s, 0xf0) << "the stack is not as the unpacker found it";
         EXPECT_EQ(cpu.p & tolvek::flag::I, interrupts_masked ? tolvek::flag::I : 0);
 
-        // Stored only into the output, its own place, its pointers, the
-        // port, the stack and the moved stream.
-        const std::uint32_t stream_start = kStreamTop - static_cast<std::uint32_t>(pack(built.original.bytes).size());
+        // Every byte of each stage's output stored, even where it is zero;
+        // otherwise stored only into each stage's own places, the port,
+        // the stack and the pointers in the zero page.
+        for (const Stage& stage : stages) {
+            for (std::uint32_t address = stage.output.load; address < stage.output.end(); ++address) {
+                if (!(bus.marks[address] & tolvek::mark::Written)) {
+                    ADD_FAILURE() << "never stored into $" << std::hex << address << " of the output";
+                    break;
+                }
+            }
+        }
         for (std::uint32_t address = 0; address < 0x10000; ++address) {
-            const bool allowed = built.original.contains(address) || (address >= kUnpackerAddress && address < 0x0400) ||
-                                 address == 1 || (address >= 0xf9 && address <= 0xfe) ||
-                                 (address >= 0x0100 && address < 0x0200) || (address >= stream_start && address < kStreamTop);
+            const bool allowed = address == 1 || (address >= 0xf9 && address <= 0xfe) ||
+                                 (address >= 0x0100 && address < 0x0200) ||
+                                 std::any_of(stages.begin(), stages.end(), [&](const Stage& s) {
+                                     return s.output.contains(address) || s.may_store(address);
+                                 });
             if ((bus.marks[address] & tolvek::mark::Written) && !allowed) {
                 ADD_FAILURE() << "stored into $" << std::hex << address;
+                break;
+            }
+        }
+
+        if (stages.size() == 1) {
+            const Stage& stage = stages.front();
+            const auto stored = [&](std::uint32_t from, std::uint32_t to) {
+                int count = 0;
+                for (std::uint32_t address = from; address < to; ++address)
+                    count += (bus.marks[address] & tolvek::mark::Written) != 0;
+                return count;
+            };
+            const double cycles_per_byte = static_cast<double>(run.cycles) / static_cast<double>(built.original.bytes.size());
+            switch (stage.packer) {
+            case Packer::Plain:
+                EXPECT_EQ(run.stops.front(), kUnpackerAddress);
+                EXPECT_LT(cycles_per_byte, 400);
+                break;
+            case Packer::TablesBelow: {
+                // Its tables and variables below the original stay there.
+                const std::uint32_t below = built.original.load - kTablesBelowBytes;
+                EXPECT_EQ(run.stops.front(), kUnpackerAddress);
+                EXPECT_GE(stored(below, built.original.load), 26);
+                EXPECT_GE(std::count_if(bus.ram.begin() + below, bus.ram.begin() + built.original.load,
+                                        [](std::uint8_t byte) { return byte != 0; }),
+                          20);
+                EXPECT_LT(cycles_per_byte, 400);
+                break;
+            }
+            case Packer::SlowBits:
+                // The stream up to the very top, the code below it; slow,
+                // and after clearing the output it only rewrites.
+                EXPECT_GE(run.stops.front(), kSlowBitsTop - stage.stream - kSlowBitsWorkspace);
+                EXPECT_EQ(run.stops.back(), kSlowBitsExit);
+                EXPECT_EQ(stored(kSlowBitsTop - stage.stream, kSlowBitsTop), static_cast<int>(stage.stream));
+                EXPECT_GE(cycles_per_byte, 1500);
+                EXPECT_GE(run.rewriting_slices, run.storing_slices * 85 / 100)
+                    << run.rewriting_slices << " of " << run.storing_slices << " slices";
+                ::testing::Test::RecordProperty("slow_bits_cycles_" + std::to_string(built.original.bytes.size()) +
+                                                    "_bytes",
+                                                std::to_string(run.cycles));
                 break;
             }
         }
@@ -245,25 +402,99 @@ TEST(UnpackOnTheProcessor, GivesEachOriginalBackAndLeavesTheRestAsItWas) {
     }
 }
 
-TEST(UnpackOnTheMachine, TheRunFindsTheUnpackedProgramAndTheOriginalRuns) {
+// The original compiled from programs/c/`name`.c with cl65 (its start-up
+// clears BSS over its own one-time code and changes its variables: only
+// memory as the unpacker hands over is the original), packed by `packers`.
+Built build_c(const ScratchDir& dir, const std::string& name, const std::vector<Packer>& packers) {
+    std::filesystem::copy_file(std::filesystem::path(C_PROGRAMS_DIR) / (name + ".c"), dir / (name + ".c"));
+    const Result compiled = run_in(dir.path(), "cl65 -t c64 -O -o " + name + ".prg " + name + ".c");
+    if (compiled.status != 0) return {};
+    Built built;
+    built.original = image_of(read_bytes(dir / (name + ".prg")));
+    built.packed = built.original;
+    std::uint16_t entry = kPackedEntry;  // the C start-up's SYS
+    for (const Packer packer : packers) {
+        built.stages.push_back(built.packed);
+        built.packed = image_of(assemble(dir, packed_program_source(built.packed, entry, packer)));
+    }
+    return built;
+}
+
+bool have_cl65() { return std::system("cl65 --version >/dev/null 2>&1") == 0; }
+
+struct MachineCase {
+    std::string name;
+    std::vector<Packer> packers;  // the inner first
+    std::optional<Original> original;  // else the C program `name`
+};
+
+std::vector<MachineCase> machine_cases() {
+    std::vector<MachineCase> cases;
+    for (const Packer packer : kPackers) {
+        for (const Original& original : originals()) cases.push_back({original.name, {packer}, original});
+        cases.push_back({"strings", {packer}, std::nullopt});
+    }
+    cases.push_back({"two stages", {Packer::SlowBits, Packer::TablesBelow}, program_at_1000()});
+    cases.push_back({"two stages", {Packer::Plain, Packer::SlowBits}, small_basic_program()});
+    cases.push_back({"strings", {Packer::TablesBelow, Packer::Plain}, std::nullopt});
+    return cases;
+}
+
+// On the whole machine at the default settings: the run finds where the
+// last unpacker handed over and keeps memory as it stood then, over the
+// original's bytes exactly (not the unpacker's tables below it, nor the
+// remains of its moved data); a slow decruncher that rewrites what it
+// cleared gets the budget it needs; the original then runs to its end.
+TEST(UnpackOnTheMachine, TheRunKeepsTheOriginalAsHandedOverAndItRuns) {
     if (!have_acme()) GTEST_SKIP() << "acme is not installed";
-    for (const Original& original : originals()) {
-        SCOPED_TRACE(original.name);
+    for (const MachineCase& c : machine_cases()) {
+        SCOPED_TRACE(c.name + " packed by " + packers_name(c.packers));
+        if (!c.original && !have_cl65()) continue;
         ScratchDir dir;
-        const Built built = build(dir, original);
+        const Built built = c.original ? build(dir, *c.original, c.packers) : build_c(dir, c.name, c.packers);
         ASSERT_FALSE(built.original.bytes.empty());
         const tolvek::RunResult result = tolvek::run_program(built.packed, kPackedEntry, tolvek::RunOptions{});
 
-        ASSERT_TRUE(result.written_code.has_value()) << "no written code found";
+        ASSERT_TRUE(result.written_code.has_value()) << "nothing handed over to";
         const tolvek::WrittenCode& code = *result.written_code;
-        EXPECT_EQ(code.entry, original.entry);
+        EXPECT_EQ(code.entry, c.original ? c.original->entry : kPackedEntry)
+            << "the run ended (" << static_cast<int>(result.end) << ") at $" << std::hex << result.end_address << std::dec
+            << " after " << result.cycles << " cycles";
         EXPECT_EQ(code.start, built.original.load);
         EXPECT_EQ(code.end, built.original.end());
         EXPECT_EQ(code.bytes, built.original.bytes) << first_difference(code.bytes, built.original.bytes, code.start);
-
-        EXPECT_EQ(result.end, tolvek::RunEnd::ReturnedToBasic) << "ended at $" << std::hex << result.end_address;
-        EXPECT_EQ(result.printed, original.printed);
+        const bool slow = std::find(c.packers.begin(), c.packers.end(), Packer::SlowBits) != c.packers.end();
+        EXPECT_EQ(result.budget_grown, slow && result.cycles > tolvek::kDefaultRunCycles);
+        EXPECT_FALSE(result.ceiling_reached);
+        if (c.original) {
+            EXPECT_EQ(result.end, tolvek::RunEnd::ReturnedToBasic) << "ended at $" << std::hex << result.end_address;
+            EXPECT_EQ(result.printed, c.original->printed);
+        }
     }
+}
+
+// The budget grows for an unpacker at work only up to its ceiling; there,
+// the run says so and keeps nothing of a hand-over that did not happen.
+// Given the budget it needs, a slow decruncher finishes without growing it.
+TEST(UnpackOnTheMachine, ASlowDecrunchersBudgetGrowsUpToItsCeiling) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    ScratchDir dir;
+    const Built built = build(dir, program_under_basic_rom(), {Packer::SlowBits});
+    tolvek::RunOptions limited;
+    limited.ceiling = 12'000'000;
+    const tolvek::RunResult stopped = tolvek::run_program(built.packed, kPackedEntry, limited);
+    EXPECT_TRUE(stopped.budget_grown);
+    EXPECT_TRUE(stopped.ceiling_reached);
+    EXPECT_EQ(stopped.end, tolvek::RunEnd::BudgetUsed);
+    EXPECT_FALSE(stopped.written_code.has_value() && stopped.written_code->start == built.original.load);
+
+    tolvek::RunOptions ample;
+    ample.budget = 60'000'000;
+    ample.patience = tolvek::patience_for(tolvek::kDefaultRunCycles);
+    const tolvek::RunResult finished = tolvek::run_program(built.packed, kPackedEntry, ample);
+    EXPECT_FALSE(finished.budget_grown);
+    ASSERT_TRUE(finished.written_code.has_value());
+    EXPECT_EQ(finished.written_code->bytes, built.original.bytes);
 }
 
 }  // namespace
@@ -296,10 +527,25 @@ TEST(UnpackForTheUser, PrgdisTellsTolvekUnpacksAndTheUnpackedProgramDisassembles
     if (!have_acme()) GTEST_SKIP() << "acme is not installed";
     const std::string tools = std::filesystem::path(TOLVEK_EXE).parent_path().string();
     const std::string path = "PATH=" + quote(tools) + ":\"$PATH\" ";
-    for (const Original& original : originals()) {
-        SCOPED_TRACE(original.name);
+    // Each packer once, two stages, a C program; the small program's SYS
+    // 2080 lies in the packed data, where prgdis takes it for the entry.
+    struct UserCase {
+        std::vector<Packer> packers;
+        std::optional<Original> original;  // else the C program "strings"
+    };
+    const UserCase cases[] = {
+        {{Packer::Plain}, small_basic_program()},
+        {{Packer::TablesBelow}, program_at_1000()},
+        {{Packer::SlowBits}, std::nullopt},
+        {{Packer::SlowBits, Packer::Plain}, bigger_basic_program()},
+    };
+    for (const UserCase& c : cases) {
+        if (!c.original && !have_cl65()) continue;
+        const Original original = c.original ? *c.original : Original{"strings", "", kPackedEntry, ""};
+        SCOPED_TRACE(original.name + " packed by " + packers_name(c.packers));
         ScratchDir dir;
-        const Built built = build(dir, original);
+        const Built built = c.original ? build(dir, original, c.packers) : build_c(dir, "strings", c.packers);
+        ASSERT_FALSE(built.original.bytes.empty());
         write_bytes(dir / "game.prg", prg_of(built.packed));
         const Result prgdis = run_in(dir.path(), path + quote(PRGDIS_EXE) + " game.prg");
         ASSERT_EQ(prgdis.status, 0) << prgdis.out << prgdis.err;
@@ -309,15 +555,30 @@ TEST(UnpackForTheUser, PrgdisTellsTolvekUnpacksAndTheUnpackedProgramDisassembles
             std::snprintf(hex, sizeof hex, "%04x", original.entry);
             return std::string(hex);
         }()), std::string::npos) << asm_text.substr(0, 800);
-        EXPECT_EQ(header_line(asm_text, "Tolvek.exe --unpack"),
-                  "Tolvek.exe --unpack writes them as the program file game.unpacked.prg");
-
-        // prgdis left no image behind; the user makes one as the README says.
-        write_bytes(dir / "game.tmp", built.packed.bytes);
-        const Result unpack = run_in(dir.path(), path + "Tolvek.exe -a -c6502 -o2049 -e" +
-                                                     std::to_string(kPackedEntry) + " -t game.tmp --unpack");
+        // The header names the command that unpacks: it reads the program
+        // file, as prgdis's image is gone.
+        const std::string unpack_line = header_line(asm_text, "Tolvek.exe -a");
+        const std::string unpack_command = "Tolvek.exe -a -c6502 -e2061 -p game.prg --unpack";
+        EXPECT_EQ(unpack_line, unpack_command + " writes them as the program file game.unpacked.prg and its disassembly "
+                                                "game.unpacked.asm");
+        const Result unpack = run_in(dir.path(), path + unpack_command);
         ASSERT_EQ(unpack.status, 0) << unpack.err;
         EXPECT_EQ(read_bytes(dir / "game.unpacked.prg"), prg_of(built.original));
+        {
+            const Result rebuild = run_in(dir.path(), "acme -f cbm -o rebuilt.prg game.unpacked.asm");
+            ASSERT_EQ(rebuild.status, 0) << rebuild.err;
+            EXPECT_EQ(read_bytes(dir / "rebuilt.prg"), prg_of(built.original));
+            // As much code found as in the original disassembled from its
+            // entry (prgdis's, from its SYS, where it has a BASIC line).
+            write_bytes(dir / "original.prg", prg_of(built.original));
+            const std::string disassemble = built.original.load == 0x0801
+                                                ? quote(PRGDIS_EXE) + " original.prg"
+                                                : "Tolvek.exe -a -c6502 -e" + std::to_string(original.entry) + " -p original.prg";
+            ASSERT_EQ(run_in(dir.path(), path + disassemble).status, 0);
+            const std::string code = header_line(read_text(dir / "original.asm"), "code: ");
+            EXPECT_FALSE(code.empty());
+            EXPECT_EQ(header_line(read_text(dir / "game.unpacked.asm"), "code: "), code);
+        }
 
         // Disassembling what was unpacked.
         const std::string starts_with_basic = header_line(asm_text, "its BASIC line calls ");
