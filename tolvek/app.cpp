@@ -285,8 +285,14 @@ void write_outputs(const OutputNames& names, const Options& options, const Image
     const std::string shown_unpacked = output_name(shown_name, ".unpacked.prg");
     const std::string shown_unpacked_source =
         output_name(shown_name, options.output == OutputKind::Assembly ? ".unpacked.asm" : ".unpacked.lst");
-    // From the BASIC program's SYS when the entry given was none.
-    const std::int64_t entry = map.start.run_from_sys ? map.start.run_from_sys->address : options.entry;
+    // From the BASIC program's SYS when the entry given was none (inside
+    // the image or outside it).
+    std::int64_t entry = options.entry;
+    if (map.start.run_from_sys) {
+        entry = map.start.run_from_sys->address;
+    } else if (!map.start.entry_in_image && !map.start.sys_entries.empty()) {
+        entry = map.start.sys_entries.front().address;
+    }
     const std::string command = unpack_command(options, entry, shown_name);
     const Listing listing = build_listing(map, {shown_name, shown_unpacked, shown_unpacked_source, command}, hints);
     const Dialect& dialect = *options.dialect;

@@ -266,6 +266,43 @@ def jumps_to_routines_of_their_own():
     return p.prg()
 
 
+def rewritten_entry():
+    """Fills $2000-$BFFF, puts `nop / jmp back` at $2000 and then, over and
+    over, stores the nop again and jumps there from the image: each time
+    the code at $2000 runs as new code, written over where it ran, and the
+    40 KiB around it are what would be handed over to."""
+    p = Program()
+    p.basic("fill")
+    p.label("fill").b(0xA9, 0x00, 0x85, 0xFB, 0xA9, 0x20, 0x85, 0xFC)  # $fb/$fc = $2000
+    p.b(0xA0, 0x00, 0xA9, 0xEA)                                        # ldy #0 / lda #$ea
+    p.label("page").b(0x91, 0xFB, 0xC8).branch(0xD0, "page")           # sta ($fb),y / iny / bne
+    p.b(0xE6, 0xFC, 0xA6, 0xFC, 0xE0, 0xC0).branch(0xD0, "page")       # inc $fc / ldx $fc / cpx #$c0 / bne
+    p.b(0xA9, 0x4C).op(0x8D, 0x2001)                                   # jmp again at $2001
+    again = p.here + 10
+    p.b(0xA9, again & 0xFF).op(0x8D, 0x2002).b(0xA9, again >> 8).op(0x8D, 0x2003)
+    p.label("again").b(0xA9, 0xEA).op(0x8D, 0x2000).op(0x4C, 0x2000)   # lda #$ea / sta $2000 / jmp $2000
+    assert p.labels["again"] == again
+    return p.prg()
+
+
+def endless_rewriting():
+    """Copies a loop to $C000 that rewrites $2000-$BFFF through a (zp),y
+    pointer for ever: code it wrote, at work all the time, so the budget
+    grows to its ceiling."""
+    p = Program()
+    p.basic("start")
+    loop = [0xA9, 0x00, 0x85, 0xFB, 0xA9, 0x20, 0x85, 0xFC, 0xA0, 0x00,  # $fb/$fc = $2000 / ldy #0
+            0xB1, 0xFB, 0x49, 0xFF, 0x91, 0xFB,                          # lda ($fb),y / eor #$ff / sta ($fb),y
+            0xE6, 0xFB, 0xD0, 0xF6,                                      # inc $fb / bne
+            0xE6, 0xFC, 0xA5, 0xFC, 0xC9, 0xC0, 0xD0, 0xEE,              # inc $fc / lda $fc / cmp #$c0 / bne
+            0x4C, 0x00, 0xC0]                                            # jmp $c000
+    p.label("start").b(0xA2, len(loop) - 1)                              # ldx #
+    p.label("copy").op(0xBD, "code").op(0x9D, 0xC000)                    # lda code,x / sta $c000,x
+    p.b(0xCA).branch(0x10, "copy").op(0x4C, 0xC000)                      # dex / bpl / jmp $c000
+    p.label("code").b(*loop)
+    return p.prg()
+
+
 def main():
     folder = Path(sys.argv[1])
     folder.mkdir(parents=True, exist_ok=True)
@@ -286,6 +323,8 @@ def main():
         "petscii_text": petscii_text(),
         "copied_nops": copied_nops(),
         "pieces": pieces(),
+        "rewritten_entry": rewritten_entry(),
+        "endless_rewriting": endless_rewriting(),
         "basic_lines": basic_lines(),
         "one_byte_ranges": filled(0xEA, load=0x0100),
     }

@@ -395,7 +395,9 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
         if (const WrittenCode* written = run.written_code ? &*run.written_code : nullptr) {
             const bool ran_into_data =
                 run.end == RunEnd::Halted && run.end_address >= written->start && run.end_address < written->end;
-            if (!ran_into_data &&
+            // A few bytes are code the program patched where it runs them.
+            const bool patched = written->end - written->start < kSmallestProgram;
+            if (!ran_into_data && !patched &&
                 (!map.run.unpacked || written->end - written->start > map.run.unpacked->end - map.run.unpacked->start)) {
                 map.run.unpacked = *written;
             }

@@ -11,6 +11,8 @@ namespace tolvek {
 // elsewhere, not the program moved to where it runs (not what an unpacker
 // unpacked).
 constexpr std::size_t kSmallestUnpacked = 256;
+// Nor is a hand-over to fewer bytes than this.
+constexpr std::size_t kSmallestProgram = 16;
 
 // Runs the program from the entry and from each SYS entry (emu/run) and
 // enters what it saw in the map: every instruction that ran from the

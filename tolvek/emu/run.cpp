@@ -87,6 +87,13 @@ private:
 // that a range is copied again only when it is clearly larger, so that code
 // that grows a byte at a time does not copy memory without end.
 constexpr std::size_t kCopyAllowance = 1 << 20;
+// Bytes looked at to find what was handed over, in all: a program that
+// jumps into code it rewrites over and over from outside it is not looked
+// at without end (about a twentieth of a second).
+constexpr std::size_t kLookAllowance = 1 << 26;
+// Passes over the bytes around the entry to find the stores that wrote the
+// program: each adds the stores found among it.
+constexpr int kWriterPasses = 8;
 
 class Run final : private TryRunner {
 public:
@@ -139,6 +146,7 @@ private:
     std::size_t fed_ = 0;                      // how many of them the ranges heard of
     WrittenRanges ranges_;
     std::size_t copied_ = 0;  // bytes of written code copied so far
+    std::size_t looked_ = 0;  // bytes looked at by program_around
     // Written code called from the program's own code, until it returns
     // there (generated code) or the run ends (then it may be unpacked code).
     struct PendingCall {
@@ -372,13 +380,15 @@ void Run::new_code() {
     if ((from >= first && from <= last) || cpu_.jumped_by_interrupt() || !in_program(from)) return;
     const std::uint8_t* page = c64_.read_page[from >> 8];
     if (page == nullptr || behaviour(page[from & 0xff]).control == Control::Call) return;
+    if (looked_ >= kLookAllowance) return;
     keep(handed_over(entry, from, first, last));
 }
 
 // The program that `entry` starts, as it stands now in the written bytes
 // first..last around it, with where it came from.
 WrittenCode Run::handed_over(std::uint16_t entry, std::uint16_t from, std::uint32_t first, std::uint32_t last) {
-    const auto [start, end] = program_around(entry, first, last);
+    const auto [start, end] = looked_ < kLookAllowance ? program_around(entry, first, last)
+                                                        : std::pair<std::uint32_t, std::uint32_t>{first, last + 1};
     return WrittenCode{static_cast<std::uint16_t>(start), end, entry, from, cpu_.cycles, {}};
 }
 
@@ -399,14 +409,14 @@ std::pair<std::uint32_t, std::uint32_t> Run::program_around(std::uint16_t entry,
     std::uint32_t high = entry;
     while (low > first && written(low - 1)) --low;
     while (high < last && written(high + 1)) ++high;
-    copied_ += high - low + 1;
+    looked_ += (high - low + 1) * kWriterPasses;
 
     std::vector<std::uint16_t> writers{notes[entry].writer};
     program_writer_[writers.front()] = true;
     std::uint32_t from = entry;
     std::uint32_t to = entry;
-    for (bool grown = true; grown;) {
-        grown = false;
+    for (int pass = 0, grown = 1; grown && pass < kWriterPasses; ++pass) {
+        grown = 0;
         std::uint32_t outer_from = from;
         std::uint32_t outer_to = to;
         for (std::uint32_t a = low; a < from; ++a) {
@@ -425,7 +435,7 @@ std::pair<std::uint32_t, std::uint32_t> Run::program_around(std::uint16_t entry,
             if (!program_writer_[notes[a].writer]) {
                 program_writer_[notes[a].writer] = true;
                 writers.push_back(notes[a].writer);
-                grown = true;
+                grown = 1;
             }
         }
         from = outer_from;

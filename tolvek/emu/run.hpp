@@ -32,10 +32,10 @@ constexpr std::uint64_t patience_for(std::uint64_t budget) { return budget / 32;
 
 // An unpacker still at work when the budget runs out (running code it wrote
 // itself, before it handed over to what it unpacked, storing as it goes)
-// gets more, a budget at a time, up to this many cycles in all (about a
-// third of a second on a PC, a minute and a half of a C64's time): slow
-// decrunchers need 20 to 50 million.
-constexpr std::uint64_t kUnpackCeiling = 100'000'000;
+// gets more, a budget at a time, up to this many cycles in all (under half
+// a second on a PC, a minute of a C64's time): slow decrunchers need 20 to
+// 50 million.
+constexpr std::uint64_t kUnpackCeiling = 60'000'000;
 
 struct RunOptions {
     std::uint64_t budget = kDefaultRunCycles;  // cycles at most
