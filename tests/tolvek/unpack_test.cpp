@@ -138,6 +138,26 @@ more	!for i, 0, 40 { !pet "line " }
     return {"at $1000", source, 0x1100, "NO BASIC HERE\r"};
 }
 
+// At $1001 with a BASIC line of its own, "SYS 4109", as if it were loaded
+// there: the SYS token and digits stay in the packed data, and send prgdis
+// past the end of the packed program.
+Original basic_line_at_1001() {
+    const std::string source = R"(
+	* = $1001
+	!word line2, 10
+	!byte $9e
+	!text "4109"
+	!byte 0
+line2	!word 0
+	!if * != 4109 { !error "SYS 4109 misses the start" }
+start
+)" + print_routine("message") + R"(
+message	!pet "a line of its own", 13, 0
+	!for i, 0, 200 { !byte (i * 7) & $ff }	; more than one row of literals: no mere copy
+)";
+    return {"at $1001", source, 0x100d, "A LINE OF ITS OWN\r"};
+}
+
 // From $9000 to past $B000: the unpacker reads and writes under the BASIC
 // ROM, matches there included.
 Original program_under_basic_rom() {
@@ -528,7 +548,8 @@ TEST(UnpackForTheUser, PrgdisTellsTolvekUnpacksAndTheUnpackedProgramDisassembles
     const std::string tools = std::filesystem::path(TOLVEK_EXE).parent_path().string();
     const std::string path = "PATH=" + quote(tools) + ":\"$PATH\" ";
     // Each packer once, two stages, a C program; the small program's SYS
-    // 2080 lies in the packed data, where prgdis takes it for the entry.
+    // 2080 lies in the packed data, where prgdis takes it for the entry,
+    // and the SYS 4109 of the one at $1001 lies past the packed program.
     struct UserCase {
         std::vector<Packer> packers;
         std::optional<Original> original;  // else the C program "strings"
@@ -538,6 +559,7 @@ TEST(UnpackForTheUser, PrgdisTellsTolvekUnpacksAndTheUnpackedProgramDisassembles
         {{Packer::TablesBelow}, program_at_1000()},
         {{Packer::SlowBits}, std::nullopt},
         {{Packer::SlowBits, Packer::Plain}, bigger_basic_program()},
+        {{Packer::Plain}, basic_line_at_1001()},
     };
     for (const UserCase& c : cases) {
         if (!c.original && !have_cl65()) continue;
@@ -583,9 +605,11 @@ TEST(UnpackForTheUser, PrgdisTellsTolvekUnpacksAndTheUnpackedProgramDisassembles
         // Disassembling what was unpacked.
         const std::string starts_with_basic = header_line(asm_text, "its BASIC line calls ");
         const std::string command = header_line(asm_text, "disassemble it with: ");
-        if (built.original.load != 0x0801) {  // no BASIC line to start it
+        const bool basic_line = built.original.bytes.size() > 4 && built.original.bytes[4] == 0x9e;
+        if (!basic_line) {  // no BASIC line to start it
             EXPECT_EQ(command, "disassemble it with: Tolvek.exe -a -c6502 -e" + std::to_string(original.entry) +
                                    " -p game.unpacked.prg");
+            ASSERT_FALSE(command.empty()) << asm_text.substr(0, 800);
             const Result again = run_in(dir.path(), path + command.substr(std::string("disassemble it with: ").size()));
             ASSERT_EQ(again.status, 0) << again.err;
         } else {
