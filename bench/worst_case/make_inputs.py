@@ -173,16 +173,22 @@ def petscii_text():
     return (0x0801).to_bytes(2, "little") + text[:0xF7FF]
 
 
+def fill_with_nops(p, first_page):
+    """Code that fills the pages from `first_page` up to $BFFF with nops."""
+    p.b(0xA9, 0x00, 0x85, 0xFB, 0xA9, first_page, 0x85, 0xFC)          # $fb/$fc = the first page
+    p.b(0xA0, 0x00, 0xA9, 0xEA)                                        # ldy #0 / lda #$ea
+    p.label("page").b(0x91, 0xFB, 0xC8).branch(0xD0, "page")           # sta ($fb),y / iny / bne
+    p.b(0xE6, 0xFC, 0xA6, 0xFC, 0xE0, 0xC0).branch(0xD0, "page")       # inc $fc / ldx $fc / cpx #$c0 / bne
+
+
 def copied_nops():
     """30 000 nops and an rts; the code fills $8000-$BFFE with nops, puts an
     rts after them and runs them: their bytes occur in the image again and
     again, but never all of them."""
     p = Program()
     p.basic("copy")
-    p.label("copy").b(0xA9, 0x00, 0x85, 0xFB, 0xA9, 0x80, 0x85, 0xFC)  # $fb/$fc = $8000
-    p.b(0xA0, 0x00, 0xA9, 0xEA)                                        # ldy #0 / lda #$ea
-    p.label("page").b(0x91, 0xFB, 0xC8).branch(0xD0, "page")           # sta ($fb),y / iny / bne
-    p.b(0xE6, 0xFC, 0xA6, 0xFC, 0xE0, 0xC0).branch(0xD0, "page")       # inc $fc / ldx $fc / cpx #$c0 / bne
+    p.label("copy")
+    fill_with_nops(p, 0x80)
     p.b(0xA9, 0x60).op(0x8D, 0xBFFF).op(0x4C, 0x8000)                  # lda #$60 / sta $bfff / jmp $8000
     p.b(*([0xEA] * 30000), 0x60)
     return p.prg()
@@ -273,10 +279,8 @@ def rewritten_entry():
     40 KiB around it are what would be handed over to."""
     p = Program()
     p.basic("fill")
-    p.label("fill").b(0xA9, 0x00, 0x85, 0xFB, 0xA9, 0x20, 0x85, 0xFC)  # $fb/$fc = $2000
-    p.b(0xA0, 0x00, 0xA9, 0xEA)                                        # ldy #0 / lda #$ea
-    p.label("page").b(0x91, 0xFB, 0xC8).branch(0xD0, "page")           # sta ($fb),y / iny / bne
-    p.b(0xE6, 0xFC, 0xA6, 0xFC, 0xE0, 0xC0).branch(0xD0, "page")       # inc $fc / ldx $fc / cpx #$c0 / bne
+    p.label("fill")
+    fill_with_nops(p, 0x20)
     p.b(0xA9, 0x4C).op(0x8D, 0x2001)                                   # jmp again at $2001
     again = p.here + 10
     p.b(0xA9, again & 0xFF).op(0x8D, 0x2002).b(0xA9, again >> 8).op(0x8D, 0x2003)

@@ -214,10 +214,50 @@ move	lda SRC
 	bne move
 )";
 
+// The fast unpackers' stubs: the unpacker copied to its place and run.
+const char* const kCopyTheUnpacker = R"(
+	ldx #unpacker_end - unpacker_start
+-	lda unpacker_start - 1,x
+	sta UNPACKER - 1,x
+	dex
+	bne -
+	jmp UNPACKER
+)";
+
+// Where the fast unpackers read from and write to after the move.
+const char* const kStartTheOutput = R"(
+	lda DST			; the stream now starts where the move ended
+	sta SRC
+	lda DST + 1
+	sta SRC + 1
+	lda #<LOAD
+	sta DST
+	lda #>LOAD
+	sta DST + 1
+)";
+
+// The fast unpackers' first step: the stream moved up to end at TOP.
+const char* const kMoveStreamToTop = R"(
+	; the stream to the top of memory, from its end down, as it moves up
+	lda #<stream_end
+	sta SRC
+	lda #>stream_end
+	sta SRC + 1
+	lda #<TOP
+	sta DST
+	lda #>TOP
+	sta DST + 1
+{move the stream up}
+)";
+
 // `unpacker` with the parts it shares with the others put in where it
 // names them.
 std::string with_shared_parts(std::string unpacker) {
-    for (const auto& [place, part] : {std::pair{"{move the stream up}\n", kMoveStreamUp}, std::pair{"{get and put}\n", kGetAndPut}}) {
+    for (const auto& [place, part] : {std::pair{"{copy the unpacker}\n", kCopyTheUnpacker},
+                                      std::pair{"{move the stream to TOP}\n", kMoveStreamToTop},
+                                      std::pair{"{move the stream up}\n", kMoveStreamUp},
+                                      std::pair{"{start the output}\n", kStartTheOutput},
+                                      std::pair{"{get and put}\n", kGetAndPut}}) {
         const std::string placeholder = place;
         if (const std::size_t at = unpacker.find(placeholder); at != std::string::npos) {
             unpacker.replace(at, placeholder.size(), std::string(part).substr(1));
@@ -233,12 +273,7 @@ DST = $fd			; the next output byte
 REF = $f9			; the next byte a match copies
 TOP = $d000
 
-	ldx #unpacker_end - unpacker_start
--	lda unpacker_start - 1,x
-	sta UNPACKER - 1,x
-	dex
-	bne -
-	jmp UNPACKER
+{copy the unpacker}
 
 unpacker_start
 !pseudopc UNPACKER {
@@ -249,24 +284,8 @@ unpacker_start
 	lda #$34		; RAM everywhere: the stream and the output may lie under ROM
 	sta $01
 	ldy #0
-	; the stream to the top of memory, from its end down, as it moves up
-	lda #<stream_end
-	sta SRC
-	lda #>stream_end
-	sta SRC + 1
-	lda #<TOP
-	sta DST
-	lda #>TOP
-	sta DST + 1
-{move the stream up}
-	lda DST			; the stream now starts where the move ended
-	sta SRC
-	lda DST + 1
-	sta SRC + 1
-	lda #<LOAD
-	sta DST
-	lda #>LOAD
-	sta DST + 1
+{move the stream to TOP}
+{start the output}
 token	jsr get
 	tax
 	beq done
@@ -398,22 +417,8 @@ COUNT = AREA + 28		; the bytes of the match left to copy
 	lda #$34		; RAM everywhere: the stream and the output may lie under ROM
 	sta $01
 	ldy #0
-	; the stream to the top of memory, from its end down, as it moves up
-	lda #<stream_end
-	sta SRC
-	lda #>stream_end
-	sta SRC + 1
-	lda #<TOP
-	sta DST
-	lda #>TOP
-	sta DST + 1
-{move the stream up}
-	ldx #unpacker_end - unpacker_start
--	lda unpacker_start - 1,x
-	sta UNPACKER - 1,x
-	dex
-	bne -
-	jmp UNPACKER
+{move the stream to TOP}
+{copy the unpacker}
 
 unpacker_start
 !pseudopc UNPACKER {
@@ -445,14 +450,7 @@ lengths	sta LENGTHS,x
 	cpx #15
 	bne lengths
 	sty LENGTHS + 15
-	lda DST			; the stream now starts where the move ended
-	sta SRC
-	lda DST + 1
-	sta SRC + 1
-	lda #<LOAD
-	sta DST
-	lda #>LOAD
-	sta DST + 1
+{start the output}
 group	jsr get
 	sta FLAGS
 	lda #7
