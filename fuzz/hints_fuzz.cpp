@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t offset = static_cast<std::size_t>(data[2] | data[3] << 8) % (image.bytes.empty() ? 1 : image.bytes.size());
   const std::int64_t entry = image.load + static_cast<std::int64_t>(offset);
   const tolvek::MemoryMap map = tolvek::analyse(image, {.entry = entry, .hints = &hints});
-  const tolvek::Listing listing = tolvek::build_listing(map, {"fuzz.tmp", "fuzz.unpacked.prg"}, &hints);
+  const tolvek::Listing listing =
+      tolvek::build_listing(map, {"fuzz.tmp", "fuzz.unpacked.prg", "fuzz.unpacked.asm", "Tolvek.exe --unpack"}, &hints);
   std::uint32_t next = image.load;
   for (const tolvek::Row& row : listing.rows) {
     check(row.address == next, "rows follow each other");

@@ -62,7 +62,8 @@ Texts disassemble(const Image& image, std::int64_t entry, bool undocumented, std
   run.ceiling = 2 * run_cycles;
   const tolvek::MemoryMap map = tolvek::analyse(image, {.entry = entry, .undocumented = undocumented, .run = run});
   check_map(map, undocumented);
-  const tolvek::Listing listing = tolvek::build_listing(map, {"fuzz.tmp", "fuzz.unpacked.prg"});
+  const tolvek::Listing listing =
+      tolvek::build_listing(map, {"fuzz.tmp", "fuzz.unpacked.prg", "fuzz.unpacked.asm", "Tolvek.exe --unpack"});
   const tolvek::BuildNames names{"fuzz.asm", "fuzz.prg", "fuzz.cfg"};
   Texts texts;
   for (const tolvek::Dialect* dialect : {&tolvek::kAcme, &tolvek::k64tass, &tolvek::kCa65}) {
