@@ -493,6 +493,25 @@ TEST(UnpackOnTheMachine, TheRunKeepsTheOriginalAsHandedOverAndItRuns) {
     }
 }
 
+// An unpacker that unpacks a BASIC program may hand it to BASIC's
+// interpreter to RUN instead of jumping to it: that is the hand-over, and
+// the run goes on as RUN would, through the program's SYS.
+TEST(UnpackOnTheMachine, ABasicProgramHandedToTheInterpreterRunsFromItsSys) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    ScratchDir dir;
+    Original original = small_basic_program();
+    const std::uint16_t sys = original.entry;
+    original.entry = 0xa7ae;  // the interpreter's next statement, where RUN goes on
+    const Built built = build(dir, original, {Packer::TablesBelow});
+    const tolvek::RunResult result = tolvek::run_program(built.packed, kPackedEntry, tolvek::RunOptions{});
+    ASSERT_TRUE(result.written_code.has_value());
+    EXPECT_EQ(result.written_code->entry, sys);
+    EXPECT_EQ(result.written_code->start, built.original.load);
+    EXPECT_EQ(result.written_code->bytes, built.original.bytes);
+    EXPECT_EQ(result.end, tolvek::RunEnd::ReturnedToBasic);
+    EXPECT_EQ(result.printed, original.printed);
+}
+
 // The budget grows for an unpacker at work only up to its ceiling; there,
 // the run says so and keeps nothing of a hand-over that did not happen.
 // Given the budget it needs, a slow decruncher finishes without growing it.

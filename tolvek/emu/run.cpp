@@ -115,11 +115,13 @@ private:
     void forget_stores_since(std::size_t count);
     void keep_pending();
     std::optional<RunEnd> halted();
+    bool run_as_basic();
     void new_code();
     WrittenCode handed_over(std::uint16_t entry, std::uint16_t from, std::uint32_t first, std::uint32_t last);
     std::pair<std::uint32_t, std::uint32_t> program_around(std::uint16_t entry, std::uint32_t first, std::uint32_t last);
     void keep(WrittenCode code);
     bool unpacking() const;
+    bool unpacking_at(std::uint16_t pc) const;
     std::optional<std::uint16_t> image_call_of(std::uint16_t entry) const;
     void watched();
     bool in_written_range(std::uint32_t address) const;
@@ -140,6 +142,7 @@ private:
     std::uint64_t news_seen_ = 0;      // Cpu6510::last_news when last looked at,
     std::uint64_t progress_seen_ = 0;  // and Cpu6510::progress then
     std::uint32_t largest_ = 0;        // the largest program handed over to so far
+    bool ran_as_basic_ = false;        // an unpacked BASIC program was RUN
     std::vector<bool> program_writer_ = std::vector<bool>(0x10000);  // program_around's scratch
     RunResult result_;
     std::vector<std::uint16_t> first_stores_;  // the addresses stored into for the first time, in order
@@ -327,13 +330,47 @@ std::optional<RunEnd> Run::halted() {
     if (area == C64::Area::Ram || area == C64::Area::Io || c64_.image_rom(area)) return RunEnd::Halted;
     switch (answer_stand_in(c64_)) {
     case StandIn::Returned: return std::nullopt;
-    case StandIn::BackToBasic: return RunEnd::ReturnedToBasic;
+    case StandIn::BackToBasic: return run_as_basic() ? std::nullopt : std::optional{RunEnd::ReturnedToBasic};
     case StandIn::None: break;
     }
     // A call into ROM that no stand-in answers returns at once: what the
     // program does after it tells more than stopping there would.
     if (return_from_call_without_stand_in(c64_)) return std::nullopt;
     return RunEnd::RomWithoutStandIn;
+}
+
+// An unpacker that unpacked a BASIC program hands it to BASIC to RUN (it
+// jumps to the interpreter's loop, or to READY with RUN typed): from code
+// it wrote, with a BASIC program at $0801 that it wrote and that calls
+// bytes it wrote with SYS. That is the hand-over, and the run goes on as
+// RUN would, with SYS to there. Once, and not for a program that returns
+// from its SYS, nor for what was handed over to going back to BASIC.
+bool Run::run_as_basic() {
+    const std::uint16_t from = cpu_.jumped_from();
+    const auto written = [&](std::uint32_t a) { return (c64_.ram_marks[a] & mark::Written) != 0; };
+    if (ran_as_basic_ || cpu_.pc == kBackFromSys || !unpacking_at(from) || !written(c64::kBasicProgram)) return false;
+    Image basic;
+    basic.load = c64::kBasicProgram;
+    basic.bytes.assign(c64_.ram.begin() + c64::kBasicProgram, c64_.ram.begin() + c64::kBasicRom);
+    const BasicProgram program = find_basic(basic);
+    std::optional<std::uint16_t> target;
+    for (const BasicLine& line : program.lines) {
+        for (const std::uint32_t address : line.sys) {
+            if (!target && address >= program.end && address < c64::kBasicRom && written(address)) {
+                target = static_cast<std::uint16_t>(address);
+            }
+        }
+    }
+    if (!target) return false;
+    ran_as_basic_ = true;
+    for (; fed_ < first_stores_.size(); ++fed_) ranges_.add(first_stores_[fed_]);
+    const auto [first, last] = ranges_.around(*target);
+    keep(handed_over(*target, from, first, last));
+    const auto back = static_cast<std::uint16_t>(kBackFromSys - 1);  // rts adds one
+    cpu_.push(static_cast<std::uint8_t>(back >> 8));
+    cpu_.push(static_cast<std::uint8_t>(back & 0xff));
+    cpu_.pc = *target;
+    return true;
 }
 
 // Code of the program's own is never in the stack or zero page, nor in the
@@ -491,8 +528,9 @@ void Run::keep(WrittenCode code) {
 // unpacker copies itself out of the way of what it unpacks), not the
 // program it handed over to. Whether it still is, the news and the signs
 // of progress tell.
-bool Run::unpacking() const {
-    const std::uint16_t pc = cpu_.pc;
+bool Run::unpacking() const { return unpacking_at(cpu_.pc); }
+
+bool Run::unpacking_at(std::uint16_t pc) const {
     if (c64_.area(pc) != C64::Area::Ram || !(c64_.ram_marks[pc] & mark::Written)) return false;
     const std::optional<WrittenCode>& kept = result_.written_code;
     return !kept || kept->moved || pc < kept->start || pc >= kept->end;
