@@ -122,6 +122,7 @@ private:
     void keep(WrittenCode code);
     bool unpacking() const;
     bool unpacking_at(std::uint16_t pc) const;
+    bool moved(std::uint32_t start, std::uint32_t end, std::uint16_t entry) const;
     std::optional<std::uint16_t> image_call_of(std::uint16_t entry) const;
     void watched();
     bool in_written_range(std::uint32_t address) const;
@@ -423,10 +424,36 @@ void Run::new_code() {
 
 // The program that `entry` starts, as it stands now in the written bytes
 // first..last around it, with where it came from.
+// Code moved to run there (copied from as far away as a whole) is the bytes
+// written without a gap around the entry; what an unpacker unpacked is
+// found by program_around.
 WrittenCode Run::handed_over(std::uint16_t entry, std::uint16_t from, std::uint32_t first, std::uint32_t last) {
+    const auto written = [&](std::uint32_t a) { return (c64_.ram_marks[a] & mark::Written) != 0; };
+    std::uint32_t low = entry;
+    std::uint32_t high = entry;
+    while (low > first && written(low - 1)) --low;
+    while (high < last && written(high + 1)) ++high;
+    looked_ += high - low + 1;
+    WrittenCode code{static_cast<std::uint16_t>(low), high + 1, entry, from, cpu_.cycles, {}};
+    code.moved = moved(low, high + 1, entry);
+    if (code.moved) return code;
     const auto [start, end] = looked_ < kLookAllowance ? program_around(entry, first, last)
                                                         : std::pair<std::uint32_t, std::uint32_t>{first, last + 1};
-    return WrittenCode{static_cast<std::uint16_t>(start), end, entry, from, cpu_.cycles, {}};
+    code.start = static_cast<std::uint16_t>(start);
+    code.end = end;
+    return code;
+}
+
+// Whether nine in ten of the bytes start..end were copied from as far
+// away as the one at `entry`.
+bool Run::moved(std::uint32_t start, std::uint32_t end, std::uint16_t entry) const {
+    const std::uint16_t* origins = c64_.ram_origins.data();
+    const auto distance = static_cast<std::uint16_t>(origins[entry] - entry);
+    std::uint32_t same = 0;
+    for (std::uint32_t a = start; a < end; ++a) {
+        if (origins[a] != kNoOrigin && static_cast<std::uint16_t>(origins[a] - a) == distance) ++same;
+    }
+    return distance != 0 && same * 10 >= (end - start) * 9;
 }
 
 // Where the program that an unpacker unpacked around `entry` starts and ends
@@ -502,25 +529,21 @@ std::pair<std::uint32_t, std::uint32_t> Run::program_around(std::uint16_t entry,
 
 // Keeps `code` (with memory as it stands now) as what was handed over when
 // it lies over the entry of what was kept (the next stage of an unpacker of
-// several, unpacked where the stage before lay), or is not much smaller
-// than the largest so far: the last stage, not code the unpacked program
-// copies to run elsewhere.
+// several, unpacked where the stage before lay), follows a copy with what
+// is no copy (the unpacker moved into place, then what it unpacked), or is
+// not much smaller than the largest so far: the last stage, not code the
+// unpacked program copies to run elsewhere.
 void Run::keep(WrittenCode code) {
     std::optional<WrittenCode>& kept = result_.written_code;
     const std::uint32_t size = code.end - code.start;
     const bool next_stage = kept && code.start <= kept->entry && kept->entry < code.end;
-    largest_ = next_stage ? size : std::max(largest_, size);
+    // What an unpacker made comes after the unpacker it moved into place.
+    const bool after_a_copy = kept && kept->moved && !code.moved;
+    largest_ = next_stage || after_a_copy ? size : std::max(largest_, size);
     if (size < largest_ / 2) return;
     if (kept && copied_ >= kCopyAllowance && size <= (kept->end - kept->start) * 17 / 16) return;
     copied_ += size;
     code.bytes.assign(c64_.ram.begin() + code.start, c64_.ram.begin() + code.end);
-    const std::uint16_t* origins = c64_.ram_origins.data();
-    const auto distance = static_cast<std::uint16_t>(origins[code.entry] - code.entry);
-    std::uint32_t moved = 0;
-    for (std::uint32_t a = code.start; a < code.end; ++a) {
-        if (origins[a] != kNoOrigin && static_cast<std::uint16_t>(origins[a] - a) == distance) ++moved;
-    }
-    code.moved = distance != 0 && moved * 10 >= size * 9;
     kept = std::move(code);
 }
 
