@@ -251,13 +251,9 @@ std::string unpack_command(const Options& options, std::int64_t entry, const std
 // Where the unpacked program starts: its BASIC program's first SYS into
 // it, else where the unpacker jumped.
 std::int64_t unpacked_entry(const Image& unpacked, std::uint16_t jumped_to) {
-    const BasicProgram basic = find_basic(unpacked);
-    for (const BasicLine& line : basic.lines) {
-        for (const std::uint32_t address : line.sys) {
-            if (unpacked.contains(address) && address >= basic.end) return address;
-        }
-    }
-    return jumped_to;
+    const std::optional<SysCall> sys =
+        first_sys_after(find_basic(unpacked), [&](std::uint32_t address) { return unpacked.contains(address); });
+    return sys ? sys->address : jumped_to;
 }
 
 // The source or listing of one analysed image.

@@ -64,27 +64,34 @@ tas shs sha ahx shx sxa shy sya jam kil hlt dcm ins lse""".split())
 
 
 # ---------------------------------------------------------------- source statements
+def split_outside_quotes(text, separator, comment):
+    """The parts of `text` between `separator`s that stand outside quotes and
+    brackets, stripped, empty ones dropped; up to a ';' when `comment`."""
+    out, cur, quote, depth = [], "", None, 0
+    for c in text:
+        if quote:
+            quote = None if c == quote else quote
+        elif c in "\"'":
+            quote = c
+        elif c == ";" and comment:
+            break
+        elif c in "([":
+            depth += 1
+        elif c in ")]":
+            depth -= 1
+        elif c == separator and depth == 0:
+            out.append(cur)
+            cur = ""
+            continue
+        cur += c
+    out.append(cur)
+    return [part.strip() for part in out if part.strip()]
+
+
 def split_statements(text, dialect):
     """The statements of a source line, its comment dropped (ACME and ca65
     put several on a line with colons)."""
-    out, cur, quote = [], "", None
-    for c in text:
-        if quote:
-            cur += c
-            if c == quote:
-                quote = None
-        elif c in "\"'":
-            quote = c
-            cur += c
-        elif c == ";":
-            break
-        elif c == ":" and dialect != "64tass":
-            out.append(cur)
-            cur = ""
-        else:
-            cur += c
-    out.append(cur)
-    return [s.strip() for s in out if s.strip()]
+    return split_outside_quotes(text, None if dialect == "64tass" else ":", comment=True)
 
 
 # Data directives per dialect, by the kind of items they take.
@@ -128,28 +135,7 @@ def statement(text, dialect):
 
 def split_items(text):
     """The comma-separated items of an operand, brackets and quotes kept whole."""
-    items, cur, depth, quote = [], "", 0, None
-    for c in text:
-        if quote:
-            cur += c
-            if c == quote:
-                quote = None
-        elif c in "\"'":
-            quote = c
-            cur += c
-        elif c in "([":
-            depth += 1
-            cur += c
-        elif c in ")]":
-            depth -= 1
-            cur += c
-        elif c == "," and depth == 0:
-            items.append(cur.strip())
-            cur = ""
-        else:
-            cur += c
-    items.append(cur.strip())
-    return [i for i in items if i != ""]
+    return split_outside_quotes(text, ",", comment=False)
 
 
 # ---------------------------------------------------------------- expressions

@@ -56,15 +56,14 @@ void trace_sys_entries(MemoryMap& map) {
 // `entry` and one calls elsewhere in the image after it (the first of
 // those). A packed program's data may hold a SYS token and digits.
 std::optional<SysEntry> sys_instead_of(const MemoryMap& map, std::uint32_t entry) {
-    if (entry < map.basic_end()) return std::nullopt;
-    std::optional<SysEntry> first;
-    for (const BasicLine& line : map.start.basic.lines) {
-        for (const std::uint32_t address : line.sys) {
-            if (address == entry) return std::nullopt;
-            if (!first && map.image().contains(address) && address >= map.basic_end()) first = SysEntry{address, line.number};
-        }
-    }
-    return first;
+    const auto& lines = map.start.basic.lines;
+    const bool called = std::any_of(lines.begin(), lines.end(), [&](const BasicLine& line) {
+        return std::find(line.sys.begin(), line.sys.end(), entry) != line.sys.end();
+    });
+    if (entry < map.basic_end() || called) return std::nullopt;
+    const std::optional<SysCall> sys =
+        first_sys_after(map.start.basic, [&](std::uint32_t address) { return map.image().contains(address); });
+    return sys ? std::optional<SysEntry>(SysEntry{sys->address, sys->line}) : std::nullopt;
 }
 
 }  // namespace

@@ -177,6 +177,16 @@ std::string detokenize(const std::vector<std::uint8_t>& text) {
     return out;
 }
 
+std::optional<SysCall> first_sys_after(const BasicProgram& program,
+                                       const std::function<bool(std::uint32_t)>& into) {
+    for (const BasicLine& line : program.lines) {
+        for (const std::uint32_t address : line.sys) {
+            if (address >= program.end && into(address)) return SysCall{address, line.number};
+        }
+    }
+    return std::nullopt;
+}
+
 BasicProgram find_basic(const Image& image) {
     BasicProgram program;
     std::uint32_t at = image.load;

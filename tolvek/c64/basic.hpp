@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,17 @@ struct BasicProgram {
 // exactly as the BASIC editor stores them, closed by a zero link inside the
 // image. Returns an empty program otherwise.
 BasicProgram find_basic(const Image& image);
+
+// A SYS statement's address and the number of its line.
+struct SysCall {
+    std::uint32_t address = 0;
+    std::uint32_t line = 0;
+};
+
+// The first SYS of `program`, in its order, that calls past the program's
+// end to an address `into` takes, if any (as RUN would reach it).
+std::optional<SysCall> first_sys_after(const BasicProgram& program,
+                                       const std::function<bool(std::uint32_t)>& into);
 
 // The listing of one line's tokenized text, as LIST shows it.
 std::string detokenize(const std::vector<std::uint8_t>& text);

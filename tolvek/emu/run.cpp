@@ -118,7 +118,7 @@ private:
     bool run_as_basic();
     void new_code();
     WrittenCode handed_over(std::uint16_t entry, std::uint16_t from, std::uint32_t first, std::uint32_t last);
-    std::pair<std::uint32_t, std::uint32_t> program_around(std::uint16_t entry, std::uint32_t first, std::uint32_t last);
+    std::pair<std::uint32_t, std::uint32_t> program_around(std::uint16_t entry, std::uint32_t low, std::uint32_t high);
     void keep(WrittenCode code);
     bool unpacking() const;
     bool unpacking_at(std::uint16_t pc) const;
@@ -353,24 +353,18 @@ bool Run::run_as_basic() {
     Image basic;
     basic.load = c64::kBasicProgram;
     basic.bytes.assign(c64_.ram.begin() + c64::kBasicProgram, c64_.ram.begin() + c64::kBasicRom);
-    const BasicProgram program = find_basic(basic);
-    std::optional<std::uint16_t> target;
-    for (const BasicLine& line : program.lines) {
-        for (const std::uint32_t address : line.sys) {
-            if (!target && address >= program.end && address < c64::kBasicRom && written(address)) {
-                target = static_cast<std::uint16_t>(address);
-            }
-        }
-    }
-    if (!target) return false;
+    const std::optional<SysCall> sys = first_sys_after(
+        find_basic(basic), [&](std::uint32_t address) { return address < c64::kBasicRom && written(address); });
+    if (!sys) return false;
+    const auto target = static_cast<std::uint16_t>(sys->address);
     ran_as_basic_ = true;
     for (; fed_ < first_stores_.size(); ++fed_) ranges_.add(first_stores_[fed_]);
-    const auto [first, last] = ranges_.around(*target);
-    keep(handed_over(*target, from, first, last));
+    const auto [first, last] = ranges_.around(target);
+    keep(handed_over(target, from, first, last));
     const auto back = static_cast<std::uint16_t>(kBackFromSys - 1);  // rts adds one
     cpu_.push(static_cast<std::uint8_t>(back >> 8));
     cpu_.push(static_cast<std::uint8_t>(back & 0xff));
-    cpu_.pc = *target;
+    cpu_.pc = target;
     return true;
 }
 
@@ -437,7 +431,7 @@ WrittenCode Run::handed_over(std::uint16_t entry, std::uint16_t from, std::uint3
     WrittenCode code{static_cast<std::uint16_t>(low), high + 1, entry, from, cpu_.cycles, {}};
     code.moved = moved(low, high + 1, entry);
     if (code.moved) return code;
-    const auto [start, end] = looked_ < kLookAllowance ? program_around(entry, first, last)
+    const auto [start, end] = looked_ < kLookAllowance ? program_around(entry, low, high)
                                                         : std::pair<std::uint32_t, std::uint32_t>{first, last + 1};
     code.start = static_cast<std::uint16_t>(start);
     code.end = end;
@@ -457,8 +451,8 @@ bool Run::moved(std::uint32_t start, std::uint32_t end, std::uint16_t entry) con
 }
 
 // Where the program that an unpacker unpacked around `entry` starts and ends
-// (exclusive), of the written bytes first..last: the bytes written without
-// a gap around it, less the unpacker's work areas. The program's bytes are
+// (exclusive), of the bytes low..high written without a gap around it: those
+// bytes less the unpacker's work areas. The program's bytes are
 // the output of the stores that wrote the entry's byte and of those whose
 // bytes lie among theirs (literals, matches, runs, a cleared area filled in
 // bit by bit); the unpacker's tables and the remains of its moved data
@@ -466,13 +460,8 @@ bool Run::moved(std::uint32_t start, std::uint32_t end, std::uint16_t entry) con
 // end while each byte was written after the one before (a run of zeros
 // written last by a store of its own). From $0801 where that holds a BASIC
 // program.
-std::pair<std::uint32_t, std::uint32_t> Run::program_around(std::uint16_t entry, std::uint32_t first, std::uint32_t last) {
-    const auto written = [&](std::uint32_t a) { return (c64_.ram_marks[a] & mark::Written) != 0; };
+std::pair<std::uint32_t, std::uint32_t> Run::program_around(std::uint16_t entry, std::uint32_t low, std::uint32_t high) {
     const LastWrite* notes = c64_.last_write_notes.data();
-    std::uint32_t low = entry;
-    std::uint32_t high = entry;
-    while (low > first && written(low - 1)) --low;
-    while (high < last && written(high + 1)) ++high;
     looked_ += (high - low + 1) * kWriterPasses;
 
     std::vector<std::uint16_t> writers{notes[entry].writer};
