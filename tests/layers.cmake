@@ -11,7 +11,7 @@ endif()
 # that stand alone (the image, numbers as the user writes them, the version).
 set(allowed_cpu      image.hpp)
 set(allowed_c64      image.hpp cpu)
-set(allowed_syntax   cpu)
+set(allowed_syntax   cpu c64)
 set(allowed_emu      image.hpp cpu c64)
 set(allowed_hints    image.hpp number.hpp cpu c64 syntax emu)
 set(allowed_analysis image.hpp number.hpp cpu c64 syntax emu hints)

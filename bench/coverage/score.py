@@ -30,7 +30,30 @@ DATA_SEGMENTS = {"EXEHDR", "RODATA", "DATA", "INIT"}
 # count as data; the second data figure counts them as the code they are.
 CODE_IN_DATA = {"_printf.o", "condes.o", "jmpvec.o"}
 
-ROW = re.compile(r"^([0-9a-f]{4})  ((?:[0-9a-f]{2} )*[0-9a-f]{2}) +(\S.*)$")
+# A row of the listing: address, bytes, source. A longer row (a string)
+# goes on in lines of address and bytes only.
+ROW = re.compile(r"^([0-9a-f]{4})  ((?:[0-9a-f]{2} )*[0-9a-f]{2})  +(\S.*)$")
+MORE_BYTES = re.compile(r"^([0-9a-f]{4})  ((?:[0-9a-f]{2} )*[0-9a-f]{2})$")
+
+
+def listing_kinds(lst):
+    """Address -> "code" or "data" as Tolvek's listing shows it."""
+    kinds = {}
+    kind = "data"
+    with open(lst) as f:
+        for line in f:
+            line = line.rstrip("\n")
+            m = ROW.match(line)
+            if m:
+                kind = "data" if m.group(3).startswith(("!", ".")) else "code"
+            else:
+                m = MORE_BYTES.match(line)
+                if not m:
+                    continue
+            address = int(m.group(1), 16)
+            for a in range(address, address + len(m.group(2).split())):
+                kinds[a] = kind
+    return kinds
 
 
 def read_map(map_file):
@@ -89,18 +112,7 @@ def shown(tolvek, prg, options=()):
     with open(tmp, "wb") as f:
         f.write(image)
     subprocess.run(command(tolvek, load, entry_of(image, load), tmp, options), check=True)
-    kinds = {}
-    with open(prg[:-4] + ".lst") as f:
-        for line in f:
-            m = ROW.match(line.rstrip("\n"))
-            if not m:
-                continue
-            address = int(m.group(1), 16)
-            size = len(m.group(2).split())
-            kind = "data" if m.group(3).startswith("!") else "code"
-            for a in range(address, address + size):
-                kinds[a] = kind
-    return load, load + len(image), kinds
+    return load, load + len(image), listing_kinds(prg[:-4] + ".lst")
 
 
 def main(argv):

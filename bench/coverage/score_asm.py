@@ -21,7 +21,7 @@ import subprocess
 import sys
 import tempfile
 
-from score import ROW, command, take_options
+from score import command, listing_kinds, take_options
 
 MNEMONICS = set("""
     adc and asl bcc bcs beq bit bmi bne bpl brk bvc bvs clc cld cli clv cmp
@@ -207,21 +207,6 @@ def entry_of(image, load):
                 entry = signed
             armed = False
     return entry
-
-
-def listing_kinds(lst):
-    """Address -> "code" or "data" as Tolvek's listing shows it."""
-    kinds = {}
-    with open(lst) as f:
-        for line in f:
-            m = ROW.match(line.rstrip("\n"))
-            if not m:
-                continue
-            address = int(m.group(1), 16)
-            kind = "data" if m.group(3).startswith("!") else "code"
-            for a in range(address, address + len(m.group(2).split())):
-                kinds[a] = kind
-    return kinds
 
 
 def assemble(source, work):

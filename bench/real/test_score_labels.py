@@ -52,9 +52,10 @@ ACME = {
 
 
 def tolvek(*rows):
-    """A listing of Tolvek's: the rows for $1000-$1005 given, the data fixed."""
-    return ["%04x  %-10s %s\n" % row for row in rows] + [
-        "1006  60         rts\n", "1007  07         !byte $07\n", "1008  00 10 34 12 !word L1000,$1234\n"]
+    """A listing of Tolvek's, in its columns: the rows for $1000-$1005
+    given, the data fixed."""
+    fixed = (0x1006, "60", "rts"), (0x1007, "07", "!byte $07"), (0x1008, "00 10 34 12", "!word L1000,$1234")
+    return ["%04x  %-23s          %s\n" % row for row in rows + fixed]
 
 
 RIGHT = (0x1000, "a9 10", "lda #$10"), (0x1002, "a2 08", "ldx #<D1008"), (0x1004, "a0 10", "ldy #>D1008")

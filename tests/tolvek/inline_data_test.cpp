@@ -146,7 +146,8 @@ void expect_data(const MemoryMap& map, std::uint32_t from, std::uint32_t to, con
     }
     // The data is rows of its own, from right after the call to the next
     // instruction.
-    EXPECT_EQ(listed_at(map, from).substr(0, 6), "!byte ") << std::hex << from;
+    const std::string first = listed_at(map, from);
+    EXPECT_TRUE(first.starts_with("!byte ") || first.starts_with("!pet ")) << std::hex << from << ": " << first;
     EXPECT_EQ(listed_at(map, to).substr(0, 6), "L" + hex(to) + ":") << std::hex << to;
 }
 

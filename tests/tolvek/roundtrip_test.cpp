@@ -291,6 +291,7 @@ TEST_P(RoundTrip, CompiledCPrograms) {
 TEST_P(RoundTrip, HiddenCodePrograms) {
     const std::string byte = acme() ? "!byte " : ".byte ";
     const std::string word = acme() ? "!word " : ".word ";
+    const std::string pet = acme() ? "!pet " : dialect() == "64tass" ? ".text " : ".byte ";
     const struct {
         const char* name;
         std::vector<std::string> shown;
@@ -298,8 +299,9 @@ TEST_P(RoundTrip, HiddenCodePrograms) {
         // Fixed parameters, zero-terminated text (pla / pla and tsx), a
         // length byte and its text, each followed by the next call.
         {"inline_data",
-         {"\t" + byte + "$06,$0e\n", "; \"text aft\"", "; \"read thr\"", "\t" + byte + "$0c\n",
-          "; \"counted \"", "\t" + byte + "$0d,$00\nL0828" + (dialect() == "ca65" ? ":" : "") + "\n"}},
+         {"\t" + byte + "$06,$0e\n", pet + "147, \"text after a jsr\", 13, 0\n",
+          pet + "\"read through the stack\", 13, 0\n", "\t" + byte + "$0c\n\t" + pet + "\"counted text\"\n",
+          pet + "13, \"done\", 13, 0\nL085d" + (dialect() == "ca65" ? ":" : "") + "\n"}},
         // The rts trick's tables, interleaved and split, and tables read
         // into jmp (ptr) and into a jmp's operand.
         {"jump_tables",

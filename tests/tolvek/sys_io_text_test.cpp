@@ -413,18 +413,16 @@ TEST(ScreenCodes, TextInBothCharacterSetsAndPetscii) {
     EXPECT_EQ(d.map.kind(0xc00c), Kind::Unknown) << "$ff ends the text";
     ASSERT_NE(d.row_at(0xc003), nullptr) << d.text;
     EXPECT_EQ(d.row_at(0xc003)->kind, RowKind::ScreenText);
-    EXPECT_EQ(d.comment_at(0xc003), "scr \"game ove\"");
-    EXPECT_EQ(d.comment_at(0xc00b), "scr \"r\"");
-    EXPECT_EQ(d.comment_at(0xc00d), "scr \"Press Fi\"");
-    EXPECT_EQ(d.comment_at(0xc015), "scr \"re...\"");
+    // Each text is one row, written as a string; the zero that ends one
+    // goes with it.
+    EXPECT_EQ(tolvek_test::listed_at(d.map, 0xc003), "!scr \"game over\"");
+    EXPECT_EQ(tolvek_test::listed_at(d.map, 0xc00d), "!scr \"Press Fire...\", 0");
     EXPECT_EQ(d.map.kind(0xc01a), Kind::Unknown);
     EXPECT_EQ(d.row_at(0xc01b)->kind, RowKind::Text) << "PETSCII stays PETSCII";
-    EXPECT_EQ(d.comment_at(0xc01b), "\"hello wo\"");
+    EXPECT_EQ(tolvek_test::listed_at(d.map, 0xc01b), "!pet \"hello world\", 0");
     // Spaces and digits read the same in both: screen text takes them.
-    EXPECT_EQ(d.comment_at(0xc027), "scr \"score 10\"");
-    EXPECT_EQ(d.comment_at(0xc02f), "scr \"0 pts\"");
-    // The bytes are written as bytes.
-    EXPECT_TRUE(d.has("\t!byte $07,$01,$0d,$05,$20,$0f,$16,$05 ; scr \"game ove\"\n")) << d.text;
+    EXPECT_EQ(tolvek_test::listed_at(d.map, 0xc027), "!scr \"score 100 pts\"");
+    EXPECT_TRUE(d.has("\t!byte $0d,$00\n")) << d.text;
 }
 
 TEST(ScreenCodes, TablesOfSmallNumbersAreNotText) {
@@ -480,7 +478,7 @@ TEST(ScreenCodes, WhatTheCodeNamesApartIsNoPartOfTheText) {
     const Disassembly d(named.image, 0xc000);
     for (std::uint32_t a = 0xc00a; a < 0xc019; ++a) EXPECT_EQ(d.map.kind(a), Kind::ScreenCode) << std::hex << a;
     for (std::uint32_t a = 0xc019; a < 0xc021; ++a) EXPECT_EQ(d.map.kind(a), Kind::Unknown) << std::hex << a;
-    EXPECT_EQ(d.comment_at(0xc012), "scr \"e intro\"");
+    EXPECT_EQ(tolvek_test::listed_at(d.map, 0xc00a), "Dc00a: !scr \" a little intro\"");
     // Where nothing names the colours apart, they read as the text's end.
     const Program glued = program(false);
     const Disassembly g(glued.image, 0xc000);
@@ -605,9 +603,48 @@ mixed	!scr "Game Over [ok]", 0, $ff
 pet	!pet "hello there", 13, 0
 )",
                                    0xc000);
-    EXPECT_TRUE(has(text, "; scr \"press sp\"\n")) << text;
-    EXPECT_TRUE(has(text, "; scr \"Game Ove\"\n")) << text;
-    EXPECT_TRUE(has(text, "; \"hello th\"\n")) << text;
+    // Written as strings in every dialect, with the zero that ends them.
+    EXPECT_TRUE(has(text, "\"press space bar\"\n")) << text;
+    EXPECT_TRUE(has(text, "\"Game Over [ok]\", 0\n")) << text;
+    EXPECT_TRUE(has(text, "\"hello there\", 13, 0\n")) << text;
+}
+
+// Text as strings: a quote and control codes as numbers in the same row,
+// a long text cut after a space, a label the code names starting a new row.
+TEST_P(HiddenCodeRoundTrip, TextAsStrings) {
+    const std::string text = check(R"(
+	* = $c000
+	ldx #0
+-	lda quoted,x
+	jsr $ffd2
+	lda colours,x
+	jsr $ffd2
+	lda long,x
+	jsr $ffd2
+	lda half,x
+	jsr $ffd2
+	lda named,x
+	jsr $ffd2
+	lda mixed,x
+	jsr $ffd2
+	inx
+	bne -
+	rts
+quoted	!pet "say ", 34, "hi", 34, " to all", 0
+colours	!pet 5, "white ", 28, "red ", 30, "green", 13, 0
+long	!pet "the quick brown fox jumps over the lazy dog and then the quick brown fox jumps again", 0
+half	!pet "first half"
+named	!pet " second half", 0
+mixed	!pet "Hello World", 147, 13
+)",
+                                   0xc000);
+    for (const char* row : {"\"say \", 34, \"hi\", 34, \" to all\", 0\n",
+                            " 5, \"white \", 28, \"red \", 30, \"green\", 13, 0\n",
+                            " \"the quick brown fox jumps over the lazy dog and then the quick \"\n",
+                            " \"brown fox jumps again\", 0\n", " \"first half\"\n", " \" second half\", 0\n",
+                            " \"Hello World\", 147, 13\n"}) {
+        EXPECT_TRUE(has(text, row)) << row << "\n" << text;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialects, HiddenCodeRoundTrip, ::testing::Values("acme", "64tass", "ca65"));

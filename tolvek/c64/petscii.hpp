@@ -44,4 +44,19 @@ inline constexpr std::array<char, 256> kScreenChars = [] {
 
 inline char screen_char(std::uint8_t byte) { return kScreenChars[byte]; }
 
+// Whether a PETSCII byte is a control code that text holds: colours,
+// cursor moves, reverse on and off, clear and home, delete and insert, the
+// switch of character set, line breaks.
+inline constexpr std::array<bool, 256> kPetsciiControls = [] {
+    std::array<bool, 256> controls{};
+    for (const int byte : {0x05, 0x08, 0x09, 0x0a, 0x0d, 0x0e, 0x11, 0x12, 0x13, 0x14, 0x1c, 0x1d, 0x1e, 0x1f,
+                           0x81, 0x8d, 0x8e, 0x90, 0x91, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9a,
+                           0x9b, 0x9c, 0x9d, 0x9e, 0x9f}) {
+        controls[static_cast<std::size_t>(byte)] = true;
+    }
+    return controls;
+}();
+
+inline bool is_petscii_control(std::uint8_t byte) { return kPetsciiControls[byte]; }
+
 }  // namespace tolvek

@@ -14,6 +14,10 @@ namespace tolvek {
 namespace {
 
 constexpr std::uint32_t kRowBytes = 8;
+// A string's row holds up to this many bytes, a screen line and more; and
+// up to this many control codes in a row between or before its texts.
+constexpr std::uint32_t kMaxTextRow = 64;
+constexpr std::uint32_t kMaxControlCodes = 4;
 
 // How the header names a key or a joystick's move that a run pressed.
 std::string input_name(const Input& input) {
@@ -251,18 +255,91 @@ private:
         return item;
     }
 
-    // Data rows for [begin, end): at most 8 bytes each, split where a label
-    // stands and where the kind of data changes, so that text and address
-    // items get rows (and comments) of their own.
+    // Whether the byte at `a` is plain data (no address, no text) that
+    // is a PETSCII control code: a colour, a cursor move, a line break
+    // inside or after a text.
+    bool is_control(std::uint32_t a) const {
+        return plain(a) && is_petscii_control(image_.at(a));
+    }
+    bool plain(std::uint32_t a) const { return map_.kind(a) == Kind::Unknown || map_.kind(a) == Kind::Bytes; }
+    // The same, inside a string: where no label stands.
+    bool control_code(std::uint32_t a) const { return is_control(a) && !labels_.has_label(a); }
+    bool plain_zero(std::uint32_t a) const { return plain(a) && !labels_.has_label(a) && image_.at(a) == 0; }
+
+    // Whether PETSCII control codes at `a` lead to text: the string starts
+    // with them.
+    bool starts_string(std::uint32_t a, std::uint32_t end) const {
+        if (!is_control(a)) return false;
+        std::uint32_t c = a + 1;
+        while (c < end && c - a < kMaxControlCodes && control_code(c)) ++c;
+        return c < end && row_kind(c, true) == RowKind::Text && !labels_.has_label(c);
+    }
+
+    // Where the string that starts at `a` (text, or PETSCII control codes
+    // right before text) ends in [a, end): it takes the control codes
+    // between and after its pieces of text, and the zero that ends it,
+    // as far as kMaxTextRow bytes, cut after a space where it is longer.
+    std::uint32_t string_end(std::uint32_t a, std::uint32_t end, RowKind kind) const {
+        const bool petscii = kind == RowKind::Text;
+        std::uint32_t b = a;
+        if (petscii && starts_string(a, end)) {
+            ++b;
+            while (control_code(b)) ++b;
+        }
+        while (b < end && b - a < kMaxTextRow) {
+            if (b != a && labels_.has_label(b)) break;
+            if (row_kind(b, true) == kind) {
+                ++b;
+                continue;
+            }
+            // Control codes: taken where more text follows, or where
+            // nothing of the data follows them.
+            std::uint32_t c = b;
+            while (petscii && c < end && c - b < kMaxControlCodes && control_code(c)) ++c;
+            if (c < end && plain_zero(c)) {
+                b = c + 1;  // the zero that ends the string
+                break;
+            }
+            if (c > b && c < end && row_kind(c, true) == kind && !labels_.has_label(c)) {
+                b = c;
+                continue;
+            }
+            const bool data_follows = c < end && !labels_.has_label(c) && plain(c);
+            if (c > b && !data_follows) b = c;
+            break;
+        }
+        if (b - a >= kMaxTextRow && b < end) {
+            // A long text goes on in the next row from after its last space.
+            for (std::uint32_t s = b - 1; s > a + kMaxTextRow / 2; --s) {
+                if (row_kind(s, true) == kind && image_.at(s) == 0x20) return std::min(s + 1, b);
+            }
+        }
+        return std::min(b, a + kMaxTextRow);
+    }
+
+    // Where the row of data at `a` ends in [a, end): text to the end of its
+    // string; other rows take at most 8 bytes, split where a label stands
+    // and where the kind of data changes, so that address items get rows
+    // (and comments) of their own.
+    std::uint32_t row_end(std::uint32_t a, std::uint32_t end, RowKind kind, bool find_text) const {
+        if (kind == RowKind::Text || kind == RowKind::ScreenText) return string_end(a, end, kind);
+        const std::uint32_t step = item_size(kind);
+        std::uint32_t b = a + step;
+        while (b < end && b - a + step <= kRowBytes && row_kind(b, find_text) == kind && !labels_.has_label(b) &&
+               !(find_text && starts_string(b, end))) {
+            b += step;
+        }
+        return b;
+    }
+
+    // Data rows for [begin, end).
     void add_data(Listing& listing, std::uint32_t begin, std::uint32_t end, std::string_view first_comment,
                   bool find_text = true) {
         for (std::uint32_t a = begin; a < end;) {
-            const RowKind kind = row_kind(a, find_text);
+            RowKind kind = row_kind(a, find_text);
+            if (find_text && kind == RowKind::Bytes && starts_string(a, end)) kind = RowKind::Text;
             const std::uint32_t step = item_size(kind);
-            std::uint32_t b = a + step;
-            while (b < end && b - a + step <= kRowBytes && row_kind(b, find_text) == kind && !labels_.has_label(b)) {
-                b += step;
-            }
+            const std::uint32_t b = row_end(a, end, kind, find_text);
             Row& row = listing.rows.emplace_back();
             row.kind = kind;
             row.address = a;
@@ -273,21 +350,7 @@ private:
                 for (std::uint32_t i = a; i < b; i += step) listing.items.push_back(address_item(listing.store, i, kind));
             }
             if (labels_.has_label(a)) row.label = listing.store.keep(labels_.label_at(a));
-            const std::string_view given = a == begin ? first_comment : std::string_view{};
-            if (kind == RowKind::Text || kind == RowKind::ScreenText) {
-                const bool screen = kind == RowKind::ScreenText;
-                std::string comment(given);
-                if (!comment.empty()) comment += ' ';
-                comment += screen ? "scr \"" : "\"";
-                for (std::uint32_t i = a; i < b; ++i) {
-                    const char c = screen ? screen_char(image_.at(i)) : petscii_char(image_.at(i));
-                    comment += c != 0 ? c : '.';
-                }
-                comment += '"';
-                row.comment = listing.store.keep(comment);
-            } else {
-                row.comment = listing.store.keep(given);
-            }
+            row.comment = listing.store.keep(a == begin ? first_comment : std::string_view{});
             a = b;
         }
     }

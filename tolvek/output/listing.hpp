@@ -49,8 +49,10 @@ private:
 enum class RowKind : std::uint8_t {
     Instruction,
     Bytes,      // data bytes written as numbers
-    Text,       // data bytes that are PETSCII text (shown in the comment)
-    ScreenText, // data bytes that are screen codes (shown in the comment)
+    // Data bytes that are text, in PETSCII or in screen codes: a string,
+    // with the control codes in it and the zero that ends it.
+    Text,
+    ScreenText,
     Words,      // data items: 16-bit words, each an address (the row's items)
     LowBytes,   // data items: the low halves of addresses
     HighBytes,  // data items: the high halves of addresses

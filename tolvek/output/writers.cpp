@@ -136,12 +136,26 @@ public:
         case RowKind::Words:
         case RowKind::LowBytes:
         case RowKind::HighBytes: items(row); break;
+        case RowKind::Text: string(row, TextSet::Petscii); break;
+        case RowKind::ScreenText: string(row, TextSet::ScreenCodes); break;
         default: bytes(row.address, row.size); break;
         }
         if (row.comment.empty()) return;
         const std::size_t width = text_.size() - start;
         text_.spaces(width < kTextWidth ? kTextWidth - width : 1) << "; ";
         text_.comment(row.comment);
+    }
+
+    // Before a row of text in the .asm: the line that selects its encoding,
+    // where the rows before were in another.
+    void select_encoding(const Row& row) {
+        if (row.kind != RowKind::Text && row.kind != RowKind::ScreenText) return;
+        const TextSet set = row.kind == RowKind::Text ? TextSet::Petscii : TextSet::ScreenCodes;
+        const std::string_view select = encoding(d_, set).select;
+        if (select.empty() || selected_ == set) return;
+        text_ << '\t' << select;
+        text_.end_line();
+        selected_ = set;
     }
 
     void label(std::string_view name) {
@@ -243,6 +257,37 @@ private:
         if (parens) text_ << ')';
     }
 
+    // `!pet 147, "hello", 13, 0`: the characters the encoding has in
+    // quotes, the other bytes as numbers. A row with none is a row of bytes.
+    void string(const Row& row, TextSet set) {
+        const TextEncoding& enc = encoding(d_, set);
+        const auto written = [&](std::uint32_t a) { return enc.chars[image_.at(a)]; };
+        bool any = false;
+        for (std::uint32_t a = row.address; a < row.address + row.size && !any; ++a) any = written(a) != 0;
+        if (!any) {
+            bytes(row.address, row.size);
+            return;
+        }
+        text_ << enc.directive;
+        bool quoted = false;
+        for (std::uint32_t a = row.address; a < row.address + row.size; ++a) {
+            const char c = written(a);
+            if (c != 0 && quoted) {
+                text_ << c;
+                continue;
+            }
+            if (quoted) text_ << '"';
+            if (a != row.address) text_ << ", ";
+            quoted = c != 0;
+            if (quoted) {
+                text_ << '"' << c;
+            } else {
+                text_ << std::to_string(image_.at(a));
+            }
+        }
+        if (quoted) text_ << '"';
+    }
+
     // "!byte $01,$02" for the bytes of a row. Data rows are most of a big
     // image's text: each is put together in a buffer and appended at once.
     void bytes(std::uint32_t begin, std::uint32_t size) {
@@ -265,6 +310,7 @@ private:
     }
 
     Text& text_;
+    std::optional<TextSet> selected_;  // the encoding the source is in
     const std::vector<DataItem>& listing_items_;
     const Image& image_;
     const Dialect& d_;
@@ -326,10 +372,15 @@ void write_asm(const Listing& listing, const Image& image, const Dialect& dialec
         text.line();
     }
     if (listing.undocumented) text.line("\t" + std::string(dialect.cpu_directive));
+    const bool has_text = std::any_of(listing.rows.begin(), listing.rows.end(), [](const Row& row) {
+        return row.kind == RowKind::Text || row.kind == RowKind::ScreenText;
+    });
+    if (has_text) text << dialect.text_definitions;
     text << fill_in(dialect.preamble, names, listing.origin);
     text << '\t' << dialect.origin << '$';
     text.digits(listing.origin, 4).end_line();
     for (const Row& row : listing.rows) {
+        writer.select_encoding(row);
         if (!row.label.empty()) writer.label(row.label);
         text << '\t';
         writer.source(row);
@@ -361,8 +412,7 @@ void write_lst(const Listing& listing, const Image& image, const Dialect& dialec
         if (!row.label.empty()) label_line(row.address, row.label);
         columns.fill(' ');
         put_hex_digits(columns.data(), row.address, 4);
-        // As many bytes as the column holds: all of them, as rows hold at
-        // most eight.
+        // As many bytes as the column holds: eight.
         const std::uint32_t shown = std::min<std::uint32_t>(row.size, 8);
         for (std::uint32_t i = 0; i < shown; ++i) {
             put_hex_digits(&columns[kBytesAt + 3 * i], image.at(row.address + i), 2);
@@ -370,6 +420,17 @@ void write_lst(const Listing& listing, const Image& image, const Dialect& dialec
         text << std::string_view(columns.data(), kSourceAt);
         writer.source(row);
         text.end_line();
+        // The rest of a longer row (a string) eight bytes a line.
+        for (std::uint32_t from = 8; from < row.size; from += 8) {
+            columns.fill(' ');
+            put_hex_digits(columns.data(), row.address + from, 4);
+            const std::uint32_t count = std::min<std::uint32_t>(row.size - from, 8);
+            for (std::uint32_t i = 0; i < count; ++i) {
+                put_hex_digits(&columns[kBytesAt + 3 * i], image.at(row.address + from + i), 2);
+            }
+            text << std::string_view(columns.data(), kBytesAt + 3 * count - 1);
+            text.end_line();
+        }
     }
     if (!listing.end_label.empty()) label_line(image.end(), listing.end_label);
     text.line();

@@ -3,7 +3,29 @@
 #include <cctype>
 #include <string>
 
+#include "c64/petscii.hpp"
+
 namespace tolvek {
+namespace {
+
+// `chars` without the characters a string cannot hold as they are: the
+// quote ends it.
+constexpr std::array<char, 256> without(std::array<char, 256> chars, std::string_view refused) {
+    for (char& c : chars) {
+        if (refused.find(c) != std::string_view::npos) c = 0;
+    }
+    return chars;
+}
+
+constexpr std::array<char, 256> kPetsciiStrings = without(kPetsciiChars, "\"");
+// The zero is an @ on the screen, but far more often the end of a text.
+constexpr std::array<char, 256> kScreenStrings = [] {
+    std::array<char, 256> chars = without(kScreenChars, "\"");
+    chars[0] = 0;
+    return chars;
+}();
+
+}  // namespace
 
 const Dialect kAcme{
     .name = "acme",
@@ -20,6 +42,8 @@ const Dialect kAcme{
     .cpu_directive = "!cpu 6510",
     .renamed = {},
     .reserved = {{{"an instruction", "asr dop top"}, {"an operator", "not"}}},
+    .text = {{{"!pet ", "", kPetsciiStrings}, {"!scr ", "", kScreenStrings}}},
+    .text_definitions = {},
 };
 
 const Dialect k64tass{
@@ -40,6 +64,22 @@ const Dialect k64tass{
                                      "asr isb lds shs ahx axs dcm ins lae xaa"},
                   // Also the index registers of other CPUs: ",r" in ".word q,r" indexes.
                   {"a register", "a b d k r s x y z"}}},
+    // The source defines its encodings rather than rely on the default,
+    // which a command-line option changes.
+    .text = {{{".text ", ".enc \"petscii\"", kPetsciiStrings}, {".text ", ".enc \"screencodes\"", kScreenStrings}}},
+    .text_definitions = "\t.enc \"petscii\"\n"
+                        "\t.cdef \" @\", $20\n"
+                        "\t.cdef \"az\", $41\n"
+                        "\t.cdef \"AZ\", $c1\n"
+                        "\t.cdef \"[[\", $5b\n"
+                        "\t.cdef \"]]\", $5d\n"
+                        "\t.enc \"screencodes\"\n"
+                        "\t.cdef \" ?\", $20\n"
+                        "\t.cdef \"@@\", $00\n"
+                        "\t.cdef \"az\", $01\n"
+                        "\t.cdef \"AZ\", $41\n"
+                        "\t.cdef \"[[\", $1b\n"
+                        "\t.cdef \"]]\", $1d\n",
 };
 
 const Dialect kCa65{
@@ -61,7 +101,29 @@ const Dialect kCa65{
     .operand_prefix = {"", "z:", "a:"},
     .cpu_directive = ".setcpu \"6502X\"",
     .renamed = {{{0xab, "lax"}, {0xcb, "axs"}}},
-    .reserved = {{{"a register", "a x y"}, {"an address size", "z f"}}},
+    .reserved = {{{"a register", "a x y"}, {"an address size", "z f"}, {"a macro", "petscii_text screen_text"}}},
+    // Strings are translated by the character map in effect; each macro
+    // sets the map for one encoding (the letters, @, [ and ]; the rest of
+    // ASCII stays as it is).
+    .text = {{{".byte ", "petscii_text", kPetsciiStrings}, {".byte ", "screen_text", kScreenStrings}}},
+    .text_definitions = ".macro petscii_text\n"
+                        "\t.repeat 26, i\n"
+                        "\t\t.charmap $61 + i, $41 + i\n"
+                        "\t\t.charmap $41 + i, $c1 + i\n"
+                        "\t.endrepeat\n"
+                        "\t.charmap $40, $40\n"
+                        "\t.charmap $5b, $5b\n"
+                        "\t.charmap $5d, $5d\n"
+                        ".endmacro\n"
+                        ".macro screen_text\n"
+                        "\t.repeat 26, i\n"
+                        "\t\t.charmap $61 + i, $01 + i\n"
+                        "\t\t.charmap $41 + i, $41 + i\n"
+                        "\t.endrepeat\n"
+                        "\t.charmap $40, $00\n"
+                        "\t.charmap $5b, $1b\n"
+                        "\t.charmap $5d, $1d\n"
+                        ".endmacro\n",
     .wrapped_branch_relative = true,
 };
 

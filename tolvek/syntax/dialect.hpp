@@ -25,6 +25,21 @@ struct Reserved {
     std::string_view words;    // "shl shr bge"
 };
 
+// How an assembler writes text as string literals, exactly to the byte.
+struct TextEncoding {
+    std::string_view directive;  // before a row of text, one space included
+    // The line that makes the strings after it encode this way (the source
+    // defines the encoding before the origin); empty where the directive
+    // alone says how.
+    std::string_view select;
+    // For each byte, the character that stands for it in a string; 0 where
+    // the byte is written as a number.
+    std::array<char, 256> chars;
+};
+
+// Which encoding a row of text is in, indexing Dialect::text.
+enum class TextSet : std::uint8_t { Petscii, ScreenCodes };
+
 struct Dialect {
     std::string_view name;       // as the command line names it
     std::string_view assembler;  // as its makers name it
@@ -49,6 +64,10 @@ struct Dialect {
     // of undocumented opcodes), register names and keywords; a label of
     // one of these names breaks the source or, worse, changes the program.
     std::array<Reserved, 3> reserved;
+    // Text, by TextSet; and the lines before the origin that define the
+    // encodings, written where the source has text.
+    std::array<TextEncoding, 2> text;
+    std::string_view text_definitions;
     // Whether a branch that wraps around the ends of memory is written
     // relative to its own address (*+n) instead of naming its target.
     bool wrapped_branch_relative = false;
@@ -70,6 +89,11 @@ constexpr std::string_view mnemonic(const Dialect& dialect, std::uint8_t byte) {
 // What the dialect's assembler takes `name` for, case ignored: "an
 // instruction", "a register", ...; empty where it is a name to it.
 std::string_view reserved_meaning(const Dialect& dialect, std::string_view name);
+
+// The encoding a dialect writes a row of text in.
+inline const TextEncoding& encoding(const Dialect& dialect, TextSet set) {
+    return dialect.text[static_cast<std::size_t>(set)];
+}
 
 // The dialect of this name, or nullptr.
 const Dialect* find_dialect(std::string_view name);

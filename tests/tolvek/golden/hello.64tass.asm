@@ -11,6 +11,19 @@ EXTCOL = $d020
 CHROUT = $ffd2
 GETIN = $ffe4
 
+	.enc "petscii"
+	.cdef " @", $20
+	.cdef "az", $41
+	.cdef "AZ", $c1
+	.cdef "[[", $5b
+	.cdef "]]", $5d
+	.enc "screencodes"
+	.cdef " ?", $20
+	.cdef "@@", $00
+	.cdef "az", $01
+	.cdef "AZ", $41
+	.cdef "[[", $1b
+	.cdef "]]", $1d
 	* = $0801
 	.word D080b             ; 10 SYS2061
 	.byte $0a,$00,$9e,$32,$30,$36,$31,$00
@@ -46,11 +59,8 @@ L0837
 	bne L0837
 	rts
 
+	.enc "petscii"
 D083d
-	.byte $93
-	.byte $48,$45,$4c,$4c,$4f,$20,$46,$52 ; "hello fr"
-	.byte $4f,$4d,$20,$50,$52,$47,$44,$49 ; "om prgdi"
-	.byte $53,$21           ; "s!"
-	.byte $0d,$00
+	.text 147, "hello from prgdis!", 13, 0
 D0852
 	.byte $00,$0b,$0c,$0f,$01,$0f,$0c,$0b

@@ -47,10 +47,6 @@ L0837
 	rts
 
 D083d
-	!byte $93
-	!byte $48,$45,$4c,$4c,$4f,$20,$46,$52 ; "hello fr"
-	!byte $4f,$4d,$20,$50,$52,$47,$44,$49 ; "om prgdi"
-	!byte $53,$21           ; "s!"
-	!byte $0d,$00
+	!pet 147, "hello from prgdis!", 13, 0
 D0852
 	!byte $00,$0b,$0c,$0f,$01,$0f,$0c,$0b

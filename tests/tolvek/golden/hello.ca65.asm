@@ -11,6 +11,24 @@ EXTCOL = $d020
 CHROUT = $ffd2
 GETIN = $ffe4
 
+.macro petscii_text
+	.repeat 26, i
+		.charmap $61 + i, $41 + i
+		.charmap $41 + i, $c1 + i
+	.endrepeat
+	.charmap $40, $40
+	.charmap $5b, $5b
+	.charmap $5d, $5d
+.endmacro
+.macro screen_text
+	.repeat 26, i
+		.charmap $61 + i, $01 + i
+		.charmap $41 + i, $41 + i
+	.endrepeat
+	.charmap $40, $00
+	.charmap $5b, $1b
+	.charmap $5d, $1d
+.endmacro
 	.word $0801
 	.org $0801
 	.word D080b             ; 10 SYS2061
@@ -47,11 +65,8 @@ L0837:
 	bne L0837
 	rts
 
+	petscii_text
 D083d:
-	.byte $93
-	.byte $48,$45,$4c,$4c,$4f,$20,$46,$52 ; "hello fr"
-	.byte $4f,$4d,$20,$50,$52,$47,$44,$49 ; "om prgdi"
-	.byte $53,$21           ; "s!"
-	.byte $0d,$00
+	.byte 147, "hello from prgdis!", 13, 0
 D0852:
 	.byte $00,$0b,$0c,$0f,$01,$0f,$0c,$0b
