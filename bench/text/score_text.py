@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """How much of the text Tolvek finds each dialect writes as string literals,
-and whether each dialect's source rebuilds the program.
+whether each dialect's source rebuilds the program, and how many of the
+labels that statements name show the places that refer to them.
 
     score_text.py [--dialects "acme 64tass ..."] TOLVEK PROGRAM.prg...
 
@@ -21,6 +22,36 @@ from score_asm import entry_of  # noqa: E402
 
 TEXT_DIRECTIVES = ("!pet", "!scr", ".text", ".byte", "dc.b", ".byt", ".asc")
 RANGE = re.compile(r"^(text|screen) \$([0-9a-f]+)-\$([0-9a-f]+)")
+NAME = re.compile(r"[A-Za-z_][A-Za-z0-9_]*")
+
+
+def statement_of(line):
+    """The line without its comment (outside quotes)."""
+    quoted = False
+    for i, c in enumerate(line):
+        if c == '"':
+            quoted = not quoted
+        elif c == ";" and not quoted:
+            return line[:i]
+    return line
+
+
+def labels_shown(lines):
+    """(labels that statements name, of them those whose line names the
+    places that refer to them)."""
+    defined = {}
+    used = set()
+    for line in lines:
+        if not line or line[0] in " \t;":
+            if line[:1] == "\t":
+                body = re.sub(r'"[^"]*"', "", statement_of(line))
+                used.update(NAME.findall(body.split(None, 1)[1] if len(body.split(None, 1)) > 1 else ""))
+            continue
+        name = NAME.match(line)
+        if name and "=" not in statement_of(line):
+            defined[name.group(0)] = ";" in line
+    named = [n for n in defined if n in used]
+    return len(named), sum(1 for n in named if defined[n])
 
 
 def literal_chars(line):
@@ -83,6 +114,8 @@ def score(tolvek, prg, dialects, work):
         subprocess.run(command, shell=True, cwd=work, capture_output=True)
         same = os.path.exists(rebuilt) and open(rebuilt, "rb").read() == data
         results[dialect] = (literal, same)
+        if dialect == dialects[0]:
+            results["labels"] = labels_shown(lines)
     return text, results
 
 
@@ -96,6 +129,7 @@ def main(argv):
         return 2
     tolvek, programs = os.path.abspath(argv[0]), argv[1:]
     totals = {d: [0, 0, True] for d in dialects}
+    labels = [0, 0]
     print("%-22s %6s" % ("program", "text") + "".join(" %12s" % d for d in dialects))
     for prg in programs:
         work = tempfile.mkdtemp(prefix="score_text_")
@@ -113,12 +147,15 @@ def main(argv):
             totals[d][1] += text
             totals[d][2] = totals[d][2] and same
             row += " %11s%s" % ("%.1f%%" % (100.0 * literal / text) if text else "-", "" if same else "!")
-        print(row)
+        named, shown = results.get("labels", (0, 0))
+        labels[0] += named
+        labels[1] += shown
+        print(row + "   labels named %d, with their references %d" % (named, shown))
     row = "%-22s %6d" % ("all", max((t[1] for t in totals.values()), default=0))
     for d in dialects:
         literal, text, same = totals[d]
         row += " %11s%s" % ("%.1f%%" % (100.0 * literal / text) if text else "-", "" if same else "!")
-    print(row)
+    print(row + "   labels named %d, with their references %d" % tuple(labels))
     print("(% of the text bytes written inside string literals; ! marks a source that did not rebuild the program)")
     return 0 if all(t[2] for t in totals.values()) else 1
 

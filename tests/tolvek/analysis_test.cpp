@@ -244,7 +244,11 @@ TEST_F(ListingTest, LabelsEquatesAndLabelPlusOffset) {
     EXPECT_NE(text.find("; load address: $c000, 21 bytes\n"), std::string::npos) << text;
     EXPECT_NE(text.find("; entry address: $c000 (49152)\n"), std::string::npos) << text;
     EXPECT_NE(text.find("; code: 19 bytes, data: 2 bytes\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("\trts\n\n\t!byte $00\nDc014\n"), std::string::npos) << "no blank line after the routine";
+    EXPECT_NE(text.find("\trts\n\n\t!byte $00\nDc014 "), std::string::npos) << "no blank line after the routine";
+    // Beside each label, the places that refer to it, by the label before
+    // them and the offset; the name plus an offset refers to the label.
+    EXPECT_NE(text.find("\nLc009" + std::string(27, ' ') + "; called from Lc009+3\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nDc014" + std::string(27, ' ') + "; changed by Lc009+6\n"), std::string::npos) << text;
 }
 
 TEST_F(ListingTest, EveryStretchOfCodeStartsWithALabelAndBasicLinksAreLabels) {
@@ -260,7 +264,7 @@ TEST_F(ListingTest, EveryStretchOfCodeStartsWithALabelAndBasicLinksAreLabels) {
     const std::string text = asm_for(image, 2061, true);
     // The link of line 10 names the end of the program: a label there.
     EXPECT_NE(text.find("\t!word D080b             ; 10 SYS2061\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("D080b\n\t!byte $00,$00"), std::string::npos) << text;
+    EXPECT_NE(text.find("D080b                           ; address stored at $0801\n\t!byte $00,$00"), std::string::npos) << text;
     ASSERT_NE(row_at(0x0813), nullptr);
     EXPECT_EQ(row_at(0x0813)->label, "L0813");
     // After an rts, a new stretch, even where nothing refers to it.
@@ -308,6 +312,36 @@ TEST_F(ListingTest, PrintableTablesAreNotText) {
     }
     ASSERT_NE(row_at(0x1010), nullptr);
     EXPECT_EQ(row_at(0x1010)->kind, RowKind::Text) << "numbers are text";
+}
+
+// Who refers to a label, beside it: by kind (calls, jumps, branches, reads,
+// writes, changes), the first eight places and how many more; in the .asm
+// by the label before each place, in the .lst by its address.
+TEST_F(ListingTest, ReferencesBesideEachLabel) {
+    std::vector<std::uint8_t> bytes = {0x20, 0x2c, 0xc0,   // jsr sub
+                                       0xad, 0x2d, 0xc0,   // lda data
+                                       0x8d, 0x2d, 0xc0,   // sta data
+                                       0xee, 0x2d, 0xc0};  // inc data
+    for (int i = 0; i < 9; ++i) bytes.insert(bytes.end(), {0xad, 0x2d, 0xc0});  // lda data
+    bytes.insert(bytes.end(), {0xd0, 0x03,         // bne sub
+                               0x4c, 0x2c, 0xc0,   // jmp sub
+                               0x60,               // sub: rts
+                               0x00});             // data
+    const Image image = make_image(0xc000, bytes);
+    const std::string text = asm_for(image, 0xc000);
+    EXPECT_NE(text.find("\nLc02c                           ; called from Lc000; jumped to from Lc000+41; "
+                        "branched to from Lc000+39\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\nDc02d                           ; read by Lc000+3, Lc000+12, Lc000+15, Lc000+18, "
+                        "Lc000+21, Lc000+24, Lc000+27, Lc000+30 and 4 more\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\nLc000\n"), std::string::npos) << "nothing refers to the entry" << text;
+    const std::string lst = write_lst(listing, image, kAcme, {"x.asm", "x.prg", ""});
+    EXPECT_NE(lst.find("Lc02c" + std::string(27, ' ') + "; called from $c000; jumped to from $c029; branched to from $c027\n"),
+              std::string::npos)
+        << lst;
 }
 
 TEST_F(ListingTest, ListingRowsShowAddressBytesAndSource) {

@@ -212,7 +212,12 @@ TEST(Names, EveryShortNameRebuildsInEveryDialect) {
             // Every name is defined: as a label (inside) or an equate.
             std::set<std::string> lines;
             std::istringstream in(source);
-            for (std::string line; std::getline(in, line);) lines.insert(line);
+            for (std::string line; std::getline(in, line);) {
+                // Without the comment of the places that refer to a label.
+                line = line.substr(0, line.find(" ;"));
+                line.erase(line.find_last_not_of(' ') + 1);
+                lines.insert(line);
+            }
             std::size_t missing = 0;
             for (std::size_t i = 0; i < names.size(); ++i) {
                 const std::string defined = inside(i) ? names[i] + std::string(dialect->label_suffix)

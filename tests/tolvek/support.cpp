@@ -183,6 +183,7 @@ std::string listed_at(const tolvek::MemoryMap& map, std::uint32_t address) {
     tolvek::Listing one;
     one.rows.push_back(*row);
     one.items = listing.items;
+    one.references = listing.references;
     const std::string lst = tolvek::write_lst(one, map.image(), tolvek::kAcme, {"test.asm", "test.prg", ""});
     // The row's line is the last one that starts with its address.
     std::string statement;

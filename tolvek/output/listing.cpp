@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <set>
+#include <unordered_map>
 
 #include "analysis/io_banking.hpp"
 #include "c64/petscii.hpp"
 #include "c64/symbols.hpp"
 #include "hints/hints.hpp"
 #include "version.hpp"
+#include "cpu/behaviour.hpp"
 #include "cpu/decode.hpp"
 
 namespace tolvek {
@@ -75,6 +77,7 @@ public:
         }
         make_header(listing, names);
         make_symbols(listing);
+        add_references(listing);
         return listing;
     }
 
@@ -556,6 +559,63 @@ private:
 
     static std::string bytes(std::uint32_t count) {
         return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+    }
+
+    // How the instruction at a row refers to the label its operand names.
+    static RefKind reference_kind(const Row& row) {
+        const Behaviour& does = behaviour(row.opcode);
+        if (opcode(row.opcode).mode == Mode::Immediate) return RefKind::Address;
+        switch (does.control) {
+        case Control::Call: return RefKind::Call;
+        case Control::Jump: return RefKind::Jump;
+        case Control::Branch: return RefKind::Branch;
+        default: break;
+        }
+        switch (does.access) {
+        case Access::Write: return RefKind::Write;
+        case Access::Modify: return RefKind::Modify;
+        default: return RefKind::Read;
+        }
+    }
+
+    // Who refers to each label: every instruction whose operand and every
+    // data item that is written with the label's name.
+    static void add_references(Listing& listing) {
+        std::unordered_map<std::string_view, std::uint32_t> labelled;  // name -> label's index
+        std::vector<std::vector<Reference>> found;
+        std::vector<References*> ranges;
+        for (Row& row : listing.rows) {
+            if (row.label.empty()) continue;
+            labelled.emplace(row.label, static_cast<std::uint32_t>(ranges.size()));
+            ranges.push_back(&row.references);
+        }
+        if (!listing.end_label.empty()) {
+            labelled.emplace(listing.end_label, static_cast<std::uint32_t>(ranges.size()));
+            ranges.push_back(&listing.end_references);
+        }
+        found.resize(ranges.size());
+        const auto refer = [&](std::string_view name, std::uint32_t from, RefKind kind) {
+            const auto label = labelled.find(name);
+            if (label != labelled.end()) found[label->second].push_back({from, kind});
+        };
+        for (const Row& row : listing.rows) {
+            if (row.kind == RowKind::Instruction) {
+                if (!row.operand.symbol.empty()) refer(row.operand.symbol.name, row.address, reference_kind(row));
+                continue;
+            }
+            const std::uint32_t step = row.kind == RowKind::Words ? 2 : 1;
+            for (std::uint32_t i = 0; i < row.items; ++i) {
+                const DataItem& item = listing.items[row.first_item + i];
+                if (!item.symbol.empty()) refer(item.symbol.name, row.address + i * step, RefKind::Table);
+            }
+        }
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            std::stable_sort(found[i].begin(), found[i].end(),
+                             [](const Reference& x, const Reference& y) { return x.kind < y.kind; });
+            *ranges[i] = {static_cast<std::uint32_t>(listing.references.size()),
+                          static_cast<std::uint32_t>(found[i].size())};
+            listing.references.insert(listing.references.end(), found[i].begin(), found[i].end());
+        }
     }
 
     void make_symbols(Listing& listing) const {

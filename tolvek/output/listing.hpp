@@ -76,6 +76,32 @@ struct Operand {
     bool wraps = false;       // a branch whose target wraps around the ends of memory
 };
 
+// How a place refers to a label.
+enum class RefKind : std::uint8_t {
+    Call,     // jsr
+    Jump,     // jmp
+    Branch,   // a conditional branch
+    Read,     // reads the byte (or the pointer of jmp (ptr), (zp),y)
+    Write,    // stores into it
+    Modify,   // inc, dec, the shifts
+    Address,  // takes its address: lda #<label
+    Table,    // a data item holds its address
+};
+
+// A place in the image that refers to a label: an instruction, or a data
+// item.
+struct Reference {
+    std::uint32_t from = 0;
+    RefKind kind = RefKind::Read;
+};
+
+// The references to a label: a range of the listing's references, in the
+// order of RefKind, then of their addresses.
+struct References {
+    std::uint32_t first = 0;
+    std::uint32_t count = 0;
+};
+
 // A row's texts are kept in its listing's store.
 struct Row {
     std::uint32_t address = 0;
@@ -88,6 +114,7 @@ struct Row {
     std::uint8_t items = 0;     // Words, LowBytes, HighBytes: how many items
     std::uint32_t first_item = 0;  // and the first of them in the listing's items
     Operand operand;            // instructions with an operand
+    References references;      // to the row's label
 };
 
 struct Symbol {
@@ -102,6 +129,8 @@ struct Listing {
     std::vector<Row> rows;
     std::vector<DataItem> items;   // of the rows of address items
     std::string_view end_label;    // label on the address after the image
+    References end_references;     // to it
+    std::vector<Reference> references;  // of the rows' labels
     std::vector<Symbol> symbols;   // labels and equates, by address
     bool undocumented = false;     // some instruction has an undocumented mnemonic
     TextStore store;               // the texts of rows and symbols

@@ -108,7 +108,8 @@ std::optional<std::string> rebuild_command(const Dialect& dialect, const BuildNa
 class Writer {
 public:
     Writer(Text& text, const Listing& listing, const Image& image, const Dialect& dialect)
-        : text_(text), listing_items_(listing.items), image_(image), d_(dialect) {}
+        : text_(text), all_references_(&listing.references), listing_items_(listing.items), image_(image),
+          d_(dialect) {}
 
     void header(const Listing& listing, const BuildNames& names) {
         for (const std::string& line : listing.header) comment_line(line);
@@ -158,12 +159,59 @@ public:
         selected_ = set;
     }
 
-    void label(std::string_view name) {
+    // A label's line: its name and, from column `comment_at` of the line,
+    // the places that refer to it.
+    void label(std::string_view name, References refs = {}, std::size_t comment_at = 0) {
+        const std::size_t start = text_.size();
         text_ << name << d_.label_suffix;
+        if (refs.count != 0) {
+            const std::size_t width = text_.size() - start;
+            text_.spaces(width < comment_at ? comment_at - width : 1) << "; ";
+            references(refs);
+        }
         text_.end_line();
     }
 
+    // Where places are named: by the label before them and the offset
+    // (.asm), or by their addresses (.lst).
+    void name_places_by_labels(const Listing& listing) {
+        for (const Row& row : listing.rows) {
+            if (!row.label.empty()) labels_.emplace_back(row.address, row.label);
+        }
+    }
+
 private:
+    // "called from L0812, L0853+3; read by L080f": the first kShownReferences
+    // places, by kind, and how many more there are.
+    void references(References refs) {
+        static constexpr std::string_view kWords[] = {"called from",  "jumped to from",   "branched to from",
+                                                      "read by",      "written by",       "changed by",
+                                                      "address taken by", "address stored at"};
+        constexpr std::uint32_t kShownReferences = 8;
+        const std::uint32_t shown = std::min(refs.count, kShownReferences);
+        for (std::uint32_t i = 0; i < shown; ++i) {
+            const Reference& ref = (*all_references_)[refs.first + i];
+            const bool new_kind = i == 0 || (*all_references_)[refs.first + i - 1].kind != ref.kind;
+            if (new_kind) text_ << (i == 0 ? "" : "; ") << kWords[static_cast<std::size_t>(ref.kind)] << ' ';
+            else text_ << ", ";
+            place(ref.from);
+        }
+        if (refs.count > shown) text_ << " and " << std::to_string(refs.count - shown) << " more";
+    }
+
+    void place(std::uint32_t address) {
+        const auto after = std::upper_bound(labels_.begin(), labels_.end(), address,
+                                            [](std::uint32_t a, const auto& label) { return a < label.first; });
+        if (labels_.empty() || after == labels_.begin()) {
+            text_ << '$';
+            text_.digits(address, 4);
+            return;
+        }
+        const auto& [at, name] = *(after - 1);
+        text_ << name;
+        if (address != at) text_ << '+' << std::to_string(address - at);
+    }
+
     void comment_line(std::string_view line) {
         text_ << "; ";
         text_.comment(line).end_line();
@@ -311,6 +359,8 @@ private:
 
     Text& text_;
     std::optional<TextSet> selected_;  // the encoding the source is in
+    std::vector<std::pair<std::uint32_t, std::string_view>> labels_;  // naming places, by address
+    const std::vector<Reference>* all_references_ = nullptr;
     const std::vector<DataItem>& listing_items_;
     const Image& image_;
     const Dialect& d_;
@@ -379,15 +429,18 @@ void write_asm(const Listing& listing, const Image& image, const Dialect& dialec
     text << fill_in(dialect.preamble, names, listing.origin);
     text << '\t' << dialect.origin << '$';
     text.digits(listing.origin, 4).end_line();
+    writer.name_places_by_labels(listing);
+    // A label's references start where row comments do, after the tab.
+    constexpr std::size_t kLabelCommentAt = 8 + kTextWidth;
     for (const Row& row : listing.rows) {
         writer.select_encoding(row);
-        if (!row.label.empty()) writer.label(row.label);
+        if (!row.label.empty()) writer.label(row.label, row.references, kLabelCommentAt);
         text << '\t';
         writer.source(row);
         text.end_line();
         if (row.ends_flow) text.line();  // a blank line between routines
     }
-    if (!listing.end_label.empty()) writer.label(listing.end_label);
+    if (!listing.end_label.empty()) writer.label(listing.end_label, listing.end_references, kLabelCommentAt);
 }
 
 void write_lst(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names,
@@ -402,14 +455,14 @@ void write_lst(const Listing& listing, const Image& image, const Dialect& dialec
     constexpr std::size_t kLabelAt = kBytesAt + kBytesWidth + 2;
     constexpr std::size_t kSourceAt = kBytesAt + kBytesWidth + 10;
     std::array<char, kSourceAt> columns{};
-    const auto label_line = [&](std::uint32_t address, std::string_view label) {
+    const auto label_line = [&](std::uint32_t address, std::string_view label, References refs) {
         columns.fill(' ');
         put_hex_digits(columns.data(), address, 4);
         text << std::string_view(columns.data(), kLabelAt);
-        writer.label(label);
+        writer.label(label, refs, kSourceAt - kLabelAt + kTextWidth);
     };
     for (const Row& row : listing.rows) {
-        if (!row.label.empty()) label_line(row.address, row.label);
+        if (!row.label.empty()) label_line(row.address, row.label, row.references);
         columns.fill(' ');
         put_hex_digits(columns.data(), row.address, 4);
         // As many bytes as the column holds: eight.
@@ -432,7 +485,7 @@ void write_lst(const Listing& listing, const Image& image, const Dialect& dialec
             text.end_line();
         }
     }
-    if (!listing.end_label.empty()) label_line(image.end(), listing.end_label);
+    if (!listing.end_label.empty()) label_line(image.end(), listing.end_label, listing.end_references);
     text.line();
     text.line("; symbol table");
     for (const Symbol& symbol : listing.symbols) {

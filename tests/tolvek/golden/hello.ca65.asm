@@ -33,19 +33,19 @@ GETIN = $ffe4
 	.org $0801
 	.word D080b             ; 10 SYS2061
 	.byte $0a,$00,$9e,$32,$30,$36,$31,$00
-D080b:
+D080b:                          ; address stored at $0801
 	.byte $00,$00           ; end of BASIC program
 L080d:
 	ldx #$00                ; entry
-L080f:
+L080f:                          ; branched to from L080f+9
 	lda D083d,x
 	beq L081a
 	jsr CHROUT
 	inx
 	bne L080f
-L081a:
+L081a:                          ; branched to from L080f+3, L081c+17
 	ldy #$00
-L081c:
+L081c:                          ; branched to from L081c+12
 	lda D0852,y
 	sta EXTCOL
 	jsr L0835
@@ -58,15 +58,15 @@ L081c:
 	sta EXTCOL
 	rts
 
-L0835:
+L0835:                          ; called from L081c+6
 	lda #$ff
-L0837:
+L0837:                          ; branched to from L0837+3
 	cmp RASTER
 	bne L0837
 	rts
 
 	petscii_text
-D083d:
+D083d:                          ; read by L080f
 	.byte 147, "hello from prgdis!", 13, 0
-D0852:
+D0852:                          ; read by L081c
 	.byte $00,$0b,$0c,$0f,$01,$0f,$0c,$0b
