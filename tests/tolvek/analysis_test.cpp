@@ -234,12 +234,12 @@ TEST_F(ListingTest, LabelsEquatesAndLabelPlusOffset) {
     EXPECT_EQ(row_at(0xc00c)->operand.symbol.name, "Lc009");
     EXPECT_EQ(row_at(0xc00c)->operand.symbol.offset, 1);
     EXPECT_EQ(row_at(0xc00f)->operand.symbol.name, "Dc014");
-    for (const char* line : {"\tsta CINV+1\n", "\tlda $c800\n", "\tjsr Lc009+1\n", "\tinc Dc014\n"}) {
+    for (const char* line : {"\tsta CINV+1              ; IRQ handler's address, high byte\n", "\tlda $c800\n", "\tjsr Lc009+1\n", "\tinc Dc014\n"}) {
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }
     ASSERT_NE(row_at(0xc014), nullptr) << "data row not split at the label";
     EXPECT_EQ(row_at(0xc014)->label, "Dc014");
-    EXPECT_EQ(row_at(0xc000)->comment, "entry");
+    EXPECT_EQ(row_at(0xc000)->comment, "entry; print the character in A");
     // Header: file, load, entry, byte counts.
     EXPECT_NE(text.find("; load address: $c000, 21 bytes\n"), std::string::npos) << text;
     EXPECT_NE(text.find("; entry address: $c000 (49152)\n"), std::string::npos) << text;
@@ -320,7 +320,7 @@ TEST_F(ListingTest, ListingRowsShowAddressBytesAndSource) {
     EXPECT_NE(lst.find("\n1000  a9 01                            lda #$01                ; entry\n"),
               std::string::npos)
         << lst;
-    EXPECT_NE(lst.find("\n1002  8d 20 d0                         sta EXTCOL\n"), std::string::npos) << lst;
+    EXPECT_NE(lst.find("\n1002  8d 20 d0                         sta EXTCOL              ; border colour\n"), std::string::npos) << lst;
     EXPECT_NE(lst.find("\n1006  01 02 03 04 05 06 07 08          !byte $01,$02,$03,$04,$05,$06,$07,$08\n"),
               std::string::npos)
         << lst;

@@ -264,7 +264,7 @@ routine_end
         << headers(result->listing);
     const Row* copied = row_at(result->listing, 0x081f);
     ASSERT_NE(copied, nullptr);
-    EXPECT_EQ(copied->comment, "copied to $c000 and run there");
+    EXPECT_EQ(copied->comment, "copied to $c000 and run there; border colour");
     EXPECT_FALSE(result->map.run.unpacked.has_value() && result->map.run.unpacked->start == 0x0801);
 }
 

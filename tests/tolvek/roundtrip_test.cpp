@@ -260,7 +260,7 @@ irq	asl $d019
     EXPECT_NE(all.find("\tlax $fe"), std::string::npos) << all;
     EXPECT_NE(all.find("\tjmp $ea31"), std::string::npos) << all;
     const std::string documented = check(source, 0x0801, "6502doc");
-    EXPECT_NE(documented.find("\tasl VICIRQ\n"), std::string::npos) << documented;
+    EXPECT_NE(documented.find("\tasl VICIRQ              ; acknowledge VIC-II interrupts\n"), std::string::npos) << documented;
     EXPECT_EQ(documented.find("lax"), std::string::npos) << documented;
     EXPECT_EQ(documented.find("cpu"), std::string::npos) << documented;
 }

@@ -4,10 +4,12 @@
 #include <set>
 
 #include "analysis/io_banking.hpp"
+#include "c64/descriptions.hpp"
 #include "c64/petscii.hpp"
 #include "c64/symbols.hpp"
 #include "hints/hints.hpp"
 #include "version.hpp"
+#include "cpu/behaviour.hpp"
 #include "cpu/decode.hpp"
 
 namespace tolvek {
@@ -215,8 +217,35 @@ private:
             row.comment = store.keep("high byte read from " + hex(value & 0xff00, 4));
         } else if ((op.mode == Mode::IndirectX || op.mode == Mode::IndirectY) && value == 0xff) {
             row.comment = store.keep("high byte read from $00");
+        } else if (const std::string words = use_of_c64(a, byte); !words.empty()) {
+            row.comment = store.keep(words);
         }
         return row;
+    }
+
+    // What the instruction at `a` does with the KERNAL routine it calls or
+    // the register it writes or reads (c64/descriptions), or "": only where
+    // its operand names them (not the program's own bytes, nor the RAM
+    // under the I/O area where the image covers it), not through an index.
+    std::string use_of_c64(std::uint32_t a, std::uint8_t byte) const {
+        const Opcode& op = opcode(byte);
+        if (op.mode != Mode::Absolute && op.mode != Mode::ZeroPage) return {};
+        const Behaviour& how = behaviour(byte);
+        Use use = Use::Read;
+        if (how.control == Control::Call || how.control == Control::Jump) {
+            use = Use::Call;
+        } else if (writes_memory(byte)) {
+            use = Use::Write;
+        } else if (how.access != Access::Read) {
+            return {};
+        }
+        const std::uint32_t target = operand_of(image_, a);
+        if (image_.contains(target)) {
+            if (use == Use::Call || !in_io_area(target) || !names_chip(map_, a, target)) return {};
+        } else if (labels_.is_label(target)) {
+            return {};  // the program's own memory past its end
+        }
+        return describe_use(target, use);
     }
 
     // The kind of row the data item at `a` goes into.

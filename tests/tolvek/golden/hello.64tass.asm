@@ -21,28 +21,28 @@ L080d
 L080f
 	lda D083d,x
 	beq L081a
-	jsr CHROUT
+	jsr CHROUT              ; print the character in A
 	inx
 	bne L080f
 L081a
 	ldy #$00
 L081c
 	lda D0852,y
-	sta EXTCOL
+	sta EXTCOL              ; border colour
 	jsr L0835
 	iny
 	cpy #$08
 	bne L081c
-	jsr GETIN
+	jsr GETIN               ; take a character from the keyboard buffer into A (0: none)
 	beq L081a
 	lda #$0e
-	sta EXTCOL
+	sta EXTCOL              ; border colour
 	rts
 
 L0835
 	lda #$ff
 L0837
-	cmp RASTER
+	cmp RASTER              ; raster line now (low 8 bits)
 	bne L0837
 	rts
 
