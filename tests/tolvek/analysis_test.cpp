@@ -239,7 +239,8 @@ TEST_F(ListingTest, LabelsEquatesAndLabelPlusOffset) {
     }
     ASSERT_NE(row_at(0xc014), nullptr) << "data row not split at the label";
     EXPECT_EQ(row_at(0xc014)->label, "Dc014");
-    EXPECT_EQ(row_at(0xc000)->comment, "entry; print the character in A");
+    EXPECT_EQ(row_at(0xc000)->comment, "print the character in A");
+    EXPECT_EQ(row_at(0xc000)->heading, "entry point");
     // Header: file, load, entry, byte counts.
     EXPECT_NE(text.find("; load address: $c000, 21 bytes\n"), std::string::npos) << text;
     EXPECT_NE(text.find("; entry address: $c000 (49152)\n"), std::string::npos) << text;
@@ -316,8 +317,8 @@ TEST_F(ListingTest, ListingRowsShowAddressBytesAndSource) {
     const MemoryMap map = trace_program(image, 0x1000);
     const std::string lst =
         write_lst(build_listing(map, {"x.tmp", "x.unpacked.prg", "x.unpacked.asm", "Tolvek.exe --unpack"}), image, kAcme, {"x.asm", "x.prg", ""});
-    EXPECT_NE(lst.find("\n1000                           L1000\n"), std::string::npos) << lst;
-    EXPECT_NE(lst.find("\n1000  a9 01                            lda #$01                ; entry\n"),
+    EXPECT_NE(lst.find("\n                               ; entry point\n1000                           L1000\n"
+                       "1000  a9 01                            lda #$01\n"),
               std::string::npos)
         << lst;
     EXPECT_NE(lst.find("\n1002  8d 20 d0                         sta EXTCOL              ; border colour\n"), std::string::npos) << lst;

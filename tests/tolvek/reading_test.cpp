@@ -1,5 +1,6 @@
 // What makes a listing read like a program: the comments on calls of the
-// KERNAL and on the chip registers an instruction writes or reads.
+// KERNAL and on the chip registers an instruction writes or reads, and a
+// heading before each routine that says what reaches it.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -20,10 +21,11 @@ namespace {
 
 const ListingNames kNames{"test.tmp", "test.unpacked.prg", "test.unpacked.asm", "Tolvek.exe --unpack"};
 
-// The listing of `image` traced from `entry`, without guessing or running.
+// The listing of `image` traced from `entry`, without guessing; run for
+// `cycles` (none: not run).
 struct Listed {
-    Listed(const Image& image, std::int64_t entry, const Hints* hints = nullptr)
-        : map(analyse(image, {.entry = entry, .guesses = false, .hints = hints})),
+    Listed(const Image& image, std::int64_t entry, const Hints* hints = nullptr, std::uint64_t cycles = 0)
+        : map(analyse(image, {.entry = entry, .guesses = false, .hints = hints, .run = {.budget = cycles}})),
           listing(build_listing(map, kNames, hints)) {}
     const Row* row_at(std::uint32_t address) const {
         for (const Row& row : listing.rows) {
@@ -35,6 +37,12 @@ struct Listed {
         const Row* row = row_at(address);
         return row ? std::string(row->comment) : "(no row)";
     }
+    std::string heading_at(std::uint32_t address) const {
+        const Row* row = row_at(address);
+        return row ? std::string(row->heading) : "(no row)";
+    }
+    std::string asm_text() const { return write_asm(listing, map.image(), kAcme, {"t.asm", "t.prg", ""}); }
+    std::string lst_text() const { return write_lst(listing, map.image(), kAcme, {"t.asm", "t.prg", ""}); }
     MemoryMap map;
     Listing listing;
 };
@@ -128,7 +136,7 @@ TEST(KnownUse, TheUsersCommentComesFirst) {
     hints.comments[0xc001] = "say hello";
     const Listed listed(make_image(0xc000, {0xea, 0x20, 0xd2, 0xff, 0x60}), 0xc000, &hints);
     EXPECT_EQ(listed.comment_at(0xc001), "say hello; print the character in A");
-    const std::string text = write_asm(listed.listing, listed.map.image(), kAcme, {"t.asm", "t.prg", ""});
+    const std::string text = listed.asm_text();
     EXPECT_NE(text.find("\tjsr CHROUT              ; say hello; print the character in A\n"), std::string::npos) << text;
 }
 
@@ -152,6 +160,151 @@ TEST(KnownUse, EveryRoutineAndRegisterHasWords) {
     }
     EXPECT_EQ(routines, 39);
     EXPECT_EQ(registers, 47 + 29 + 32);
+}
+
+// An image of `size` zero bytes at `load` with `parts` put in.
+Image image_of(std::uint32_t load, std::uint32_t size,
+               const std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>>& parts) {
+    std::vector<std::uint8_t> bytes(size, 0);
+    for (const auto& [at, part] : parts) std::copy(part.begin(), part.end(), bytes.begin() + (at - load));
+    return make_image(load, bytes);
+}
+
+constexpr std::uint64_t kRun = 2'000'000;
+
+struct HeadingCase {
+    const char* what;
+    Image image;
+    std::int64_t entry;
+    std::uint64_t cycles;   // of the run; 0: none
+    std::uint32_t at;       // the routine
+    const char* heading;
+};
+
+// Each way a routine is reached gives its heading; several are listed
+// one after the other.
+TEST(Headings, SayWhatReachesEachRoutine) {
+    // lda #<handler / sta vector / lda #>handler / sta vector+1 / rts, and
+    // the handler at $c010: asl VICIRQ / jmp $ea31.
+    const auto installs = [](std::uint16_t vector) {
+        const auto low = static_cast<std::uint8_t>(vector & 0xff);
+        const auto high = static_cast<std::uint8_t>(vector >> 8);
+        return image_of(0xc000, 0x20,
+                        {{0xc000, {0xa9, 0x10, 0x8d, low, high, 0xa9, 0xc0, 0x8d, static_cast<std::uint8_t>(low + 1), high, 0x60}},
+                         {0xc010, {0x0e, 0x19, 0xd0, 0x4c, 0x31, 0xea}}});
+    };
+    const HeadingCase cases[] = {
+        {"the entry", make_image(0xc000, {0xea, 0x60}), 0xc000, 0, 0xc000, "entry point"},
+        {"a SYS of another line than the entry's",
+         make_image(0x0801, {0x0b, 0x08, 0x0a, 0x00, 0x9e, '2', '0', '7', '1', 0x00,   // 10 SYS2071
+                             0x15, 0x08, 0x14, 0x00, 0x9e, '2', '0', '7', '3', 0x00,   // 20 SYS2073
+                             0x00, 0x00, 0xe8, 0x60, 0xc8, 0x60}),                     // inx / rts, iny / rts
+         2071, 0, 0x0819, "SYS in line 20"},
+        {"called once", make_image(0xc000, {0x20, 0x04, 0xc0, 0x60, 0x60}), 0xc000, 0, 0xc004, "called from 1 place"},
+        {"called twice",
+         make_image(0xc000, {0x20, 0x07, 0xc0, 0x20, 0x07, 0xc0, 0x60, 0x60}), 0xc000, 0, 0xc007, "called from 2 places"},
+        {"IRQ handler in CINV", installs(0x0314), 0xc000, 0, 0xc010, "IRQ handler (vector at $0314)"},
+        {"IRQ handler at $FFFE", installs(0xfffe), 0xc000, 0, 0xc010, "IRQ handler (vector at $fffe)"},
+        {"NMI handler in NMINV", installs(0x0318), 0xc000, 0, 0xc010, "NMI handler (vector at $0318)"},
+        {"NMI handler at $FFFA", installs(0xfffa), 0xc000, 0, 0xc010, "NMI handler (vector at $fffa)"},
+        {"BRK handler in CBINV", installs(0x0316), 0xc000, 0, 0xc010, "BRK handler (vector at $0316)"},
+        {"a hook in ISTOP", installs(0x0328), 0xc000, 0, 0xc010, "installed in the vector at $0328"},
+        {"handler also called",
+         image_of(0xc000, 0x20, {{0xc000, {0xa9, 0x10, 0x8d, 0x14, 0x03, 0xa9, 0xc0, 0x8d, 0x15, 0x03, 0x20, 0x10, 0xc0, 0x60}},
+                                 {0xc010, {0x60}}}),
+         0xc000, 0, 0xc010, "IRQ handler (vector at $0314), called from 1 place"},
+        // ldx #0 / lda $c010,x / sta $fb / lda $c011,x / sta $fc / jmp ($00fb)
+        // and a table of two words, each leading to inc EXTCOL / rts.
+        {"a table of addresses",
+         image_of(0xc000, 0x20, {{0xc000, {0xa2, 0x00, 0xbd, 0x10, 0xc0, 0x85, 0xfb, 0xbd, 0x11, 0xc0, 0x85, 0xfc, 0x6c, 0xfb, 0x00}},
+                                 {0xc010, {0x14, 0xc0, 0x18, 0xc0, 0xee, 0x20, 0xd0, 0x60, 0xee, 0x21, 0xd0, 0x60}}}),
+         0xc000, 0, 0xc018, "address held at $c012"},
+        {"a table naming it twice",
+         image_of(0xc000, 0x20, {{0xc000, {0xa2, 0x00, 0xbd, 0x10, 0xc0, 0x85, 0xfb, 0xbd, 0x11, 0xc0, 0x85, 0xfc, 0x6c, 0xfb, 0x00}},
+                                 {0xc010, {0x16, 0xc0, 0x16, 0xc0, 0xea, 0xea, 0xee, 0x20, 0xd0, 0x60}}}),
+         0xc000, 0, 0xc016, "address held at $c010 and 1 more place"},
+        // lda #$0f / asl / sta $fb / lda #$c0 / sta $fc / jmp ($00fb): to
+        // $c01e, which only the run finds.
+        {"reached in the run",
+         image_of(0xc000, 0x20, {{0xc000, {0xa9, 0x0f, 0x0a, 0x85, 0xfb, 0xa9, 0xc0, 0x85, 0xfc, 0x6c, 0xfb, 0x00}},
+                                 {0xc01e, {0xe8, 0x60}}}),
+         0xc000, kRun, 0xc01e, "reached in the run"},
+        {"cartridge cold start",
+         image_of(0x8000, 0x20, {{0x8000, {0x09, 0x80, 0x0c, 0x80, 0xc3, 0xc2, 0xcd, 0x38, 0x30, 0xe8, 0x60, 0xea, 0xc8, 0x60}}}),
+         0x8000, 0, 0x8009, "cartridge cold start"},
+        {"cartridge warm start",
+         image_of(0x8000, 0x20, {{0x8000, {0x09, 0x80, 0x0c, 0x80, 0xc3, 0xc2, 0xcd, 0x38, 0x30, 0xe8, 0x60, 0xea, 0xc8, 0x60}}}),
+         0x8000, 0, 0x800c, "cartridge warm start"},
+        // A KERNAL of our own: sei / cld / jmp $e000 at reset, rti for the
+        // IRQ and the NMI.
+        {"the KERNAL's reset",
+         image_of(0xe000, 0x2000, {{0xe000, {0x78, 0xd8, 0x4c, 0x00, 0xe0}}, {0xe010, {0x40}}, {0xe020, {0x40}},
+                                   {0xfffa, {0x20, 0xe0, 0x00, 0xe0, 0x10, 0xe0}}}),
+         0xe000, 0, 0xe000, "entry point, reset (vector at $fffc)"},
+        {"the KERNAL's IRQ",
+         image_of(0xe000, 0x2000, {{0xe000, {0x78, 0xd8, 0x4c, 0x00, 0xe0}}, {0xe010, {0x40}}, {0xe020, {0x40}},
+                                   {0xfffa, {0x20, 0xe0, 0x00, 0xe0, 0x10, 0xe0}}}),
+         0xe000, 0, 0xe010, "IRQ handler (vector at $fffe)"},
+        {"no routine: a branch target",
+         make_image(0xc000, {0xa2, 0x03, 0xca, 0xd0, 0xfd, 0x60}), 0xc000, 0, 0xc002, ""},
+    };
+    for (const HeadingCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Listed listed(c.image, c.entry, nullptr, c.cycles);
+        EXPECT_EQ(listed.heading_at(c.at), c.heading);
+        // Only instructions get headings; the entry's mark moves there.
+        for (const Row& row : listed.listing.rows) {
+            if (!row.heading.empty()) {
+                EXPECT_EQ(row.kind, RowKind::Instruction) << std::hex << row.address;
+            }
+            if (row.kind == RowKind::Instruction) {
+                EXPECT_EQ(std::string(row.comment).find("entry"), std::string::npos);
+            }
+        }
+    }
+}
+
+// A handler that the run installs from an address it computes, which no
+// pair of immediates gives: the vector as the run left it names it.
+TEST(Headings, AHandlerTheRunLeftInAVector) {
+    // lda #$10 / asl / sta $0314 / lda #$c0 / sta $0315 / cli / jmp *, and
+    // at $c020 inc EXTCOL / jmp $ea31.
+    const Image image = image_of(0xc000, 0x30, {{0xc000, {0xa9, 0x10, 0x0a, 0x8d, 0x14, 0x03, 0xa9, 0xc0, 0x8d, 0x15, 0x03,
+                                                          0x58, 0x4c, 0x0c, 0xc0}},
+                                                {0xc020, {0xee, 0x20, 0xd0, 0x4c, 0x31, 0xea}}});
+    const Listed listed(image, 0xc000, nullptr, kRun);
+    EXPECT_EQ(listed.map.run.vectors_left, (std::vector<InstalledHandler>{{0x0314, 0xc020}}));
+    EXPECT_EQ(listed.heading_at(0xc020), "IRQ handler (vector at $0314)");
+    // Not run: nothing says so.
+    const Listed not_run(image, 0xc000);
+    EXPECT_TRUE(not_run.map.handlers.empty());
+}
+
+// The heading is a comment line before the routine's label, after one
+// blank line, in the .asm (where a routine that ends with rts, jmp or rti
+// has one after it already) and the .lst.
+TEST(Headings, AreCommentLinesAfterOneBlankLine) {
+    const Image image = make_image(0xc000, {0x20, 0x07, 0xc0,    // jsr $c007
+                                            0x20, 0x06, 0xc0,    // jsr $c006
+                                            0xe8,                // $c006: inx, falls through
+                                            0xc8,                // $c007: iny
+                                            0x60});              // rts
+    const Listed listed(image, 0xc000);
+    const std::string text = listed.asm_text();
+    EXPECT_NE(text.find("\t* = $c000\n\n; entry point\nLc000\n\tjsr Lc007\n\tjsr Lc006\n\n; called from 1 place\nLc006\n\tinx\n\n"
+                        "; called from 1 place\nLc007\n\tiny\n\trts\n\n"),
+              std::string::npos)
+        << text;
+    const std::string lst = listed.lst_text();
+    EXPECT_NE(lst.find("\n\n                               ; entry point\nc000                           Lc000\n"), std::string::npos) << lst;
+    EXPECT_EQ(lst.find("\n\n\n"), std::string::npos) << lst;
+    EXPECT_NE(lst.find("c003  20 06 c0                         jsr Lc006\n\n                               ; called from 1 place\n"
+                       "c006                           Lc006\n"),
+              std::string::npos)
+        << lst;
+    // After an rts: one blank line, not two.
+    const Listed after_rts(make_image(0xc000, {0x20, 0x04, 0xc0, 0x60, 0x60}), 0xc000);
+    EXPECT_NE(after_rts.asm_text().find("\trts\n\n; called from 1 place\nLc004\n"), std::string::npos) << after_rts.asm_text();
 }
 
 }  // namespace

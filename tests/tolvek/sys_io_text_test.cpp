@@ -58,6 +58,10 @@ public:
         const Row* row = row_at(address);
         return row == nullptr ? "(no row)" : std::string(row->comment);
     }
+    std::string heading_at(std::uint32_t address) const {
+        const Row* row = row_at(address);
+        return row == nullptr ? "(no row)" : std::string(row->heading);
+    }
     bool has(const std::string& part) const { return text.find(part) != std::string::npos; }
 
     MemoryMap map;
@@ -194,9 +198,11 @@ TEST(SysEntries, EachIsTracedLabelledAndNamed) {
         ASSERT_NE(d.row_at(routines[i]), nullptr) << i;
         EXPECT_FALSE(d.row_at(routines[i])->label.empty()) << i;
     }
-    EXPECT_EQ(d.comment_at(routines[0]), "SYS in line 10; border colour");
-    EXPECT_EQ(d.comment_at(routines[2]), "SYS in line 30");
-    EXPECT_EQ(d.comment_at(routines[3]), "entry") << "the entry says enough";
+    EXPECT_EQ(d.heading_at(routines[0]), "SYS in line 10");
+    EXPECT_EQ(d.comment_at(routines[0]), "border colour");
+    EXPECT_EQ(d.heading_at(routines[2]), "SYS in line 30");
+    EXPECT_EQ(d.heading_at(routines[3]), "entry point") << "the entry says enough";
+    EXPECT_EQ(d.comment_at(routines[3]), "");
     // The header names the SYS entries other than the entry, in order.
     std::string expected = "; SYS entries traced: ";
     for (std::uint32_t i = 0; i < 3; ++i) {
@@ -362,7 +368,7 @@ TEST(IoArea, AddressPairsNameColourRam) {
                    0xa9, 0x10, 0x85, 0xfd, 0xa9, 0xd8, 0x85, 0xfe,  // $d7ec: $d810, I/O out
                    0x60});
     const Disassembly d(p.image, 0xd7e0);
-    EXPECT_TRUE(d.has("\tlda #<COLRAM            ; entry\n")) << d.text;
+    EXPECT_TRUE(d.has("; entry point\nLd7e0\n\tlda #<COLRAM\n")) << d.text;
     EXPECT_TRUE(d.has("\tlda #>COLRAM\n")) << d.text;
     EXPECT_TRUE(d.has("\tlda #<Dd810\n")) << d.text;
     EXPECT_TRUE(d.has("\tlda #>Dd810\n")) << d.text;

@@ -97,7 +97,7 @@ constexpr RegisterWords kRegisters[] = {
     {0xd017, 1, "sprites of double height", ""},
     {0xd018, 1, "where the screen and the character set lie", ""},
     {0xd019, 1, "acknowledge VIC-II interrupts", "VIC-II interrupt status"},
-    {0xd01a, 1, "VIC-II interrupts on: raster, collisions, light pen", ""},
+    {0xd01a, 1, "which VIC-II interrupts are enabled (raster, collisions, light pen)", ""},
     {0xd01b, 1, "sprites behind the background", ""},
     {0xd01c, 1, "multicolour sprites", ""},
     {0xd01d, 1, "sprites of double width", ""},
@@ -162,7 +162,7 @@ constexpr RegisterWords kRegisters[] = {
     {0xdc0a, 1, "CIA 1 clock: minutes", "CIA 1 clock: minutes"},
     {0xdc0b, 1, "CIA 1 clock: hours", "CIA 1 clock: hours"},
     {0xdc0c, 1, "CIA 1 serial data", "CIA 1 serial data"},
-    {0xdc0d, 1, "CIA 1 interrupts on (bit 7 set) or off", "CIA 1 interrupt status, acknowledged by reading"},
+    {0xdc0d, 1, "which CIA 1 interrupts are enabled (bit 7: set or clear the others)", "CIA 1 interrupt status, acknowledged by reading"},
     {0xdc0e, 1, "CIA 1 timer A control", ""},
     {0xdc0f, 1, "CIA 1 timer B control", ""},
     // CIA 2
@@ -179,7 +179,7 @@ constexpr RegisterWords kRegisters[] = {
     {0xdd0a, 1, "CIA 2 clock: minutes", "CIA 2 clock: minutes"},
     {0xdd0b, 1, "CIA 2 clock: hours", "CIA 2 clock: hours"},
     {0xdd0c, 1, "CIA 2 serial data", "CIA 2 serial data"},
-    {0xdd0d, 1, "CIA 2 interrupts (NMI) on (bit 7 set) or off", "CIA 2 interrupt status, acknowledged by reading"},
+    {0xdd0d, 1, "which CIA 2 interrupts (NMI) are enabled (bit 7: set or clear the others)", "CIA 2 interrupt status, acknowledged by reading"},
     {0xdd0e, 1, "CIA 2 timer A control", ""},
     {0xdd0f, 1, "CIA 2 timer B control", ""},
     // the CPU's own vectors, in the RAM under the KERNAL

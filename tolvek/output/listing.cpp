@@ -8,6 +8,7 @@
 #include "c64/petscii.hpp"
 #include "c64/symbols.hpp"
 #include "hints/hints.hpp"
+#include "output/routines.hpp"
 #include "version.hpp"
 #include "cpu/behaviour.hpp"
 #include "cpu/decode.hpp"
@@ -66,6 +67,7 @@ public:
         }
         if (hints_) add_comments(listing);
         mark_run_findings(listing);
+        add_headings(listing);
         mark_entries(listing);
         listing.end_label = listing.store.keep(labels_.label_at(image_.end()));
         for (const auto& [address, name] : labels_.equates()) {
@@ -81,7 +83,8 @@ private:
     bool is_entry(const SysEntry& sys) const { return map_.start.entry_in_image && sys.address == map_.start.entry; }
 
     // "entry" on the row of the entry, "SYS in line 10" on the rows that
-    // other SYS statements call, before what the row says itself.
+    // other SYS statements call, before what the row says itself, where
+    // no heading says so (where they are no instructions).
     void mark_entries(Listing& listing) const {
         std::vector<std::uint32_t> marked;
         if (map_.start.entry_in_image) marked.push_back(static_cast<std::uint32_t>(map_.start.entry));
@@ -90,7 +93,7 @@ private:
         marked.erase(std::unique(marked.begin(), marked.end()), marked.end());
         for (const std::uint32_t address : marked) {
             Row* row = row_holding(listing, address);
-            if (row == nullptr || row->address != address) continue;
+            if (row == nullptr || row->address != address || !row->heading.empty()) continue;
             std::string marks;
             if (map_.start.entry_in_image && address == map_.start.entry) marks = "entry";
             for (const SysEntry& sys : map_.start.sys_entries) {
@@ -99,6 +102,14 @@ private:
                 marks += "SYS in line " + std::to_string(sys.line);
             }
             if (!marks.empty()) add_comment(listing, *row, marks);
+        }
+    }
+
+    // Before each routine, what reaches it.
+    void add_headings(Listing& listing) const {
+        for (const auto& [address, heading] : routine_headings(map_)) {
+            Row* row = row_holding(listing, address);
+            if (row != nullptr && row->address == address) row->heading = listing.store.keep(heading);
         }
     }
 

@@ -149,6 +149,9 @@ public:
         text_.end_line();
     }
 
+    // What reaches the routine that starts at a row: a comment line.
+    void heading(std::string_view text) { comment_line(text); }
+
 private:
     void comment_line(std::string_view line) {
         text_ << "; ";
@@ -329,12 +332,18 @@ void write_asm(const Listing& listing, const Image& image, const Dialect& dialec
     text << fill_in(dialect.preamble, names, listing.origin);
     text << '\t' << dialect.origin << '$';
     text.digits(listing.origin, 4).end_line();
+    bool blank = false;  // the line before is blank
     for (const Row& row : listing.rows) {
+        if (!row.heading.empty()) {
+            if (!blank) text.line();
+            writer.heading(row.heading);
+        }
         if (!row.label.empty()) writer.label(row.label);
         text << '\t';
         writer.source(row);
         text.end_line();
         if (row.ends_flow) text.line();  // a blank line between routines
+        blank = row.ends_flow;
     }
     if (!listing.end_label.empty()) writer.label(listing.end_label);
 }
@@ -357,7 +366,13 @@ void write_lst(const Listing& listing, const Image& image, const Dialect& dialec
         text << std::string_view(columns.data(), kLabelAt);
         writer.label(label);
     };
+    bool first = true;  // after the header's blank line
     for (const Row& row : listing.rows) {
+        if (!row.heading.empty()) {
+            if (!first) text.line();
+            text.spaces(kLabelAt);
+            writer.heading(row.heading);
+        }
         if (!row.label.empty()) label_line(row.address, row.label);
         columns.fill(' ');
         put_hex_digits(columns.data(), row.address, 4);
@@ -370,6 +385,7 @@ void write_lst(const Listing& listing, const Image& image, const Dialect& dialec
         text << std::string_view(columns.data(), kSourceAt);
         writer.source(row);
         text.end_line();
+        first = false;
     }
     if (!listing.end_label.empty()) label_line(image.end(), listing.end_label);
     text.line();

@@ -17,8 +17,10 @@ GETIN = $ffe4
 	.byte $0a,$00,$9e,$32,$30,$36,$31,$00
 D080b:
 	.byte $00,$00           ; end of BASIC program
+
+; entry point
 L080d:
-	ldx #$00                ; entry
+	ldx #$00
 L080f:
 	lda D083d,x
 	beq L081a
@@ -40,6 +42,7 @@ L081c:
 	sta EXTCOL              ; border colour
 	rts
 
+; called from 1 place
 L0835:
 	lda #$ff
 L0837:
