@@ -317,7 +317,7 @@ TEST_F(ListingTest, ListingRowsShowAddressBytesAndSource) {
     const MemoryMap map = trace_program(image, 0x1000);
     const std::string lst =
         write_lst(build_listing(map, {"x.tmp", "x.unpacked.prg", "x.unpacked.asm", "Tolvek.exe --unpack"}), image, kAcme, {"x.asm", "x.prg", ""});
-    EXPECT_NE(lst.find("\n                               ; entry point\n1000                           L1000\n"
+    EXPECT_NE(lst.find("\n                               ; entry point\n1000                           entry\n"
                        "1000  a9 01                            lda #$01\n"),
               std::string::npos)
         << lst;
@@ -326,7 +326,7 @@ TEST_F(ListingTest, ListingRowsShowAddressBytesAndSource) {
               std::string::npos)
         << lst;
     EXPECT_NE(lst.find("\n100e  09                               !byte $09\n"), std::string::npos) << lst;
-    EXPECT_NE(lst.find("; symbol table\nL1000           $1000\nEXTCOL          $d020\n"), std::string::npos)
+    EXPECT_NE(lst.find("; symbol table\nentry           $1000\nEXTCOL          $d020\n"), std::string::npos)
         << lst;
 }
 

@@ -561,7 +561,7 @@ TEST_F(HintsFile, NamesWithLineBreaksAddNoDirective) {
     EXPECT_NE(written.find("# Hints for x\\nname $080d injected\\n#.tmp, written by Tolvek"), std::string::npos) << written;
     Hints hints;
     ASSERT_EQ(parse_hints(written, "w.hints", hints, no_files), "");
-    EXPECT_EQ(hints.names.at(0x080d), "L080d");
+    EXPECT_EQ(hints.names.at(0x080d), "entry");
     const Result again = run_in(dir.path(), run + " --hints w.hints");
     EXPECT_EQ(again.status, 0) << again.err;
 }

@@ -1,8 +1,12 @@
 // What makes a listing read like a program: the comments on calls of the
-// KERNAL and on the chip registers an instruction writes or reads, and a
-// heading before each routine that says what reaches it.
+// KERNAL and on the chip registers an instruction writes or reads, a
+// heading before each routine that says what reaches it, and names for the
+// parts whose role Tolvek knows.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,6 +16,7 @@
 #include "hints/hints.hpp"
 #include "output/listing.hpp"
 #include "output/writers.hpp"
+#include "packer.hpp"
 #include "support.hpp"
 
 using namespace tolvek;
@@ -240,7 +245,7 @@ TEST(Headings, SayWhatReachesEachRoutine) {
         {"the KERNAL's reset",
          image_of(0xe000, 0x2000, {{0xe000, {0x78, 0xd8, 0x4c, 0x00, 0xe0}}, {0xe010, {0x40}}, {0xe020, {0x40}},
                                    {0xfffa, {0x20, 0xe0, 0x00, 0xe0, 0x10, 0xe0}}}),
-         0xe000, 0, 0xe000, "entry point, reset (vector at $fffc)"},
+         0xe000, 0, 0xe000, "reset (vector at $fffc), entry point"},
         {"the KERNAL's IRQ",
          image_of(0xe000, 0x2000, {{0xe000, {0x78, 0xd8, 0x4c, 0x00, 0xe0}}, {0xe010, {0x40}}, {0xe020, {0x40}},
                                    {0xfffa, {0x20, 0xe0, 0x00, 0xe0, 0x10, 0xe0}}}),
@@ -291,12 +296,12 @@ TEST(Headings, AreCommentLinesAfterOneBlankLine) {
                                             0x60});              // rts
     const Listed listed(image, 0xc000);
     const std::string text = listed.asm_text();
-    EXPECT_NE(text.find("\t* = $c000\n\n; entry point\nLc000\n\tjsr Lc007\n\tjsr Lc006\n\n; called from 1 place\nLc006\n\tinx\n\n"
+    EXPECT_NE(text.find("\t* = $c000\n\n; entry point\nentry\n\tjsr Lc007\n\tjsr Lc006\n\n; called from 1 place\nLc006\n\tinx\n\n"
                         "; called from 1 place\nLc007\n\tiny\n\trts\n\n"),
               std::string::npos)
         << text;
     const std::string lst = listed.lst_text();
-    EXPECT_NE(lst.find("\n\n                               ; entry point\nc000                           Lc000\n"), std::string::npos) << lst;
+    EXPECT_NE(lst.find("\n\n                               ; entry point\nc000                           entry\n"), std::string::npos) << lst;
     EXPECT_EQ(lst.find("\n\n\n"), std::string::npos) << lst;
     EXPECT_NE(lst.find("c003  20 06 c0                         jsr Lc006\n\n                               ; called from 1 place\n"
                        "c006                           Lc006\n"),
@@ -305,6 +310,152 @@ TEST(Headings, AreCommentLinesAfterOneBlankLine) {
     // After an rts: one blank line, not two.
     const Listed after_rts(make_image(0xc000, {0x20, 0x04, 0xc0, 0x60, 0x60}), 0xc000);
     EXPECT_NE(after_rts.asm_text().find("\trts\n\n; called from 1 place\nLc004\n"), std::string::npos) << after_rts.asm_text();
+}
+
+// lda #<handler / sta vector / lda #>handler / sta vector+1 for each of
+// `installed` (handler, vector), then rts; each handler at its address:
+// asl VICIRQ / jmp $ea31. At $c000, $40 bytes.
+Image installing(const std::vector<std::pair<std::uint16_t, std::uint16_t>>& installed) {
+    std::vector<std::uint8_t> code;
+    std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> parts;
+    for (const auto& [handler, vector] : installed) {
+        const auto low = static_cast<std::uint8_t>(vector & 0xff);
+        const auto high = static_cast<std::uint8_t>(vector >> 8);
+        code.insert(code.end(), {0xa9, static_cast<std::uint8_t>(handler & 0xff), 0x8d, low, high,
+                                 0xa9, static_cast<std::uint8_t>(handler >> 8), 0x8d, static_cast<std::uint8_t>(low + 1), high});
+        parts.push_back({handler, {0x0e, 0x19, 0xd0, 0x4c, 0x31, 0xea}});
+    }
+    code.push_back(0x60);
+    parts.insert(parts.begin(), {0xc000, code});
+    return image_of(0xc000, 0x40, parts);
+}
+
+struct RoleCase {
+    const char* what;
+    Image image;
+    std::int64_t entry;
+    std::uint64_t cycles;
+    std::vector<std::pair<std::uint32_t, const char*>> labels;  // expected
+};
+
+// The parts whose role Tolvek knows are named for it; two of a role are
+// told apart by a number; a hook of another vector keeps its address.
+TEST(RoleNames, NameWhatTolvekKnowsTheRoleOf) {
+    const Image kernal = image_of(0xe000, 0x2000, {{0xe000, {0x78, 0xd8, 0x4c, 0x00, 0xe0}}, {0xe010, {0x40}},
+                                                   {0xe020, {0x40}}, {0xfffa, {0x20, 0xe0, 0x00, 0xe0, 0x10, 0xe0}}});
+    const RoleCase cases[] = {
+        {"the entry", make_image(0xc000, {0xea, 0x60}), 0xc000, 0, {{0xc000, "entry"}}},
+        {"SYS statements",
+         make_image(0x0801, {0x0b, 0x08, 0x0a, 0x00, 0x9e, '2', '0', '7', '1', 0x00,
+                             0x15, 0x08, 0x14, 0x00, 0x9e, '2', '0', '7', '3', 0x00,
+                             0x00, 0x00, 0xe8, 0x60, 0xc8, 0x60}),
+         2071, 0, {{0x0817, "entry"}, {0x0819, "sys_line_20"}}},
+        {"IRQ in CINV", installing({{0xc020, 0x0314}}), 0xc000, 0, {{0xc000, "entry"}, {0xc020, "irq"}}},
+        {"IRQ at $FFFE", installing({{0xc020, 0xfffe}}), 0xc000, 0, {{0xc020, "irq"}}},
+        {"NMI in NMINV", installing({{0xc020, 0x0318}}), 0xc000, 0, {{0xc020, "nmi"}}},
+        {"NMI at $FFFA", installing({{0xc020, 0xfffa}}), 0xc000, 0, {{0xc020, "nmi"}}},
+        {"BRK in CBINV", installing({{0xc020, 0x0316}}), 0xc000, 0, {{0xc020, "brk_handler"}}},
+        {"a hook in ISTOP", installing({{0xc020, 0x0328}}), 0xc000, 0, {{0xc020, "Lc020"}}},
+        {"two IRQ handlers and an NMI",
+         installing({{0xc030, 0x0314}, {0xc020, 0xfffe}, {0xc038, 0xfffa}}), 0xc000, 0,
+         {{0xc020, "irq"}, {0xc030, "irq_2"}, {0xc038, "nmi"}}},
+        {"a cartridge",
+         image_of(0x8000, 0x20, {{0x8000, {0x09, 0x80, 0x0c, 0x80, 0xc3, 0xc2, 0xcd, 0x38, 0x30, 0xe8, 0x60, 0xea, 0xc8, 0x60}}}),
+         0x8000, 0, {{0x8000, "D8000"}, {0x8009, "cold_start"}, {0x800c, "warm_start"}}},
+        {"the KERNAL's vectors", kernal, 0xe000, 0, {{0xe000, "reset"}, {0xe010, "irq"}, {0xe020, "nmi"}}},
+        // nop / lda CIAPRB / cmp #$ef / bne / rts: the run waits for a key.
+        {"the loop the run waited in",
+         make_image(0xc000, {0xea, 0xad, 0x01, 0xdc, 0xc9, 0xef, 0xd0, 0xf9, 0x60}), 0xc000, kRun,
+         {{0xc000, "entry"}, {0xc001, "wait_loop"}}},
+    };
+    for (const RoleCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Listed listed(c.image, c.entry, nullptr, c.cycles);
+        for (const auto& [address, label] : c.labels) {
+            const Row* row = listed.row_at(address);
+            ASSERT_NE(row, nullptr) << std::hex << address;
+            EXPECT_EQ(row->label, label) << std::hex << address;
+        }
+    }
+}
+
+// The user's names come first: for the address itself, and as names that
+// a role's name must not repeat, in any letter case.
+TEST(RoleNames, TheUsersNamesWinAndNoNameIsTwice) {
+    const Image image = installing({{0xc020, 0x0314}, {0xc030, 0x0318}});
+    const struct {
+        const char* what;
+        std::map<std::uint32_t, std::string> names;
+        std::vector<std::pair<std::uint32_t, const char*>> labels;
+    } cases[] = {
+        {"the user's name for the handler", {{0xc020, "raster"}}, {{0xc020, "raster"}, {0xc030, "nmi"}, {0xc000, "entry"}}},
+        {"the role's name taken by the entry", {{0xc000, "irq"}}, {{0xc000, "irq"}, {0xc020, "irq_2"}}},
+        {"taken in another case, outside the image", {{0x00fb, "IRQ"}, {0x00fc, "Nmi"}}, {{0xc020, "irq_2"}, {0xc030, "nmi_2"}}},
+        {"and the next one too", {{0x00fb, "irq"}, {0x00fc, "irq_2"}}, {{0xc020, "irq_3"}}},
+        {"a name with the role's name in it is another name", {{0x00fb, "irq_handler"}}, {{0xc020, "irq"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Hints hints;
+        hints.file = "test.hints";
+        hints.names = c.names;
+        const Listed listed(image, 0xc000, &hints);
+        for (const auto& [address, label] : c.labels) {
+            const Row* row = listed.row_at(address);
+            ASSERT_NE(row, nullptr) << std::hex << address;
+            EXPECT_EQ(row->label, label) << std::hex << address;
+        }
+        std::set<std::string_view> names;
+        for (const Symbol& symbol : listed.listing.symbols) {
+            EXPECT_TRUE(names.insert(symbol.name).second) << "twice: " << symbol.name;
+        }
+    }
+}
+
+// Written as hints and read back, the role names give the same source,
+// which assembles in every dialect (round_trip checks both).
+TEST(RoleNames, SurviveWrittenHintsAndAssemble) {
+    if (!tolvek_test::have_acme()) GTEST_SKIP() << "acme is not installed";
+    tolvek_test::ScratchDir dir;
+    const Image image = installing({{0xc030, 0x0314}, {0xc020, 0xfffe}, {0xc038, 0x0316}});
+    for (const Dialect* dialect : kDialects) {
+        if (!tolvek_test::have_assembler(std::string(dialect->name))) continue;
+        SCOPED_TRACE(dialect->name);
+        const std::string source = tolvek_test::round_trip(dir, 0xc000, 0xc000, image.bytes, std::string(dialect->name));
+        const std::string hints = tolvek_test::read_text(dir / "image.written");
+        for (const char* name : {"name $c000 entry\n", "name $c020 irq\n", "name $c030 irq_2\n", "name $c038 brk_handler\n"}) {
+            EXPECT_NE(hints.find(name), std::string::npos) << name << hints;
+        }
+        EXPECT_NE(source.find("\n; IRQ handler (vector at $fffe)\nirq" + std::string(dialect->label_suffix) + "\n"),
+                  std::string::npos)
+            << source;
+    }
+}
+
+// The unpacker a packed program copies away to run is named where its
+// bytes lie in the image, with a heading that says where it ran.
+TEST(RoleNames, TheUnpackerWhereItLies) {
+    if (!tolvek_test::have_acme()) GTEST_SKIP() << "acme is not installed";
+    tolvek_test::ScratchDir dir;
+    // hello.prg and 3000 bytes of text after it: enough to count as unpacked.
+    std::vector<std::uint8_t> prg = tolvek_test::read_bytes(std::string(EXAMPLES_DIR) + "/hello.prg");
+    ASSERT_GT(prg.size(), 2u);
+    for (int i = 0; i < 3000; ++i) prg.push_back(static_cast<std::uint8_t>("abcdefgh  "[(i * 7 + i / 13) % 10]));
+    const Image original = make_image(0x0801, {prg.begin() + 2, prg.end()});
+    const std::vector<std::uint8_t> packed = tolvek_test::assemble(dir, tolvek_test::packed_program_source(original, 0x080d));
+    const Image image = make_image(0x0801, {packed.begin() + 2, packed.end()});
+    const Listed listed(image, 0x080d, nullptr, kDefaultRunCycles);
+    ASSERT_TRUE(listed.map.run.unpacked.has_value());
+    std::optional<std::uint32_t> unpacker;
+    for (const CopiedCode& copied : listed.map.run.copied_code) {
+        if (copied.start == tolvek_test::kUnpackerAddress) unpacker = copied.from;
+    }
+    ASSERT_TRUE(unpacker.has_value());
+    const Row* row = listed.row_at(*unpacker);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->label, "unpack");
+    EXPECT_EQ(row->heading, "unpacker (run at $0340)");
+    EXPECT_EQ(listed.row_at(0x080d)->label, "entry");
 }
 
 }  // namespace

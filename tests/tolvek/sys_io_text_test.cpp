@@ -368,7 +368,7 @@ TEST(IoArea, AddressPairsNameColourRam) {
                    0xa9, 0x10, 0x85, 0xfd, 0xa9, 0xd8, 0x85, 0xfe,  // $d7ec: $d810, I/O out
                    0x60});
     const Disassembly d(p.image, 0xd7e0);
-    EXPECT_TRUE(d.has("; entry point\nLd7e0\n\tlda #<COLRAM\n")) << d.text;
+    EXPECT_TRUE(d.has("; entry point\nentry\n\tlda #<COLRAM\n")) << d.text;
     EXPECT_TRUE(d.has("\tlda #>COLRAM\n")) << d.text;
     EXPECT_TRUE(d.has("\tlda #<Dd810\n")) << d.text;
     EXPECT_TRUE(d.has("\tlda #>Dd810\n")) << d.text;

@@ -43,9 +43,9 @@ std::optional<CopiedCode> unpacker(const MemoryMap& map) {
     return std::nullopt;
 }
 
-// The starts the program's header gives: the entry, the SYS statements, a
-// cartridge's starts and the vectors of a ROM image, each with what it is
-// and its role's name (or none), in that order.
+// The starts the program's header gives: the vectors of a ROM image, a
+// cartridge's starts, the entry and the SYS statements, each with what it
+// is and its role's name, in that order.
 struct Start {
     std::uint32_t address;
     std::string what;
@@ -55,19 +55,8 @@ struct Start {
 std::vector<Start> starts(const MemoryMap& map) {
     std::vector<Start> out;
     const ProgramStart& start = map.start;
-    const auto entry = static_cast<std::uint32_t>(start.entry);
-    if (start.entry_in_image) out.push_back({entry, "entry point", "entry"});
-    // A SYS of the entry says nothing more.
-    for (const SysEntry& sys : start.sys_entries) {
-        if (start.entry_in_image && sys.address == entry) continue;
-        const std::string line = std::to_string(sys.line);
-        out.push_back({sys.address, "SYS in line " + line, "sys_line_" + line});
-    }
-    if (const auto& cartridge = start.cartridge) {
-        out.push_back({cartridge->cold, "cartridge cold start", "cold_start"});
-        out.push_back({cartridge->warm, "cartridge warm start", "warm_start"});
-    }
     const Image& image = map.image();
+    // A ROM's reset is more telling than the entry given there.
     const auto through = [&](std::uint32_t vector, const char* what, const char* name) {
         out.push_back({image.word(vector), std::string(what) + " (vector at " + hex(vector, 4) + ")", name});
     };
@@ -79,6 +68,18 @@ std::vector<Start> starts(const MemoryMap& map) {
     if (start.rom.basic) {
         through(c64::kBasicColdStart, "BASIC cold start", "basic_cold_start");
         through(c64::kBasicWarmStart, "BASIC warm start", "basic_warm_start");
+    }
+    if (const auto& cartridge = start.cartridge) {
+        out.push_back({cartridge->cold, "cartridge cold start", "cold_start"});
+        out.push_back({cartridge->warm, "cartridge warm start", "warm_start"});
+    }
+    const auto entry = static_cast<std::uint32_t>(start.entry);
+    if (start.entry_in_image) out.push_back({entry, "entry point", "entry"});
+    // A SYS of the entry says nothing more.
+    for (const SysEntry& sys : start.sys_entries) {
+        if (start.entry_in_image && sys.address == entry) continue;
+        const std::string line = std::to_string(sys.line);
+        out.push_back({sys.address, "SYS in line " + line, "sys_line_" + line});
     }
     return out;
 }

@@ -19,7 +19,7 @@ D080b:
 	.byte $00,$00           ; end of BASIC program
 
 ; entry point
-L080d:
+entry:
 	ldx #$00
 L080f:
 	lda D083d,x
@@ -29,13 +29,13 @@ L080f:
 	bne L080f
 L081a:
 	ldy #$00
-L081c:
+wait_loop:
 	lda D0852,y
 	sta EXTCOL              ; border colour
 	jsr L0835
 	iny
 	cpy #$08
-	bne L081c
+	bne wait_loop
 	jsr GETIN               ; take a character from the keyboard buffer into A (0: none)
 	beq L081a
 	lda #$0e
