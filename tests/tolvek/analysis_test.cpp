@@ -234,12 +234,13 @@ TEST_F(ListingTest, LabelsEquatesAndLabelPlusOffset) {
     EXPECT_EQ(row_at(0xc00c)->operand.symbol.name, "Lc009");
     EXPECT_EQ(row_at(0xc00c)->operand.symbol.offset, 1);
     EXPECT_EQ(row_at(0xc00f)->operand.symbol.name, "Dc014");
-    for (const char* line : {"\tsta CINV+1\n", "\tlda $c800\n", "\tjsr Lc009+1\n", "\tinc Dc014\n"}) {
+    for (const char* line : {"\tsta CINV+1              ; IRQ handler's address, high byte\n", "\tlda $c800\n", "\tjsr Lc009+1\n", "\tinc Dc014\n"}) {
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }
     ASSERT_NE(row_at(0xc014), nullptr) << "data row not split at the label";
     EXPECT_EQ(row_at(0xc014)->label, "Dc014");
-    EXPECT_EQ(row_at(0xc000)->comment, "entry");
+    EXPECT_EQ(row_at(0xc000)->comment, "print the character in A");
+    EXPECT_EQ(row_at(0xc000)->heading, "entry point");
     // Header: file, load, entry, byte counts.
     EXPECT_NE(text.find("; load address: $c000, 21 bytes\n"), std::string::npos) << text;
     EXPECT_NE(text.find("; entry address: $c000 (49152)\n"), std::string::npos) << text;
@@ -329,15 +330,15 @@ TEST_F(ListingTest, ReferencesBesideEachLabel) {
                                0x00});             // data
     const Image image = make_image(0xc000, bytes);
     const std::string text = asm_for(image, 0xc000);
-    EXPECT_NE(text.find("\nLc02c                           ; called from Lc000; jumped to from Lc000+41; "
-                        "branched to from Lc000+39\n"),
+    EXPECT_NE(text.find("\nLc02c                           ; called from entry; jumped to from entry+41; "
+                        "branched to from entry+39\n"),
               std::string::npos)
         << text;
-    EXPECT_NE(text.find("\nDc02d                           ; read by Lc000+3, Lc000+12, Lc000+15, Lc000+18, "
-                        "Lc000+21, Lc000+24, Lc000+27, Lc000+30 and 4 more\n"),
+    EXPECT_NE(text.find("\nDc02d                           ; read by entry+3, entry+12, entry+15, entry+18, "
+                        "entry+21, entry+24, entry+27, entry+30 and 4 more\n"),
               std::string::npos)
         << text;
-    EXPECT_NE(text.find("\nLc000\n"), std::string::npos) << "nothing refers to the entry" << text;
+    EXPECT_NE(text.find("\nentry\n"), std::string::npos) << "nothing refers to the entry" << text;
     const std::string lst = write_lst(listing, image, kAcme, {"x.asm", "x.prg", ""});
     EXPECT_NE(lst.find("Lc02c" + std::string(27, ' ') + "; called from $c000; jumped to from $c029; branched to from $c027\n"),
               std::string::npos)
@@ -349,16 +350,16 @@ TEST_F(ListingTest, ListingRowsShowAddressBytesAndSource) {
     const MemoryMap map = trace_program(image, 0x1000);
     const std::string lst =
         write_lst(build_listing(map, {"x.tmp", "x.unpacked.prg", "x.unpacked.asm", "Tolvek.exe --unpack"}), image, kAcme, {"x.asm", "x.prg", ""});
-    EXPECT_NE(lst.find("\n1000                           L1000\n"), std::string::npos) << lst;
-    EXPECT_NE(lst.find("\n1000  a9 01                            lda #$01                ; entry\n"),
+    EXPECT_NE(lst.find("\n                               ; entry point\n1000                           entry\n"
+                       "1000  a9 01                            lda #$01\n"),
               std::string::npos)
         << lst;
-    EXPECT_NE(lst.find("\n1002  8d 20 d0                         sta EXTCOL\n"), std::string::npos) << lst;
+    EXPECT_NE(lst.find("\n1002  8d 20 d0                         sta EXTCOL              ; border colour\n"), std::string::npos) << lst;
     EXPECT_NE(lst.find("\n1006  01 02 03 04 05 06 07 08          !byte $01,$02,$03,$04,$05,$06,$07,$08\n"),
               std::string::npos)
         << lst;
     EXPECT_NE(lst.find("\n100e  09                               !byte $09\n"), std::string::npos) << lst;
-    EXPECT_NE(lst.find("; symbol table\nL1000           $1000\nEXTCOL          $d020\n"), std::string::npos)
+    EXPECT_NE(lst.find("; symbol table\nentry           $1000\nEXTCOL          $d020\n"), std::string::npos)
         << lst;
 }
 

@@ -101,7 +101,7 @@ TEST(Execution, CodeOnlyARunReachesIsCodeThatRan) {
     EXPECT_EQ(listed_at(with_run->map, first + 7), "L0847: ldy #$03");
     EXPECT_FALSE(is_instruction(with_run->map.kind(first - 3))) << headers(with_run->listing);
     // The entry's own code ran, and says so.
-    EXPECT_EQ(listed_at(with_run->map, 0x080d), "L080d: ldx #$00");
+    EXPECT_EQ(listed_at(with_run->map, 0x080d), "entry: ldx #$00");
     EXPECT_TRUE(has_header(with_run->listing, "run from $080d: returned to BASIC after " +
                                                   std::to_string(with_run->map.run.runs.at(0).cycles) + " cycles"))
         << headers(with_run->listing);
@@ -264,7 +264,7 @@ routine_end
         << headers(result->listing);
     const Row* copied = row_at(result->listing, 0x081f);
     ASSERT_NE(copied, nullptr);
-    EXPECT_EQ(copied->comment, "copied to $c000 and run there");
+    EXPECT_EQ(copied->comment, "copied to $c000 and run there; border colour");
     EXPECT_FALSE(result->map.run.unpacked.has_value() && result->map.run.unpacked->start == 0x0801);
 }
 
@@ -393,7 +393,7 @@ l3	!word 0
     ASSERT_EQ(map.run.runs.size(), 2u);
     EXPECT_EQ(map.run.runs[0].entry, 2080);
     EXPECT_EQ(map.run.runs[1].entry, 2090);
-    EXPECT_EQ(listed_at(map, 2090), "L082a: lda #$02");
+    EXPECT_EQ(listed_at(map, 2090), "sys_line_20: lda #$02");
 }
 
 // The entry given lies in the data after the BASIC program (the digits
@@ -536,7 +536,7 @@ TEST(Execution, CodeAfterACallTheRunEndedInIsTraced) {
     const MemoryMap map = analyse(image, {.entry = 0xc000, .guesses = false, .run = {.budget = 200000}});
     ASSERT_EQ(map.run.runs.size(), 1u);
     EXPECT_EQ(map.run.runs.front().end, RunEnd::Waited);
-    EXPECT_EQ(tolvek_test::listed_at(map, 0xc020), "Lc020: jsr Lc030");
+    EXPECT_EQ(tolvek_test::listed_at(map, 0xc020), "Lc020: jsr wait_loop") << "the run waited there";
     EXPECT_EQ(tolvek_test::listed_at(map, 0xc023), "inc EXTCOL");
     EXPECT_EQ(tolvek_test::listed_at(map, 0xc026), "rts");
 }

@@ -73,7 +73,7 @@ TEST(MoreCode, JumpTableTargets) {
     EXPECT_TRUE(analysis.is_opcode(r3 + 2));
     EXPECT_TRUE(is_data(analysis, p.image, table, table + 8));
     EXPECT_EQ(listed_at(analysis, r1), label(r1) + ": inc EXTCOL");
-    EXPECT_EQ(listed_at(analysis, start), label(start) + ": lda D" + label(table).substr(1) + ",x");
+    EXPECT_EQ(listed_at(analysis, start), "entry: lda D" + label(table).substr(1) + ",x");
     // The map keeps the table that the code reads as pointers, word by
     // word, with the addresses its words stand for.
     const std::uint32_t targets[] = {r1, r2, r3};
@@ -439,7 +439,7 @@ TEST(MoreCode, ImmediatesStoredToTheChipsStayNumbers) {
     const MemoryMap analysis = p.analyse(start);
     const std::string low = "#$" + label(text).substr(3);  // the low half as a number
     const std::pair<std::uint32_t, std::string> rows[] = {
-        {start, label(start) + ": lda #$08"},
+        {start, "entry: lda #$08"},
         {start + 5, "lda " + low},
         {start + 10, "lda #$10"},
         {start + 15, "lda " + low},
@@ -485,7 +485,7 @@ TEST(MoreCode, SumsAreAddressesOnlyInAPointer) {
     }
     const MemoryMap analysis = p.analyse(start);
     const std::string name = "D" + label(data).substr(1);
-    EXPECT_EQ(listed_at(analysis, start), label(start) + ": lda #$" + label(data).substr(3));
+    EXPECT_EQ(listed_at(analysis, start), "entry: lda #$" + label(data).substr(3));
     EXPECT_EQ(listed_at(analysis, start + 9), "lda #$" + label(data).substr(1, 2));
     EXPECT_EQ(listed_at(analysis, start + 17), "lda #<" + name);
     EXPECT_EQ(listed_at(analysis, start + 25), "lda #>" + name);
@@ -988,10 +988,10 @@ TEST(MoreCode, HalvesThatAreNumbersWhereverTheyPoint) {
     p.set_word(start + 15, var);
     p.set_word(start + 18, var + 1);
     const MemoryMap map = p.analyse(start);
-    EXPECT_EQ(listed_at(map, start), label(start) + ": lda #$" + label(text).substr(3));
+    EXPECT_EQ(listed_at(map, start), "entry: lda #$" + label(text).substr(3));
     EXPECT_EQ(listed_at(map, start + 10), "lda #$01");
     EXPECT_EQ(listed_at(map, start + 12), "ldx #$10");
-    EXPECT_EQ(listed_at(map, start + 20), "lda #<(" + label(start) + "+1)");
+    EXPECT_EQ(listed_at(map, start + 20), "lda #<(entry+1)");
     EXPECT_EQ(listed_at(map, start + 28), "lda #$02");
     EXPECT_EQ(listed_at(map, start + 30), "ldx #$10");
 }

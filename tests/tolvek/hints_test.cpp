@@ -231,7 +231,7 @@ TEST(Hints, TheAnalysisBuildsOnThem) {
     EXPECT_EQ(listed_at(map, 0x0844), "L0844: lsr $52");
     const Listing listing = build_listing(map, {"game.tmp", "game.unpacked.prg", "game.unpacked.asm", "Tolvek.exe --unpack"}, &hints);
     const std::string text = write_asm(listing, image, kAcme, {"game.asm", "game.prg", ""});
-    for (const char* expected : {"\tjsr wait_frame\n", "wait_frame                      ; called from L081c+6\n\tlda #$ff", "\tsta border\n", "border = $d020\n",
+    for (const char* expected : {"\tjsr wait_frame\n", "wait_frame                      ; called from L081c+6\n\tlda #$ff", "\tsta border              ; border colour\n", "border = $d020\n",
                                  "; main loop", "; hints from game.hints\n"}) {
         EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
     }
@@ -561,7 +561,7 @@ TEST_F(HintsFile, NamesWithLineBreaksAddNoDirective) {
     EXPECT_NE(written.find("# Hints for x\\nname $080d injected\\n#.tmp, written by Tolvek"), std::string::npos) << written;
     Hints hints;
     ASSERT_EQ(parse_hints(written, "w.hints", hints, no_files), "");
-    EXPECT_EQ(hints.names.at(0x080d), "L080d");
+    EXPECT_EQ(hints.names.at(0x080d), "entry");
     const Result again = run_in(dir.path(), run + " --hints w.hints");
     EXPECT_EQ(again.status, 0) << again.err;
 }

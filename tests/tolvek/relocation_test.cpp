@@ -122,12 +122,13 @@ TEST_P(Relocation, TheSourceMovesWithItsOrigin) {
     const std::string word = acme ? "!word " : ".word ";
     const std::string byte = acme ? "!byte " : ".byte ";
     for (const std::string& expected :
-         {std::string("lda #<L"), std::string("lda #>L"), std::string("lda #<D"), std::string("ldx #>D"),
+         {std::string("lda #<irq"), std::string("lda #>irq"), std::string("lda #<D"), std::string("ldx #>D"),
           std::string("lda #>(L"), std::string("-1)"), std::string("adc #<D"), std::string("adc #>D"),
           word + "D", byte + "<L", byte + ">L", std::string("sta D0"), std::string("+5,x")}) {
         EXPECT_NE(source.find(expected), std::string::npos) << expected << "\n" << source;
     }
-    // The handler installed through $0314 is code with a label.
+    // The handler installed through $0314 is code with a label, named for
+    // what it is.
     EXPECT_NE(source.find("inc EXTCOL"), std::string::npos) << source;
     // Numbers and fixed places stay numbers.
     for (const char* number : {"lda #$08", "ldx #$08", "sta VICSCN\n", "sta $2000,x", "$08,$09,$0a,$0b"}) {

@@ -58,6 +58,10 @@ public:
         const Row* row = row_at(address);
         return row == nullptr ? "(no row)" : std::string(row->comment);
     }
+    std::string heading_at(std::uint32_t address) const {
+        const Row* row = row_at(address);
+        return row == nullptr ? "(no row)" : std::string(row->heading);
+    }
     bool has(const std::string& part) const { return text.find(part) != std::string::npos; }
 
     MemoryMap map;
@@ -194,9 +198,11 @@ TEST(SysEntries, EachIsTracedLabelledAndNamed) {
         ASSERT_NE(d.row_at(routines[i]), nullptr) << i;
         EXPECT_FALSE(d.row_at(routines[i])->label.empty()) << i;
     }
-    EXPECT_EQ(d.comment_at(routines[0]), "SYS in line 10");
-    EXPECT_EQ(d.comment_at(routines[2]), "SYS in line 30");
-    EXPECT_EQ(d.comment_at(routines[3]), "entry") << "the entry says enough";
+    EXPECT_EQ(d.heading_at(routines[0]), "SYS in line 10");
+    EXPECT_EQ(d.comment_at(routines[0]), "border colour");
+    EXPECT_EQ(d.heading_at(routines[2]), "SYS in line 30");
+    EXPECT_EQ(d.heading_at(routines[3]), "entry point") << "the entry says enough";
+    EXPECT_EQ(d.comment_at(routines[3]), "");
     // The header names the SYS entries other than the entry, in order.
     std::string expected = "; SYS entries traced: ";
     for (std::uint32_t i = 0; i < 3; ++i) {
@@ -315,7 +321,7 @@ TEST(IoArea, ChipRegistersWhereTheIoIsVisibleTheImagesBytesWhereNot) {
     }
     EXPECT_TRUE(d.has("\nRASTER = $d012\nYXPAND = $d017\nVMCSB = $d018\nBGCOL0 = $d021\n")) << d.text;
     EXPECT_FALSE(d.has("EXTCOL")) << d.text;
-    EXPECT_TRUE(d.has("\tlda RASTER\n")) << d.text;
+    EXPECT_TRUE(d.has("\tlda RASTER              ; raster line now (low 8 bits)\n")) << d.text;
     EXPECT_TRUE(d.has("\tlda Dd012\n")) << d.text;
     EXPECT_EQ(d.map.io_hidden.front(), 0xcf04u);
 }
@@ -362,7 +368,7 @@ TEST(IoArea, AddressPairsNameColourRam) {
                    0xa9, 0x10, 0x85, 0xfd, 0xa9, 0xd8, 0x85, 0xfe,  // $d7ec: $d810, I/O out
                    0x60});
     const Disassembly d(p.image, 0xd7e0);
-    EXPECT_TRUE(d.has("\tlda #<COLRAM            ; entry\n")) << d.text;
+    EXPECT_TRUE(d.has("; entry point\nentry\n\tlda #<COLRAM\n")) << d.text;
     EXPECT_TRUE(d.has("\tlda #>COLRAM\n")) << d.text;
     EXPECT_TRUE(d.has("\tlda #<Dd810\n")) << d.text;
     EXPECT_TRUE(d.has("\tlda #>Dd810\n")) << d.text;
@@ -575,8 +581,9 @@ TEST_P(HiddenCodeRoundTrip, ChipRegistersInsideTheImage) {
 	!for i, 0, $83f { !byte i & $ff }
 )",
                                    0xcf80);
-    for (const char* part : {"\tlda Dd000,x\n", "\tlda Dd012,x\n", "\tsta SCROLY\n", "\tlda RASTER\n",
-                             "\tsta EXTCOL\n", "RASTER = $d012\n", "SCROLY = $d011\n", "CIAICR = $dc0d\n",
+    for (const char* part : {"\tlda Dd000,x\n", "\tlda Dd012,x\n", "\tsta SCROLY              ; screen control: y scroll, 25 rows, screen on, bitmap, raster line bit 8\n",
+                             "\tlda RASTER              ; raster line now (low 8 bits)\n",
+                             "\tsta EXTCOL              ; border colour\n", "RASTER = $d012\n", "SCROLY = $d011\n", "CIAICR = $dc0d\n",
                              "RANDOM = $d41b\n", "\tsta $d040\n"}) {
         EXPECT_TRUE(has(text, part)) << part << "\n" << text;
     }

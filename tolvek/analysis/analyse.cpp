@@ -125,6 +125,7 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
     // Again with all the code: guessed code may switch the I/O, and the
     // pairs name addresses.
     find_hidden_io(map);
+    find_installed_handlers(map, pairs);
     return map;
 }
 

@@ -13,6 +13,7 @@
 #include "analysis/inline_data.hpp"
 #include "analysis/pointer_tables.hpp"
 #include "analysis/trace.hpp"
+#include "analysis/vectors.hpp"
 #include "c64/symbols.hpp"
 #include "cpu/decode.hpp"
 #include "emu/c64.hpp"
@@ -346,6 +347,22 @@ void copied_addresses_left(const MemoryMap& map, const LeftByRun& run, std::vect
     }
 }
 
+// The vectors the run stored into and left pointing at bytes of the image
+// that it did not store into: the handlers it installed last.
+void note_vectors_left(MemoryMap& map, const RunResult& run) {
+    std::vector<std::uint32_t> vectors{c64::kNmiVector, c64::kIrqVector};
+    for (std::uint32_t at = c64::kRamVectors; at < c64::kRamVectorsEnd; at += 2) vectors.push_back(at);
+    for (const std::uint32_t vector : vectors) {
+        if (!is_handler_vector(vector)) continue;
+        if (((run.marks[vector] | run.marks[vector + 1]) & mark::Written) == 0) continue;
+        const std::uint32_t handler = run.memory[vector] | run.memory[vector + 1] << 8;
+        if (!map.image().contains(handler) || (run.marks[handler] & mark::Written) != 0) continue;
+        const InstalledHandler left{static_cast<std::uint16_t>(vector), handler};
+        auto& all = map.run.vectors_left;
+        if (std::find(all.begin(), all.end(), left) == all.end()) all.push_back(left);
+    }
+}
+
 }  // namespace
 
 void find_code_by_running(MemoryMap& map, const RunOptions& options) {
@@ -389,6 +406,7 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
         for (const CopiedPointer& jumped : run.copied_pointers) {
             add_copied(image, jumped.low_from, jumped.high_from, jumped.target, jumped.adjust, copied_addresses);
         }
+        note_vectors_left(map, run);
         what_runs_left.push_back({std::move(run.origins), std::move(run.memory)});
         // A run that went on into bytes it wrote and halted there ran into
         // data: nothing was unpacked.

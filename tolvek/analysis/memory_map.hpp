@@ -174,6 +174,15 @@ struct InlineCalls {
     std::shared_ptr<ImageOverlay> memory;
 };
 
+// Code the program installs in a vector that the KERNAL, BASIC or the CPU
+// jumps through: the interrupt handlers in CINV ($0314) or at $FFFE, the
+// NMI's, BRK's, BASIC's hooks.
+struct InstalledHandler {
+    std::uint16_t vector = 0;   // the vector's first byte
+    std::uint32_t handler = 0;  // in the image
+    bool operator==(const InstalledHandler&) const = default;
+};
+
 // What running the program showed: each run, the code bytes of the image
 // it stores into (by address: the instruction that first did), the code
 // it wrote and ran, and the largest such range (what an unpacker unpacked).
@@ -200,6 +209,9 @@ struct RunReport {
     // The keys and joystick moves pressed where a run waited that led to
     // code not run before, by run.
     std::vector<InputTry> inputs;
+    // The vectors a run stored into and left pointing at the image's own
+    // bytes, where no run stored: the handlers installed last.
+    std::vector<InstalledHandler> vectors_left;
 };
 
 class MemoryMap {
@@ -273,6 +285,9 @@ public:
     // processor port at $01, in address order (analysis/io_banking): what
     // they name at $D000-$DFFF is RAM. Elsewhere the chips are there.
     std::vector<std::uint32_t> io_hidden;
+    // The handlers the program installs in vectors, by handler and vector,
+    // each once (analysis/vectors).
+    std::vector<InstalledHandler> handlers;
 
     bool io_visible(std::uint32_t instruction) const {
         return !std::binary_search(io_hidden.begin(), io_hidden.end(), instruction);

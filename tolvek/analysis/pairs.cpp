@@ -266,10 +266,11 @@ private:
         stores_.push_back({address, tag});
     }
 
-    // Where a pointer is kept: zero page, a vector, an instruction's
-    // operand, or the memory a pointer points to.
+    // Where a pointer is kept: zero page, a vector (both its bytes: the
+    // IRQ vector's high byte is at $FFFF), an instruction's operand, or
+    // the memory a pointer points to.
     bool holds_pointer(std::uint32_t address) const {
-        return address < 0x100 || address >= kThroughPointer || is_vector(address) ||
+        return address < 0x100 || address >= kThroughPointer || is_vector(address) || is_vector(address - 1) ||
                (image_.contains(address) && map_.kind(address) == Kind::Operand);
     }
 

@@ -203,4 +203,26 @@ void guess_vectors_in_image(MemoryMap& map, const std::vector<std::uint32_t>& no
     }
 }
 
+bool is_handler_vector(std::uint32_t address) {
+    if (address == c64::kNmiVector || address == c64::kIrqVector) return true;
+    if (address < c64::kRamVectors || address >= c64::kRamVectorsEnd) return false;
+    const auto known = find_known(address);
+    return known && known->address == address && known->size == 2;
+}
+
+void find_installed_handlers(MemoryMap& map, const std::vector<AddressPair>& pairs) {
+    std::vector<InstalledHandler> found = map.run.vectors_left;
+    for (const AddressPair& pair : pairs) {
+        if (pair.stored_to && is_handler_vector(*pair.stored_to) && pair.adjust == 0) {
+            found.push_back({static_cast<std::uint16_t>(*pair.stored_to), pair.target()});
+        }
+    }
+    std::erase_if(found, [&](const InstalledHandler& h) { return !map.image().contains(h.handler); });
+    std::sort(found.begin(), found.end(), [](const InstalledHandler& x, const InstalledHandler& y) {
+        return std::pair(x.handler, x.vector) < std::pair(y.handler, y.vector);
+    });
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    map.handlers = std::move(found);
+}
+
 }  // namespace tolvek

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "analysis/memory_map.hpp"
+#include "analysis/pairs.hpp"
 
 namespace tolvek {
 
@@ -36,5 +37,17 @@ bool trace_vectors_in_image(MemoryMap& map);
 // when all that it leads to decodes as clean code, as a guess. No guessed
 // instruction starts at an address in `not_code`.
 void guess_vectors_in_image(MemoryMap& map, const std::vector<std::uint32_t>& not_code);
+
+// The vectors a program installs handlers in, by their first byte: BASIC's
+// and the KERNAL's RAM vectors in page 3 (CINV for the IRQ, CBINV for BRK,
+// NMINV, the hooks of BASIC and of the KERNAL's I/O) and the CPU's NMI and
+// IRQ vectors, in the RAM under the KERNAL.
+bool is_handler_vector(std::uint32_t address);
+
+// The handlers the program installs: each pair of immediates its code
+// stores into a vector (lda #<irq / sta $0314 / lda #>irq / sta $0315),
+// and each vector a run left pointing at the image (map.run.vectors_left).
+// Fills map.handlers with those that lead into the image.
+void find_installed_handlers(MemoryMap& map, const std::vector<AddressPair>& pairs);
 
 }  // namespace tolvek

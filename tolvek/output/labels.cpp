@@ -1,10 +1,14 @@
 #include "output/labels.hpp"
 
 #include <algorithm>
+#include <cctype>
+#include <set>
 
 #include "analysis/io_banking.hpp"
 #include "c64/symbols.hpp"
 #include "cpu/decode.hpp"
+#include "hints/hints.hpp"
+#include "output/routines.hpp"
 
 namespace tolvek {
 
@@ -52,6 +56,29 @@ Labels::Labels(const MemoryMap& map, const std::map<std::uint32_t, std::string>*
             if (image.contains(address) || address == image.end()) add(address);
         }
     }
+    name_roles();
+}
+
+void Labels::name_roles() {
+    const auto lower = [](std::string name) {
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return name;
+    };
+    // In lower case: 64tass may be told to ignore it.
+    std::set<std::string> taken;
+    if (names_) {
+        for (const auto& [address, name] : *names_) taken.insert(lower(name));
+    }
+    for (const auto& [address, role] : role_names(map_)) {
+        if (names_ && names_->contains(address)) continue;
+        std::string name = role;
+        for (int n = 2; taken.contains(lower(name)) || find_known_by_name(name) || !name_problem(name).empty(); ++n) {
+            name = role + "_" + std::to_string(n);
+        }
+        taken.insert(lower(name));
+        roles_.emplace(address, name);
+        add(address);
+    }
 }
 
 bool Labels::starts_stretch(std::uint32_t address) const {
@@ -75,6 +102,7 @@ std::string Labels::label_at(std::uint32_t address) const {
     if (names_) {
         if (const auto it = names_->find(address); it != names_->end()) return it->second;
     }
+    if (const auto it = roles_.find(address); it != roles_.end()) return it->second;
     char text[6] = {map_.is_opcode(address) ? 'L' : 'D'};
     put_hex_digits(text + 1, address, 4);
     std::string name(text, 5);

@@ -25,7 +25,9 @@ class Labels {
 public:
     // Collects every address the code refers to, plus the entry.
     // `names`: the user's names for addresses, in the image or outside it,
-    // which take the place of labels and equates; may be null.
+    // which take the place of labels and equates; may be null. Where the
+    // user gave no name, the roles Tolvek knows (output/routines.hpp) name
+    // their addresses: "entry", "irq", "irq_2", "wait_loop".
     explicit Labels(const MemoryMap& map, const std::map<std::uint32_t, std::string>* names = nullptr);
 
     // The label defined at an in-image address (or the image end), or "".
@@ -58,6 +60,9 @@ private:
     // Where the label for `target` stands, and whether there is one.
     std::pair<std::uint32_t, bool> label_for(std::uint32_t target) const;
     void add(std::uint32_t target);
+    // Names the roles' addresses, each name once and none that the user,
+    // the C64 or an assembler has for something else.
+    void name_roles();
     // Whether the instruction at `address` (not the image's first byte)
     // starts a stretch of code.
     bool starts_stretch(std::uint32_t address) const;
@@ -67,6 +72,7 @@ private:
     std::vector<bool> labelled_;  // one per image byte, plus the end address
     bool end_usable_ = false;     // whether the end address may carry a label
     const std::map<std::uint32_t, std::string>* names_;  // the user's, or null
+    std::map<std::uint32_t, std::string> roles_;           // by address, where the user gave no name
     std::map<std::uint32_t, std::string> equates_;
 };
 

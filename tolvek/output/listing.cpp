@@ -5,9 +5,11 @@
 #include <unordered_map>
 
 #include "analysis/io_banking.hpp"
+#include "c64/descriptions.hpp"
 #include "c64/petscii.hpp"
 #include "c64/symbols.hpp"
 #include "hints/hints.hpp"
+#include "output/routines.hpp"
 #include "version.hpp"
 #include "cpu/behaviour.hpp"
 #include "cpu/decode.hpp"
@@ -70,6 +72,7 @@ public:
         }
         if (hints_) add_comments(listing);
         mark_run_findings(listing);
+        add_headings(listing);
         mark_entries(listing);
         listing.end_label = listing.store.keep(labels_.label_at(image_.end()));
         for (const auto& [address, name] : labels_.equates()) {
@@ -86,7 +89,8 @@ private:
     bool is_entry(const SysEntry& sys) const { return map_.start.entry_in_image && sys.address == map_.start.entry; }
 
     // "entry" on the row of the entry, "SYS in line 10" on the rows that
-    // other SYS statements call, before what the row says itself.
+    // other SYS statements call, before what the row says itself, where
+    // no heading says so (where they are no instructions).
     void mark_entries(Listing& listing) const {
         std::vector<std::uint32_t> marked;
         if (map_.start.entry_in_image) marked.push_back(static_cast<std::uint32_t>(map_.start.entry));
@@ -95,7 +99,7 @@ private:
         marked.erase(std::unique(marked.begin(), marked.end()), marked.end());
         for (const std::uint32_t address : marked) {
             Row* row = row_holding(listing, address);
-            if (row == nullptr || row->address != address) continue;
+            if (row == nullptr || row->address != address || !row->heading.empty()) continue;
             std::string marks;
             if (map_.start.entry_in_image && address == map_.start.entry) marks = "entry";
             for (const SysEntry& sys : map_.start.sys_entries) {
@@ -104,6 +108,14 @@ private:
                 marks += "SYS in line " + std::to_string(sys.line);
             }
             if (!marks.empty()) add_comment(listing, *row, marks);
+        }
+    }
+
+    // Before each routine, what reaches it.
+    void add_headings(Listing& listing) const {
+        for (const auto& [address, heading] : routine_headings(map_)) {
+            Row* row = row_holding(listing, address);
+            if (row != nullptr && row->address == address) row->heading = listing.store.keep(heading);
         }
     }
 
@@ -222,8 +234,35 @@ private:
             row.comment = store.keep("high byte read from " + hex(value & 0xff00, 4));
         } else if ((op.mode == Mode::IndirectX || op.mode == Mode::IndirectY) && value == 0xff) {
             row.comment = store.keep("high byte read from $00");
+        } else if (const std::string words = use_of_c64(a, byte); !words.empty()) {
+            row.comment = store.keep(words);
         }
         return row;
+    }
+
+    // What the instruction at `a` does with the KERNAL routine it calls or
+    // the register it writes or reads (c64/descriptions), or "": only where
+    // its operand names them (not the program's own bytes, nor the RAM
+    // under the I/O area where the image covers it), not through an index.
+    std::string use_of_c64(std::uint32_t a, std::uint8_t byte) const {
+        const Opcode& op = opcode(byte);
+        if (op.mode != Mode::Absolute && op.mode != Mode::ZeroPage) return {};
+        const Behaviour& how = behaviour(byte);
+        Use use = Use::Read;
+        if (how.control == Control::Call || how.control == Control::Jump) {
+            use = Use::Call;
+        } else if (writes_memory(byte)) {
+            use = Use::Write;
+        } else if (how.access != Access::Read) {
+            return {};
+        }
+        const std::uint32_t target = operand_of(image_, a);
+        if (image_.contains(target)) {
+            if (use == Use::Call || !in_io_area(target) || !names_chip(map_, a, target)) return {};
+        } else if (labels_.is_label(target)) {
+            return {};  // the program's own memory past its end
+        }
+        return describe_use(target, use);
     }
 
     // The kind of row the data item at `a` goes into.

@@ -108,6 +108,9 @@ struct Row {
     std::uint32_t size = 0;     // bytes of the image this row stands for
     std::string_view label;     // defined at this row's address, or empty
     std::string_view comment;   // plain text, may be empty
+    // A routine starts here: what reaches it, plain text for a comment line
+    // before the row's label; empty where no routine starts.
+    std::string_view heading;
     RowKind kind = RowKind::Bytes;
     bool ends_flow = false;     // rts, rti, brk or jmp: nothing falls through
     std::uint8_t opcode = 0;    // instructions: the opcode byte

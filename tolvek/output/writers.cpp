@@ -180,6 +180,9 @@ public:
         }
     }
 
+    // What reaches the routine that starts at a row: a comment line.
+    void heading(std::string_view text) { comment_line(text); }
+
 private:
     // "called from L0812, L0853+3; read by L080f": the first kShownReferences
     // places, by kind, and how many more there are.
@@ -432,13 +435,19 @@ void write_asm(const Listing& listing, const Image& image, const Dialect& dialec
     writer.name_places_by_labels(listing);
     // A label's references start where row comments do, after the tab.
     constexpr std::size_t kLabelCommentAt = 8 + kTextWidth;
+    bool blank = false;  // the line before is blank
     for (const Row& row : listing.rows) {
+        if (!row.heading.empty()) {
+            if (!blank) text.line();
+            writer.heading(row.heading);
+        }
         writer.select_encoding(row);
         if (!row.label.empty()) writer.label(row.label, row.references, kLabelCommentAt);
         text << '\t';
         writer.source(row);
         text.end_line();
         if (row.ends_flow) text.line();  // a blank line between routines
+        blank = row.ends_flow;
     }
     if (!listing.end_label.empty()) writer.label(listing.end_label, listing.end_references, kLabelCommentAt);
 }
@@ -461,7 +470,13 @@ void write_lst(const Listing& listing, const Image& image, const Dialect& dialec
         text << std::string_view(columns.data(), kLabelAt);
         writer.label(label, refs, kSourceAt - kLabelAt + kTextWidth);
     };
+    bool first = true;  // after the header's blank line
     for (const Row& row : listing.rows) {
+        if (!row.heading.empty()) {
+            if (!first) text.line();
+            text.spaces(kLabelAt);
+            writer.heading(row.heading);
+        }
         if (!row.label.empty()) label_line(row.address, row.label, row.references);
         columns.fill(' ');
         put_hex_digits(columns.data(), row.address, 4);
@@ -484,6 +499,7 @@ void write_lst(const Listing& listing, const Image& image, const Dialect& dialec
             text << std::string_view(columns.data(), kBytesAt + 3 * count - 1);
             text.end_line();
         }
+        first = false;
     }
     if (!listing.end_label.empty()) label_line(image.end(), listing.end_label, listing.end_references);
     text.line();

@@ -16,37 +16,40 @@ GETIN = $ffe4
 	!byte $0a,$00,$9e,$32,$30,$36,$31,$00
 D080b                           ; address stored at $0801
 	!byte $00,$00           ; end of BASIC program
-L080d
-	ldx #$00                ; entry
+
+; entry point
+entry
+	ldx #$00
 L080f                           ; branched to from L080f+9
 	lda D083d,x
 	beq L081a
-	jsr CHROUT
+	jsr CHROUT              ; print the character in A
 	inx
 	bne L080f
-L081a                           ; branched to from L080f+3, L081c+17
+L081a                           ; branched to from L080f+3, wait_loop+17
 	ldy #$00
-L081c                           ; branched to from L081c+12
+wait_loop                       ; branched to from wait_loop+12
 	lda D0852,y
-	sta EXTCOL
+	sta EXTCOL              ; border colour
 	jsr L0835
 	iny
 	cpy #$08
-	bne L081c
-	jsr GETIN
+	bne wait_loop
+	jsr GETIN               ; take a character from the keyboard buffer into A (0: none)
 	beq L081a
 	lda #$0e
-	sta EXTCOL
+	sta EXTCOL              ; border colour
 	rts
 
-L0835                           ; called from L081c+6
+; called with jsr
+L0835                           ; called from wait_loop+6
 	lda #$ff
 L0837                           ; branched to from L0837+3
-	cmp RASTER
+	cmp RASTER              ; raster line now (low 8 bits)
 	bne L0837
 	rts
 
 D083d                           ; read by L080f
 	!pet 147, "hello from prgdis!", 13, 0
-D0852                           ; read by L081c
+D0852                           ; read by wait_loop
 	!byte $00,$0b,$0c,$0f,$01,$0f,$0c,$0b
