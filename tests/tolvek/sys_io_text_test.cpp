@@ -610,6 +610,9 @@ pet	!pet "hello there", 13, 0
     EXPECT_TRUE(has(text, "; \"hello th\"\n")) << text;
 }
 
-INSTANTIATE_TEST_SUITE_P(Dialects, HiddenCodeRoundTrip, ::testing::Values("acme", "64tass", "ca65"));
+INSTANTIATE_TEST_SUITE_P(Dialects, HiddenCodeRoundTrip, ::testing::ValuesIn(tolvek_test::kDialectNames),
+                         [](const ::testing::TestParamInfo<std::string>& param) {
+                             return tolvek_test::test_name(param.param);
+                         });
 
 }  // namespace
