@@ -124,7 +124,7 @@ public:
         for (const std::string& line : listing.header) comment_line(line);
         text_ << "; rebuild with " << d_.assembler << ": ";
         std::string refused;
-        if (const std::uint64_t needs = statement_bytes(listing); needs > d_.statement_room && d_.statement_room != 0) {
+        if (const std::uint64_t needs = statement_bytes(listing); d_.statement_room != 0 && needs > d_.statement_room) {
             text_.comment("none, as " + std::string(d_.assembler) + " holds at most " +
                           std::to_string(d_.statement_room) + " bytes of statements and this source needs " +
                           std::to_string(needs) + "; another dialect has no such limit");
