@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     next += row.size;
   }
   check(next == image.end(), "every byte listed once");
-  for (const tolvek::Dialect* dialect : {&tolvek::kAcme, &tolvek::k64tass, &tolvek::kCa65}) {
+  for (const tolvek::Dialect* dialect : tolvek::kDialects) {
     const std::string source = tolvek::write_asm(listing, image, *dialect, {"fuzz.asm", "fuzz.prg", "fuzz.cfg"});
     check(!source.empty(), "a source");
   }

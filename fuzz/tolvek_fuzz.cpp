@@ -66,7 +66,7 @@ Texts disassemble(const Image& image, std::int64_t entry, bool undocumented, std
       tolvek::build_listing(map, {"fuzz.tmp", "fuzz.unpacked.prg", "fuzz.unpacked.asm", "Tolvek.exe --unpack"});
   const tolvek::BuildNames names{"fuzz.asm", "fuzz.prg", "fuzz.cfg"};
   Texts texts;
-  for (const tolvek::Dialect* dialect : {&tolvek::kAcme, &tolvek::k64tass, &tolvek::kCa65}) {
+  for (const tolvek::Dialect* dialect : tolvek::kDialects) {
     texts.push_back(tolvek::write_asm(listing, image, *dialect, names));
     texts.push_back(tolvek::write_lst(listing, image, *dialect, names));
   }

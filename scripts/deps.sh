@@ -23,6 +23,8 @@ for group in "$@"; do
       need_command acme acme
       need_command 64tass 64tass
       need_command cl65 cc65
+      need_command dasm dasm
+      need_command xa xa65
       ;;
     bench)
       need_command hyperfine hyperfine

@@ -119,9 +119,9 @@ constexpr std::array kOptions = {
                [](ParsedArgs& p, const std::string& value) { return set_image(p, value, true); },
                "image", {}, "only one of -t and -p may be given"},
     OptionSpec{"-s", "", "a value",
-               "  -s<syntax>  the assembler to write for: acme (the default), 64tass\n"
-               "              or ca65; the .asm's header names the command that\n"
-               "              rebuilds the program from it\n",
+               "  -s<syntax>  the assembler to write for: acme (the default), 64tass,\n"
+               "              ca65, dasm or xa (also xa65); the .asm's header names\n"
+               "              the command that rebuilds the program from it\n",
                [](ParsedArgs& p, const std::string& value) -> std::string {
                    p.options.dialect = find_dialect(value);
                    if (p.options.dialect == nullptr) {

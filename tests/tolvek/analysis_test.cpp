@@ -84,6 +84,32 @@ TEST(Opcodes, RegularLayout) {
     EXPECT_EQ(length_of(opcode(0x90).mode), 2);
 }
 
+// The zero page instructions that have a form for any address too, and so
+// leave an assembler a choice of width: all but three.
+TEST(Opcodes, ZeroPageFormsWithAnAbsoluteOne) {
+    const std::pair<std::uint8_t, bool> cases[] = {
+        {0xa5, true},   // lda $12: lda $1234
+        {0xb5, true},   // lda $12,x: lda $1234,x
+        {0xb6, true},   // ldx $12,y: ldx $1234,y
+        {0xb7, true},   // lax $12,y: lax $1234,y
+        {0x14, true},   // nop $12,x: nop $1234,x ($1c)
+        {0x87, true},   // sax $12: sax $1234
+        {0x96, false},  // stx $12,y
+        {0x94, false},  // sty $12,x
+        {0x97, false},  // sax $12,y
+        {0xad, false},  // lda $1234: no zero page form
+        {0xb1, false},  // lda ($12),y
+    };
+    for (const auto& [byte, expected] : cases) EXPECT_EQ(has_absolute_form(byte), expected) << int{byte};
+    int without = 0;
+    for (int byte = 0; byte < 256; ++byte) {
+        const Opcode& op = opcode(static_cast<std::uint8_t>(byte));
+        const bool zero_page = op.mode == Mode::ZeroPage || op.mode == Mode::ZeroPageX || op.mode == Mode::ZeroPageY;
+        if (zero_page && op.standing != Standing::Duplicate && !has_absolute_form(static_cast<std::uint8_t>(byte))) ++without;
+    }
+    EXPECT_EQ(without, 3);
+}
+
 TEST(Trace, KnownCodeAndDataRegions) {
     const Image image = make_image(0x1000, {
         0x20, 0x0a, 0x10,  // jsr $100a

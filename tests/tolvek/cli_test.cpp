@@ -35,7 +35,12 @@ TEST(Cli, SyntaxChoosesTheDialect) {
     EXPECT_EQ(dialect_of({"-s64tass"}).options.dialect, &k64tass);
     EXPECT_EQ(dialect_of({"-s", "ca65"}).options.dialect, &kCa65);
     EXPECT_EQ(dialect_of({"-sacme"}).options.dialect, &kAcme);
-    EXPECT_NE(dialect_of({"-smerlin"}).error.find("unknown syntax 'merlin'"), std::string::npos);
+    EXPECT_EQ(dialect_of({"-sdasm"}).options.dialect, &kDasm);
+    EXPECT_EQ(dialect_of({"-sxa"}).options.dialect, &kXa);
+    EXPECT_EQ(dialect_of({"-s", "xa65"}).options.dialect, &kXa);
+    EXPECT_EQ(dialect_of({"-sXA"}).options.dialect, nullptr);
+    EXPECT_NE(dialect_of({"-smerlin"}).error.find("unknown syntax 'merlin': known are acme, 64tass, ca65, dasm, xa"),
+              std::string::npos);
     EXPECT_NE(dialect_of({"-sacme", "-sca65"}).error.find("-s given twice"), std::string::npos);
 }
 

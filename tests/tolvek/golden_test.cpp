@@ -16,7 +16,7 @@ TEST(Golden, ExampleInEveryDialect) {
     const std::vector<std::uint8_t> prg = read_bytes(std::string(EXAMPLES_DIR) + "/hello.prg");
     ASSERT_GT(prg.size(), 2u);
     write_bytes(dir / "hello.tmp", {prg.begin() + 2, prg.end()});
-    for (const std::string dialect : {"acme", "64tass", "ca65"}) {
+    for (const std::string& dialect : kDialectNames) {
         for (const std::string kind : {"asm", "lst"}) {
             SCOPED_TRACE(dialect + " ." + kind);
             const std::string option = kind == "asm" ? "-a" : "-w";

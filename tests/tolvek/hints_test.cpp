@@ -293,7 +293,7 @@ TEST(Hints, WrittenHintsReproduceRandomImages) {
         ASSERT_EQ(check_hints(hints, image), "");
         const MemoryMap again = analyse(image, {.entry = entry, .hints = &hints});
         const Listing relisted = build_listing(again, {"r.tmp", "r.unpacked.prg", "r.unpacked.asm", "Tolvek.exe --unpack"}, &hints);
-        for (const Dialect* dialect : {&kAcme, &k64tass, &kCa65}) {
+        for (const Dialect* dialect : kDialects) {
             const BuildNames names{"r.asm", "r.prg", "r.cfg"};
             std::string after = write_asm(relisted, image, *dialect, names);
             const std::string line = "; hints from r.hints\n";
@@ -402,11 +402,32 @@ TEST_F(HintsFile, UsedFromBesideTheImageInEveryDialect) {
                "entry $0845\ncode $0835-$083c\nbytes $0852-$0855\nwords $0856-$0857\ntext $083e-$0842\n"
                "screen $0843-$0844\nsplit $0846-$0847 $0848\nrts-split $084a-$084a $084b\nrts-words $084c-$084d\n"
                "name $080d start\nname $fb ptr\ncomment $0814 print it\nlabels game.vice\n");
-    for (const std::string dialect : {"acme", "64tass", "ca65"}) {
+    for (const std::string& dialect : kDialectNames) {
         if (!have_assembler(dialect)) continue;
         SCOPED_TRACE(dialect);
         const std::string source = round_trip(dir, 0x0801, 2061, image.bytes, dialect);
         for (const char* expected : {"; hints from image.hints", "start", "print_loop", "; print it"}) {
+            EXPECT_NE(source.find(expected), std::string::npos) << expected << "\n" << source;
+        }
+    }
+}
+
+// Comments of the user's that an assembler could take for source: a
+// comment xa's preprocessor would open, a line it would join to the next, a
+// ":" where xa would start the next statement. Every dialect's source
+// rebuilds the same program, and shows each comment.
+TEST_F(HintsFile, CommentsThatLookLikeSourceStayComments) {
+    if (!have_acme()) GTEST_SKIP() << "acme is not installed";
+    write_text(dir / "image.hints",
+               "comment $080f see /* here: lda #1\ncomment $0812 ends in a backslash \\\ncomment $0815 a:b // c */\n");
+    for (const std::string& dialect : kDialectNames) {
+        if (!have_assembler(dialect)) continue;
+        SCOPED_TRACE(dialect);
+        const std::string source = round_trip(dir, 0x0801, 2061, image.bytes, dialect);
+        const bool xa = dialect == "xa";
+        for (const std::string& expected : {std::string(xa ? "; see \\x2f* here: lda #1\n" : "; see /* here: lda #1\n"),
+                                            std::string(xa ? "; ends in a backslash \\x5c\n" : "; ends in a backslash \\\\\n"),
+                                            std::string("; $0815: a:b // c */; print the character in A\n")}) {
             EXPECT_NE(source.find(expected), std::string::npos) << expected << "\n" << source;
         }
     }

@@ -47,7 +47,12 @@ TEST(Names, WordsAnAssemblerReadsOtherwiseAreRefusedWithTheReason) {
         {"name $0810 F\n", "'F' cannot be a name: ca65 reads it as an address size"},
         {"name $0810 x\n", "'x' cannot be a name: 64tass and ca65 read it as a register"},
         {"name $0810 axs\n", "'axs' cannot be a name: 64tass and ca65 read it as an instruction"},
-        {"name $0810 LDA\n", "'LDA' cannot be a name: ACME, 64tass and ca65 read it as an instruction"},
+        {"name $0810 LDA\n", "'LDA' cannot be a name: ACME, 64tass, ca65 and xa read it as an instruction"},
+        // xa knows the 65C02's and the 65816's mnemonics, whatever its options.
+        {"name $0810 phx\n", "'phx' cannot be a name: xa reads it as an instruction"},
+        {"name $0810 Stz\n", "'Stz' cannot be a name: xa reads it as an instruction"},
+        {"name $0810 XCE\n", "'XCE' cannot be a name: xa reads it as an instruction"},
+        {"name $0810 bbr\n", "'bbr' cannot be a name: xa reads it as an instruction"},
         {"name $0810 _x\n", "'_x' cannot be a name: a name has a letter first, then letters, digits and _"},
         {"name $0810 a-b\n", "'a-b' cannot be a name: a name has a letter first"},
         {"labels game.vice\n", "game.vice:1: 'shl' cannot be a name: 64tass reads it as an instruction"},
@@ -88,7 +93,7 @@ TEST(Names, AUserNameReplacesTheC64sNameForAllItsBytes) {
     // jsr $ffd2, lda $ffd3, lda $0315, sta $0314, rts
     const std::vector<std::uint8_t> code{0x20, 0xd2, 0xff, 0xad, 0xd3, 0xff, 0xad, 0x15, 0x03, 0x8d, 0x14, 0x03, 0x60};
     write_text(dir / "image.hints", "name $ffd2 print\nname $0314 irq\n");
-    for (const std::string dialect : {"acme", "64tass", "ca65"}) {
+    for (const std::string& dialect : kDialectNames) {
         if (!have_assembler(dialect)) continue;
         SCOPED_TRACE(dialect);
         const std::string source = round_trip(dir, 0x1000, 0x1000, code, dialect);
@@ -103,7 +108,7 @@ TEST(Names, AUserNameReplacesTheC64sNameForAllItsBytes) {
     const std::uint8_t io_code[] = {0xa9, 0x01, 0x8d, 0x20, 0xd0, 0x60};  // lda #1 / sta $d020 / rts
     std::copy(std::begin(io_code), std::end(io_code), io.begin());
     write_text(dir / "image.hints", "name $d020 EXTCOL\n");
-    for (const std::string dialect : {"acme", "64tass", "ca65"}) {
+    for (const std::string& dialect : kDialectNames) {
         if (!have_assembler(dialect)) continue;
         SCOPED_TRACE(dialect);
         const std::string source = round_trip(dir, 0xcff0, 0xcff0, io, dialect);

@@ -28,9 +28,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string in_comment(std::string_view text) {
+std::string in_comment(std::string_view text, bool preprocessed = false) {
     std::string out = "; ";
-    tolvek::append_comment_text(out, text);
+    tolvek::append_comment_text(out, text, preprocessed);
     return out;
 }
 
@@ -51,6 +51,16 @@ TEST(CommentText, ControlCharactersAreEscapedAndTheRestKept) {
     EXPECT_EQ(in_comment("\xc0\xaf|\xed\xa0\x80|\xf4\x90\x80\x80"),
               "; \\xc0\\xaf|\\xed\\xa0\\x80|\\xf4\\x90\\x80\\x80");
     EXPECT_EQ(in_comment("latin-1 \xfc ok"), "; latin-1 \\xfc ok");
+}
+
+// For xa, whose preprocessor reads comments too: no "/*" opens a comment,
+// and no backslash ends a line; the rest as for every dialect.
+TEST(CommentText, ForAPreprocessorNoCommentOpensAndNoLineEndsInABackslash) {
+    EXPECT_EQ(in_comment("a/*b*/c // d /", true), "; a\\x2f*b*/c // d /");
+    EXPECT_EQ(in_comment("//*", true), "; /\\x2f*");
+    EXPECT_EQ(in_comment("ends in \\", true), "; ends in \\x5c");
+    EXPECT_EQ(in_comment("tab\t\xff", true), "; tab\\t\\xff");
+    EXPECT_EQ(in_comment("a/*b\\", false), "; a/*b\\\\");
 }
 
 TEST(MessageText, ControlCharactersAndBytesThatAreNotUtf8ShowAsQuestionMarks) {

@@ -81,7 +81,7 @@ TEST(RebuildCommand, PastedIntoShItRebuildsTheProgramAndRunsNothingElse) {
     const std::vector<std::uint8_t> program = read_bytes(fs::path(EXAMPLES_DIR) / "hello.prg");
     for (const std::string stem : {"demo;touch PWNED;x", "my game $(touch PWNED) `touch PWNED`", "it's \"q\" & | > PWNED",
                                    "-o PWNED", "back\\slash"}) {
-        for (const std::string dialect : {"acme", "64tass", "ca65"}) {
+        for (const std::string& dialect : kDialectNames) {
             if (!have_assembler(dialect)) continue;
             SCOPED_TRACE(stem + ", " + dialect);
             ScratchDir dir;

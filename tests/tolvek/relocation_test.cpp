@@ -118,9 +118,8 @@ TEST_P(Relocation, TheSourceMovesWithItsOrigin) {
     const std::string source = round_trip(dir, 0x0801, 0x0801 + 12, {first.begin() + 2, first.end()}, GetParam());
 
     // Each way of keeping an address, written with a label.
-    const bool acme = GetParam() == "acme";
-    const std::string word = acme ? "!word " : ".word ";
-    const std::string byte = acme ? "!byte " : ".byte ";
+    const std::string word = spelled(GetParam(), {"!word ", ".word ", ".word ", "dc.w ", ".word "});
+    const std::string byte = spelled(GetParam(), {"!byte ", ".byte ", ".byte ", "dc.b ", ".byt "});
     for (const std::string& expected :
          {std::string("lda #<irq"), std::string("lda #>irq"), std::string("lda #<D"), std::string("ldx #>D"),
           std::string("lda #>(L"), std::string("-1)"), std::string("adc #<D"), std::string("adc #>D"),
@@ -137,11 +136,12 @@ TEST_P(Relocation, TheSourceMovesWithItsOrigin) {
 
     // Moved to $1001 and rebuilt, it is the second build, byte for byte.
     std::string moved = source;
-    const std::string origin = acme || GetParam() == "64tass" ? "* = $0801" : ".org $0801";
+    // The origin, and the load address where the source states it.
+    const std::string origin = spelled(GetParam(), {"\t* = $0801\n", "\t* = $0801\n", "\t.word $0801\n\t.org $0801\n",
+                                                    "\torg $0801\n", "\t.word $0801\n\t* = $0801\n"});
     const std::size_t at = moved.find(origin);
     ASSERT_NE(at, std::string::npos);
-    moved.replace(at, origin.size(), acme || GetParam() == "64tass" ? "* = $1001" : ".org $1001");
-    if (GetParam() == "ca65") moved = replaced(moved, ".word $0801", ".word $1001");
+    moved.replace(at, origin.size(), replaced(origin, "$0801", "$1001"));
     write_text(dir / "image.asm", moved);
     const std::string marker = "; rebuild with ";
     const std::size_t from = moved.find(": ", moved.find(marker)) + 2;
@@ -157,9 +157,7 @@ TEST_P(Relocation, TheSourceMovesWithItsOrigin) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Dialects, Relocation, ::testing::Values("acme", "64tass", "ca65"),
-                         [](const ::testing::TestParamInfo<std::string>& param) {
-                             return param.param == "64tass" ? std::string("tass64") : param.param;
-                         });
+INSTANTIATE_TEST_SUITE_P(Dialects, Relocation, ::testing::ValuesIn(kDialectNames),
+                         [](const ::testing::TestParamInfo<std::string>& param) { return test_name(param.param); });
 
 }  // namespace

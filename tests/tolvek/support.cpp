@@ -74,9 +74,28 @@ void write_text(const fs::path& file, const std::string& text) {
 
 bool have_acme() { return have_assembler("acme"); }
 
+std::string test_name(const std::string& dialect) { return dialect == "64tass" ? "tass64" : dialect; }
+
 bool have_assembler(const std::string& dialect) {
-    const std::string probe = dialect == "ca65" ? "cl65 --version" : dialect + " --version";
+    // dasm has no --version: without arguments it shows its usage and
+    // fails, so the shell is asked whether there is such a command.
+    const std::string probe = dialect == "ca65" ? "cl65 --version"
+                              : dialect == "dasm" ? "command -v dasm"
+                                                  : dialect + " --version";
     return std::system((probe + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string spelled(const std::string& dialect, const Spellings& spellings) {
+    const std::pair<const char*, const std::string*> all[] = {{"acme", &spellings.acme},
+                                                              {"64tass", &spellings.tass64},
+                                                              {"ca65", &spellings.ca65},
+                                                              {"dasm", &spellings.dasm},
+                                                              {"xa", &spellings.xa}};
+    for (const auto& [name, text] : all) {
+        if (dialect == name) return *text;
+    }
+    ADD_FAILURE() << "no spelling for the dialect " << dialect;
+    return "?";
 }
 
 std::vector<std::uint8_t> assemble(const ScratchDir& dir, const std::string& source) {
@@ -148,7 +167,8 @@ std::string round_trip(const ScratchDir& dir, std::uint32_t load, std::int64_t e
     std::istringstream remarks(build.err);
     for (std::string line; std::getline(remarks, line);) {
         // ACME's, 64tass's and ca65's words for jmp ($xxff) and for a zero
-        // page pointer at $ff; and what else the assemblers print.
+        // page pointer at $ff; and what else the assemblers print. dasm and
+        // xa say nothing about either.
         const bool quirk = line.find("buggy JMP($xxff)") != std::string::npos ||
                            line.find("Zeropage pointer wraps around") != std::string::npos ||
                            line.find("possible jmp ($xxff) bug") != std::string::npos ||

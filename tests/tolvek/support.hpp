@@ -53,9 +53,24 @@ void write_text(const std::filesystem::path& file, const std::string& text);
 
 bool have_acme();
 
-// Whether the assembler of a dialect ("acme", "64tass", "ca65") is
-// installed.
+// The dialects, as -s names them: the parameters of the tests that rebuild
+// the source in each.
+inline const std::vector<std::string> kDialectNames = {"acme", "64tass", "ca65", "dasm", "xa"};
+
+// A name for a test's parameter: "tass64" for "64tass", as a name must not
+// start with a digit.
+std::string test_name(const std::string& dialect);
+
+// Whether the assembler of a dialect ("acme", "64tass", "ca65", "dasm",
+// "xa") is installed.
 bool have_assembler(const std::string& dialect);
+
+// One text as each dialect spells it, for the expectations of a test.
+struct Spellings {
+    std::string acme, tass64, ca65, dasm, xa;
+};
+// The spelling of `dialect`; fails the test for a dialect it does not know.
+std::string spelled(const std::string& dialect, const Spellings& spellings);
 
 // Assembles ACME source into a .prg with "acme -f cbm"; fails the test if
 // acme reports anything.

@@ -324,16 +324,51 @@ TEST_F(UndocumentedListing, CpuDirectiveBeforeTheOriginAndNamesPerDialect) {
     EXPECT_NE(ca65.find("\t.setcpu \"6502X\"\n\t.word $1000\n\t.org $1000\n"), std::string::npos) << ca65;
     EXPECT_NE(ca65.find("\taxs #$00\n"), std::string::npos) << ca65;
     EXPECT_EQ(ca65.find("sbx"), std::string::npos) << ca65;
+    // dasm: "processor 6502", which it needs anyway, lets them through.
+    const std::string dasm = asm_for(p.image, kDasm);
+    EXPECT_NE(dasm.find("\tprocessor 6502\n\torg $1000\n"), std::string::npos) << dasm;
+    EXPECT_NE(dasm.find("\tlax $fe\n"), std::string::npos) << dasm;
+    EXPECT_NE(dasm.find("\tasr #$0e\n"), std::string::npos) << dasm;
+    EXPECT_EQ(dasm.find("alr"), std::string::npos) << dasm;
+    // xa knows none of them: their bytes, and the instruction in the comment.
+    const std::string xa = asm_for(p.image, kXa);
+    EXPECT_NE(xa.find("\t.word $1000\n\t* = $1000\n"), std::string::npos) << xa;
+    EXPECT_NE(xa.find("\t.byt $a7,$fe            ; lax $fe\n"), std::string::npos) << xa;
+    EXPECT_NE(xa.find("\t.byt $4b,$0e            ; alr #$0e\n"), std::string::npos) << xa;
+    EXPECT_NE(xa.find("\t.byt $cb,$00            ; sbx #$00\n"), std::string::npos) << xa;
     const Image lxa = make_image(0x1000, {0xab, 0x00, 0x60});
     EXPECT_NE(asm_for(lxa, kAcme).find("\tlxa #$00"), std::string::npos);
     EXPECT_NE(asm_for(lxa, k64tass).find("\tlxa #$00"), std::string::npos);
     EXPECT_NE(asm_for(lxa, kCa65).find("\tlax #$00"), std::string::npos);
+    EXPECT_NE(asm_for(lxa, kDasm).find("\tlxa #$00"), std::string::npos);
+    EXPECT_NE(asm_for(lxa, kXa).find("\t.byt $ab,$00            ; lxa #$00\n"), std::string::npos)
+        << asm_for(lxa, kXa);
+    // A comment of the row's own follows the instruction's.
+    const Image sax = make_image(0x1000, {0x8f, 0x20, 0xd0, 0x60});
+    EXPECT_NE(asm_for(sax, kXa).find("\t.byt $8f,$20,$d0        ; sax EXTCOL; border colour\n"), std::string::npos)
+        << asm_for(sax, kXa);
+}
+
+// The names in the comment of an instruction written as bytes are those of
+// the source, with the widths the dialect states: defined where the other
+// dialects would name them.
+TEST_F(UndocumentedListing, InstructionsAsBytesKeepTheirNamesInTheComment) {
+    // At $0002: nop, lax $000b (absolute), sax $0b (zero page), jmp $0002;
+    // at $000b a byte of the program's own, named further down.
+    const Image image = make_image(0x0000, {0x00, 0x00, 0xea, 0xaf, 0x0b, 0x00, 0x87, 0x0b, 0x4c, 0x02, 0x00, 0x01});
+    const MemoryMap map = analyse(image, {.entry = 2, .guesses = false});
+    const Listing listing = build_listing(map, {"test.tmp", "test.unpacked.prg", "test.unpacked.asm", "Tolvek.exe --unpack"});
+    const std::string text = write_asm(listing, image, kXa, {"test.asm", "test.prg", "test.cfg"});
+    EXPECT_NE(text.find("\t.byt $af,$0b,$00        ; lax !D000b\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\t.byt $87,$0b            ; sax `D000b\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nD000b                           ; read by entry+1; written by entry+4\n"), std::string::npos)
+        << text;
 }
 
 TEST_F(UndocumentedListing, NoDirectiveWithoutUndocumentedMnemonics) {
     // Undocumented bytes that stay data need no directive.
     const Image image = make_image(0x1000, {0xa9, 0x01, 0x60, 0xa7, 0xfe, 0x9c, 0x00, 0x20});
-    for (const Dialect* dialect : {&kAcme, &k64tass, &kCa65}) {
+    for (const Dialect* dialect : kDialects) {
         const std::string text = asm_for(image, *dialect);
         EXPECT_EQ(text.find("cpu"), std::string::npos) << text;
     }

@@ -30,7 +30,7 @@ sys.stdout.buffer.write(bytes([load & 0xFF, load >> 8]) + code + data)
 PY
 cp linux/game.prg windows/game.prg
 
-for dialect in acme 64tass ca65; do
+for dialect in acme 64tass ca65 dasm xa; do
   for option in -a -w; do
     args=("$option" -c6502 -e2573 -p game.prg "-s$dialect")
     [ "$option" = -a ] && args+=(--write-hints game.hints --vice-labels game.vice --unpack)

@@ -165,6 +165,26 @@ using opcode_table::kOpcodes;
 
 inline const Opcode& opcode(std::uint8_t byte) { return kOpcodes[byte]; }
 
+// Whether an instruction on zero page has a form for any address as well,
+// as lda $12,x has lda $1234,x and stx $12,y has none: only then can an
+// assembler take the other width for it.
+constexpr bool has_absolute_form(std::uint8_t byte) {
+    Mode wide{};
+    switch (kOpcodes[byte].mode) {
+    case Mode::ZeroPage: wide = Mode::Absolute; break;
+    case Mode::ZeroPageX: wide = Mode::AbsoluteX; break;
+    case Mode::ZeroPageY: wide = Mode::AbsoluteY; break;
+    default: return false;
+    }
+    for (const Opcode& other : kOpcodes) {
+        if (other.mnemonic == kOpcodes[byte].mnemonic && other.mode == wide &&
+            (other.standing == Standing::Documented || other.standing == Standing::Stable)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Row n of the table is the length of an instruction with opcode byte n.
 extern const std::array<std::uint8_t, 256> kLengths;
 

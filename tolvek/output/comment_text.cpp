@@ -33,9 +33,10 @@ std::size_t utf8_length(std::string_view text, std::size_t i) {
 // The length of the character at text[i] when it must be escaped, else 0.
 // Bytes that are not UTF-8 are escaped one by one: an assembler may read a
 // source as UTF-8, and ca65 stops reading at a $FF byte even in a comment.
-std::size_t escaped_length(std::string_view text, std::size_t i) {
+std::size_t escaped_length(std::string_view text, std::size_t i, bool preprocessed) {
     const unsigned c = byte_at(text, i);
     if (c < 0x20 || c == 0x7f || c == '\\') return 1;
+    if (preprocessed && c == '/' && byte_at(text, i + 1) == '*') return 1;
     if (c >= 0x80 && utf8_length(text, i) == 0) return 1;
     if (c == 0xc2 && byte_at(text, i + 1) >= 0x80 && byte_at(text, i + 1) <= 0x9f) return 2;  // C1 control
     if (c == 0xe2 && byte_at(text, i + 1) == 0x80 && (byte_at(text, i + 2) & 0xfe) == 0xa8) return 3;  // U+2028/9
@@ -50,8 +51,9 @@ void append_hex(std::string& out, std::string_view prefix, unsigned value) {
 }
 
 // The escape of one character that escaped_length picked out.
-void append_escape(std::string& out, std::string_view character) {
+void append_escape(std::string& out, std::string_view character, bool preprocessed) {
     const unsigned c = byte_at(character, 0);
+    if (preprocessed && (c == '/' || c == '\\')) return append_hex(out, "\\x", c);
     if (character.size() == 2) return append_hex(out, "\\u00", byte_at(character, 1));
     if (character.size() == 3) return append_hex(out, "\\u20", byte_at(character, 2) - 0x80);
     switch (c) {
@@ -81,16 +83,16 @@ std::string one_line(std::string_view text) {
     return line;
 }
 
-void append_comment_text(std::string& out, std::string_view text) {
+void append_comment_text(std::string& out, std::string_view text, bool preprocessed) {
     std::size_t kept = 0;  // text[kept, i) goes out as it is
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = escaped_length(text, i);
+        const std::size_t length = escaped_length(text, i, preprocessed);
         if (length == 0) {
             i += utf8_length(text, i);
             continue;
         }
         out.append(text.substr(kept, i - kept));
-        append_escape(out, text.substr(i, length));
+        append_escape(out, text.substr(i, length), preprocessed);
         i += length;
         kept = i;
     }

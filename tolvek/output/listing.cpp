@@ -201,8 +201,9 @@ private:
         case Mode::ZeroPageX:
         case Mode::ZeroPageY:
             // A label may be defined only further down, where an assembler
-            // may not know yet that it lies in zero page.
-            if (labels_.is_label(value)) operand.width = Width::ZeroPage;
+            // may not know yet that it lies in zero page (and xa refuses the
+            // width where there is no other: stx $12,y).
+            if (labels_.is_label(value) && has_absolute_form(byte)) operand.width = Width::ZeroPage;
             operand.symbol = labels_.operand(value, keep);
             break;
         case Mode::IndirectX:

@@ -17,7 +17,10 @@ namespace {
 // ending. A big file is not held whole: its pages cost more than writing.
 class Text {
 public:
-    explicit Text(const TextSink& sink) : sink_(sink) { out_.reserve(kBuffer + kBuffer / 4); }
+    // `preprocessed_comments`: the dialect's, for comment().
+    Text(const TextSink& sink, bool preprocessed_comments) : sink_(sink), preprocessed_(preprocessed_comments) {
+        out_.reserve(kBuffer + kBuffer / 4);
+    }
     ~Text() { flush(); }
     Text(const Text&) = delete;
     Text& operator=(const Text&) = delete;
@@ -36,7 +39,7 @@ public:
     }
     // Text inside a comment: whatever it holds, it stays there.
     Text& comment(std::string_view part) {
-        append_comment_text(out_, part);
+        append_comment_text(out_, part, preprocessed_);
         return *this;
     }
     // Hex digits without the "$".
@@ -58,11 +61,18 @@ public:
     }
     // Characters in the buffer, for measuring what was just appended.
     std::size_t size() const { return out_.size(); }
+    // What was appended from `start` on, taken out of the buffer again.
+    std::string take_from(std::size_t start) {
+        std::string taken = out_.substr(start);
+        out_.resize(start);
+        return taken;
+    }
 
 private:
     static constexpr std::string_view kNewline = "\n";
     static constexpr std::size_t kBuffer = 64 * 1024;
     const TextSink& sink_;
+    bool preprocessed_;
     std::string out_;
 };
 
@@ -115,7 +125,11 @@ public:
         for (const std::string& line : listing.header) comment_line(line);
         text_ << "; rebuild with " << d_.assembler << ": ";
         std::string refused;
-        if (const auto command = rebuild_command(d_, names, refused)) {
+        if (const std::uint64_t needs = statement_bytes(listing); d_.statement_room != 0 && needs > d_.statement_room) {
+            text_.comment("none, as " + std::string(d_.assembler) + " holds at most " +
+                          std::to_string(d_.statement_room) + " bytes of statements and this source needs " +
+                          std::to_string(needs) + "; another dialect has no such limit");
+        } else if (const auto command = rebuild_command(d_, names, refused)) {
             // As it is, not as comment text: its words hold nothing that a
             // comment escapes, and a backslash doubled would break '\''.
             text_ << *command;
@@ -132,6 +146,9 @@ public:
     // longer text).
     void source(const Row& row) {
         const std::size_t start = text_.size();
+        if (row.kind == RowKind::Instruction && !d_.undocumented_mnemonics && !opcode(row.opcode).documented()) {
+            return as_bytes(row, start);
+        }
         switch (row.kind) {
         case RowKind::Instruction: instruction(row); break;
         case RowKind::Words:
@@ -141,10 +158,7 @@ public:
         case RowKind::ScreenText: string(row, TextSet::ScreenCodes); break;
         default: bytes(row.address, row.size); break;
         }
-        if (row.comment.empty()) return;
-        const std::size_t width = text_.size() - start;
-        text_.spaces(width < kTextWidth ? kTextWidth - width : 1) << "; ";
-        text_.comment(row.comment);
+        end_with_comment(start, row.comment);
     }
 
     // Before a row of text in the .asm: the line that selects its encoding,
@@ -213,6 +227,32 @@ private:
         const auto& [at, name] = *(after - 1);
         text_ << name;
         if (address != at) text_ << '+' << std::to_string(address - at);
+    }
+
+    // What the source's statements take of the assembler's buffer, where it
+    // has one: the rows, the equates, the load address and the origin, each
+    // the dialect's cost and the bytes it assembles.
+    std::uint64_t statement_bytes(const Listing& listing) const {
+        const std::uint64_t statements = listing.rows.size() + listing.equates.size() + 2;
+        return statements * d_.statement_cost + image_.bytes.size() + 2;
+    }
+
+    // The comment of the row whose text starts at `start`, if any.
+    void end_with_comment(std::size_t start, std::string_view comment) {
+        if (comment.empty()) return;
+        const std::size_t width = text_.size() - start;
+        text_.spaces(width < kTextWidth ? kTextWidth - width : 1) << "; ";
+        text_.comment(comment);
+    }
+
+    // An instruction the dialect has no mnemonic for, as its bytes; the
+    // comment shows the instruction: ".byt $a7,$12 ; lax $12".
+    void as_bytes(const Row& row, std::size_t start) {
+        instruction(row);
+        std::string shown = text_.take_from(start);
+        if (!row.comment.empty()) shown += "; " + std::string(row.comment);
+        bytes(row.address, row.size);
+        end_with_comment(start, shown);
     }
 
     void comment_line(std::string_view line) {
@@ -284,7 +324,7 @@ private:
         text_ << (words ? d_.word_directive : d_.byte_directive);
         for (std::uint32_t i = 0; i < row.items; ++i) {
             const DataItem& item = listing_items_[row.first_item + i];
-            if (i != 0) text_ << ',';
+            if (i != 0) text_ << d_.item_separator;
             if (item.symbol.empty()) {
                 text_ << '$';
                 text_.digits(item.value, words ? 4 : 2);
@@ -414,7 +454,7 @@ std::string write_lst(const Listing& listing, const Image& image, const Dialect&
 
 void write_asm(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names,
                const TextSink& sink) {
-    Text text(sink);
+    Text text(sink, dialect.preprocessed_comments);
     Writer writer(text, listing, image, dialect);
     writer.header(listing, names);
     if (!listing.equates.empty()) {
@@ -424,7 +464,7 @@ void write_asm(const Listing& listing, const Image& image, const Dialect& dialec
         }
         text.line();
     }
-    if (listing.undocumented) text.line("\t" + std::string(dialect.cpu_directive));
+    if (listing.undocumented && !dialect.cpu_directive.empty()) text.line("\t" + std::string(dialect.cpu_directive));
     const bool has_text = std::any_of(listing.rows.begin(), listing.rows.end(), [](const Row& row) {
         return row.kind == RowKind::Text || row.kind == RowKind::ScreenText;
     });
@@ -454,7 +494,7 @@ void write_asm(const Listing& listing, const Image& image, const Dialect& dialec
 
 void write_lst(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names,
                const TextSink& sink) {
-    Text text(sink);
+    Text text(sink, dialect.preprocessed_comments);
     Writer writer(text, listing, image, dialect);
     writer.header(listing, names);
     // A row's columns: the address, two spaces, room for eight hex pairs,

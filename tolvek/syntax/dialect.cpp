@@ -25,6 +25,38 @@ constexpr std::array<char, 256> kScreenStrings = [] {
     return chars;
 }();
 
+// Strings of an assembler that takes each character as its ASCII byte
+// (dasm; xa's default): the bytes in [first, last] that are printable
+// ASCII.
+constexpr std::array<char, 256> as_ascii(int first, int last, std::string_view refused) {
+    std::array<char, 256> chars{};
+    for (int byte = first; byte <= last; ++byte) {
+        if (byte >= 0x20 && byte < 0x7f) chars[static_cast<std::size_t>(byte)] = static_cast<char>(byte);
+    }
+    return without(chars, refused);
+}
+
+// PETSCII as ASCII: $41-$5A as A-Z, which the C64 shows as capitals in its
+// upper case and graphics set; $C1-$DA have no character. Screen codes: the
+// signs and digits, and $41-$5A (capitals in the lower and upper case set).
+// dasm makes "/*" in a string into ";/*": a slash is a number.
+constexpr std::array<char, 256> kDasmPetscii = as_ascii(0x20, 0x5d, "\"/\\");
+constexpr std::array<char, 256> kDasmScreen = [] {
+    std::array<char, 256> chars = as_ascii(0x20, 0x5a, "\"/\\");
+    chars[0x40] = 0;  // an @ in ASCII is no screen code @
+    return chars;
+}();
+
+// xa translates strings to PETSCII (-O PETSCII) as ACME's !pet does,
+// except that capitals become $61-$7A: $C1-$DA have no character. Of the
+// screen codes only the signs and digits read the same.
+constexpr std::array<char, 256> kXaPetscii = [] {
+    std::array<char, 256> chars = kPetsciiStrings;
+    for (int byte = 0xc1; byte <= 0xda; ++byte) chars[static_cast<std::size_t>(byte)] = 0;
+    return chars;
+}();
+constexpr std::array<char, 256> kXaScreen = as_ascii(0x20, 0x3f, "\"");
+
 }  // namespace
 
 const Dialect kAcme{
@@ -100,7 +132,7 @@ const Dialect kCa65{
     .mnemonic_suffix = {"", "", ""},
     .operand_prefix = {"", "z:", "a:"},
     .cpu_directive = ".setcpu \"6502X\"",
-    .renamed = {{{0xab, "lax"}, {0xcb, "axs"}}},
+    .renamed = {{{"lxa", "lax"}, {"sbx", "axs"}}},
     .reserved = {{{"a register", "a x y"}, {"an address size", "z f"}, {"a macro", "petscii_text screen_text"}}},
     // Strings are translated by the character map in effect; each macro
     // sets the map for one encoding (the letters, @, [ and ]; the rest of
@@ -127,11 +159,72 @@ const Dialect kCa65{
     .wrapped_branch_relative = true,
 };
 
+// dasm: labels in the first column, everything else indented; its
+// undocumented mnemonics need no more than "processor 6502", which it needs
+// anyway. "-f1" writes the load address from the first org.
+const Dialect kDasm{
+    .name = "dasm",
+    .assembler = "dasm",
+    .build = "dasm {source} -f1 -o{program}",
+    .config = {},
+    .preamble = "\tprocessor 6502\n",
+    .origin = "org ",
+    .label_suffix = "",
+    .byte_directive = "dc.b ",
+    .word_directive = "dc.w ",
+    .item_separator = ", ",
+    .mnemonic_suffix = {"", ".z", ".w"},
+    .operand_prefix = {"", "", ""},
+    .cpu_directive = {},
+    .renamed = {{{"isc", "isb"}, {"alr", "asr"}}},
+    .reserved = {},
+    .text = {{{"dc.b ", "", kDasmPetscii}, {"dc.b ", "", kDasmScreen}}},
+    .text_definitions = {},
+    .mnemonics_are_names = true,
+    // A branch target past $FFFF or below $0000 is out of range to it.
+    .wrapped_branch_relative = true,
+};
+
+// xa (xa65): writes no load address of its own, so the source starts with
+// it as a word. "-M" keeps it from reading a ":" in a comment as the start
+// of the next statement; "-O PETSCII" translates its strings. It knows no undocumented opcodes, but the 65C02's
+// and the 65816's mnemonics, which it reads as such even without -w.
+const Dialect kXa{
+    .name = "xa",
+    .other_name = "xa65",
+    .assembler = "xa",
+    .build = "xa -M -O PETSCII -o {program} {source}",
+    .config = {},
+    .preamble = "\t.word {load}\n",
+    .origin = "* = ",
+    .label_suffix = "",
+    .byte_directive = ".byt ",
+    .word_directive = ".word ",
+    .mnemonic_suffix = {"", "", ""},
+    // "`": zero page for a name defined further down.
+    .operand_prefix = {"", "`", "!"},
+    .cpu_directive = {},
+    .undocumented_mnemonics = false,
+    .renamed = {},
+    .reserved = {{{"an instruction", "bbr bbs bra brl cop mvn mvp pea pei per phb phd phk phx phy plb pld plx ply "
+                                     "rep rmb rtl sep smb stp stz tcd tcs tdc trb tsb tsc txy tyx wai wdb xba xce"}}},
+    .text = {{{".byt ", "", kXaPetscii}, {".byt ", "", kXaScreen}}},
+    .text_definitions = {},
+    .preprocessed_comments = true,
+    // Measured: statements of more than 199,978 bytes in all are "Out of
+    // memory" to it; the room leaves a little for what the count leaves out
+    // (its origin line takes 11, an equate 4).
+    .statement_room = 199'900,
+    .statement_cost = 5,
+};
+
 std::string_view reserved_meaning(const Dialect& dialect, std::string_view name) {
     std::string key(name);
     for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (int byte = 0; byte < 256; ++byte) {
-        if (mnemonic(dialect, static_cast<std::uint8_t>(byte)) == key) return "an instruction";
+    for (int byte = 0; byte < 256 && !dialect.mnemonics_are_names; ++byte) {
+        const auto opcode_byte = static_cast<std::uint8_t>(byte);
+        if (!dialect.undocumented_mnemonics && !opcode(opcode_byte).documented()) continue;
+        if (mnemonic(dialect, opcode_byte) == key) return "an instruction";
     }
     for (const Reserved& reserved : dialect.reserved) {
         for (std::string_view words = reserved.words; !words.empty();) {
@@ -145,11 +238,11 @@ std::string_view reserved_meaning(const Dialect& dialect, std::string_view name)
 
 const Dialect* find_dialect(std::string_view name) {
     for (const Dialect* dialect : kDialects) {
-        if (dialect->name == name) return dialect;
+        if (dialect->name == name || (!dialect->other_name.empty() && dialect->other_name == name)) return dialect;
     }
     return nullptr;
 }
 
-std::string_view dialect_names() { return "acme, 64tass, ca65"; }
+std::string_view dialect_names() { return "acme, 64tass, ca65, dasm, xa"; }
 
 }  // namespace tolvek
