@@ -20,7 +20,7 @@ import tempfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "coverage"))
 from score_asm import entry_of  # noqa: E402
 
-TEXT_DIRECTIVES = ("!pet", "!scr", ".text", ".byte", "dc.b", ".byt", ".asc")
+TEXT_DIRECTIVES = ("!pet", "!scr", ".text", ".byte", "dc.b", "dv.b", ".byt", ".asc")
 RANGE = re.compile(r"^(text|screen) \$([0-9a-f]+)-\$([0-9a-f]+)")
 NAME = re.compile(r"[A-Za-z_][A-Za-z0-9_]*")
 

@@ -318,10 +318,10 @@ TEST_P(RoundTrip, HiddenCodePrograms) {
         for (const std::string& name : names) row += (row.empty() ? "" : spelled({",", ",", ",", ", ", ","})) + name;
         return row;
     };
-    // Text: dasm writes PETSCII's $41-$5A as capitals.
-    const std::string pet = spelled({"!pet ", ".text ", ".byte ", "dc.b ", ".byt "});
+    // Text: xa writes PETSCII's $41-$5A as the capitals of its screen codes.
+    const std::string pet = spelled({"!pet ", ".text ", ".byte ", "dv.b petscii_text ", ".byt "});
     const auto text_row = [&](std::string row) {
-        if (dialect() == "dasm") {
+        if (dialect() == "xa") {
             for (char& c : row) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         }
         return pet + row;
@@ -700,7 +700,7 @@ TEST(XaSource, StatementsBeyondWhatXaHoldsGetNoCommand) {
         return image;
     };
     const std::string fits = round_trip(dir, 0x1000, 0x1000, sled(33300), "xa");
-    EXPECT_NE(fits.find("; rebuild with xa: xa -M -O PETSCII -o image-rebuilt.prg image.asm\n"), std::string::npos);
+    EXPECT_NE(fits.find("; rebuild with xa: xa -M -O PETSCREEN -o image-rebuilt.prg image.asm\n"), std::string::npos);
 
     write_bytes(dir / "image.tmp", sled(33340));
     const Result tolvek = run_in(dir.path(), quote(TOLVEK_EXE) + " -a -c6502 -o4096 -e4096 -t image.tmp -sxa");
@@ -710,7 +710,7 @@ TEST(XaSource, StatementsBeyondWhatXaHoldsGetNoCommand) {
                           "needs 200058; another dialect has no such limit\n"),
               std::string::npos)
         << source.substr(0, 600);
-    const Result xa = run_in(dir.path(), "xa -M -O PETSCII -o image-rebuilt.prg image.asm");
+    const Result xa = run_in(dir.path(), "xa -M -O PETSCREEN -o image-rebuilt.prg image.asm");
     EXPECT_NE(xa.status, 0);
     EXPECT_NE(xa.err.find("Out of memory"), std::string::npos) << xa.err.substr(0, 300);
 }

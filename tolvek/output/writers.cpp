@@ -353,9 +353,22 @@ private:
     void string(const Row& row, TextSet set) {
         const TextEncoding& enc = encoding(d_, set);
         const auto written = [&](std::uint32_t a) { return enc.chars[image_.at(a)]; };
+        // A number the translation would change (the code of a character
+        // that stands for another byte) makes the row one of bytes.
+        const auto translated = [&](std::uint8_t number) {
+            for (std::size_t byte = 0; byte < enc.chars.size(); ++byte) {
+                const char c = enc.chars[byte];
+                if (c != 0 && static_cast<std::uint8_t>(c) == number && byte != number) return true;
+            }
+            return false;
+        };
         bool any = false;
-        for (std::uint32_t a = row.address; a < row.address + row.size && !any; ++a) any = written(a) != 0;
-        if (!any) {
+        bool refused = false;
+        for (std::uint32_t a = row.address; a < row.address + row.size; ++a) {
+            any = any || written(a) != 0;
+            refused = refused || (enc.numbers_translated && written(a) == 0 && translated(image_.at(a)));
+        }
+        if (!any || refused) {
             bytes(row.address, row.size);
             return;
         }

@@ -26,8 +26,7 @@ constexpr std::array<char, 256> kScreenStrings = [] {
 }();
 
 // Strings of an assembler that takes each character as its ASCII byte
-// (dasm; xa's default): the bytes in [first, last] that are printable
-// ASCII.
+// (xa's default): the bytes in [first, last] that are printable ASCII.
 constexpr std::array<char, 256> as_ascii(int first, int last, std::string_view refused) {
     std::array<char, 256> chars{};
     for (int byte = first; byte <= last; ++byte) {
@@ -36,26 +35,19 @@ constexpr std::array<char, 256> as_ascii(int first, int last, std::string_view r
     return without(chars, refused);
 }
 
-// PETSCII as ASCII: $41-$5A as A-Z, which the C64 shows as capitals in its
-// upper case and graphics set; $C1-$DA have no character. Screen codes: the
-// signs and digits, and $41-$5A (capitals in the lower and upper case set).
-// dasm makes "/*" in a string into ";/*": a slash is a number.
-constexpr std::array<char, 256> kDasmPetscii = as_ascii(0x20, 0x5d, "\"/\\");
-constexpr std::array<char, 256> kDasmScreen = [] {
-    std::array<char, 256> chars = as_ascii(0x20, 0x5a, "\"/\\");
-    chars[0x40] = 0;  // an @ in ASCII is no screen code @
-    return chars;
-}();
+// dasm's strings are ASCII; its dv passes each character (and number) of
+// a row through a translation the source defines (petscii_text,
+// screen_text): the same characters as ACME's. It makes "/*" in a string
+// into ";/*": a slash is a number.
+constexpr std::array<char, 256> kDasmPetscii = without(kPetsciiStrings, "/");
+constexpr std::array<char, 256> kDasmScreen = without(kScreenStrings, "/");
 
-// xa translates strings to PETSCII (-O PETSCII) as ACME's !pet does,
-// except that capitals become $61-$7A: $C1-$DA have no character. Of the
-// screen codes only the signs and digits read the same.
-constexpr std::array<char, 256> kXaPetscii = [] {
-    std::array<char, 256> chars = kPetsciiStrings;
-    for (int byte = 0xc1; byte <= 0xda; ++byte) chars[static_cast<std::size_t>(byte)] = 0;
-    return chars;
-}();
-constexpr std::array<char, 256> kXaScreen = as_ascii(0x20, 0x3f, "\"");
+// xa translates its strings to screen codes with -O PETSCREEN, as ACME's
+// !scr does: PETSCII's $41-$5A are its capitals, the C64's capitals in its
+// upper case and graphics set; PETSCII's @ [ ] and $C1-$DA have no
+// character. (-O PETSCII would write $41-$5A in lower case but leave
+// screen codes' letters without one.)
+constexpr std::array<char, 256> kXaPetscii = as_ascii(0x20, 0x5a, "\"@");
 
 }  // namespace
 
@@ -74,7 +66,7 @@ const Dialect kAcme{
     .cpu_directive = "!cpu 6510",
     .renamed = {},
     .reserved = {{{"an instruction", "asr dop top"}, {"an operator", "not"}}},
-    .text = {{{"!pet ", "", kPetsciiStrings}, {"!scr ", "", kScreenStrings}}},
+    .text = {{{"!pet ", "", kPetsciiStrings, false}, {"!scr ", "", kScreenStrings, false}}},
     .text_definitions = {},
 };
 
@@ -98,7 +90,7 @@ const Dialect k64tass{
                   {"a register", "a b d k r s x y z"}}},
     // The source defines its encodings rather than rely on the default,
     // which a command-line option changes.
-    .text = {{{".text ", ".enc \"petscii\"", kPetsciiStrings}, {".text ", ".enc \"screencodes\"", kScreenStrings}}},
+    .text = {{{".text ", ".enc \"petscii\"", kPetsciiStrings, false}, {".text ", ".enc \"screencodes\"", kScreenStrings, false}}},
     .text_definitions = "\t.enc \"petscii\"\n"
                         "\t.cdef \" @\", $20\n"
                         "\t.cdef \"az\", $41\n"
@@ -137,7 +129,7 @@ const Dialect kCa65{
     // Strings are translated by the character map in effect; each macro
     // sets the map for one encoding (the letters, @, [ and ]; the rest of
     // ASCII stays as it is).
-    .text = {{{".byte ", "petscii_text", kPetsciiStrings}, {".byte ", "screen_text", kScreenStrings}}},
+    .text = {{{".byte ", "petscii_text", kPetsciiStrings, false}, {".byte ", "screen_text", kScreenStrings, false}}},
     .text_definitions = ".macro petscii_text\n"
                         "\t.repeat 26, i\n"
                         "\t\t.charmap $61 + i, $41 + i\n"
@@ -177,9 +169,13 @@ const Dialect kDasm{
     .operand_prefix = {"", "", ""},
     .cpu_directive = {},
     .renamed = {{{"isc", "isb"}, {"alr", "asr"}}},
-    .reserved = {},
-    .text = {{{"dc.b ", "", kDasmPetscii}, {"dc.b ", "", kDasmScreen}}},
-    .text_definitions = {},
+    .reserved = {{{"a translation", "petscii_text screen_text"}}},
+    .text = {{{"dv.b petscii_text ", "", kDasmPetscii, true}, {"dv.b screen_text ", "", kDasmScreen, true}}},
+    // Letters, @ [ and ] only: the numbers of a row (control codes, the
+    // zero, the quote) go through unchanged.
+    .text_definitions = "petscii_text\teqm .. - ((.. >= $61) * (.. <= $7a) * $20) + ((.. >= $41) * (.. <= $5a) * $80)\n"
+                        "screen_text\teqm .. - ((.. >= $61) * (.. <= $7a) * $60) - ((.. == $40) * $40)"
+                        " - ((.. == $5b) * $40) - ((.. == $5d) * $40)\n",
     .mnemonics_are_names = true,
     // A branch target past $FFFF or below $0000 is out of range to it.
     .wrapped_branch_relative = true,
@@ -187,13 +183,13 @@ const Dialect kDasm{
 
 // xa (xa65): writes no load address of its own, so the source starts with
 // it as a word. "-M" keeps it from reading a ":" in a comment as the start
-// of the next statement; "-O PETSCII" translates its strings. It knows no undocumented opcodes, but the 65C02's
+// of the next statement; "-O PETSCREEN" translates its strings. It knows no undocumented opcodes, but the 65C02's
 // and the 65816's mnemonics, which it reads as such even without -w.
 const Dialect kXa{
     .name = "xa",
     .other_name = "xa65",
     .assembler = "xa",
-    .build = "xa -M -O PETSCII -o {program} {source}",
+    .build = "xa -M -O PETSCREEN -o {program} {source}",
     .config = {},
     .preamble = "\t.word {load}\n",
     .origin = "* = ",
@@ -208,7 +204,7 @@ const Dialect kXa{
     .renamed = {},
     .reserved = {{{"an instruction", "bbr bbs bra brl cop mvn mvp pea pei per phb phd phk phx phy plb pld plx ply "
                                      "rep rmb rtl sep smb stp stz tcd tcs tdc trb tsb tsc txy tyx wai wdb xba xce"}}},
-    .text = {{{".byt ", "", kXaPetscii}, {".byt ", "", kXaScreen}}},
+    .text = {{{".byt ", "", kXaPetscii, false}, {".byt ", "", kScreenStrings, false}}},
     .text_definitions = {},
     .preprocessed_comments = true,
     // Measured: statements of more than 199,978 bytes in all are "Out of

@@ -36,6 +36,10 @@ struct TextEncoding {
     // For each byte, the character that stands for it in a string; 0 where
     // the byte is written as a number.
     std::array<char, 256> chars;
+    // Whether the numbers in a row of text go through the same translation
+    // as its characters (dasm's dv): a number that is the code of a
+    // character translated to another byte cannot stand in such a row.
+    bool numbers_translated;
 };
 
 // Which encoding a row of text is in, indexing Dialect::text.

@@ -11,6 +11,8 @@ EXTCOL = $d020
 CHROUT = $ffd2
 GETIN = $ffe4
 
+petscii_text	eqm .. - ((.. >= $61) * (.. <= $7a) * $20) + ((.. >= $41) * (.. <= $5a) * $80)
+screen_text	eqm .. - ((.. >= $61) * (.. <= $7a) * $60) - ((.. == $40) * $40) - ((.. == $5b) * $40) - ((.. == $5d) * $40)
 	processor 6502
 	org $0801
 	dc.w D080b              ; 10 SYS2061
@@ -51,6 +53,6 @@ L0837                           ; branched to from L0837+3
 	rts
 
 D083d                           ; read by L080f
-	dc.b 147, "HELLO FROM PRGDIS!", 13, 0
+	dv.b petscii_text 147, "hello from prgdis!", 13, 0
 D0852                           ; read by wait_loop
 	dc.b $00,$0b,$0c,$0f,$01,$0f,$0c,$0b

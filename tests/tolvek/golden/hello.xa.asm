@@ -4,7 +4,7 @@
 ; code: 48 bytes, data: 41 bytes
 ; run from $080d: waited in a loop at $081c after 410950 cycles
 ; key RETURN: new code at $082f-$0834
-; rebuild with xa: xa -M -O PETSCII -o hello-rebuilt.prg hello.asm
+; rebuild with xa: xa -M -O PETSCREEN -o hello-rebuilt.prg hello.asm
 
 RASTER = $d012
 EXTCOL = $d020
@@ -51,6 +51,6 @@ L0837                           ; branched to from L0837+3
 	rts
 
 D083d                           ; read by L080f
-	.byt 147, "hello from prgdis!", 13, 0
+	.byt 147, "HELLO FROM PRGDIS!", 13, 0
 D0852                           ; read by wait_loop
 	.byt $00,$0b,$0c,$0f,$01,$0f,$0c,$0b
