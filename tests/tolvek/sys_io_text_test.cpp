@@ -666,6 +666,29 @@ mixed	!pet "Hello World", 147, 13
     EXPECT_TRUE(has(text, mixed)) << mixed << "\n" << text;
 }
 
+// Text in PETSCII's capitals ($C1-$DA) only: xa has them only where it
+// sets the top bit of every character (-O HIGH), which the source whose
+// text they are most of is rebuilt with; the spaces are then numbers.
+TEST_P(HiddenCodeRoundTrip, PetsciiCapitals) {
+    const std::string text = check(R"(
+	* = $c000
+	ldx #0
+-	lda title,x
+	jsr $ffd2
+	inx
+	bne -
+	rts
+title	!pet "GAME OVER PRESS FIRE", 0
+)",
+                                   0xc000);
+    if (GetParam() == "xa") {
+        EXPECT_TRUE(has(text, "; rebuild with xa: xa -M -O HIGH -o ")) << text;
+        EXPECT_TRUE(has(text, "\t.byt \"GAME\", 32, \"OVER\", 32, \"PRESS\", 32, \"FIRE\", 0\n")) << text;
+    } else {
+        EXPECT_TRUE(has(text, " \"GAME OVER PRESS FIRE\", 0\n")) << text;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Dialects, HiddenCodeRoundTrip, ::testing::ValuesIn(tolvek_test::kDialectNames),
                          [](const ::testing::TestParamInfo<std::string>& param) {
                              return tolvek_test::test_name(param.param);

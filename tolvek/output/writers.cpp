@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <string_view>
+#include <tuple>
 #include <utility>
 
 #include "output/comment_text.hpp"
@@ -80,10 +81,11 @@ constexpr std::size_t kTextWidth = 24;  // column where row comments start
 
 
 // `text` with each {name} replaced by its value.
-std::string fill_in(std::string_view text, const BuildNames& names, std::uint32_t load) {
+std::string fill_in(std::string_view text, const BuildNames& names, std::uint32_t load,
+                    std::string_view translation = {}) {
     const std::pair<std::string_view, std::string> values[] = {
         {"{source}", names.source}, {"{program}", names.program}, {"{config}", names.config},
-        {"{load}", hex(load, 4)}};
+        {"{load}", hex(load, 4)}, {"{translation}", std::string(translation)}};
     std::string out;
     for (std::size_t i = 0; i < text.size();) {
         bool replaced = false;
@@ -102,7 +104,8 @@ std::string fill_in(std::string_view text, const BuildNames& names, std::uint32_
 
 // The command that rebuilds the program, its file names as words for the
 // shell; none where a name cannot be one, and `refused` is that name.
-std::optional<std::string> rebuild_command(const Dialect& dialect, const BuildNames& names, std::string& refused) {
+std::optional<std::string> rebuild_command(const Dialect& dialect, const BuildNames& names, std::string_view translation,
+                                           std::string& refused) {
     BuildNames words = names;
     for (std::string* name : {&words.source, &words.program, &words.config}) {
         const std::optional<std::string> word = shell_word(*name, names.shell);
@@ -112,14 +115,37 @@ std::optional<std::string> rebuild_command(const Dialect& dialect, const BuildNa
         }
         *name = *word;
     }
-    return fill_in(dialect.build, words, 0);
+    return fill_in(dialect.build, words, 0, translation);
+}
+
+// The dialect's encodings for this listing, and the option that names its
+// translation: of the translations for a whole source, the one that writes
+// the most bytes of text in strings.
+std::pair<const std::array<TextEncoding, 2>*, std::string_view> text_for(const Listing& listing, const Image& image,
+                                                                         const Dialect& dialect) {
+    std::pair<const std::array<TextEncoding, 2>*, std::string_view> best{&dialect.text, {}};
+    std::uint64_t most = 0;
+    for (const SourceTranslation& translation : dialect.translations) {
+        if (translation.option.empty()) continue;
+        std::uint64_t written = 0;
+        for (const Row& row : listing.rows) {
+            if (row.kind != RowKind::Text && row.kind != RowKind::ScreenText) continue;
+            const TextEncoding& enc = translation.text[row.kind == RowKind::Text ? 0 : 1];
+            for (std::uint32_t a = row.address; a < row.address + row.size; ++a) written += enc.chars[image.at(a)] != 0;
+        }
+        if (best.second.empty() || written > most) best = {&translation.text, translation.option};
+        most = std::max(most, written);
+    }
+    return best;
 }
 
 class Writer {
 public:
     Writer(Text& text, const Listing& listing, const Image& image, const Dialect& dialect)
         : text_(text), all_references_(&listing.references), listing_items_(listing.items), image_(image),
-          d_(dialect) {}
+          d_(dialect) {
+        std::tie(encodings_, translation_) = text_for(listing, image, dialect);
+    }
 
     void header(const Listing& listing, const BuildNames& names) {
         for (const std::string& line : listing.header) comment_line(line);
@@ -129,7 +155,7 @@ public:
             text_.comment("none, as " + std::string(d_.assembler) + " holds at most " +
                           std::to_string(d_.statement_room) + " bytes of statements and this source needs " +
                           std::to_string(needs) + "; another dialect has no such limit");
-        } else if (const auto command = rebuild_command(d_, names, refused)) {
+        } else if (const auto command = rebuild_command(d_, names, translation_, refused)) {
             // As it is, not as comment text: its words hold nothing that a
             // comment escapes, and a backslash doubled would break '\''.
             text_ << *command;
@@ -166,7 +192,7 @@ public:
     void select_encoding(const Row& row) {
         if (row.kind != RowKind::Text && row.kind != RowKind::ScreenText) return;
         const TextSet set = row.kind == RowKind::Text ? TextSet::Petscii : TextSet::ScreenCodes;
-        const std::string_view select = encoding(d_, set).select;
+        const std::string_view select = encoding(set).select;
         if (select.empty() || selected_ == set) return;
         text_ << '\t' << select;
         text_.end_line();
@@ -351,7 +377,7 @@ private:
     // `!pet 147, "hello", 13, 0`: the characters the encoding has in
     // quotes, the other bytes as numbers. A row with none is a row of bytes.
     void string(const Row& row, TextSet set) {
-        const TextEncoding& enc = encoding(d_, set);
+        const TextEncoding& enc = encoding(set);
         const auto written = [&](std::uint32_t a) { return enc.chars[image_.at(a)]; };
         // A number the translation would change (the code of a character
         // that stands for another byte) makes the row one of bytes.
@@ -413,8 +439,12 @@ private:
         }
     }
 
+    const TextEncoding& encoding(TextSet set) const { return (*encodings_)[static_cast<std::size_t>(set)]; }
+
     Text& text_;
     std::optional<TextSet> selected_;  // the encoding the source is in
+    const std::array<TextEncoding, 2>* encodings_ = nullptr;
+    std::string_view translation_;  // the build command's, where it names one
     std::vector<std::pair<std::uint32_t, std::string_view>> labels_;  // naming places, by address
     const std::vector<Reference>* all_references_ = nullptr;
     const std::vector<DataItem>& listing_items_;

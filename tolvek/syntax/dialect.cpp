@@ -48,6 +48,14 @@ constexpr std::array<char, 256> kDasmScreen = without(kScreenStrings, "/");
 // character. (-O PETSCII would write $41-$5A in lower case but leave
 // screen codes' letters without one.)
 constexpr std::array<char, 256> kXaPetscii = as_ascii(0x20, 0x5a, "\"@");
+// -O HIGH sets the top bit of each character: PETSCII's $C1-$DA are its
+// capitals (the C64's capitals in its lower and upper case set), and no
+// screen code has a character.
+constexpr std::array<char, 256> kXaHighPetscii = [] {
+    std::array<char, 256> chars{};
+    for (int byte = 0xc1; byte <= 0xda; ++byte) chars[static_cast<std::size_t>(byte)] = static_cast<char>(byte - 0x80);
+    return chars;
+}();
 
 }  // namespace
 
@@ -183,13 +191,13 @@ const Dialect kDasm{
 
 // xa (xa65): writes no load address of its own, so the source starts with
 // it as a word. "-M" keeps it from reading a ":" in a comment as the start
-// of the next statement; "-O PETSCREEN" translates its strings. It knows no undocumented opcodes, but the 65C02's
+// of the next statement; "-O" names how it translates its strings. It knows no undocumented opcodes, but the 65C02's
 // and the 65816's mnemonics, which it reads as such even without -w.
 const Dialect kXa{
     .name = "xa",
     .other_name = "xa65",
     .assembler = "xa",
-    .build = "xa -M -O PETSCREEN -o {program} {source}",
+    .build = "xa -M -O {translation} -o {program} {source}",
     .config = {},
     .preamble = "\t.word {load}\n",
     .origin = "* = ",
@@ -206,6 +214,10 @@ const Dialect kXa{
                                      "rep rmb rtl sep smb stp stz tcd tcs tdc trb tsb tsc txy tyx wai wdb xba xce"}}},
     .text = {{{".byt ", "", kXaPetscii, false}, {".byt ", "", kScreenStrings, false}}},
     .text_definitions = {},
+    // Screen codes for text in them or in PETSCII's lower case; the top
+    // bit set for PETSCII's capitals.
+    .translations = {{{"PETSCREEN", {{{".byt ", "", kXaPetscii, false}, {".byt ", "", kScreenStrings, false}}}},
+                      {"HIGH", {{{".byt ", "", kXaHighPetscii, false}, {".byt ", "", {}, false}}}}}},
     .preprocessed_comments = true,
     // Measured: statements of more than 199,978 bytes in all are "Out of
     // memory" to it; the room leaves a little for what the count leaves out

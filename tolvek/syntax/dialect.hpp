@@ -42,6 +42,13 @@ struct TextEncoding {
     bool numbers_translated;
 };
 
+// A translation an assembler applies to every string of a source, named
+// on its command line (xa's -O), with what it can write.
+struct SourceTranslation {
+    std::string_view option;  // the build command's {translation}; empty: none
+    std::array<TextEncoding, 2> text;
+};
+
 // Which encoding a row of text is in, indexing Dialect::text.
 enum class TextSet : std::uint8_t { Petscii, ScreenCodes };
 
@@ -81,6 +88,10 @@ struct Dialect {
     // encodings, written where the source has text.
     std::array<TextEncoding, 2> text;
     std::string_view text_definitions;
+    // Where the assembler has one translation for a whole source, chosen
+    // on its command line: those it has, the one that writes the most of
+    // the text taken (the first where as much), in place of `text`.
+    std::array<SourceTranslation, 2> translations = {};
     // Whether a label may be named like a mnemonic: dasm takes whatever
     // stands in the first column for a label.
     bool mnemonics_are_names = false;
