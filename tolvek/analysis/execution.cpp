@@ -355,7 +355,7 @@ void note_vectors_left(MemoryMap& map, const RunResult& run) {
     for (const std::uint32_t vector : vectors) {
         if (!is_handler_vector(vector)) continue;
         if (((run.marks[vector] | run.marks[vector + 1]) & mark::Written) == 0) continue;
-        const std::uint32_t handler = run.memory[vector] | run.memory[vector + 1] << 8;
+        const auto handler = static_cast<std::uint32_t>(run.memory[vector] | run.memory[vector + 1] << 8);
         if (!map.image().contains(handler) || (run.marks[handler] & mark::Written) != 0) continue;
         const InstalledHandler left{static_cast<std::uint16_t>(vector), handler};
         auto& all = map.run.vectors_left;
