@@ -29,8 +29,10 @@ const ListingNames kNames{"test.tmp", "test.unpacked.prg", "test.unpacked.asm", 
 // The listing of `image` traced from `entry`, without guessing; run for
 // `cycles` (none: not run).
 struct Listed {
-    Listed(const Image& image, std::int64_t entry, const Hints* hints = nullptr, std::uint64_t cycles = 0)
-        : map(analyse(image, {.entry = entry, .guesses = false, .hints = hints, .run = {.budget = cycles}})),
+    // The image is kept: the map refers to it.
+    Listed(const Image& given, std::int64_t entry, const Hints* hints = nullptr, std::uint64_t cycles = 0)
+        : image(given),
+          map(analyse(image, {.entry = entry, .guesses = false, .hints = hints, .run = {.budget = cycles}})),
           listing(build_listing(map, kNames, hints)) {}
     const Row* row_at(std::uint32_t address) const {
         for (const Row& row : listing.rows) {
@@ -48,6 +50,7 @@ struct Listed {
     }
     std::string asm_text() const { return write_asm(listing, map.image(), kAcme, {"t.asm", "t.prg", ""}); }
     std::string lst_text() const { return write_lst(listing, map.image(), kAcme, {"t.asm", "t.prg", ""}); }
+    Image image;
     MemoryMap map;
     Listing listing;
 };
