@@ -148,9 +148,13 @@ std::string round_trip(const ScratchDir& dir, std::uint32_t load, std::int64_t e
     const Result tolvek = run_in(dir.path(), quote(TOLVEK_EXE) + " -a --write-hints image.written" + options);
     EXPECT_EQ(tolvek.status, 0) << tolvek.err;
     const std::string source = read_text(dir / "image.asm");
-    const Result lst = run_in(dir.path(), quote(TOLVEK_EXE) + " -w" + options);
-    EXPECT_EQ(lst.status, 0) << lst.err;
-    check_hints_reproduce(dir, options, {{"-a", source}, {"-w", read_text(dir / "image.lst")}});
+    // The analysis, and so what the hints give back, is the same in every
+    // dialect: checked in one, which keeps the sanitizer build's runs short.
+    if (dialect == "acme") {
+        const Result lst = run_in(dir.path(), quote(TOLVEK_EXE) + " -w" + options);
+        EXPECT_EQ(lst.status, 0) << lst.err;
+        check_hints_reproduce(dir, options, {{"-a", source}, {"-w", read_text(dir / "image.lst")}});
+    }
     // The header names the command that rebuilds the program.
     const std::string marker = "; rebuild with ";
     const std::size_t at = source.find(marker);

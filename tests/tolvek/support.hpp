@@ -79,9 +79,9 @@ std::vector<std::uint8_t> assemble(const ScratchDir& dir, const std::string& sou
 // Disassembles `image` at `load` with Tolvek.exe -a -c<cpu> in `dialect`,
 // rebuilds the program with the command that the .asm's header names and
 // checks that the program file comes back byte for byte and that the
-// assembler has nothing to complain about; and that the analysis written
-// as hints and read back gives the same .asm and .lst. Returns the .asm
-// text.
+// assembler has nothing to complain about; and, for acme, that the
+// analysis written as hints and read back gives the same .asm and .lst.
+// Returns the .asm text.
 std::string round_trip(const ScratchDir& dir, std::uint32_t load, std::int64_t entry,
                        const std::vector<std::uint8_t>& image, const std::string& dialect = "acme",
                        const std::string& cpu = "6502");
