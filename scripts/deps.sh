@@ -14,6 +14,7 @@ need_command cmake cmake
 need_command g++ g++
 need_command make make
 need_package libgtest-dev
+need_package zlib1g-dev       # PNG pictures
 
 for group in "$@"; do
   case "$group" in
@@ -25,6 +26,7 @@ for group in "$@"; do
       need_command cl65 cc65
       need_command dasm dasm
       need_command xa xa65
+      need_command chromium chromium   # opens the HTML view headless
       ;;
     bench)
       need_command hyperfine hyperfine
@@ -44,6 +46,7 @@ for group in "$@"; do
       need_command x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
       need_package wine
       need_package wine64
+      need_package libz-mingw-w64-dev
       ;;
   esac
 done

@@ -171,6 +171,23 @@ constexpr std::array kOptions = {
                    p.options.unpack = true;
                    return std::string();
                }},
+    OptionSpec{"--pictures", "", "",
+               "  --pictures            write the graphics the program shows as PNG files:\n"
+               "                        <image minus extension>.sprite_2040.png (each\n"
+               "                        sprite), .sprites.png (all of them), .charset_3000.png,\n"
+               "                        .bitmap_2000.png, named by the object's address\n",
+               [](ParsedArgs& p, const std::string&) {
+                   p.options.pictures = true;
+                   return std::string();
+               }},
+    OptionSpec{"--html", "", "",
+               "  --html                write a page to read in a browser,\n"
+               "                        <image minus extension>.html: a map of the image,\n"
+               "                        the source with every label a link, the pictures\n",
+               [](ParsedArgs& p, const std::string&) {
+                   p.options.html = true;
+                   return std::string();
+               }},
     OptionSpec{"-h", "--help", "",
                "  -h, --help  show this text\n",
                [](ParsedArgs& p, const std::string&) {

@@ -27,6 +27,8 @@ struct Options {
     RunOptions run;           // --run-cycles: the run's budget; 0: no run
     bool run_cycles_given = false;  // --run-cycles was given: it wins over the hints' run-cycles
     bool unpack = false;      // --unpack: write what the program unpacked as <image minus extension>.unpacked.prg
+    bool pictures = false;    // --pictures: write the graphics as PNG files, <image minus extension>.<object>.png
+    bool html = false;        // --html: write a page of the disassembly, <image minus extension>.html
 };
 
 struct ParsedArgs {

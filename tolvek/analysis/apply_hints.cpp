@@ -9,7 +9,10 @@ void apply_hints(const Hints& hints, MemoryMap& map) {
     for (const RangeHint& range : hints.ranges) {
         switch (range.kind) {
         case HintRange::Code:
-        case HintRange::Unknown: break;
+        case HintRange::Unknown:
+        case HintRange::Sprite:
+        case HintRange::Charset:
+        case HintRange::Bitmap: break;
         case HintRange::Bytes:
         case HintRange::Petscii:
         case HintRange::ScreenCode: {

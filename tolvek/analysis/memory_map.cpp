@@ -51,3 +51,15 @@ std::vector<std::uint32_t> MemoryMap::instructions() const {
 }
 
 }  // namespace tolvek
+
+namespace tolvek {
+
+const Graphic* MemoryMap::graphic_at(std::uint32_t address) const {
+    const auto after = std::upper_bound(graphics.begin(), graphics.end(), address,
+                                        [](std::uint32_t a, const Graphic& graphic) { return a < graphic.address; });
+    if (after == graphics.begin()) return nullptr;
+    const Graphic& graphic = *std::prev(after);
+    return address < graphic.address + graphic.size ? &graphic : nullptr;
+}
+
+}  // namespace tolvek

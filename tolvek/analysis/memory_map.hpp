@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -35,7 +36,16 @@ enum class Kind : std::uint8_t {
     Petscii,     // data: text in PETSCII
     ScreenCode,  // data: text in screen codes
     Basic,       // data: the BASIC program the image starts with
+    // Graphics: what the VIC-II fetches from the image (the map's graphics
+    // say which object each byte belongs to).
+    Sprite,      // a sprite's block of 64 bytes: 21 rows of 3, one spare
+    Charset,     // a character set's glyphs, 8 bytes each
+    Bitmap,      // a bitmap's 8000 bytes, 8 a cell
+    Screen,      // screen memory: 1000 character codes, or a bitmap's colours
+    ColourData,  // colours that the program copies into colour RAM
 };
+
+constexpr bool is_graphics(Kind kind) { return kind >= Kind::Sprite && kind <= Kind::ColourData; }
 
 // Where a belief came from.
 enum class Source : std::uint8_t {
@@ -53,6 +63,7 @@ enum class Source : std::uint8_t {
     InlineData,     // placed after a jsr: the routine called reads it and returns past it
     Hint,           // the user said so
     Run,            // the program did it when it ran
+    VicSetup,       // constants the code stores into the VIC-II's registers and sprite pointers
 };
 
 constexpr bool is_instruction(Kind kind) { return kind == Kind::Opcode || kind == Kind::Operand; }
@@ -161,6 +172,34 @@ struct ProgramStart {
     // Whether `address` names a word or the signature of a cartridge's or
     // BASIC's header, or one of the KERNAL's vectors: not code.
     bool in_header(std::int64_t address) const;
+};
+
+// The C64's colours are 0-15; a colour not known is this.
+constexpr std::uint8_t kNoColour = 0xff;
+
+// A graphics object that the VIC-II shows from the image: a sprite, a
+// character set, a bitmap, a screen or colour data. Its bytes have the
+// matching Kind in the map.
+struct Graphic {
+    Kind kind = Kind::Sprite;  // one of the graphics kinds
+    std::uint32_t address = 0;  // its first byte in the image
+    std::uint32_t size = 0;     // bytes in the image: 64 a sprite, 8 a glyph, 8000, 1000
+    bool multicolour = false;   // shown in multicolour ($D01C for sprites, $D016 otherwise)
+    std::uint8_t pointer = 0;   // a sprite: the pointer value that shows it
+    // The instruction that showed it (stored the sprite pointer, the
+    // register that selects the charset or bitmap); none if not known.
+    std::optional<std::uint16_t> set_at;
+    Source source = Source::Run;  // Run, VicSetup or Hint
+    // The colours it was shown in, as C64 colour numbers (kNoColour: not
+    // known). A sprite: its own ($D027+n), then $D025 and $D026 (its
+    // multicolours). A charset: the characters' colour, then $D022, $D023.
+    // background: $D021 (for a bitmap in multicolour too).
+    std::array<std::uint8_t, 3> colours{kNoColour, kNoColour, kNoColour};
+    std::uint8_t background = kNoColour;
+    // A bitmap: the screen (the colours of each cell) and the colour RAM
+    // as the VIC showed them, 1000 bytes each; empty when not known.
+    std::vector<std::uint8_t> screen;
+    std::vector<std::uint8_t> colour_ram;
 };
 
 // The routines that take data from behind their calls, by address (one
@@ -288,6 +327,11 @@ public:
     // The handlers the program installs in vectors, by handler and vector,
     // each once (analysis/vectors).
     std::vector<InstalledHandler> handlers;
+    // The graphics the VIC-II shows from the image, in address order, none
+    // overlapping (analysis/graphics, and the hints' ranges).
+    std::vector<Graphic> graphics;
+    // The graphic that holds `address`, or null.
+    const Graphic* graphic_at(std::uint32_t address) const;
 
     bool io_visible(std::uint32_t instruction) const {
         return !std::binary_search(io_hidden.begin(), io_hidden.end(), instruction);

@@ -146,6 +146,7 @@ constexpr RangeWord kRangeWords[] = {
     {"code", HintRange::Code},       {"bytes", HintRange::Bytes},          {"words", HintRange::Words},
     {"rts-words", HintRange::RtsWords}, {"split", HintRange::Split},       {"rts-split", HintRange::RtsSplit},
     {"text", HintRange::Petscii},    {"screen", HintRange::ScreenCode},    {"unknown", HintRange::Unknown},
+    {"sprite", HintRange::Sprite},   {"charset", HintRange::Charset},      {"bitmap", HintRange::Bitmap},
 };
 
 class Parser {

@@ -26,6 +26,9 @@ enum class HintRange : std::uint8_t {
     Petscii,     // data: text in PETSCII
     ScreenCode,  // data: text in screen codes
     Unknown,     // left alone by an earlier analysis: no guess claims it
+    Sprite,      // graphics: sprites, 64 bytes each from the first address
+    Charset,     // graphics: a character set's glyphs, 8 bytes each
+    Bitmap,      // graphics: a bitmap (8000 bytes)
 };
 
 struct RangeHint {
