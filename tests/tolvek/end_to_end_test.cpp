@@ -22,7 +22,7 @@ TEST(EndToEnd, PrgdisDisassemblesTheExample) {
     EXPECT_TRUE(fs::exists(dir / "hello.lst"));
     EXPECT_FALSE(fs::exists(dir / "hello.tmp"));
     const std::string lst = read_text(dir / "hello.lst");
-    EXPECT_NE(lst.find("\n080d  a2 00 "), std::string::npos) << lst;
+    EXPECT_NE(lst.find("\n080d  20 45 08 "), std::string::npos) << lst;
     EXPECT_NE(lst.find("; 10 SYS2061"), std::string::npos) << lst;
     const Result acme = run_in(dir.path(), "acme -f cbm -o again.prg hello.asm");
     EXPECT_EQ(acme.status, 0) << acme.err;

@@ -25,7 +25,7 @@ namespace {
 std::string no_files(const std::string&, std::string&) { return "No such file or directory"; }
 
 Image example() {
-    const std::vector<std::uint8_t> prg = read_bytes(fs::path(EXAMPLES_DIR) / "hello.prg");
+    const std::vector<std::uint8_t> prg = read_bytes(fs::path(FLASH_DIR) / "flash.prg");
     Image image;
     image.load = 0x0801;
     image.bytes.assign(prg.begin() + 2, prg.end());
@@ -437,7 +437,7 @@ TEST_F(HintsFile, CommentsThatLookLikeSourceStayComments) {
 // disassembly (the header says where the hints came from).
 TEST_F(HintsFile, WrittenHintsGiveTheSameDisassembly) {
     const std::vector<std::uint8_t> prg = [] {
-        std::vector<std::uint8_t> bytes = read_bytes(fs::path(EXAMPLES_DIR) / "hello.prg");
+        std::vector<std::uint8_t> bytes = read_bytes(fs::path(FLASH_DIR) / "flash.prg");
         return std::vector<std::uint8_t>(bytes.begin() + 2, bytes.end());
     }();
     ASSERT_EQ(tolvek("-a --write-hints written.hints --vice-labels game.vice").status, 0);

@@ -1,13 +1,18 @@
 ; Disassembly of hello.tmp by Tolvek @VERSION@
-; load address: $0801, 89 bytes
+; load address: $0801, 190 bytes
 ; entry address: $080d (2061)
-; code: 48 bytes, data: 41 bytes
-; run from $080d: waited in a loop at $081c after 410950 cycles
-; key RETURN: new code at $082f-$0834
+; code: 82 bytes, data: 108 bytes
+; run from $080d: waited in a loop at $081f after 410950 cycles
+; key RETURN: new code at $0832-$083c
 ; rebuild with ca65: cl65 -t none -C hello.cfg -o hello-rebuilt.prg hello.asm
 
+VICSCN = $0400
+SP0X = $d000
+SP0Y = $d001
 RASTER = $d012
+SPENA = $d015
 EXTCOL = $d020
+SP0COL = $d027
 CHROUT = $ffd2
 GETIN = $ffe4
 
@@ -38,38 +43,64 @@ D080b:                          ; address stored at $0801
 
 ; entry point
 entry:
+	jsr L0845
 	ldx #$00
-L080f:                          ; branched to from L080f+9
-	lda D083d,x
-	beq L081a
+L0812:                          ; branched to from L0812+9
+	lda D085f,x
+	beq L081d
 	jsr CHROUT              ; print the character in A
 	inx
-	bne L080f
-L081a:                          ; branched to from L080f+3, wait_loop+17
+	bne L0812
+L081d:                          ; branched to from L0812+3, wait_loop+17
 	ldy #$00
 wait_loop:                      ; branched to from wait_loop+12
-	lda D0852,y
+	lda D0874,y
 	sta EXTCOL              ; border colour
-	jsr L0835
+	jsr L083d
 	iny
 	cpy #$08
 	bne wait_loop
 	jsr GETIN               ; take a character from the keyboard buffer into A (0: none)
-	beq L081a
+	beq L081d
 	lda #$0e
 	sta EXTCOL              ; border colour
+	lda #$00
+	sta SPENA               ; sprites shown
 	rts
 
 ; called with jsr
-L0835:                          ; called from wait_loop+6
+L083d:                          ; called from wait_loop+6
 	lda #$ff
-L0837:                          ; branched to from L0837+3
+L083f:                          ; branched to from L083f+3
 	cmp RASTER              ; raster line now (low 8 bits)
-	bne L0837
+	bne L083f
+	rts
+
+; called with jsr
+L0845:                          ; called from entry
+	lda #$22
+	sta VICSCN+1016
+	lda #$07
+	sta SP0COL              ; sprite 0 colour
+	lda #$e6
+	sta SP0X                ; sprite 0 x position
+	lda #$46
+	sta SP0Y                ; sprite 0 y position
+	lda #$01
+	sta SPENA               ; sprites shown
 	rts
 
 	petscii_text
-D083d:                          ; read by L080f
+D085f:                          ; read by L0812
 	.byte 147, "hello from prgdis!", 13, 0
-D0852:                          ; read by wait_loop
+D0874:                          ; read by wait_loop
 	.byte $00,$0b,$0c,$0f,$01,$0f,$0c,$0b
+	.byte $00,$00,$00,$00,$00,$3c,$00,$01
+	.byte $ff,$80,$03,$ff,$c0,$0f,$ff,$f0
+	.byte $0e,$7e,$70,$1e,$7e,$78,$1e,$7e
+	.byte $78,$3e,$7e,$7c,$3e,$7e,$7c,$3f
+	.byte $ff,$fc,$3f,$ff,$fc,$3f,$ff,$fc
+	.byte $3c,$ff,$3c,$3e,$7e,$7c,$1f,$00
+	.byte $f8,$1f,$ff,$f8,$0f,$ff,$f0,$0f
+	.byte $ff,$f0,$03,$ff,$c0,$01,$ff,$80
+	.byte $00,$3c,$00
