@@ -19,6 +19,7 @@ python3 bench/relocation/test_score.py
 python3 bench/coverage/test_score_asm.py
 python3 bench/real/test_score_real.py
 python3 bench/real/test_score_labels.py
+python3 bench/graphics/test_score_graphics.py
 
 echo "=== fuzz ==="
 scripts/fuzz.sh 60
