@@ -77,6 +77,11 @@ TEST(Cli, ProgramFilesRunsAndUnpacking) {
     };
     EXPECT_EQ(with({}).options.run.budget, kDefaultRunCycles);
     EXPECT_FALSE(with({}).options.unpack);
+    EXPECT_FALSE(with({}).options.pictures);
+    EXPECT_FALSE(with({}).options.html);
+    EXPECT_TRUE(with({"--pictures"}).options.pictures);
+    EXPECT_TRUE(with({"--html"}).options.html);
+    EXPECT_NE(with({"--html", "--html"}).error.find("given twice"), std::string::npos);
     EXPECT_EQ(with({"--run-cycles", "0"}).options.run.budget, 0u);
     EXPECT_EQ(with({"--run-cycles=$100000"}).options.run.budget, 0x100000u);
     EXPECT_TRUE(with({"--unpack"}).options.unpack);
@@ -168,8 +173,8 @@ TEST(Cli, HelpListsExactlyTheOptionsTheParserKnows) {
     }
     const std::vector<std::string> known = {"-a",      "-w",          "-c6502",        "-c6502doc",    "-o",
                                             "-e",      "-t",          "-p",            "-s",           "--hints",
-                                            "--write-hints", "--vice-labels", "--run-cycles", "--unpack", "-h",
-                                            "--version"};
+                                            "--write-hints", "--vice-labels", "--run-cycles", "--unpack", "--pictures",
+                                            "--html",  "-h",          "--version"};
     EXPECT_EQ(described, known);
     for (const std::string& option : known) {
         EXPECT_EQ(parse_args({option, "1"}).error.find("unknown option"), std::string::npos) << option;
