@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -131,6 +132,33 @@ TEST(GraphicsHints, RangesBecomeObjectsInAddressOrder) {
     EXPECT_EQ(map.kind(0x5f40), Kind::Unknown);
     EXPECT_EQ(map.graphic_at(0x20a8), nullptr);
     EXPECT_EQ(map.graphic_at(0x2045)->address, 0x2040u);
+}
+
+// What an analysis finds of an object the hints gave goes into the hints'
+// object: where it was shown, and how that was found; the range and the
+// colours stay the user's. Another object is not taken.
+TEST(GraphicsHints, FoundOfAHintedObjectIsTakenOver) {
+    const Image image = make_image(0x1000, std::vector<std::uint8_t>(0x1000, 0));
+    Hints hints;
+    ASSERT_EQ(parse_hints("sprite $1040-$10bf multicolour\n", "g.hints", hints, no_files), "");
+    MemoryMap map(image);
+    apply_hints(hints, map);
+    Graphic found = object(Kind::Sprite, 0x1080, 64, false, Source::Run, 0x1003);
+    found.colours = {2, 5, 7};
+    EXPECT_TRUE(adopt_found_graphic(found, map));
+    EXPECT_FALSE(adopt_found_graphic(object(Kind::Sprite, 0x1090, 64, false, Source::Run), map));
+    EXPECT_FALSE(adopt_found_graphic(object(Kind::Charset, 0x1040, 64, false, Source::Run), map));
+    ASSERT_EQ(map.graphics.size(), 2u);
+    const Graphic& taken = map.graphics[1];
+    EXPECT_EQ(taken.set_at, std::optional<std::uint16_t>(0x1003));
+    EXPECT_EQ(taken.source, Source::Run);
+    EXPECT_EQ(taken.colours, (std::array<std::uint8_t, 3>{2, 5, 7}));
+    EXPECT_TRUE(taken.multicolour);
+    EXPECT_EQ(taken.size, 64u);
+    EXPECT_EQ(map.graphics[0].source, Source::Hint);
+    const Listing listing = build_listing(map, kNames, &hints);
+    EXPECT_EQ(row_at(listing, 0x1080)->heading, "sprite $42 at $1080, multicolour, pointer set at $1003");
+    EXPECT_EQ(row_at(listing, 0x1040)->heading, "sprite $41 at $1040, multicolour, from the hints");
 }
 
 // ---- The listing, from objects built directly ----

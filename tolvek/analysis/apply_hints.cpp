@@ -88,6 +88,22 @@ void apply_hints(const Hints& hints, MemoryMap& map) {
               [](const Graphic& x, const Graphic& y) { return x.address < y.address; });
 }
 
+bool adopt_found_graphic(const Graphic& found, MemoryMap& map) {
+    const auto hinted = std::find_if(map.graphics.begin(), map.graphics.end(), [&](const Graphic& g) {
+        return g.source == Source::Hint && g.kind == found.kind && g.address == found.address;
+    });
+    if (hinted == map.graphics.end()) return false;
+    // The range and the colours are the user's; the rest is what was seen.
+    hinted->set_at = found.set_at;
+    hinted->source = found.source;
+    hinted->colours = found.colours;
+    hinted->background = found.background;
+    hinted->screen = found.screen;
+    hinted->colour_ram = found.colour_ram;
+    if (found.kind == Kind::Sprite) hinted->pointer = found.pointer;
+    return true;
+}
+
 void trace_hints(const Hints& hints, MemoryMap& map) {
     for (const auto& [address, line] : hints.entries) {
         if (map.kind(address) == Kind::Unknown) trace_from(map, address, Source::Hint);
