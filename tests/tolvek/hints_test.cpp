@@ -304,7 +304,7 @@ TEST(Hints, WrittenHintsReproduceRandomImages) {
     }
 }
 
-// Random hints of a user's (ranges of every kind, entries, names, comments)
+// Random hints of a user's (ranges of every kind, graphics too, entries, names, comments)
 // on random images: the hints written from that analysis start with the
 // user's text as it was, add nothing that clashes with it, give the same
 // source when read back, and add nothing more when written again.
@@ -332,8 +332,10 @@ TEST(Hints, WrittenOverUsersHintsReproduceRandomImages) {
         for (int i = 0; i < 8; ++i) {
             const std::uint32_t first = somewhere();
             auto size = static_cast<std::uint32_t>(1 + random() % 24);
-            const char* kinds[] = {"code", "bytes", "words", "rts-words", "text", "screen", "split", "rts-split"};
-            const std::string kind = kinds[random() % 8];
+            const char* kinds[] = {"code",   "bytes",   "words",  "rts-words",     "text",       "screen",
+                                   "split",  "rts-split", "sprite", "charset", "bitmap", "screen-memory", "colour-data"};
+            const std::string kind = kinds[random() % std::size(kinds)];
+            const bool multicolour = (kind == "sprite" || kind == "charset" || kind == "bitmap") && random() % 2 == 0;
             if (kind == "code") {
                 size = 0;
                 while (size < 12 && first + size < image.end()) size += instruction_length(image.at(first + size));
@@ -348,7 +350,8 @@ TEST(Hints, WrittenOverUsersHintsReproduceRandomImages) {
                 }
                 text += kind + " " + address_text(first) + "-" + address_text(first + size - 1) + " " + address_text(high) + "\n";
             } else if (free_stretch(first, size)) {
-                text += kind + " " + address_text(first) + "-" + address_text(first + size - 1) + "   # a range\n";
+                text += kind + " " + address_text(first) + "-" + address_text(first + size - 1) +
+                        (multicolour ? " multicolour" : "") + "   # a range\n";
             }
         }
         std::vector<std::uint32_t> named;

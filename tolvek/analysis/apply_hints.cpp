@@ -1,18 +1,54 @@
 #include "analysis/apply_hints.hpp"
 
+#include <algorithm>
+
 #include "analysis/trace.hpp"
 
 namespace tolvek {
+namespace {
+
+Kind graphics_kind(HintRange kind) {
+    switch (kind) {
+    case HintRange::Sprite: return Kind::Sprite;
+    case HintRange::Charset: return Kind::Charset;
+    case HintRange::Bitmap: return Kind::Bitmap;
+    case HintRange::ScreenMemory: return Kind::Screen;
+    default: return Kind::ColourData;
+    }
+}
+
+// A range of graphics: objects of the kind's whole size from its first
+// address on, the last one what is left.
+void add_graphics(const RangeHint& range, MemoryMap& map) {
+    const Kind kind = graphics_kind(range.kind);
+    const std::uint32_t whole = graphic_full_size(kind);
+    for (std::uint32_t a = range.first; a <= range.last; a += whole) {
+        Graphic graphic;
+        graphic.kind = kind;
+        graphic.address = a;
+        graphic.size = std::min(whole, range.last + 1 - a);
+        graphic.multicolour = range.multicolour;
+        // The block number the VIC is shown it by, in whichever bank.
+        if (kind == Kind::Sprite) graphic.pointer = static_cast<std::uint8_t>(a >> 6);
+        graphic.source = Source::Hint;
+        map.graphics.push_back(std::move(graphic));
+    }
+    for (std::uint32_t a = range.first; a <= range.last; ++a) map.set(a, kind, Source::Hint);
+}
+
+}  // namespace
 
 void apply_hints(const Hints& hints, MemoryMap& map) {
     const Image& image = map.image();
     for (const RangeHint& range : hints.ranges) {
         switch (range.kind) {
         case HintRange::Code:
-        case HintRange::Unknown:
+        case HintRange::Unknown: break;
         case HintRange::Sprite:
         case HintRange::Charset:
-        case HintRange::Bitmap: break;
+        case HintRange::Bitmap:
+        case HintRange::ScreenMemory:
+        case HintRange::ColourData: add_graphics(range, map); break;
         case HintRange::Bytes:
         case HintRange::Petscii:
         case HintRange::ScreenCode: {
@@ -46,6 +82,26 @@ void apply_hints(const Hints& hints, MemoryMap& map) {
         }
         }
     }
+    // The ranges do not overlap (check_hints): in address order, neither
+    // do the objects.
+    std::sort(map.graphics.begin(), map.graphics.end(),
+              [](const Graphic& x, const Graphic& y) { return x.address < y.address; });
+}
+
+bool adopt_found_graphic(const Graphic& found, MemoryMap& map) {
+    const auto hinted = std::find_if(map.graphics.begin(), map.graphics.end(), [&](const Graphic& g) {
+        return g.source == Source::Hint && g.kind == found.kind && g.address == found.address;
+    });
+    if (hinted == map.graphics.end()) return false;
+    // The range and the colours are the user's; the rest is what was seen.
+    hinted->set_at = found.set_at;
+    hinted->source = found.source;
+    hinted->colours = found.colours;
+    hinted->background = found.background;
+    hinted->screen = found.screen;
+    hinted->colour_ram = found.colour_ram;
+    if (found.kind == Kind::Sprite) hinted->pointer = found.pointer;
+    return true;
 }
 
 void trace_hints(const Hints& hints, MemoryMap& map) {

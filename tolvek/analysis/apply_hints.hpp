@@ -14,6 +14,15 @@ namespace tolvek {
 // any tracing. Call check_hints first.
 void apply_hints(const Hints& hints, MemoryMap& map);
 
+// What an analysis found out about a graphics object that the hints gave
+// (the same kind at the same address): how and where the program showed
+// it is taken over into the hints' object (its colours, the instruction
+// that showed it, how that was found), so that hints written from an
+// analysis give the same headings when read back. Returns whether a
+// hints' object took it; if not, the analysis adds the object itself where
+// its bytes are free.
+bool adopt_found_graphic(const Graphic& found, MemoryMap& map);
+
 // Traces the entries and every instruction of the code ranges; what of a
 // code range is not code then is plain bytes. After the entry given and the
 // SYS entries are traced.

@@ -47,6 +47,19 @@ enum class Kind : std::uint8_t {
 
 constexpr bool is_graphics(Kind kind) { return kind >= Kind::Sprite && kind <= Kind::ColourData; }
 
+// The bytes of a whole graphics object of a kind: a sprite's block, a
+// character set of 256 glyphs, a bitmap, a screen's characters or colours.
+constexpr std::uint32_t graphic_full_size(Kind kind) {
+    switch (kind) {
+    case Kind::Sprite: return 64;
+    case Kind::Charset: return 2048;
+    case Kind::Bitmap: return 8000;
+    case Kind::Screen:
+    case Kind::ColourData: return 1000;
+    default: return 0;
+    }
+}
+
 // Where a belief came from.
 enum class Source : std::uint8_t {
     None,           // for Unknown bytes

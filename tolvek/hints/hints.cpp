@@ -147,7 +147,11 @@ constexpr RangeWord kRangeWords[] = {
     {"rts-words", HintRange::RtsWords}, {"split", HintRange::Split},       {"rts-split", HintRange::RtsSplit},
     {"text", HintRange::Petscii},    {"screen", HintRange::ScreenCode},    {"unknown", HintRange::Unknown},
     {"sprite", HintRange::Sprite},   {"charset", HintRange::Charset},      {"bitmap", HintRange::Bitmap},
+    {"screen-memory", HintRange::ScreenMemory}, {"colour-data", HintRange::ColourData},
 };
+
+// After a range of graphics: how they are shown.
+constexpr std::string_view kMulticolour = "multicolour";
 
 class Parser {
 public:
@@ -232,16 +236,18 @@ private:
 
     std::string range(HintRange kind, const std::vector<std::string_view>& words) {
         const bool split = kind == HintRange::Split || kind == HintRange::RtsSplit;
+        const bool multicolour = takes_multicolour(kind) && words.size() == 3 && lower(words[2]) == kMulticolour;
         const std::string usage = std::string(range_word(kind)) + " takes a range like $c000-$c0ff" +
-                                  (split ? " and where the high halves start" : "");
-        if (words.size() != (split ? 3u : 2u)) return fail(usage);
+                                  (split ? " and where the high halves start" : "") +
+                                  (takes_multicolour(kind) ? ", and " + std::string(kMulticolour) + " where it is" : "");
+        if (words.size() != (split || multicolour ? 3u : 2u)) return fail(usage);
         const std::size_t dash = words[1].find('-');
         if (dash == std::string_view::npos) return fail(usage);
         const auto first = parse_address(words[1].substr(0, dash));
         const auto last = parse_address(words[1].substr(dash + 1));
         if (!first || !last) return fail("not a range: " + quoted(words[1]));
         if (*last < *first) return fail("the range " + std::string(words[1]) + " ends before it starts");
-        RangeHint hint{kind, *first, *last, 0, line_};
+        RangeHint hint{kind, *first, *last, 0, line_, multicolour};
         if (split) {
             const auto high = parse_address(words[2]);
             if (!high || *high + (*last - *first) > 0xffff) return fail("not an address: " + quoted(words[2]));

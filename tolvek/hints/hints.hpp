@@ -27,9 +27,17 @@ enum class HintRange : std::uint8_t {
     ScreenCode,  // data: text in screen codes
     Unknown,     // left alone by an earlier analysis: no guess claims it
     Sprite,      // graphics: sprites, 64 bytes each from the first address
-    Charset,     // graphics: a character set's glyphs, 8 bytes each
-    Bitmap,      // graphics: a bitmap (8000 bytes)
+    Charset,     // graphics: character sets of glyphs, 8 bytes each, 2048 bytes a set
+    Bitmap,      // graphics: bitmaps of 8000 bytes
+    ScreenMemory,  // graphics: screens of 1000 bytes (character codes, or a bitmap's colours)
+    ColourData,    // graphics: colours for colour RAM, 1000 bytes a screen
 };
+
+// Whether a range of this kind types graphics (and takes `multicolour`).
+constexpr bool is_graphics(HintRange kind) { return kind >= HintRange::Sprite && kind <= HintRange::ColourData; }
+constexpr bool takes_multicolour(HintRange kind) {
+    return kind == HintRange::Sprite || kind == HintRange::Charset || kind == HintRange::Bitmap;
+}
 
 struct RangeHint {
     HintRange kind = HintRange::Bytes;
@@ -37,6 +45,7 @@ struct RangeHint {
     std::uint32_t last = 0;   // and its last (inclusive)
     std::uint32_t high = 0;   // Split, RtsSplit: where the high halves start
     int line = 0;             // in the hints file, for messages
+    bool multicolour = false;  // Sprite, Charset, Bitmap: shown in multicolour ("multicolour" after the range)
 };
 
 struct Hints {

@@ -24,6 +24,24 @@ std::string_view range_word_of(Kind kind) {
     }
 }
 
+// The graphics object whose range the byte at `a` is in: the object that
+// holds it, where the byte has its kind.
+const Graphic* graphic_range_at(const MemoryMap& map, std::uint32_t a) {
+    if (!is_graphics(map.kind(a))) return nullptr;
+    const Graphic* graphic = map.graphic_at(a);
+    return graphic != nullptr && graphic->kind == map.kind(a) ? graphic : nullptr;
+}
+
+HintRange graphics_range(Kind kind) {
+    switch (kind) {
+    case Kind::Sprite: return HintRange::Sprite;
+    case Kind::Charset: return HintRange::Charset;
+    case Kind::Bitmap: return HintRange::Bitmap;
+    case Kind::Screen: return HintRange::ScreenMemory;
+    default: return HintRange::ColourData;
+    }
+}
+
 // The end (exclusive) of the item that starts at `address`: an instruction
 // with its operands, a word with its high byte, else one byte.
 std::uint32_t item_end(const MemoryMap& map, std::uint32_t address) {
@@ -95,6 +113,7 @@ void write_ranges(const MemoryMap& map, const std::vector<bool>& users, std::str
     const Image& image = map.image();
     HighHalves highs(map, users);
     std::string_view word;  // the stretch open: its kind, its first byte and its end
+    std::string_view suffix;  // after its range: " multicolour" for graphics shown so
     std::uint32_t first = 0;
     std::uint32_t end = 0;
     struct Split {
@@ -102,15 +121,47 @@ void write_ranges(const MemoryMap& map, const std::vector<bool>& users, std::str
         std::uint32_t first = 0, end = 0, high = 0;
     } split;
     const auto close = [&] {
-        if (!word.empty()) out += std::string(word) + " " + address_text(first) + "-" + address_text(end - 1) + "\n";
+        if (!word.empty()) {
+            out += std::string(word) + " " + address_text(first) + "-" + address_text(end - 1) + std::string(suffix) + "\n";
+        }
         word = {};
+        suffix = {};
         if (split.kind != Kind::Unknown) {
             out += std::string(range_word(split.kind == Kind::Low ? HintRange::Split : HintRange::RtsSplit)) + " " +
                    address_text(split.first) + "-" + address_text(split.end - 1) + " " + address_text(split.high) + "\n";
         }
         split.kind = Kind::Unknown;
     };
+    // A graphics object ends the stretch open unless it goes on from an
+    // object as whole as its kind's (the range is cut into such from its
+    // first address when read) of the same kind and colours.
+    bool graphics_open = false;  // the stretch open is of graphics
+    bool graphics_whole = false;  // and its last object is whole
     for (std::uint32_t a = map.basic_end(); a < image.end();) {
+        if (const Graphic* graphic = graphic_range_at(map, a)) {
+            std::uint32_t b = a + 1;
+            const std::uint32_t object_end = std::min(graphic->address + graphic->size, image.end());
+            while (b < object_end && map.kind(b) == graphic->kind) ++b;
+            const bool free = std::none_of(users.begin() + a, users.begin() + b, [](bool taken) { return taken; });
+            const HintRange range = graphics_range(graphic->kind);
+            const std::string_view this_word = free ? range_word(range) : std::string_view{};
+            const std::string_view this_suffix = graphic->multicolour && takes_multicolour(range) ? " multicolour" : "";
+            const bool goes_on = graphics_open && !this_word.empty() && this_word == word && this_suffix == suffix &&
+                                 graphics_whole && end == a && a == graphic->address;
+            if (!goes_on) close();
+            graphics_whole = a == graphic->address && b - a == graphic_full_size(graphic->kind);
+            graphics_open = !this_word.empty();
+            if (graphics_open) {
+                if (!goes_on) first = a;
+                word = this_word;
+                suffix = this_suffix;
+                end = b;
+            }
+            a = b;
+            continue;
+        }
+        if (graphics_open) close();
+        graphics_open = false;
         const std::uint32_t b = item_end(map, a);
         const Kind kind = map.kind(a);
         const bool free = std::none_of(users.begin() + a, users.begin() + b, [](bool taken) { return taken; });
@@ -184,7 +235,8 @@ std::string write_hints(const MemoryMap& map, const std::vector<std::pair<std::u
         append_comment_text(out, image_name);
         out += ", written by Tolvek from its analysis. Edit and run again:\n"
                "# entry ADDR, code/bytes/words/rts-words/text/screen/unknown FROM-TO,\n"
-               "# split/rts-split FROM-TO HIGH, name ADDR NAME, comment ADDR TEXT, labels FILE,\n"
+               "# split/rts-split FROM-TO HIGH, sprite/charset/bitmap FROM-TO [multicolour],\n"
+               "# screen-memory/colour-data FROM-TO, name ADDR NAME, comment ADDR TEXT, labels FILE,\n"
                "# run-cycles N (the run's budget unless --run-cycles gives one).\n";
         return out + analysis;
     }

@@ -35,18 +35,18 @@ Labels::Labels(const MemoryMap& map, const std::map<std::uint32_t, std::string>*
         if (kind == Kind::Opcode && has_address(opcode(image.at(a)).mode)) {
             // A chip register is no place in the image.
             const std::uint32_t target = operand_of(image, a);
-            if (!names_chip(map, a, target)) add(target);
+            if (!names_chip(map, a, target)) add_reference(target);
         }
         // Every stretch of code starts with a label, so that a reader can
         // name it: after data, and after an instruction that does not fall
         // through.
         if (kind == Kind::Opcode && (a == image.load || starts_stretch(a))) add(a);
         if (stands_for_address(kind)) {
-            if (const auto target = map.target(a)) add(*target);
+            if (const auto target = map.target(a)) add_reference(*target);
         }
     }
     for (const auto& [address, ref] : map.immediates()) {
-        if (!names_chip(map, address, ref.target)) add(ref.target);
+        if (!names_chip(map, address, ref.target)) add_reference(ref.target);
     }
     if (map.start.entry_in_image) add(static_cast<std::uint32_t>(map.start.entry));
     for (const SysEntry& entry : map.start.sys_entries) add(entry.address);
@@ -57,6 +57,32 @@ Labels::Labels(const MemoryMap& map, const std::map<std::uint32_t, std::string>*
         }
     }
     name_roles();
+}
+
+std::string graphic_name(const Graphic& graphic, const std::vector<Graphic>& all) {
+    std::string name;
+    switch (graphic.kind) {
+    case Kind::Sprite: {
+        // By its pointer, where that names one sprite of the image: the
+        // same pointer in another bank is another sprite.
+        const auto shown = [](const Graphic& g) { return g.kind == Kind::Sprite && g.address % 64 == 0; };
+        const bool alone = shown(graphic) && std::count_if(all.begin(), all.end(), [&](const Graphic& g) {
+                                                 return shown(g) && g.pointer == graphic.pointer;
+                                             }) == 1;
+        name = "sprite_";
+        if (alone) {
+            append_hex_digits(name, graphic.pointer, 2);
+            return name;
+        }
+        break;
+    }
+    case Kind::Charset: name = "charset_"; break;
+    case Kind::Bitmap: name = "bitmap_"; break;
+    case Kind::Screen: name = "screen_"; break;
+    default: name = "colours_"; break;
+    }
+    append_hex_digits(name, graphic.address, 4);
+    return name;
 }
 
 void Labels::name_roles() {
@@ -79,6 +105,19 @@ void Labels::name_roles() {
         roles_.emplace(address, name);
         add(address);
     }
+    // Every graphics object of the image is named, referred to or not.
+    for (const Graphic& graphic : map_.graphics) {
+        if (!image_.contains(graphic.address)) continue;
+        add(graphic.address);
+        if (names_ && names_->contains(graphic.address)) continue;
+        const std::string base = graphic_name(graphic, map_.graphics);
+        std::string name = base;
+        for (int n = 2; taken.contains(lower(name)) || find_known_by_name(name) || !name_problem(name).empty(); ++n) {
+            name = base + "_" + std::to_string(n);
+        }
+        taken.insert(lower(name));
+        roles_.emplace(graphic.address, name);
+    }
 }
 
 bool Labels::starts_stretch(std::uint32_t address) const {
@@ -86,6 +125,14 @@ bool Labels::starts_stretch(std::uint32_t address) const {
     if (map_.kind(before) != Kind::Opcode) return true;
     const Flow flow = flow_of(image_.at(before));
     return flow == Flow::Jump || flow == Flow::Stop;
+}
+
+void Labels::add_reference(std::uint32_t target) {
+    if (const Graphic* graphic = map_.graphic_at(target); graphic != nullptr && image_.contains(graphic->address)) {
+        add(graphic->address);
+    } else {
+        add(target);
+    }
 }
 
 void Labels::add(std::uint32_t target) {
@@ -112,14 +159,18 @@ std::string Labels::label_at(std::uint32_t address) const {
 }
 
 bool Labels::is_label(std::uint32_t target) const {
-    if (image_.contains(target)) return has_label(map_.item_start(target));
+    if (image_.contains(target)) return label_for(target).second;
     return has_label(target);
 }
 
 std::pair<std::uint32_t, bool> Labels::label_for(std::uint32_t target) const {
     if (image_.contains(target)) {
         const std::uint32_t start = map_.item_start(target);
-        return {start, has_label(start)};
+        if (has_label(start)) return {start, true};
+        // Inside a graphics object: from the object's label (sprite_81+3).
+        const Graphic* graphic = map_.graphic_at(target);
+        if (graphic != nullptr && has_label(graphic->address)) return {graphic->address, true};
+        return {start, false};
     }
     if (target >= image_.end() && target < std::max(map_.own_memory_end, image_.end() + 1)) {
         return {image_.end(), has_label(image_.end())};

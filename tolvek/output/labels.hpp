@@ -60,8 +60,12 @@ private:
     // Where the label for `target` stands, and whether there is one.
     std::pair<std::uint32_t, bool> label_for(std::uint32_t target) const;
     void add(std::uint32_t target);
-    // Names the roles' addresses, each name once and none that the user,
-    // the C64 or an assembler has for something else.
+    // A place an operand or a data item names: inside a graphics object,
+    // the object's start is labelled, and the operand counts from there.
+    void add_reference(std::uint32_t target);
+    // Names the roles' addresses and the graphics objects (sprite_81,
+    // charset_3000, ...), each name once and none that the user, the C64
+    // or an assembler has for something else.
     void name_roles();
     // Whether the instruction at `address` (not the image's first byte)
     // starts a stretch of code.
@@ -72,7 +76,7 @@ private:
     std::vector<bool> labelled_;  // one per image byte, plus the end address
     bool end_usable_ = false;     // whether the end address may carry a label
     const std::map<std::uint32_t, std::string>* names_;  // the user's, or null
-    std::map<std::uint32_t, std::string> roles_;           // by address, where the user gave no name
+    std::map<std::uint32_t, std::string> roles_;           // by address, where the user gave no name: roles and graphics
     std::map<std::uint32_t, std::string> equates_;
 };
 
@@ -85,6 +89,12 @@ inline void put_hex_digits(char* out, std::uint32_t value, int digits) {
         value >>= 4;
     }
 }
+
+// The label of a graphics object of `all` (the map's): sprite_81 by its
+// pointer, where no other sprite has that pointer, else sprite_2040 by its
+// address as the others are: charset_3000, bitmap_2000, screen_0400,
+// colours_d800.
+std::string graphic_name(const Graphic& graphic, const std::vector<Graphic>& all);
 
 // "$" and `digits` lower case hex digits.
 std::string hex(std::uint32_t value, int digits);

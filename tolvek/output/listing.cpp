@@ -22,6 +22,28 @@ constexpr std::uint32_t kRowBytes = 8;
 // up to this many control codes in a row between or before its texts.
 constexpr std::uint32_t kMaxTextRow = 64;
 constexpr std::uint32_t kMaxControlCodes = 4;
+// A sprite's rows of three bytes (its 64th byte is not shown), a screen's
+// columns.
+constexpr std::uint32_t kSpriteRows = 21;
+constexpr std::uint32_t kScreenColumns = 40;
+
+// The pixels of a byte of a sprite or a glyph, one symbol a pixel as wide
+// as the VIC shows it: hires '#' set and '.' clear; multicolour each pair
+// of bits a pixel twice as wide, written twice: %00 '.' (the background),
+// %01 '-', %10 '+', %11 '#'. No symbol is one that a comment in any of the
+// dialects must escape.
+std::string pixels(std::uint8_t byte, bool multicolour) {
+    std::string text(8, '.');
+    for (int bit = 0; bit < 8; ++bit) {
+        if (!multicolour) {
+            text[static_cast<std::size_t>(bit)] = (byte >> (7 - bit) & 1) != 0 ? '#' : '.';
+            continue;
+        }
+        constexpr char kPairs[] = {'.', '-', '+', '#'};
+        text[static_cast<std::size_t>(bit)] = kPairs[byte >> (6 - (bit & ~1)) & 3];
+    }
+    return text;
+}
 
 // How the header names a key or a joystick's move that a run pressed.
 std::string input_name(const Input& input) {
@@ -65,8 +87,12 @@ public:
                 a += listing.rows.back().size;
                 continue;
             }
+            if (graphic_rows_at(a) != nullptr) {
+                a = add_graphic(listing, *graphic_rows_at(a), a);
+                continue;
+            }
             std::uint32_t end = a;
-            while (end < image_.end() && map_.kind(end) != Kind::Opcode) ++end;
+            while (end < image_.end() && map_.kind(end) != Kind::Opcode && graphic_rows_at(end) == nullptr) ++end;
             add_data(listing, a, end, {}, true);
             a = end;
         }
@@ -395,6 +421,125 @@ private:
             if (labels_.has_label(a)) row.label = listing.store.keep(labels_.label_at(a));
             row.comment = listing.store.keep(a == begin ? first_comment : std::string_view{});
             a = b;
+        }
+    }
+
+    // The graphics object whose rows the byte at `a` is in: the object
+    // that holds it, where the byte has its kind.
+    const Graphic* graphic_rows_at(std::uint32_t a) const {
+        if (!is_graphics(map_.kind(a))) return nullptr;
+        const Graphic* graphic = map_.graphic_at(a);
+        return graphic != nullptr && graphic->kind == map_.kind(a) ? graphic : nullptr;
+    }
+
+    // The rows of a graphics object from `begin` on, as far as its bytes
+    // of its kind go; returns where they end. Each row is a row of the
+    // picture (a sprite's three bytes, a glyph's byte) or of the screen (a
+    // bitmap's cell of eight bytes, a screen line of 40), on the object's
+    // grid; a label inside a row cuts it there, and the next row is on the
+    // grid again.
+    std::uint32_t add_graphic(Listing& listing, const Graphic& graphic, std::uint32_t begin) {
+        const std::uint32_t object_end = std::min(graphic.address + graphic.size, image_.end());
+        std::uint32_t stop = begin;
+        while (stop < object_end && map_.kind(stop) == graphic.kind) ++stop;
+        for (std::uint32_t a = begin; a < stop;) {
+            const std::uint32_t offset = a - graphic.address;
+            const auto [grid_start, grid_size] = grid_row(graphic.kind, offset);
+            std::uint32_t b = std::min(graphic.address + grid_start + grid_size, stop);
+            for (std::uint32_t c = a + 1; c < b; ++c) {
+                if (labels_.has_label(c)) {
+                    b = c;
+                    break;
+                }
+            }
+            Row& row = listing.rows.emplace_back();
+            row.kind = RowKind::Bytes;
+            row.address = a;
+            row.size = b - a;
+            if (labels_.has_label(a)) row.label = listing.store.keep(labels_.label_at(a));
+            row.comment = listing.store.keep(graphic_comment(graphic, a, b, grid_start));
+            if (a == begin && (a == graphic.address || a == std::max(map_.basic_end(), image_.load))) {
+                row.heading = listing.store.keep(graphic_heading(graphic, object_end));
+            }
+            a = b;
+        }
+        return stop;
+    }
+
+    // The row of an object's grid that holds the byte at `offset`: where
+    // it starts in the object, and its size.
+    static std::pair<std::uint32_t, std::uint32_t> grid_row(Kind kind, std::uint32_t offset) {
+        switch (kind) {
+        case Kind::Sprite: return offset >= kSpriteRows * 3 ? std::pair{offset, 1u} : std::pair{offset - offset % 3, 3u};
+        case Kind::Charset: return {offset, 1};
+        case Kind::Bitmap: return {offset - offset % 8, 8};
+        default: return {offset - offset % kScreenColumns, kScreenColumns};
+        }
+    }
+
+    // The comment of a row [a, b) of an object whose grid row starts at
+    // `grid_start`: a sprite's and a glyph's pixels, where a bitmap's or a
+    // screen's line starts, what the sprite's 64th byte is.
+    std::string graphic_comment(const Graphic& graphic, std::uint32_t a, std::uint32_t b, std::uint32_t grid_start) const {
+        const std::uint32_t offset = a - graphic.address;
+        switch (graphic.kind) {
+        case Kind::Sprite: {
+            if (offset >= kSpriteRows * 3) return "64th byte, not shown";
+            // The part of a row after a label stands under its pixels.
+            std::string text((offset - grid_start) * 8, ' ');
+            for (std::uint32_t c = a; c < b; ++c) text += pixels(image_.at(c), graphic.multicolour);
+            return text;
+        }
+        case Kind::Charset: {
+            std::string text = pixels(image_.at(a), graphic.multicolour);
+            if (offset % 8 == 0) text += " glyph " + hex(offset / 8, offset < 8 * 0x100 ? 2 : 4);
+            return text;
+        }
+        case Kind::Bitmap:
+            if (offset % (8 * kScreenColumns) == 0) return "line " + std::to_string(offset / (8 * kScreenColumns));
+            return {};
+        default:
+            if (offset % kScreenColumns == 0) return "line " + std::to_string(offset / kScreenColumns);
+            return {};
+        }
+    }
+
+    // What the heading before an object says: what it is, where, how it is
+    // shown, and where the program showed it or how Tolvek knows.
+    std::string graphic_heading(const Graphic& graphic, std::uint32_t object_end) const {
+        const std::string at = hex(graphic.address, 4);
+        const std::string colours = graphic.multicolour ? ", multicolour" : ", hires";
+        std::string text;
+        std::string set = "selected at ";
+        switch (graphic.kind) {
+        case Kind::Sprite:
+            text = graphic.address % 64 == 0 ? "sprite " + hex(graphic.pointer, 2) + " at " + at : "sprite at " + at;
+            text += colours;
+            set = "pointer set at ";
+            break;
+        case Kind::Charset: {
+            const std::uint32_t glyphs = (graphic.size + 7) / 8;
+            text = "charset at " + at + ", " + std::to_string(glyphs) + (glyphs == 1 ? " glyph" : " glyphs") + colours;
+            break;
+        }
+        case Kind::Bitmap: text = "bitmap at " + at + colours; break;
+        case Kind::Screen: text = "screen at " + at; break;
+        default:
+            text = "colour data at " + at;
+            set = "copied to colour RAM at ";
+            break;
+        }
+        const std::uint32_t whole = graphic_full_size(graphic.kind);
+        const std::uint32_t shown = object_end - std::max(graphic.address, image_.load);
+        if (shown < whole && graphic.kind != Kind::Charset) {
+            text += ", " + std::to_string(shown) + " of its " + std::to_string(whole) + " bytes";
+        }
+        if (graphic.set_at) return text + ", " + set + hex(*graphic.set_at, 4);
+        switch (graphic.source) {
+        case Source::Run: return text + ", found by the run";
+        case Source::VicSetup: return text + ", from the code's constants";
+        case Source::Hint: return text + ", from the hints";
+        default: return text;
         }
     }
 
