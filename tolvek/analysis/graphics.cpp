@@ -149,10 +149,10 @@ bool tells_display(std::uint32_t target) {
 std::vector<RegisterStore> register_stores(const MemoryMap& map) {
     const Image& image = map.image();
     const std::vector<std::uint32_t> code = map.instructions();
-    std::set<std::uint32_t> targets;
+    std::vector<bool> targets(0x10000);
     for (const std::uint32_t at : code) {
         if (at + instruction_length(image.at(at)) > image.end()) continue;
-        if (const std::optional<std::uint32_t> target = target_of(image, at)) targets.insert(*target);
+        if (const std::optional<std::uint32_t> target = target_of(image, at)) targets[*target & 0xffff] = true;
     }
     std::vector<RegisterStore> stores;
     Known a, x, y;
@@ -163,7 +163,7 @@ std::vector<RegisterStore> register_stores(const MemoryMap& map) {
         const std::uint8_t byte = image.at(at);
         const std::uint32_t length = instruction_length(byte);
         if (at + length > image.end()) break;
-        if (at != next || targets.contains(at) || map.was_entered(at)) {
+        if (at != next || targets[at & 0xffff] || map.was_entered(at)) {
             a = x = y = {};
             ++stretch;
         }
