@@ -4,6 +4,7 @@
 
 #include "analysis/apply_hints.hpp"
 #include "analysis/execution.hpp"
+#include "analysis/graphics.hpp"
 #include "analysis/io_banking.hpp"
 #include "analysis/own_memory.hpp"
 #include "analysis/pairs.hpp"
@@ -117,6 +118,9 @@ MemoryMap analyse(const Image& image, const AnalysisOptions& options) {
     // through real text.
     find_pointer_tables(map, pairs);
     record_pointers_used(map);
+    // What the VIC-II shows from the image, before text can claim a
+    // sprite's or a glyph's bytes.
+    find_graphics(map);
     mark_text(map);
     record_tables(map, tables);
     record_pairs(map, pairs);

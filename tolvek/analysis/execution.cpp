@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -407,6 +408,7 @@ void find_code_by_running(MemoryMap& map, const RunOptions& options) {
             add_copied(image, jumped.low_from, jumped.high_from, jumped.target, jumped.adjust, copied_addresses);
         }
         note_vectors_left(map, run);
+        std::move(run.vic_samples.begin(), run.vic_samples.end(), std::back_inserter(map.run.vic_samples));
         what_runs_left.push_back({std::move(run.origins), std::move(run.memory)});
         // A run that went on into bytes it wrote and halted there ran into
         // data: nothing was unpacked.

@@ -264,6 +264,9 @@ struct RunReport {
     // The vectors a run stored into and left pointing at the image's own
     // bytes, where no run stored: the handlers installed last.
     std::vector<InstalledHandler> vectors_left;
+    // What the VIC-II showed while the runs ran, each display once per run,
+    // run after run (analysis/graphics).
+    std::vector<VicSample> vic_samples;
 };
 
 class MemoryMap {

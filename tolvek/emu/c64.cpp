@@ -74,10 +74,11 @@ void Cia::write(int reg, std::uint8_t value, std::uint64_t now) {
     }
 }
 
-void Vic::catch_up(std::uint64_t now) {
-    if (raster_due > now) return;
+bool Vic::catch_up(std::uint64_t now) {
+    if (raster_due > now) return false;
     latch |= 0x01;
     raster_due = next_raster_match(now);
+    return true;
 }
 
 std::uint64_t Vic::next_raster_match(std::uint64_t after) const {
@@ -268,6 +269,7 @@ std::uint8_t C64::io_read(std::uint16_t address) {
 void C64::io_write(std::uint16_t address, std::uint8_t value) {
     const std::uint64_t now = cpu.cycles;
     if (address < 0xd400) {
+        vic_writers_[address & 0x3f] = cpu.instruction_at();
         vic_.write(address & 0x3f, value, now);
         update_irq_line();
     } else if (address < 0xd800) {
@@ -278,6 +280,7 @@ void C64::io_write(std::uint16_t address, std::uint8_t value) {
         cia1_.write(address & 0x0f, value, now);
         update_irq_line();
     } else if (address < 0xde00) {
+        if ((address & 0x0f) == 0x0 || (address & 0x0f) == 0x2) dd00_writer_ = cpu.instruction_at();
         cia2_.write(address & 0x0f, value, now);
     }
 }
@@ -288,7 +291,11 @@ void C64::update_irq_line() {
 
 bool C64::catch_up() {
     const std::uint64_t now = cpu.cycles;
-    vic_.catch_up(now);
+    const bool raster = vic_.catch_up(now);
+    if (vic_samples != nullptr && (raster || now >= next_frame_)) [[unlikely]] {
+        next_frame_ = now - now % pal::kFrameCycles + pal::kFrameCycles;
+        sample_vic();
+    }
     cia1_.catch_up(now);
     cia2_.catch_up(now);
     update_irq_line();
@@ -410,8 +417,99 @@ void C64::restore(const Snapshot& moment) {
     cpu.last_main_store = moment.last_main_store;
     cpu.set_interrupt_depth(moment.interrupt_depth);
     held = {};
+    next_frame_ = 0;  // the next look samples
     bank();
     update_irq_line();
+}
+
+bool VicSample::same_display(const VicSample& other) const {
+    return bank == other.bank && ((d011 ^ other.d011) & 0x70) == 0 && ((d016 ^ other.d016) & 0x10) == 0 &&
+           d018 == other.d018 && d015 == other.d015 && d01c == other.d01c && [&] {
+               // The pointers of the sprites shown.
+               for (std::size_t n = 0; n < 8; ++n) {
+                   if (((d015 >> n) & 1) != 0 && pointers[n] != other.pointers[n]) return false;
+               }
+               return true;
+           }();
+}
+
+namespace {
+
+// The VIC-II sees the character ROM at $1000-$1FFF of banks 0 and 2, not RAM.
+bool vic_sees_rom(std::uint32_t address) { return (address & 0x7000) == 0x1000; }
+
+}  // namespace
+
+// Whether the program stored into any of the `size` bytes of RAM from `start`.
+bool C64::written_in(std::uint32_t start, std::uint32_t size) const {
+    const std::uint32_t end = std::min<std::uint32_t>(start + size, 0x10000);
+    for (std::uint32_t a = start; a < end; ++a) {
+        if ((ram_marks[a] & mark::Written) != 0) return true;
+    }
+    return false;
+}
+
+void C64::sample_vic(std::uint32_t times) {
+    if (vic_samples == nullptr) return;
+    VicSample now;
+    now.first_cycle = now.last_cycle = cpu.cycles;
+    now.times = times;
+    // Lines set as inputs are pulled up: bank 0.
+    const auto port = static_cast<std::uint8_t>(cia2_.regs[0x0] | ~cia2_.regs[0x2]);
+    now.bank = static_cast<std::uint8_t>(3 - (port & 3));
+    now.d011 = static_cast<std::uint8_t>(vic_.regs[0x11] & 0x7f);  // bit 7 is the raster compare's
+    now.d016 = vic_.regs[0x16];
+    now.d018 = vic_.regs[0x18];
+    now.d015 = vic_.regs[0x15];
+    now.d01c = vic_.regs[0x1c];
+    for (std::size_t i = 0; i < now.colours.size(); ++i) now.colours[i] = static_cast<std::uint8_t>(vic_.regs[0x20 + i] & 0x0f);
+    const std::uint32_t pointers = now.screen_base() + 0x3f8;
+    for (std::size_t n = 0; n < 8; ++n) {
+        now.pointers[n] = ram[pointers + n];
+        now.pointer_writers[n] = last_writes != nullptr ? last_writes[pointers + n].writer : writers[pointers + n];
+    }
+    now.d018_writer = vic_writers_[0x18];
+    now.dd00_writer = dd00_writer_;
+
+    std::vector<VicSample>& samples = *vic_samples;
+    auto seen = std::find_if(samples.begin(), samples.end(), [&](const VicSample& s) { return s.same_display(now); });
+    std::size_t index = 0;
+    if (seen == samples.end()) {
+        if (samples.size() >= kMostVicSamples) return;
+        samples.push_back(std::move(now));
+        sample_news_.push_back(~std::uint64_t{0});
+        index = samples.size() - 1;
+    } else {
+        index = static_cast<std::size_t>(seen - samples.begin());
+        now.first_cycle = seen->first_cycle;
+        now.times += seen->times;
+        now.written = seen->written;
+        now.screen.swap(seen->screen);
+        now.colour_ram.swap(seen->colour_ram);
+        *seen = std::move(now);
+    }
+    VicSample& sample = samples[index];
+    if (sample.bitmap_mode()) {
+        const std::uint32_t screen = sample.screen_base();
+        sample.screen.assign(ram.begin() + screen, ram.begin() + std::min<std::uint32_t>(screen + 1000, 0x10000));
+        sample.colour_ram.assign(colours_.begin(), colours_.begin() + 1000);
+    }
+    // What was stored changes only with news (a first store into a byte).
+    if (sample_news_.size() <= index) sample_news_.resize(index + 1, ~std::uint64_t{0});
+    if (sample_news_[index] == cpu.last_news) return;
+    sample_news_[index] = cpu.last_news;
+    std::uint16_t written = 0;
+    for (std::uint32_t n = 0; n < 8; ++n) {
+        const std::uint32_t block = sample.vic_base() + sample.pointers[n] * 64u;
+        if (((sample.d015 >> n) & 1) != 0 && written_in(block, 64)) written = static_cast<std::uint16_t>(written | 1u << n);
+    }
+    if (!sample.bitmap_mode() && !vic_sees_rom(sample.charset_base()) &&
+        written_in(sample.charset_base(), 0x800)) {
+        written |= VicSample::kShownCharset;
+    }
+    if (sample.bitmap_mode() && written_in(sample.bitmap_base(), 8000)) written |= VicSample::kShownBitmap;
+    if (written_in(sample.screen_base(), 1000)) written |= VicSample::kShownScreen;
+    sample.written = written;
 }
 
 }  // namespace tolvek

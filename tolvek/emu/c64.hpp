@@ -14,6 +14,7 @@
 
 #include "c64/rom_image.hpp"
 #include "emu/cpu6510.hpp"
+#include "emu/run.hpp"
 #include "image.hpp"
 
 namespace tolvek {
@@ -60,8 +61,9 @@ struct Vic {
     std::uint64_t raster_due = 0;  // the next raster compare match
 
     bool asserting() const { return (latch & regs[0x1a] & 0x0f) != 0; }
-    // Latches the raster interrupt when the compare line has come.
-    void catch_up(std::uint64_t now);
+    // Latches the raster interrupt when the compare line has come; says
+    // whether it did now.
+    bool catch_up(std::uint64_t now);
     // The first cycle after `after` at which the raster reaches the compare
     // line ($D011 bit 7 and $D012); never for a line past the last.
     std::uint64_t next_raster_match(std::uint64_t after) const;
@@ -125,6 +127,11 @@ public:
     std::set<std::uint16_t> calls_without_stand_in;
     HeldInputs held;
     InputReads input_reads;
+    // When set, what the VIC-II shows is sampled into it at every raster
+    // interrupt latch and frame start (catch_up) and when sample_vic() is
+    // called; each display once, at most kMostVicSamples.
+    std::vector<VicSample>* vic_samples = nullptr;
+    void sample_vic(std::uint32_t times = 1);
 
     // Loads `image` into RAM and sets BASIC's pointers to its end as LOAD
     // does; the CPU starts at `entry` with a return address to BASIC on the
@@ -181,6 +188,14 @@ private:
 
     Vic vic_;
     std::array<std::uint8_t, 0x400> colours_{};
+    // The instruction that last stored into each VIC register and into
+    // CIA 2's port A or its direction (0: none).
+    std::array<std::uint16_t, 0x40> vic_writers_{};
+    std::uint16_t dd00_writer_ = 0;
+    std::uint64_t next_frame_ = 0;       // the next frame's start, for sampling
+    // Per sample: Cpu6510::last_news when it last looked at what was written.
+    std::vector<std::uint64_t> sample_news_;
+    bool written_in(std::uint32_t start, std::uint32_t size) const;
     Cia cia1_, cia2_;
     bool nmi_asserted_ = false;
     bool silent_ = false;

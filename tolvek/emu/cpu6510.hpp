@@ -119,6 +119,8 @@ public:
     // throws frames away with txs comes back too).
     std::uint64_t interrupted_at = 0;
     bool in_interrupt() const { return in_handler_; }
+    // The instruction running now (or last run): who stores into the chips.
+    std::uint16_t instruction_at() const { return instruction_pc_; }
 
     enum class Stop : std::uint8_t {
         Budget,   // cycles reached `until`

@@ -101,6 +101,7 @@ public:
         : c64_(c64), cpu_(c64.cpu), options_(options), budget_(options.budget),
           ceiling_(std::max(options.budget, options.ceiling)) {
         c64_.first_stores = &first_stores_;
+        c64_.vic_samples = &result_.vic_samples;
         cpu_.rewrite_age = static_cast<std::uint32_t>(std::clamp<std::uint64_t>(options.patience / 2, 1, 0xffffffff));
     }
 
@@ -177,6 +178,7 @@ private:
 
 RunResult Run::go() {
     const bool waited = run_to_end();
+    c64_.sample_vic(2);  // as the run ended: the display stays so
     result_.cycles = cpu_.cycles;
     result_.memory.assign(c64_.ram.begin(), c64_.ram.end());
     result_.origins = c64_.ram_origins;  // as the memory: at the end, or at the wait
@@ -186,6 +188,7 @@ RunResult Run::go() {
     // The tries' jumps through copied bytes are noted as the run's.
     if (waited && options_.press_inputs) explore();
     c64_.first_stores = nullptr;
+    c64_.vic_samples = nullptr;
     c64_.origins = nullptr;
     c64_.copied_pointers = nullptr;
     c64_.data_pointers = nullptr;

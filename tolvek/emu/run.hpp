@@ -5,6 +5,7 @@
 // it ended.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <compare>
 #include <optional>
@@ -102,6 +103,52 @@ struct InputTry {
     std::vector<std::pair<std::uint16_t, std::uint32_t>> new_code;
 };
 
+// What the VIC-II showed at moments of a run (at raster interrupt latches,
+// at frame starts and at the end): its registers, the VIC bank, the sprite
+// pointers and who set them. Samples of the same display (same bank, modes,
+// bases, enabled sprites and their pointers) are one, with what changes
+// from frame to frame (colours, writers, the bitmap's colours, what the
+// program had stored over the memory shown) as last seen.
+struct VicSample {
+    std::uint64_t first_cycle = 0;  // when first shown
+    std::uint64_t last_cycle = 0;   // and last
+    // How often it was sampled (the end of the run counts twice: the
+    // display stays): once is a moment between two stores that change it.
+    std::uint32_t times = 0;
+    std::uint8_t bank = 0;          // 0-3: the VIC sees bank * $4000 on ($DD00 with $DD02)
+    std::uint8_t d011 = 0, d016 = 0, d018 = 0, d015 = 0, d01c = 0;
+    std::array<std::uint8_t, 15> colours{};  // $D020-$D02E, 0-15
+    std::array<std::uint8_t, 8> pointers{};  // at screen + $3F8 in the VIC's bank
+    // The instruction that last stored each pointer, $D018 and $DD00 (0:
+    // none did: as the machine started, or as the image loaded).
+    std::array<std::uint16_t, 8> pointer_writers{};
+    std::uint16_t d018_writer = 0;
+    std::uint16_t dd00_writer = 0;
+    // What the program had stored into, of the memory the VIC fetched from
+    // (bits of kShown...): the image no longer holds what was shown there.
+    std::uint16_t written = 0;
+    // In bitmap mode: the screen (the cells' colours) and colour RAM, 1000
+    // bytes each; empty otherwise.
+    std::vector<std::uint8_t> screen;
+    std::vector<std::uint8_t> colour_ram;
+
+    static constexpr std::uint16_t kShownCharset = 0x100;  // bits 0-7: sprite n's block
+    static constexpr std::uint16_t kShownBitmap = 0x200;
+    static constexpr std::uint16_t kShownScreen = 0x400;
+
+    std::uint32_t vic_base() const { return bank * 0x4000u; }
+    std::uint32_t screen_base() const { return vic_base() + (d018 >> 4) * 0x400u; }
+    std::uint32_t charset_base() const { return vic_base() + ((d018 >> 1) & 7) * 0x800u; }
+    std::uint32_t bitmap_base() const { return vic_base() + ((d018 & 8) != 0 ? 0x2000u : 0u); }
+    bool bitmap_mode() const { return (d011 & 0x20) != 0; }
+    bool display_on() const { return (d011 & 0x10) != 0; }
+    // Whether the display is the same as `other`'s (what deduplicates).
+    bool same_display(const VicSample& other) const;
+};
+
+// At most so many different displays are kept per run.
+constexpr std::size_t kMostVicSamples = 128;
+
 struct RunResult {
     RunEnd end = RunEnd::BudgetUsed;
     std::uint16_t end_address = 0;
@@ -140,6 +187,8 @@ struct RunResult {
     // all the tries took (on top of `cycles`).
     std::vector<InputTry> inputs;
     std::uint64_t input_cycles = 0;
+    // What the VIC-II showed, each display once, in the order first shown.
+    std::vector<VicSample> vic_samples;
 };
 
 // Runs `image` loaded into a freshly started C64 from `entry`, as SYS
