@@ -1,5 +1,7 @@
 #include "analysis/graphics.hpp"
 
+#include "analysis/apply_hints.hpp"
+
 #include <algorithm>
 #include <array>
 #include <optional>
@@ -310,6 +312,8 @@ bool unclaimed(const MemoryMap& map, std::uint32_t a) {
 // image and nothing claimed its bytes; a character set keeps the longest
 // stretch of whole glyphs that nothing claimed. Not a fill of one value.
 void place(MemoryMap& map, Graphic graphic) {
+    // The hints gave it: they keep their range, and learn how it was shown.
+    if (adopt_found_graphic(graphic, map)) return;
     const Image& image = map.image();
     const std::uint32_t start = std::max(graphic.address, image.load);
     const std::uint32_t end = std::min(graphic.address + graphic.size, image.end());
