@@ -1,5 +1,6 @@
 #include "output_file.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -120,18 +121,22 @@ std::FILE* create_temporary(const fs::path& folder, std::size_t output_length, b
 }
 
 // The temporary files while they exist, for the stop handler: one slot
-// for each output of a run. No path that the system takes is longer.
-constexpr std::size_t kSlots = 8;
-volatile std::sig_atomic_t pending[kSlots] = {};
-fs::path::value_type pending_name[kSlots][4096];
+// for each output of a run, made before its first file is created (with
+// the signals held, so that the handler never reads them half made), with
+// room for the longest name a temporary file beside that output gets.
+struct Slot {
+    volatile std::sig_atomic_t pending = 0;
+    std::vector<fs::path::value_type> name;
+};
+std::vector<Slot> slots;
 
 void remove_pending() {
-    for (std::size_t slot = 0; slot < kSlots; ++slot) {
-        if (pending[slot] == 0) continue;
+    for (const Slot& slot : slots) {
+        if (slot.pending == 0) continue;
 #ifdef _WIN32
-        _wremove(pending_name[slot]);
+        _wremove(slot.name.data());
 #else
-        unlink(pending_name[slot]);
+        unlink(slot.name.data());
 #endif
     }
 }
@@ -215,10 +220,23 @@ private:
 
 void remember(std::size_t slot, const fs::path& temporary) {
     const fs::path::string_type& name = temporary.native();
-    if (name.size() >= std::size(pending_name[slot])) return;
-    name.copy(pending_name[slot], name.size());
-    pending_name[slot][name.size()] = 0;
-    pending[slot] = 1;
+    std::vector<fs::path::value_type>& room = slots[slot].name;
+    if (name.size() >= room.size()) return;
+    name.copy(room.data(), name.size());
+    room[name.size()] = 0;
+    slots[slot].pending = 1;
+}
+
+// A slot for each of `outputs`, all free.
+void make_slots(const std::vector<fs::path>& outputs) {
+    const HeldSignals held;
+    slots = std::vector<Slot>(outputs.size());
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        // The folder, a separator, a name as long as the output's or the
+        // usual temporary one's, and the terminating zero.
+        const std::size_t longest = std::max(outputs[i].filename().native().size(), kTemporaryLength);
+        slots[i].name.resize(outputs[i].parent_path().native().size() + 1 + longest + 1);
+    }
 }
 
 // One output on its way: the temporary file that holds it until all are
@@ -239,7 +257,7 @@ void discard(std::vector<Pending>& outputs, std::size_t first) {
         outputs[i].stream = nullptr;
         std::error_code ignored;
         fs::remove(outputs[i].temporary, ignored);
-        pending[i] = 0;
+        slots[i].pending = 0;
     }
 }
 
@@ -342,7 +360,6 @@ std::string check_replaceable(const std::string& name) {
 }
 
 std::string write_output_files(const std::vector<OutputFile>& files) {
-    if (files.size() > kSlots) return "too many outputs at once";
     std::vector<Pending> outputs;
     for (const OutputFile& file : files) {
         if (std::string problem = check_replaceable(file.name); !problem.empty()) return problem;
@@ -350,6 +367,9 @@ std::string write_output_files(const std::vector<OutputFile>& files) {
         const fs::path target = file_path(file.name);
         outputs.push_back({&file, target, {}, fs::status(target, ec)});
     }
+    std::vector<fs::path> targets;
+    for (const Pending& output : outputs) targets.push_back(output.target);
+    make_slots(targets);
     catch_signals();
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         if (std::string problem = write_temporary(i, outputs[i]); !problem.empty()) {
@@ -378,7 +398,7 @@ std::string write_output_files(const std::vector<OutputFile>& files) {
             discard(outputs, i);
             return "cannot create '" + output.file->name + "': " + ec.message();
         }
-        pending[i] = 0;
+        slots[i].pending = 0;
     }
     return {};
 }
