@@ -70,7 +70,7 @@ bool set_to_go(HANDLE handle, bool go) {
 
 // A file that must be new: an existing name, a link too (dangling or not),
 // is never opened. On Windows it is marked to go with the process until it
-// is complete (keep_file), so that no way of ending the process leaves it.
+// is complete (let_go), so that no way of ending the process leaves it.
 std::FILE* create_new(const fs::path& path, bool binary) {
 #ifdef _WIN32
     const HANDLE handle =
@@ -94,13 +94,47 @@ std::FILE* create_new(const fs::path& path, bool binary) {
 #endif
 }
 
-// Closes a complete temporary file so that it stays; false when closing
-// shows a write error.
-bool keep_file(std::FILE* file) {
+// A complete temporary file while the others are written: closed, so that
+// a run of any number of outputs has one stream open at a time. On Windows
+// a second handle keeps it marked to go with the process until all are
+// complete (kept).
+struct Complete {
 #ifdef _WIN32
-    set_to_go(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), false);
+    HANDLE handle = nullptr;
+#endif
+};
+
+// Closes a temporary file whose text is all written; false, with errno
+// set, when closing shows a write error.
+bool close_complete(std::FILE* file, Complete& complete) {
+#ifdef _WIN32
+    const HANDLE process = GetCurrentProcess();
+    if (!DuplicateHandle(process, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), process, &complete.handle, 0,
+                         FALSE, DUPLICATE_SAME_ACCESS)) {
+        complete.handle = nullptr;
+        std::fclose(file);
+        errno = errno_of(GetLastError());
+        return false;
+    }
+#else
+    (void)complete;
 #endif
     return std::fclose(file) == 0;
+}
+
+// The complete file stays when the process ends, or (`keep` false) goes
+// with it now (on Windows, where it was still marked to go; elsewhere the
+// caller removes it).
+void let_go(Complete& complete, bool keep) {
+#ifdef _WIN32
+    if (complete.handle == nullptr) return;
+    if (keep) set_to_go(complete.handle, false);
+    CloseHandle(complete.handle);
+    complete.handle = nullptr;
+#else
+    (void)complete;
+    (void)keep;
+#endif
 }
 
 // Creates the temporary file in `folder` and names it in `temporary`;
@@ -246,7 +280,8 @@ struct Pending {
     fs::path target;
     fs::path temporary;
     fs::file_status older;          // what the name holds now
-    std::FILE* stream = nullptr;    // open until all are complete
+    std::FILE* stream = nullptr;    // open while it is written
+    Complete complete;              // then closed
 };
 
 // Removes the temporary files of `outputs` from `first` on.
@@ -255,6 +290,7 @@ void discard(std::vector<Pending>& outputs, std::size_t first) {
     for (std::size_t i = first; i < outputs.size(); ++i) {
         if (outputs[i].stream != nullptr) std::fclose(outputs[i].stream);
         outputs[i].stream = nullptr;
+        let_go(outputs[i].complete, false);
         std::error_code ignored;
         fs::remove(outputs[i].temporary, ignored);
         slots[i].pending = 0;
@@ -286,6 +322,14 @@ std::string write_temporary(std::size_t slot, Pending& output) {
     if (written && std::fflush(output.stream) != 0) {
         written = false;
         write_error = errno;
+    }
+    if (written) {
+        const bool closed = close_complete(output.stream, output.complete);
+        output.stream = nullptr;
+        if (!closed) {
+            written = false;
+            write_error = errno;
+        }
     }
     if (!written) return "cannot write '" + file.name + "': " + std::strerror(write_error);
     return {};
@@ -365,7 +409,7 @@ std::string write_output_files(const std::vector<OutputFile>& files) {
         if (std::string problem = check_replaceable(file.name); !problem.empty()) return problem;
         std::error_code ec;
         const fs::path target = file_path(file.name);
-        outputs.push_back({&file, target, {}, fs::status(target, ec)});
+        outputs.push_back({&file, target, {}, fs::status(target, ec), nullptr, {}});
     }
     std::vector<fs::path> targets;
     for (const Pending& output : outputs) targets.push_back(output.target);
@@ -380,15 +424,7 @@ std::string write_output_files(const std::vector<OutputFile>& files) {
     // All complete: now they replace the older files, all of them before a
     // stop that comes meanwhile is taken.
     const HeldSignals held;
-    for (std::size_t i = 0; i < outputs.size(); ++i) {
-        const bool kept = keep_file(outputs[i].stream);
-        outputs[i].stream = nullptr;
-        if (!kept) {
-            const int error = errno;
-            discard(outputs, 0);
-            return "cannot write '" + outputs[i].file->name + "': " + std::strerror(error);
-        }
-    }
+    for (Pending& output : outputs) let_go(output.complete, true);
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         Pending& output = outputs[i];
         std::error_code ec;
