@@ -435,6 +435,21 @@ TEST_F(PicturesRun, EachSpriteAndTheSheetAreNamedAfterTheProgramAndTheAddress) {
     EXPECT_EQ(names(), (std::vector<std::string>{"game.asm", "game.hints", "game.tmp"}));
 }
 
+// Each output is written whole before the next is begun, so that a run of
+// hundreds of pictures is not held up by the limit of open files (here 32).
+TEST_F(PicturesRun, HundredsOfPicturesAreWrittenWithFewFilesOpen) {
+    write_bytes(dir / "game.tmp", std::vector<std::uint8_t>(0x40 + 300 * 64, 0x60));
+    write_text(dir / "game.hints", "sprite $2040-$6b3f\n");
+    const Result result = run_in(dir.path(), "ulimit -n 32 && " + quote(TOLVEK_EXE) +
+                                                 " -a -c6502 -o8192 -e8192 -t game.tmp --pictures --run-cycles 0");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    const std::vector<std::string> found = names();
+    EXPECT_EQ(found.size(), 3u + 300 + 1);
+    EXPECT_TRUE(std::binary_search(found.begin(), found.end(), "game.sprite_6b00.png"));
+    EXPECT_TRUE(std::binary_search(found.begin(), found.end(), "game.sprites.png"));
+}
+
 TEST_F(PicturesRun, WithoutGraphicsThereAreNoPicturesAndNothingIsSaid) {
     fs::remove(dir / "game.hints");
     const Result result = tolvek();
