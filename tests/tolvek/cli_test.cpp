@@ -168,8 +168,8 @@ TEST(Cli, HelpListsExactlyTheOptionsTheParserKnows) {
     }
     const std::vector<std::string> known = {"-a",      "-w",          "-c6502",        "-c6502doc",    "-o",
                                             "-e",      "-t",          "-p",            "-s",           "--hints",
-                                            "--write-hints", "--vice-labels", "--run-cycles", "--unpack", "-h",
-                                            "--version"};
+                                            "--write-hints", "--vice-labels", "--run-cycles", "--unpack", "--pictures",
+                                            "--html", "-h", "--version"};
     EXPECT_EQ(described, known);
     for (const std::string& option : known) {
         EXPECT_EQ(parse_args({option, "1"}).error.find("unknown option"), std::string::npos) << option;
