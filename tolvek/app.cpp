@@ -1,6 +1,8 @@
 #include "app.hpp"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -18,6 +20,7 @@
 #include "output/comment_text.hpp"
 #include "output/hints_writer.hpp"
 #include "output/listing.hpp"
+#include "output/pictures.hpp"
 #include "output/writers.hpp"
 #include "output_file.hpp"
 
@@ -109,8 +112,12 @@ bool same_file(const std::string& a, const std::string& b) {
 
 // No output may be what the run reads (the image, a label file; the hints
 // file only for the hints written, which keep it), nor another output.
+// The outputs from `named_apart` on (the pictures, up to a thousand and
+// more) are not compared with each other: their names differ by the
+// object's address after the same stem, and even two of them linked
+// together would each be replaced by a file of its own.
 void check_outputs(const std::vector<std::string>& outputs, const Options& options,
-                   const std::vector<std::string>& read) {
+                   const std::vector<std::string>& read, std::size_t named_apart = SIZE_MAX) {
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         const std::string& output = outputs[i];
         if (same_file(output, options.image)) {
@@ -123,7 +130,7 @@ void check_outputs(const std::vector<std::string>& outputs, const Options& optio
                               "' would be overwritten by the output '" + output + "'"};
             }
         }
-        for (std::size_t j = 0; j < i; ++j) {
+        for (std::size_t j = 0; j < std::min(i, named_apart); ++j) {
             if (same_file(output, outputs[j])) {
                 throw Failure{"the outputs '" + outputs[j] + "' and '" + output + "' are the same file"};
             }
@@ -274,9 +281,35 @@ BuildNames build_names(const std::string& image_name) {
     return {file_name(source), stem + "-rebuilt.prg", stem + ".cfg"};
 }
 
+// The pictures of the graphics for --pictures, as PNG files named after the
+// image and each object (game.sprite_2040.png, game.sprites.png); none
+// when the map has no graphics. Their names are known only now, after the
+// analysis: they are checked like the other outputs before any is written.
+struct PictureFiles {
+    std::vector<std::string> names;
+    std::vector<std::string> bytes;
+};
+
+PictureFiles picture_files(const OutputNames& names, const Options& options, const MemoryMap& map,
+                           const std::vector<std::string>& read) {
+    PictureFiles files;
+    if (!options.pictures) return files;
+    const std::vector<Picture> pictures = make_pictures(map);
+    if (pictures.empty()) return files;
+    for (const Picture& picture : pictures) {
+        files.names.push_back(output_name(options.image, ("." + picture.name + ".png").c_str()));
+    }
+    std::vector<std::string> all = names.all;
+    all.insert(all.end(), files.names.begin(), files.names.end());
+    check_outputs(all, options, read, names.all.size());
+    for (const Picture& picture : pictures) files.bytes.push_back(picture_png(picture));
+    return files;
+}
+
 // Makes every output before it writes any: all or none.
 void write_outputs(const OutputNames& names, const Options& options, const Image& image, const MemoryMap& map,
-                   const Hints* hints) {
+                   const Hints* hints, const std::vector<std::string>& read) {
+    const PictureFiles pictures = picture_files(names, options, map, read);
     const std::string shown_name = file_name(file_path(options.image).filename());
     const std::string shown_unpacked = output_name(shown_name, ".unpacked.prg");
     const std::string shown_unpacked_source =
@@ -328,6 +361,9 @@ void write_outputs(const OutputNames& names, const Options& options, const Image
                                              build_names(names.unpacked)));
         if (!names.unpacked_config.empty()) outputs.push_back({names.unpacked_config, whole(config_text)});
     }
+    for (std::size_t i = 0; i < pictures.names.size(); ++i) {
+        outputs.push_back({pictures.names[i], whole(pictures.bytes[i]), true});
+    }
     if (const std::string problem = write_output_files(outputs); !problem.empty()) throw Failure{problem};
 }
 
@@ -353,7 +389,7 @@ void disassemble(const Options& given) {
                                           .undocumented = options.undocumented,
                                           .hints = hinted ? &hints : nullptr,
                                           .run = options.run});
-    write_outputs(names, options, image, map, hinted ? &hints : nullptr);
+    write_outputs(names, options, image, map, hinted ? &hints : nullptr, read);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "output_file.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -69,7 +70,7 @@ bool set_to_go(HANDLE handle, bool go) {
 
 // A file that must be new: an existing name, a link too (dangling or not),
 // is never opened. On Windows it is marked to go with the process until it
-// is complete (keep_file), so that no way of ending the process leaves it.
+// is complete (let_go), so that no way of ending the process leaves it.
 std::FILE* create_new(const fs::path& path, bool binary) {
 #ifdef _WIN32
     const HANDLE handle =
@@ -93,13 +94,47 @@ std::FILE* create_new(const fs::path& path, bool binary) {
 #endif
 }
 
-// Closes a complete temporary file so that it stays; false when closing
-// shows a write error.
-bool keep_file(std::FILE* file) {
+// A complete temporary file while the others are written: closed, so that
+// a run of any number of outputs has one stream open at a time. On Windows
+// a second handle keeps it marked to go with the process until all are
+// complete (kept).
+struct Complete {
 #ifdef _WIN32
-    set_to_go(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), false);
+    HANDLE handle = nullptr;
+#endif
+};
+
+// Closes a temporary file whose text is all written; false, with errno
+// set, when closing shows a write error.
+bool close_complete(std::FILE* file, Complete& complete) {
+#ifdef _WIN32
+    const HANDLE process = GetCurrentProcess();
+    if (!DuplicateHandle(process, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), process, &complete.handle, 0,
+                         FALSE, DUPLICATE_SAME_ACCESS)) {
+        complete.handle = nullptr;
+        std::fclose(file);
+        errno = errno_of(GetLastError());
+        return false;
+    }
+#else
+    (void)complete;
 #endif
     return std::fclose(file) == 0;
+}
+
+// The complete file stays when the process ends, or (`keep` false) goes
+// with it now (on Windows, where it was still marked to go; elsewhere the
+// caller removes it).
+void let_go(Complete& complete, bool keep) {
+#ifdef _WIN32
+    if (complete.handle == nullptr) return;
+    if (keep) set_to_go(complete.handle, false);
+    CloseHandle(complete.handle);
+    complete.handle = nullptr;
+#else
+    (void)complete;
+    (void)keep;
+#endif
 }
 
 // Creates the temporary file in `folder` and names it in `temporary`;
@@ -120,18 +155,22 @@ std::FILE* create_temporary(const fs::path& folder, std::size_t output_length, b
 }
 
 // The temporary files while they exist, for the stop handler: one slot
-// for each output of a run. No path that the system takes is longer.
-constexpr std::size_t kSlots = 8;
-volatile std::sig_atomic_t pending[kSlots] = {};
-fs::path::value_type pending_name[kSlots][4096];
+// for each output of a run, made before its first file is created (with
+// the signals held, so that the handler never reads them half made), with
+// room for the longest name a temporary file beside that output gets.
+struct Slot {
+    volatile std::sig_atomic_t pending = 0;
+    std::vector<fs::path::value_type> name;
+};
+std::vector<Slot> slots;
 
 void remove_pending() {
-    for (std::size_t slot = 0; slot < kSlots; ++slot) {
-        if (pending[slot] == 0) continue;
+    for (const Slot& slot : slots) {
+        if (slot.pending == 0) continue;
 #ifdef _WIN32
-        _wremove(pending_name[slot]);
+        _wremove(slot.name.data());
 #else
-        unlink(pending_name[slot]);
+        unlink(slot.name.data());
 #endif
     }
 }
@@ -215,10 +254,23 @@ private:
 
 void remember(std::size_t slot, const fs::path& temporary) {
     const fs::path::string_type& name = temporary.native();
-    if (name.size() >= std::size(pending_name[slot])) return;
-    name.copy(pending_name[slot], name.size());
-    pending_name[slot][name.size()] = 0;
-    pending[slot] = 1;
+    std::vector<fs::path::value_type>& room = slots[slot].name;
+    if (name.size() >= room.size()) return;
+    name.copy(room.data(), name.size());
+    room[name.size()] = 0;
+    slots[slot].pending = 1;
+}
+
+// A slot for each of `outputs`, all free.
+void make_slots(const std::vector<fs::path>& outputs) {
+    const HeldSignals held;
+    slots = std::vector<Slot>(outputs.size());
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        // The folder, a separator, a name as long as the output's or the
+        // usual temporary one's, and the terminating zero.
+        const std::size_t longest = std::max(outputs[i].filename().native().size(), kTemporaryLength);
+        slots[i].name.resize(outputs[i].parent_path().native().size() + 1 + longest + 1);
+    }
 }
 
 // One output on its way: the temporary file that holds it until all are
@@ -228,7 +280,8 @@ struct Pending {
     fs::path target;
     fs::path temporary;
     fs::file_status older;          // what the name holds now
-    std::FILE* stream = nullptr;    // open until all are complete
+    std::FILE* stream = nullptr;    // open while it is written
+    Complete complete;              // then closed
 };
 
 // Removes the temporary files of `outputs` from `first` on.
@@ -237,9 +290,10 @@ void discard(std::vector<Pending>& outputs, std::size_t first) {
     for (std::size_t i = first; i < outputs.size(); ++i) {
         if (outputs[i].stream != nullptr) std::fclose(outputs[i].stream);
         outputs[i].stream = nullptr;
+        let_go(outputs[i].complete, false);
         std::error_code ignored;
         fs::remove(outputs[i].temporary, ignored);
-        pending[i] = 0;
+        slots[i].pending = 0;
     }
 }
 
@@ -268,6 +322,14 @@ std::string write_temporary(std::size_t slot, Pending& output) {
     if (written && std::fflush(output.stream) != 0) {
         written = false;
         write_error = errno;
+    }
+    if (written) {
+        const bool closed = close_complete(output.stream, output.complete);
+        output.stream = nullptr;
+        if (!closed) {
+            written = false;
+            write_error = errno;
+        }
     }
     if (!written) return "cannot write '" + file.name + "': " + std::strerror(write_error);
     return {};
@@ -342,14 +404,16 @@ std::string check_replaceable(const std::string& name) {
 }
 
 std::string write_output_files(const std::vector<OutputFile>& files) {
-    if (files.size() > kSlots) return "too many outputs at once";
     std::vector<Pending> outputs;
     for (const OutputFile& file : files) {
         if (std::string problem = check_replaceable(file.name); !problem.empty()) return problem;
         std::error_code ec;
         const fs::path target = file_path(file.name);
-        outputs.push_back({&file, target, {}, fs::status(target, ec)});
+        outputs.push_back({&file, target, {}, fs::status(target, ec), nullptr, {}});
     }
+    std::vector<fs::path> targets;
+    for (const Pending& output : outputs) targets.push_back(output.target);
+    make_slots(targets);
     catch_signals();
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         if (std::string problem = write_temporary(i, outputs[i]); !problem.empty()) {
@@ -360,15 +424,7 @@ std::string write_output_files(const std::vector<OutputFile>& files) {
     // All complete: now they replace the older files, all of them before a
     // stop that comes meanwhile is taken.
     const HeldSignals held;
-    for (std::size_t i = 0; i < outputs.size(); ++i) {
-        const bool kept = keep_file(outputs[i].stream);
-        outputs[i].stream = nullptr;
-        if (!kept) {
-            const int error = errno;
-            discard(outputs, 0);
-            return "cannot write '" + outputs[i].file->name + "': " + std::strerror(error);
-        }
-    }
+    for (Pending& output : outputs) let_go(output.complete, true);
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         Pending& output = outputs[i];
         std::error_code ec;
@@ -378,7 +434,7 @@ std::string write_output_files(const std::vector<OutputFile>& files) {
             discard(outputs, i);
             return "cannot create '" + output.file->name + "': " + ec.message();
         }
-        pending[i] = 0;
+        slots[i].pending = 0;
     }
     return {};
 }
