@@ -463,7 +463,8 @@ loop	lda $2008,x
 	rts
 	* = $2000)" + byte_lines(random, 2048 + 512),
                         "charset $2000-$27ff\ncharset $2800-$29ff multicolour\n",
-                        {"\n; charset at $2000, 256 glyphs, hires, from the hints\ncharset_2000",
+                        // Shown by the program: the hints' object tells where.
+                        {"\n; charset at $2000, 256 glyphs, hires, selected at $080f\ncharset_2000",
                          "\n; charset at $2800, 64 glyphs, multicolour, from the hints\ncharset_2800",
                          "\tlda charset_2000+8,x", "\tsta charset_2800+8,x", "; ..--++## glyph $", " glyph $ff\n"}});
     programs.push_back({"bitmap",
@@ -483,8 +484,8 @@ loop	lda $4000,x
 	* = $0c00)" + byte_lines(random, 1000) +
                             "\t* = $2000" + byte_lines(random, 8000) + "\t* = $4000" + byte_lines(random, 1000),
                         "bitmap $2000-$3f3f\nscreen-memory $0c00-$0fe7\ncolour-data $4000-$43e7\n",
-                        {"\n; bitmap at $2000, hires, from the hints\nbitmap_2000",
-                         "\n; screen at $0c00, from the hints\nscreen_0c00",
+                        {"\n; bitmap at $2000, hires, selected at $0814\nbitmap_2000",
+                         "\n; screen at $0c00, selected at $0814\nscreen_0c00",
                          "\n; colour data at $4000, from the hints\ncolours_4000", "\tlda colours_4000,x",
                          "\tlda screen_0c00,x", "; line 24\n"}});
     return programs;
