@@ -20,9 +20,10 @@ for prg in "$1"/*.prg; do
     listing="$1/$name.lst"
     [ -f "$listing" ] || continue
     cp "$prg" "$work/$name.prg"
-    # From the load address: the BASIC program's SYS is where it runs from.
-    load=$(( $(od -An -tu2 -N2 "$prg") ))
+    # Where prgdis would start it: the number after the first SYS token,
+    # else the load address.
+    entry=$(python3 -c 'import re,sys; d=open(sys.argv[1],"rb").read(300); m=re.search(rb"\x9e *([0-9]+)", d[2:]); print(m.group(1).decode() if m else d[0] | d[1] << 8)' "$prg")
     # shellcheck disable=SC2086
-    (cd "$work" && "$tolvek" -w -c6502 -e"$load" -p "$name.prg" --write-hints "$name.found" ${TOLVEK_OPTIONS:-})
+    (cd "$work" && "$tolvek" -w -c6502 -e"$entry" -p "$name.prg" --write-hints "$name.found" ${TOLVEK_OPTIONS:-})
     echo "$name: $(python3 "$here/score_graphics.py" "$listing" "$work/$name.found")"
 done

@@ -128,6 +128,10 @@ const std::vector<ProgramCase> kProgramCases = {
     {"ConstantsRun", "constants", true,
      {{Kind::Charset, "charset_glyphs", 0, 256, false, {}, "set_charset_glyphs", Source::VicSetup},
       sprite("sprite_gem", 0, true, 0x24, "set_pointer_gem", Source::VicSetup)}},
+    // Shown from copies the program made: the image's bytes they came from.
+    {"CopiedRun", "copied", true,
+     {sprite("sprite_copied", 0, false, 0x0d, "set_pointer_copied", Source::Run),
+      {Kind::Charset, "charset_copied", 0, 512, false, {}, "set_charset_copied", Source::Run}}},
     {"ConstantsWithoutRun", "constants", false,
      {{Kind::Charset, "charset_glyphs", 0, 256, false, {}, "set_charset_glyphs", Source::VicSetup},
       sprite("sprite_gem", 0, true, 0x24, "set_pointer_gem", Source::VicSetup)}},

@@ -100,6 +100,7 @@ bool adopt_found_graphic(const Graphic& found, MemoryMap& map) {
     hinted->background = found.background;
     hinted->screen = found.screen;
     hinted->colour_ram = found.colour_ram;
+    hinted->copied_to = found.copied_to;
     if (found.kind == Kind::Sprite) hinted->pointer = found.pointer;
     return true;
 }

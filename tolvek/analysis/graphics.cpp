@@ -57,18 +57,33 @@ struct Found {
     }
 };
 
+// A graphic the program stored into before it was shown: when the bytes
+// shown were copied in order from the image, at least `least` of them, it
+// is those image bytes (a glyph's whole bytes for a charset), shown from a
+// copy at the address the VIC fetched from.
+bool from_copy(const VicSample& sample, std::size_t area, std::uint32_t least, Graphic& graphic) {
+    std::uint32_t bytes = std::min<std::uint32_t>(sample.copied_bytes[area], graphic.size);
+    if (graphic.kind == Kind::Charset) bytes -= bytes % kGlyphBytes;
+    if (sample.copied_from[area] == 0 || bytes < least) return false;
+    graphic.copied_to = static_cast<std::uint16_t>(graphic.address);
+    graphic.address = sample.copied_from[area];
+    graphic.size = graphic.kind == Kind::Sprite ? kSpriteBytes : bytes;
+    return true;
+}
+
 // What the runs saw the VIC-II show.
 void from_samples(const MemoryMap& map, Found& found) {
     for (const VicSample& sample : map.run.vic_samples) {
         if (sample.times < 2) continue;  // between two stores that change the display
         const auto& c = sample.colours;  // $D020 on
         for (std::uint32_t n = 0; n < 8; ++n) {
-            if (((sample.d015 >> n) & 1) == 0 || ((sample.written >> n) & 1) != 0) continue;
+            if (((sample.d015 >> n) & 1) == 0) continue;
             Graphic sprite;
             sprite.kind = Kind::Sprite;
             sprite.address = sample.vic_base() + sample.pointers[n] * kSpriteBytes;
             if (vic_sees_rom(sprite.address)) continue;
             sprite.size = kSpriteBytes;
+            if (((sample.written >> n) & 1) != 0 && !from_copy(sample, n, kSpriteShown, sprite)) continue;
             sprite.multicolour = ((sample.d01c >> n) & 1) != 0;
             sprite.pointer = sample.pointers[n];
             sprite.set_at = instruction_in(map, sample.pointer_writers[n]);
@@ -90,25 +105,32 @@ void from_samples(const MemoryMap& map, Found& found) {
         screen.background = c[1];
         if (sample.bitmap_mode()) {
             if (extended) continue;  // an invalid mode: black
-            if ((sample.written & VicSample::kShownBitmap) == 0) {
-                Graphic bitmap = screen;
-                bitmap.kind = Kind::Bitmap;
-                bitmap.address = sample.bitmap_base();
-                bitmap.size = kBitmapBytes;
-                bitmap.screen = sample.screen;
-                bitmap.colour_ram = sample.colour_ram;
+            Graphic bitmap = screen;
+            bitmap.kind = Kind::Bitmap;
+            bitmap.address = sample.bitmap_base();
+            bitmap.size = kBitmapBytes;
+            bitmap.screen = sample.screen;
+            bitmap.colour_ram = sample.colour_ram;
+            if ((sample.written & VicSample::kShownBitmap) == 0 ||
+                from_copy(sample, VicSample::kCopiedBitmap, kLeastBitmap, bitmap)) {
                 found.add(std::move(bitmap));
             }
-        } else if ((sample.written & VicSample::kShownCharset) == 0 && !vic_sees_rom(sample.charset_base())) {
+        } else if (!vic_sees_rom(sample.charset_base())) {
             Graphic charset = screen;
             charset.kind = Kind::Charset;
             charset.address = sample.charset_base();
             charset.size = extended ? kExtendedCharsetBytes : kCharsetBytes;
             charset.multicolour = multicolour && !extended;
             charset.colours = {kNoColour, c[2], c[3]};
-            found.add(std::move(charset));
+            if ((sample.written & VicSample::kShownCharset) == 0 ||
+                from_copy(sample, VicSample::kCopiedCharset, kGlyphBytes, charset)) {
+                found.add(std::move(charset));
+            }
         }
-        if ((sample.written & VicSample::kShownScreen) == 0) found.add(std::move(screen));
+        if ((sample.written & VicSample::kShownScreen) == 0 ||
+            from_copy(sample, VicSample::kCopiedScreen, kLeastScreen, screen)) {
+            found.add(std::move(screen));
+        }
     }
 }
 

@@ -203,6 +203,8 @@ struct Graphic {
     // register that selects the charset or bitmap); none if not known.
     std::optional<std::uint16_t> set_at;
     Source source = Source::Run;  // Run, VicSetup or Hint
+    // The VIC-II showed a copy of it that the program made there.
+    std::optional<std::uint16_t> copied_to;
     // The colours it was shown in, as C64 colour numbers (kNoColour: not
     // known). A sprite: its own ($D027+n), then $D025 and $D026 (its
     // multicolours). A charset: the characters' colour, then $D022, $D023.

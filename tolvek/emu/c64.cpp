@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <tuple>
 
 #include "cpu/behaviour.hpp"
 
@@ -449,6 +450,18 @@ bool C64::written_in(std::uint32_t start, std::uint32_t size) const {
     return false;
 }
 
+// Where the `size` bytes from `start` were copied from: the origin of the
+// first, and how many in a row from there came from the bytes after it.
+std::pair<std::uint16_t, std::uint16_t> C64::copied_in_order(std::uint32_t start, std::uint32_t size) const {
+    if (origins == nullptr || start >= 0x10000) return {0, 0};
+    const std::uint16_t first = origins[start];
+    if (first == kNoOrigin || first == start || (ram_marks[start] & mark::Written) == 0) return {0, 0};
+    const std::uint32_t end = std::min<std::uint32_t>(start + size, 0x10000);
+    std::uint32_t a = start;
+    while (a < end && origins[a] == first + (a - start) && first + (a - start) < 0x10000) ++a;
+    return {first, static_cast<std::uint16_t>(a - start)};
+}
+
 void C64::sample_vic(std::uint32_t times) {
     if (vic_samples == nullptr) return;
     VicSample now;
@@ -484,6 +497,8 @@ void C64::sample_vic(std::uint32_t times) {
         now.first_cycle = seen->first_cycle;
         now.times += seen->times;
         now.written = seen->written;
+        now.copied_from = seen->copied_from;
+        now.copied_bytes = seen->copied_bytes;
         now.screen.swap(seen->screen);
         now.colour_ram.swap(seen->colour_ram);
         *seen = std::move(now);
@@ -510,6 +525,16 @@ void C64::sample_vic(std::uint32_t times) {
     if (sample.bitmap_mode() && written_in(sample.bitmap_base(), 8000)) written |= VicSample::kShownBitmap;
     if (written_in(sample.screen_base(), 1000)) written |= VicSample::kShownScreen;
     sample.written = written;
+    // Shown from a copy: where the copy came from.
+    const auto note_copy = [&](std::size_t area, std::uint32_t start, std::uint32_t size) {
+        std::tie(sample.copied_from[area], sample.copied_bytes[area]) = copied_in_order(start, size);
+    };
+    for (std::uint32_t n = 0; n < 8; ++n) {
+        if (((written >> n) & 1) != 0) note_copy(n, sample.vic_base() + sample.pointers[n] * 64u, 64);
+    }
+    if ((written & VicSample::kShownCharset) != 0) note_copy(VicSample::kCopiedCharset, sample.charset_base(), 0x800);
+    if ((written & VicSample::kShownBitmap) != 0) note_copy(VicSample::kCopiedBitmap, sample.bitmap_base(), 8000);
+    if ((written & VicSample::kShownScreen) != 0) note_copy(VicSample::kCopiedScreen, sample.screen_base(), 1000);
 }
 
 }  // namespace tolvek

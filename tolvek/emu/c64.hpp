@@ -196,6 +196,7 @@ private:
     // Per sample: Cpu6510::last_news when it last looked at what was written.
     std::vector<std::uint64_t> sample_news_;
     bool written_in(std::uint32_t start, std::uint32_t size) const;
+    std::pair<std::uint16_t, std::uint16_t> copied_in_order(std::uint32_t start, std::uint32_t size) const;
     Cia cia1_, cia2_;
     bool nmi_asserted_ = false;
     bool silent_ = false;

@@ -132,6 +132,16 @@ struct VicSample {
     std::vector<std::uint8_t> screen;
     std::vector<std::uint8_t> colour_ram;
 
+    // Of each area stored into: the image address its first byte was
+    // copied from and how many bytes from there on were copied in order
+    // from the bytes that follow it (0: none). Index: sprite n, then
+    // kCopiedCharset, kCopiedBitmap, kCopiedScreen.
+    static constexpr std::size_t kCopiedCharset = 8;
+    static constexpr std::size_t kCopiedBitmap = 9;
+    static constexpr std::size_t kCopiedScreen = 10;
+    std::array<std::uint16_t, 11> copied_from{};
+    std::array<std::uint16_t, 11> copied_bytes{};
+
     static constexpr std::uint16_t kShownCharset = 0x100;  // bits 0-7: sprite n's block
     static constexpr std::uint16_t kShownBitmap = 0x200;
     static constexpr std::uint16_t kShownScreen = 0x400;

@@ -513,7 +513,8 @@ private:
         std::string set = "selected at ";
         switch (graphic.kind) {
         case Kind::Sprite:
-            text = graphic.address % 64 == 0 ? "sprite " + hex(graphic.pointer, 2) + " at " + at : "sprite at " + at;
+            text = graphic.address % 64 == 0 || graphic.copied_to ? "sprite " + hex(graphic.pointer, 2) + " at " + at
+                                                                  : "sprite at " + at;
             text += colours;
             set = "pointer set at ";
             break;
@@ -529,6 +530,7 @@ private:
             set = "copied to colour RAM at ";
             break;
         }
+        if (graphic.copied_to) text += ", shown from a copy at " + hex(*graphic.copied_to, 4);
         const std::uint32_t whole = graphic_full_size(graphic.kind);
         const std::uint32_t shown = object_end - std::max(graphic.address, image_.load);
         if (shown < whole && graphic.kind != Kind::Charset) {
