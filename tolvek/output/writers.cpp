@@ -29,11 +29,15 @@ public:
     Text& operator=(const Text&) = delete;
 
     Text& operator<<(std::string_view part) {
-        if (markup_ != nullptr) return marked(part.size(), [&] { markup_->text(out_, part); });
+        if (markup_ != nullptr) [[unlikely]] return marked_text(part);
         out_ += part;
         return *this;
     }
-    Text& operator<<(char c) { return *this << std::string_view(&c, 1); }
+    Text& operator<<(char c) {
+        if (markup_ != nullptr) [[unlikely]] return marked_text(std::string_view(&c, 1));
+        out_ += c;
+        return *this;
+    }
     Text& spaces(std::size_t count) {
         out_.append(count, ' ');
         return *this;
@@ -87,6 +91,11 @@ public:
     std::size_t size() const { return out_.size() - hidden_; }
 
 private:
+    // The text through the markup: out of the way of the plain text's
+    // appends, which are most of the work.
+    [[gnu::noinline]] Text& marked_text(std::string_view part) {
+        return marked(part.size(), [&] { markup_->text(out_, part); });
+    }
     // Appends through the markup what shows as `shown` characters.
     template <class Append>
     Text& marked(std::size_t shown, Append&& append) {
