@@ -19,6 +19,7 @@
 #include "input_file.hpp"
 #include "output/comment_text.hpp"
 #include "output/hints_writer.hpp"
+#include "output/html.hpp"
 #include "output/listing.hpp"
 #include "output/pictures.hpp"
 #include "output/writers.hpp"
@@ -171,6 +172,7 @@ struct OutputNames {
     std::string unpacked;  // --unpack's program file
     std::string unpacked_target;  // and its .asm or .lst
     std::string unpacked_config;
+    std::string html;      // --html's page
     std::vector<std::string> all;  // the names given, in the order they are checked
 };
 
@@ -184,8 +186,9 @@ OutputNames output_names(const Options& options) {
         names.unpacked_target = output_name(options.image, assembly ? ".unpacked.asm" : ".unpacked.lst");
         if (!names.config.empty()) names.unpacked_config = output_name(options.image, ".unpacked.cfg");
     }
+    if (options.html) names.html = output_name(options.image, ".html");
     for (const std::string& output : {names.target, names.config, options.write_hints, options.vice_labels, names.unpacked,
-                                      names.unpacked_target, names.unpacked_config}) {
+                                      names.unpacked_target, names.unpacked_config, names.html}) {
         if (!output.empty()) names.all.push_back(output);
     }
     return names;
@@ -335,6 +338,14 @@ void write_outputs(const OutputNames& names, const Options& options, const Image
     if (!options.write_hints.empty()) outputs.push_back({options.write_hints, whole(hints_text)});
     const std::string vice_text = options.vice_labels.empty() ? "" : write_vice_labels(labels);
     if (!options.vice_labels.empty()) outputs.push_back({options.vice_labels, whole(vice_text)});
+    // The page, with the pictures of the graphics beside their rows.
+    const std::vector<HtmlPicture> pictures;
+    const BuildNames page_build = build_names(options.image);
+    if (!names.html.empty()) {
+        outputs.push_back({names.html, [&](const TextSink& sink) {
+                               write_html(listing, map, dialect, page_build, pictures, sink);
+                           }});
+    }
     // The unpacked program, and its disassembly as this one's, from its own
     // entry (no hints: they were the packed program's).
     const std::string program = names.unpacked.empty() ? "" : unpacked_program(map, options);

@@ -18,8 +18,10 @@ namespace {
 // ending. A big file is not held whole: its pages cost more than writing.
 class Text {
 public:
-    // `preprocessed_comments`: the dialect's, for comment().
-    Text(const TextSink& sink, bool preprocessed_comments) : sink_(sink), preprocessed_(preprocessed_comments) {
+    // `preprocessed_comments`: the dialect's, for comment(). `markup`: how
+    // the text is marked up, or null for the text as it is.
+    Text(const TextSink& sink, bool preprocessed_comments, Markup* markup = nullptr)
+        : sink_(sink), preprocessed_(preprocessed_comments), markup_(markup) {
         out_.reserve(kBuffer + kBuffer / 4);
     }
     ~Text() { flush(); }
@@ -27,10 +29,12 @@ public:
     Text& operator=(const Text&) = delete;
 
     Text& operator<<(std::string_view part) {
+        if (markup_ != nullptr) [[unlikely]] return marked_text(part);
         out_ += part;
         return *this;
     }
     Text& operator<<(char c) {
+        if (markup_ != nullptr) [[unlikely]] return marked_text(std::string_view(&c, 1));
         out_ += c;
         return *this;
     }
@@ -40,8 +44,29 @@ public:
     }
     // Text inside a comment: whatever it holds, it stays there.
     Text& comment(std::string_view part) {
+        if (markup_ != nullptr) {
+            scratch_.clear();
+            append_comment_text(scratch_, part, preprocessed_);
+            return *this << std::string_view(scratch_);
+        }
         append_comment_text(out_, part, preprocessed_);
         return *this;
+    }
+    // A label's or an equate's name where it is defined, and where it is
+    // named.
+    Text& definition(std::string_view name) {
+        if (markup_ != nullptr) return marked(name.size(), [&] { markup_->definition(out_, name); });
+        out_ += name;
+        return *this;
+    }
+    Text& name(std::string_view name) {
+        if (markup_ != nullptr) return marked(name.size(), [&] { markup_->reference(out_, name); });
+        out_ += name;
+        return *this;
+    }
+    // Before the lines of `row`.
+    void row(const Row& row) {
+        if (markup_ != nullptr) marked(0, [&] { markup_->row(out_, row); });
     }
     // Hex digits without the "$".
     Text& digits(std::uint32_t value, int count) {
@@ -55,25 +80,38 @@ public:
     void flush() {
         if (!out_.empty()) sink_(out_);
         out_.clear();
+        hidden_ = 0;
     }
     void line(std::string_view content = {}) {
         *this << content;
         end_line();
     }
-    // Characters in the buffer, for measuring what was just appended.
-    std::size_t size() const { return out_.size(); }
-    // What was appended from `start` on, taken out of the buffer again.
-    std::string take_from(std::size_t start) {
-        std::string taken = out_.substr(start);
-        out_.resize(start);
-        return taken;
-    }
+    // Characters of the source in the buffer (not those of the markup),
+    // for measuring what was just appended on the line.
+    std::size_t size() const { return out_.size() - hidden_; }
 
 private:
+    // The text through the markup: out of the way of the plain text's
+    // appends, which are most of the work.
+    [[gnu::noinline]] Text& marked_text(std::string_view part) {
+        return marked(part.size(), [&] { markup_->text(out_, part); });
+    }
+    // Appends through the markup what shows as `shown` characters.
+    template <class Append>
+    Text& marked(std::size_t shown, Append&& append) {
+        const std::size_t before = out_.size();
+        append();
+        hidden_ += out_.size() - before - shown;
+        return *this;
+    }
+
     static constexpr std::string_view kNewline = "\n";
     static constexpr std::size_t kBuffer = 64 * 1024;
     const TextSink& sink_;
     bool preprocessed_;
+    Markup* markup_;
+    std::size_t hidden_ = 0;  // characters of the markup in the buffer
+    std::string scratch_;
     std::string out_;
 };
 
@@ -203,7 +241,7 @@ public:
     // the places that refer to it.
     void label(std::string_view name, References refs = {}, std::size_t comment_at = 0) {
         const std::size_t start = text_.size();
-        text_ << name << d_.label_suffix;
+        text_.definition(name) << d_.label_suffix;
         if (refs.count != 0) {
             const std::size_t width = text_.size() - start;
             text_.spaces(width < comment_at ? comment_at - width : 1) << "; ";
@@ -251,7 +289,7 @@ private:
             return;
         }
         const auto& [at, name] = *(after - 1);
-        text_ << name;
+        text_.name(name);
         if (address != at) text_ << '+' << std::to_string(address - at);
     }
 
@@ -274,11 +312,13 @@ private:
     // An instruction the dialect has no mnemonic for, as its bytes; the
     // comment shows the instruction: ".byt $a7,$12 ; lax $12".
     void as_bytes(const Row& row, std::size_t start) {
-        instruction(row);
-        std::string shown = text_.take_from(start);
-        if (!row.comment.empty()) shown += "; " + std::string(row.comment);
         bytes(row.address, row.size);
-        end_with_comment(start, shown);
+        // The instruction's text holds nothing a comment escapes: names are
+        // letters, digits and "_".
+        const std::size_t width = text_.size() - start;
+        text_.spaces(width < kTextWidth ? kTextWidth - width : 1) << "; ";
+        instruction(row);
+        if (!row.comment.empty()) text_.comment("; ").comment(row.comment);
     }
 
     void comment_line(std::string_view line) {
@@ -338,7 +378,7 @@ private:
 
     // A name and its offset: "L1234", "L1234+2", "L1234-1".
     void symbol(const SymbolRef& ref) {
-        text_ << ref.name;
+        text_.name(ref.name);
         if (ref.offset > 0) text_ << '+' << std::to_string(ref.offset);
         if (ref.offset < 0) text_ << '-' << std::to_string(-static_cast<std::int64_t>(ref.offset));
     }
@@ -496,13 +536,13 @@ std::string write_lst(const Listing& listing, const Image& image, const Dialect&
 }
 
 void write_asm(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names,
-               const TextSink& sink) {
-    Text text(sink, dialect.preprocessed_comments);
+               const TextSink& sink, Markup* markup) {
+    Text text(sink, dialect.preprocessed_comments, markup);
     Writer writer(text, listing, image, dialect);
     writer.header(listing, names);
     if (!listing.equates.empty()) {
         for (const Symbol& symbol : listing.equates) {
-            text << symbol.name << " = $";
+            text.definition(symbol.name) << " = $";
             text.digits(symbol.address, symbol.address < 0x100 ? 2 : 4).end_line();
         }
         text.line();
@@ -520,8 +560,9 @@ void write_asm(const Listing& listing, const Image& image, const Dialect& dialec
     constexpr std::size_t kLabelCommentAt = 8 + kTextWidth;
     bool blank = false;  // the line before is blank
     for (const Row& row : listing.rows) {
+        if (!row.heading.empty() && !blank) text.line();
+        text.row(row);
         if (!row.heading.empty()) {
-            if (!blank) text.line();
             writer.heading(row.heading);
         }
         writer.select_encoding(row);

@@ -43,10 +43,28 @@ std::optional<std::string> shell_word(std::string_view name, Shell shell);
 // Where the writers hand over their text, a piece at a time.
 using TextSink = std::function<void(std::string_view)>;
 
+// What a writer marks in the text it writes, for a page that shows it
+// (output/html). Without one (the .asm, the .lst) the text is written as it
+// is. Each function appends to `out` what stands for a piece of the text;
+// the writer counts the piece's own characters for its columns.
+class Markup {
+public:
+    virtual ~Markup() = default;
+    // A piece of text as it is to show.
+    virtual void text(std::string& out, std::string_view text) = 0;
+    // A label's (or an equate's) name where the source defines it.
+    virtual void definition(std::string& out, std::string_view name) = 0;
+    // A name where an operand, a table entry or a comment names it.
+    virtual void reference(std::string& out, std::string_view name) = 0;
+    // Before the lines of a row (its heading, label and statement): shows
+    // nothing of the source.
+    virtual void row(std::string& out, const Row& row) = 0;
+};
+
 // Assembly source; assembled with the command in its header it gives back
-// the original program file.
+// the original program file. With `markup`, the same text marked up.
 void write_asm(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names,
-               const TextSink& sink);
+               const TextSink& sink, Markup* markup = nullptr);
 std::string write_asm(const Listing& listing, const Image& image, const Dialect& dialect, const BuildNames& names);
 
 // Address, bytes and source per row, then the symbol table.
