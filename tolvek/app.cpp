@@ -338,12 +338,17 @@ void write_outputs(const OutputNames& names, const Options& options, const Image
     if (!options.write_hints.empty()) outputs.push_back({options.write_hints, whole(hints_text)});
     const std::string vice_text = options.vice_labels.empty() ? "" : write_vice_labels(labels);
     if (!options.vice_labels.empty()) outputs.push_back({options.vice_labels, whole(vice_text)});
-    // The page, with the pictures of the graphics beside their rows.
-    const std::vector<HtmlPicture> pictures;
+    // The page, with the pictures of the graphics beside their rows (each
+    // sprite beside its own: the sheet of them all is for --pictures).
+    std::vector<HtmlPicture> page_pictures;
     const BuildNames page_build = build_names(options.image);
     if (!names.html.empty()) {
+        for (const Picture& picture : make_pictures(map)) {
+            if (picture.name == kSpriteSheetName) continue;
+            page_pictures.push_back({picture.address, picture_png(picture), picture.name});
+        }
         outputs.push_back({names.html, [&](const TextSink& sink) {
-                               write_html(listing, map, dialect, page_build, pictures, sink);
+                               write_html(listing, map, dialect, page_build, page_pictures, sink);
                            }});
     }
     // The unpacked program, and its disassembly as this one's, from its own

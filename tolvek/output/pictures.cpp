@@ -158,7 +158,7 @@ std::vector<Picture> make_pictures(const MemoryMap& map) {
             default: break;  // screens and colour data are drawn with their bitmap
         }
     }
-    if (!sprites.empty()) pictures.push_back({"sprites", first_sprite, Kind::Sprite, sprite_sheet(sprites), kSpriteScale});
+    if (!sprites.empty()) pictures.push_back({std::string(kSpriteSheetName), first_sprite, Kind::Sprite, sprite_sheet(sprites), kSpriteScale});
     return pictures;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "analysis/memory_map.hpp"
@@ -25,6 +26,9 @@ inline constexpr std::uint8_t kHiresScreen = 0x10;      // a hires bitmap's cell
 inline constexpr std::uint8_t kMulticolourScreen = 0xbc;  // a multicolour bitmap's cell: dark grey, grey
 inline constexpr std::uint8_t kColourRam = 15;           // and its colour RAM: light grey
 }  // namespace picture_defaults
+
+// The name of the sheet of all sprites.
+inline constexpr std::string_view kSpriteSheetName = "sprites";
 
 struct Picture {
     std::string name;           // "sprite_2040", "sprites", "charset_3000", "bitmap_2000"
