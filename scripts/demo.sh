@@ -21,3 +21,10 @@ head -n 40 hello.asm
 echo
 echo "--- $demo/hello.lst (first 30 lines) ---"
 head -n 30 hello.lst
+# The graphics as pictures, and the page to read in a browser.
+mkdir page
+cp hello.prg hello.hints page/
+(cd page && ../../Tolvek.exe -a -c6502 -e2061 -p hello.prg --pictures --html)
+echo
+echo "--- pictures and page in $demo/page ---"
+ls page
