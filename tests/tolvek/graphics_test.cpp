@@ -44,7 +44,7 @@ Assembled assemble_source(const std::string& source) {
         ADD_FAILURE() << "nothing assembled";
         return program;
     }
-    program.image = tolvek_test::make_image(prg[0] | prg[1] << 8, {prg.begin() + 2, prg.end()});
+    program.image = tolvek_test::make_image(static_cast<std::uint32_t>(prg[0] | prg[1] << 8), {prg.begin() + 2, prg.end()});
     const tolvek_test::Result listed = tolvek_test::run_in(dir.path(), "acme -f cbm -l labels.txt -o again.prg source.a");
     EXPECT_EQ(listed.status, 0) << listed.err;
     // Lines as "\tname\t= $1234\t; ?".

@@ -39,7 +39,8 @@ std::uint8_t byte_of(const Image& image, const Graphic& graphic, std::uint32_t o
 void draw_byte(Pixels& pixels, std::uint32_t x, std::uint32_t y, std::uint8_t byte, bool multicolour,
                const std::array<std::uint32_t, 4>& colours) {
     for (std::uint32_t i = 0; i < 8; ++i) {
-        const unsigned value = multicolour ? (byte >> (6 - (i & ~1u))) & 3u : (byte >> (7 - i)) & 1u;
+        const unsigned shift = multicolour ? 6u - (i & ~1u) : 7u - i;
+        const unsigned value = (unsigned{byte} >> shift) & (multicolour ? 3u : 1u);
         pixels.at(x + i, y) = colours[value];
     }
 }
