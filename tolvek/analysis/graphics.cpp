@@ -194,7 +194,7 @@ std::vector<RegisterStore> register_stores(const MemoryMap& map) {
         next = 0;
         const Behaviour& does = behaviour(byte);
         const Mode mode = opcode(byte).mode;
-        const auto immediate = image.at(at + 1);
+        const std::uint8_t immediate = length > 1 ? image.at(at + 1) : 0;  // none after a one-byte instruction
         using enum Operation;
         const Operation op = does.operation;
         if ((op == Sta || op == Stx || op == Sty) && mode == Mode::Absolute) {
