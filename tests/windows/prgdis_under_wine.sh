@@ -86,9 +86,9 @@ rm 日本.prg 日本.asm 日本.lst console.txt
 # give the same .asm.
 cp game.prg hinted.prg
 mkdir "my labels"
-printf 'al C:080f .print_loop\r\n' > "my labels/game.vice"
+printf 'al C:0812 .print_loop\r\n' > "my labels/game.vice"
 { printf '\xff\xfe'
-  printf '# gr\xc3\xbcn: our names\r\nname $0835 wait_frame\r\nlabels "my labels\\game.vice"' | iconv -f UTF-8 -t UTF-16LE
+  printf '# gr\xc3\xbcn: our names\r\nname $083d wait_frame\r\nlabels "my labels\\game.vice"' | iconv -f UTF-8 -t UTF-16LE
 } > hinted.hints
 wine prgdis.exe hinted.prg > out.txt 2> err.txt || fail "UTF-16 hints: status $? ($(cat err.txt))"
 for expected in "; hints from hinted.hints" $'\tjsr wait_frame' $'\tbne print_loop'; do
