@@ -27,8 +27,6 @@ constexpr std::uint32_t kPointers = 0x3f8;  // the sprite pointers' offset in th
 constexpr std::uint32_t kLeastBitmap = 320;
 constexpr std::uint32_t kLeastScreen = 40;
 
-// The VIC-II sees the character ROM at $1000-$1FFF of banks 0 and 2.
-bool vic_sees_rom(std::uint32_t address) { return address < 0x10000 && (address & 0x7000) == 0x1000; }
 
 // An instruction of the image as the one that showed a graphic.
 std::optional<std::uint16_t> instruction_in(const MemoryMap& map, std::uint16_t writer) {

@@ -434,13 +434,6 @@ bool VicSample::same_display(const VicSample& other) const {
            }();
 }
 
-namespace {
-
-// The VIC-II sees the character ROM at $1000-$1FFF of banks 0 and 2, not RAM.
-bool vic_sees_rom(std::uint32_t address) { return (address & 0x7000) == 0x1000; }
-
-}  // namespace
-
 // Whether the program stored into any of the `size` bytes of RAM from `start`.
 bool C64::written_in(std::uint32_t start, std::uint32_t size) const {
     const std::uint32_t end = std::min<std::uint32_t>(start + size, 0x10000);

@@ -90,14 +90,6 @@ std::vector<Stretch> stretches(const MemoryMap& map) {
     return out;
 }
 
-// The index of the row that holds `address`: the last one starting at or
-// before it (the first row where none does).
-std::size_t row_holding(const Listing& listing, std::uint32_t address) {
-    const auto after = std::upper_bound(listing.rows.begin(), listing.rows.end(), address,
-                                        [](std::uint32_t a, const Row& row) { return a < row.address; });
-    return after == listing.rows.begin() ? 0 : static_cast<std::size_t>(after - listing.rows.begin() - 1);
-}
-
 void append_base64(std::string& out, std::string_view bytes) {
     static constexpr std::string_view kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::size_t i = 0;
@@ -246,8 +238,8 @@ void append_map(std::string& out, const MemoryMap& map, const Listing& listing, 
     }
     out += '\n';
     for (const Stretch& part : parts) {
-        const std::size_t row = row_holding(listing, part.start);
-        const std::uint32_t target = listing.rows.empty() ? part.start : listing.rows[row].address;
+        const Row* row = row_holding(listing, part.start);
+        const std::uint32_t target = row != nullptr ? row->address : part.start;
         anchored_rows.insert(target);
         const RegionLook& look = kLooks[static_cast<std::size_t>(part.region)];
         out += "<a href=\"#" + row_anchor(target) + "\"><title>" + hex(part.start, 4) + '-' + hex(part.end - 1, 4) +
@@ -352,8 +344,9 @@ void write_html(const Listing& listing, const MemoryMap& map, const Dialect& dia
     std::map<std::size_t, std::vector<const HtmlPicture*>> at_rows;
     std::vector<const HtmlPicture*> elsewhere;
     for (const HtmlPicture& picture : pictures) {
-        if (image.contains(picture.address) && !listing.rows.empty()) {
-            at_rows[row_holding(listing, picture.address)].push_back(&picture);
+        const Row* row = image.contains(picture.address) ? row_holding(listing, picture.address) : nullptr;
+        if (row != nullptr) {
+            at_rows[static_cast<std::size_t>(row - listing.rows.data())].push_back(&picture);
         } else {
             elsewhere.push_back(&picture);
         }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 #include <unordered_map>
+#include <utility>
 
 #include "analysis/io_banking.hpp"
 #include "c64/descriptions.hpp"
@@ -143,14 +144,6 @@ private:
             Row* row = row_holding(listing, address);
             if (row != nullptr && row->address == address) row->heading = listing.store.keep(heading);
         }
-    }
-
-    // The row that holds `address`, if any.
-    static Row* row_holding(Listing& listing, std::uint32_t address) {
-        const auto row = std::upper_bound(listing.rows.begin(), listing.rows.end(), address,
-                                          [](std::uint32_t a, const Row& r) { return a < r.address; });
-        if (row == listing.rows.begin() || address >= (row - 1)->address + (row - 1)->size) return nullptr;
-        return &*(row - 1);
     }
 
     static void add_comment(Listing& listing, Row& row, const std::string& text) {
@@ -835,6 +828,17 @@ char* TextStore::room(std::size_t size) {
     free_ += size;
     free_size_ -= size;
     return at;
+}
+
+const Row* row_holding(const Listing& listing, std::uint32_t address) {
+    const auto row = std::upper_bound(listing.rows.begin(), listing.rows.end(), address,
+                                      [](std::uint32_t a, const Row& r) { return a < r.address; });
+    if (row == listing.rows.begin() || address >= (row - 1)->address + (row - 1)->size) return nullptr;
+    return &*(row - 1);
+}
+
+Row* row_holding(Listing& listing, std::uint32_t address) {
+    return const_cast<Row*>(row_holding(std::as_const(listing), address));
 }
 
 Listing build_listing(const MemoryMap& map, const ListingNames& names, const Hints* hints) {

@@ -150,6 +150,10 @@ struct ListingNames {
     std::string_view unpack_command;   // the command that writes both
 };
 
+// The row that holds `address`, or null where none does.
+const Row* row_holding(const Listing& listing, std::uint32_t address);
+Row* row_holding(Listing& listing, std::uint32_t address);
+
 // The listing of the analysed image; `hints` (may be null) give names and
 // comments, and must outlive the listing.
 Listing build_listing(const MemoryMap& map, const ListingNames& names, const Hints* hints = nullptr);

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 
 #include "c64/colours.hpp"
+#include "output/labels.hpp"
 
 namespace tolvek {
 namespace {
@@ -45,9 +45,9 @@ void draw_byte(Pixels& pixels, std::uint32_t x, std::uint32_t y, std::uint8_t by
     }
 }
 
-std::string hex_name(const char* kind, std::uint32_t address) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%s_%04x", kind, address);
+std::string hex_name(std::string name, std::uint32_t address) {
+    name += '_';
+    append_hex_digits(name, address, 4);
     return name;
 }
 
