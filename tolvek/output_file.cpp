@@ -162,7 +162,10 @@ struct Slot {
     volatile std::sig_atomic_t pending = 0;
     std::vector<fs::path::value_type> name;
 };
-std::vector<Slot> slots;
+// Never destroyed: the handler stays in place while the process ends, and a
+// stop that comes after the destructors of statics have run must still find
+// the slots (all free by then), not freed memory.
+std::vector<Slot>& slots = *new std::vector<Slot>;
 
 void remove_pending() {
     for (const Slot& slot : slots) {

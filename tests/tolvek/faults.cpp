@@ -8,11 +8,16 @@
 //   created:<n>    fopen() raises signal n right after it created a file
 //                  for writing: the run is stopped at the first moment the
 //                  file exists;
+//   exiting:<n>[:<program>]
+//                  signal n is raised as the process ends (only <program>,
+//                  if named, and not the processes it starts), after the
+//                  program's own statics are destroyed;
 //   log:<file>     rename() appends the name it moves away (the temporary
 //                  file's) and a newline to <file>.
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cerrno>  // program_invocation_short_name
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +51,18 @@ std::FILE* created(std::FILE* file, const char* mode) {
     const std::string signal = fault("created");
     if (file != nullptr && mode[0] == 'w' && !signal.empty()) std::raise(std::atoi(signal.c_str()));
     return file;
+}
+
+// Runs after the destructors of the program's statics: a library loaded
+// before the program ends after it.
+__attribute__((destructor)) void raise_when_exiting() {
+    const std::string setting = fault("exiting");
+    const std::size_t colon = setting.find(':');
+    if (setting.empty() ||
+        (colon != std::string::npos && setting.substr(colon + 1) != program_invocation_short_name)) {
+        return;
+    }
+    std::raise(std::atoi(setting.c_str()));
 }
 
 }  // namespace

@@ -216,6 +216,20 @@ TEST_F(OutputFile, RunStoppedAsItsTemporaryFileAppearsLeavesNone) {
     }
 }
 
+TEST_F(OutputFile, RunStoppedAsItEndsKeepsItsOutputsAndDiesOfTheSignal) {
+    write_text(dir / "game.asm", "old asm\n");
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        // The outputs are in place and the program's statics are gone when
+        // the signal comes; the handler is still there and must not read
+        // what was freed (the sanitizer build catches that).
+        const Result result = tolvek("-a -sca65", "game.tmp", with_fault("exiting:" + std::to_string(signal)));
+        EXPECT_EQ(result.status, 128 + signal) << result.err;
+        EXPECT_EQ(names(), (std::vector<std::string>{"game.asm", "game.cfg", "game.tmp"}));
+        EXPECT_EQ(read_text(dir / "game.asm").rfind("; Disassembly of game.tmp", 0), 0u);
+    }
+}
+
 // Two threads that keep both cores of a small machine busy while they
 // live, so that a run is preempted at every kind of moment: right after a
 // system call that created its temporary file, too.
