@@ -127,8 +127,11 @@ std::FILE* open_program_file(const std::string& name) {
 // is noted before the file is made and the file marked this run's the
 // moment it is made, with the stop held back in between, so that no moment
 // leaves one without the other.
-std::string stop_name;                     // what the stop removes; set before
-volatile std::sig_atomic_t made = 0;       // 1 while this run's file has that name
+// The name is never destroyed: a failed run ends with its file still made,
+// and a stop that comes after exit() has destroyed the statics must still
+// read it.
+std::string& stop_name = *new std::string;  // what the stop removes; set before
+volatile std::sig_atomic_t made = 0;        // 1 while this run's file has that name
 
 #ifdef _WIN32
 

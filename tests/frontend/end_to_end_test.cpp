@@ -933,6 +933,33 @@ TEST_F(PrgdisOnPosix, RunStoppedWhileTheToolRunsTakesItsTemporaryFileAlong) {
   }
 }
 
+TEST_F(PrgdisOnPosix, StopAsAFailedRunEndsIsTakenLikeAnyOther) {
+  // A failed run ends with its image still on disk; a stop that comes as
+  // the process ends, its statics already destroyed, takes the image along
+  // and the process dies of it (the sanitizer build catches a read of what
+  // was freed: the name is too long to be kept inside its string).
+  const std::string name = "a-program-with-a-long-name.prg";
+  write_file(work() / name, basic_program);
+  set_env("PATH", (root_ / "bin").string() + path_separator + system_path);
+  set_env("TOLVEK_LOG", log().string());
+  set_env("TOLVEK_FAIL_RUN", "1");
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    fs::remove_all(log());  // the run that fails is the first one logged
+    fs::create_directories(log());
+    const std::string fault = "exiting:" + std::to_string(signal) + ":prgdis";
+    Child child = start({"prgdis", name}, work(), root_ / "stdout", root_ / "stderr", [&fault] {
+      setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+      setenv("LD_PRELOAD", FAULTS_LIB, 1);
+      setenv("TOLVEK_FAULT", fault.c_str(), 1);
+    });
+    int status = 0;
+    EXPECT_EQ(stopping_signal(child, status), signal) << read_file(root_ / "stderr");
+    EXPECT_EQ(read_file(root_ / "stderr"), lines("Tolvek terminated due to an error!\n"));
+    EXPECT_EQ(listing(), std::vector<std::string>{name});
+  }
+}
+
 TEST_F(PrgdisOnPosix, RunsStoppedAtRandomMomentsUnderLoadLeaveNoTemporaryFile) {
   constexpr int kRuns = 200;
   constexpr int kSideBySide = 4;
