@@ -132,6 +132,20 @@ const std::vector<ProgramCase> kProgramCases = {
     {"CopiedRun", "copied", true,
      {sprite("sprite_copied", 0, false, 0x0d, "set_pointer_copied", Source::Run),
       {Kind::Charset, "charset_copied", 0, 512, false, {}, "set_charset_copied", Source::Run}}},
+    // One frame of eight shown: the others lie beside it, from the glyphs'
+    // 2 KiB to the code, but for the blank one.
+    {"SpriteFramesRun", "sprite_frames", true,
+     {{Kind::Charset, "charset_glyphs", 0, 0x800, false, {}, "set_charset_glyphs", Source::Run},
+      sprite("sprite_frames", 0, false, 0xa0, "", Source::BesideSprites),
+      sprite("sprite_frames", 64, false, 0xa1, "", Source::BesideSprites),
+      sprite("sprite_frames", 128, false, 0xa2, "set_pointer_frame", Source::Run),
+      sprite("sprite_frames", 192, false, 0xa3, "", Source::BesideSprites),
+      sprite("sprite_frames", 320, false, 0xa5, "", Source::BesideSprites),
+      sprite("sprite_frames", 384, false, 0xa6, "", Source::BesideSprites),
+      sprite("sprite_frames", 448, false, 0xa7, "", Source::BesideSprites)}},
+    // The frame comes from a table: without the run no sprite is known.
+    {"SpriteFramesConstants", "sprite_frames", false,
+     {{Kind::Charset, "charset_glyphs", 0, 0x800, false, {}, "set_charset_glyphs", Source::VicSetup}}},
     {"ConstantsWithoutRun", "constants", false,
      {{Kind::Charset, "charset_glyphs", 0, 256, false, {}, "set_charset_glyphs", Source::VicSetup},
       sprite("sprite_gem", 0, true, 0x24, "set_pointer_gem", Source::VicSetup)}},
@@ -250,6 +264,22 @@ TEST(Graphics, BytesClaimedBeforeAreNotTaken) {
     EXPECT_EQ(first->size, 40u * 8);  // glyphs 0-39; glyph 40 holds the code
     EXPECT_EQ(map.graphic_at(glyphs + 41 * 8), nullptr);  // one stretch: the longer
     EXPECT_EQ(map.kind(code_at), Kind::Opcode);
+}
+
+// Each program rebuilds from its source, and the graphics written as hints
+// give the same source again: the sprites found beside those shown too.
+TEST(Graphics, ProgramsRebuildAndTheirHintsGiveTheSameSource) {
+    if (!tolvek_test::have_acme()) GTEST_SKIP() << "acme is not installed";
+    for (const char* name : {"sprites_charset", "bitmaps", "animated", "constants", "copied", "sprite_frames"}) {
+        SCOPED_TRACE(name);
+        const Assembled program = assemble_program(name);
+        const ScratchDir dir;
+        const std::string source =
+            tolvek_test::round_trip(dir, program.image.load, program.labels.at("start"), program.image.bytes);
+        if (std::string(name) == "sprite_frames") {
+            EXPECT_NE(source.find("; sprite $a7 at $29c0, hires, beside the sprites shown\n"), std::string::npos);
+        }
+    }
 }
 
 // The sampler: what the run sees the VIC show, as ACME source from $1000.

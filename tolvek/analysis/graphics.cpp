@@ -384,6 +384,84 @@ void place_all(MemoryMap& map, Found& found) {
     }
 }
 
+// The areas the VIC-II fetches other graphics from: the whole window of a
+// character set, bitmap or screen shown, also where only part of it could
+// be typed.
+std::vector<std::pair<std::uint32_t, std::uint32_t>> other_graphics(const MemoryMap& map) {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> areas;
+    for (const Graphic& graphic : map.graphics) {
+        if (graphic.kind == Kind::Sprite) continue;
+        const std::uint32_t window = graphic.copied_to        ? 0
+                                     : graphic.kind == Kind::Charset ? kCharsetBytes
+                                     : graphic.kind == Kind::Bitmap  ? 0x2000u
+                                     : graphic.kind == Kind::Screen  ? 0x400u
+                                                                     : 0;
+        const std::uint32_t start = window != 0 ? graphic.address - graphic.address % window : graphic.address;
+        areas.emplace_back(start, std::max(start + window, graphic.address + graphic.size));
+    }
+    return areas;
+}
+
+// Games keep their sprites together, and a run shows only some of them:
+// the blocks on either side of a sprite shown, up to anything that is no
+// sprite (code, text, tables of addresses, the area of a character set,
+// bitmap or screen shown, the image's end or the VIC bank's), are sprites
+// too, shown as the one beside them was. A block of one value in between
+// (a blank frame, or none) is passed over; two in a row end the sprites.
+// The code may name a block: games animate their sprites by copying
+// frames. Sprites the hints gave are passed through, and learn that they
+// lie beside those shown; the walk starts only from sprites the program
+// showed.
+void beside_shown_sprites(MemoryMap& map) {
+    std::vector<Graphic> shown;
+    for (const Graphic& graphic : map.graphics) {
+        const bool seen = graphic.source == Source::Run || graphic.source == Source::VicSetup;
+        if (seen && graphic.kind == Kind::Sprite && graphic.address % kSpriteBytes == 0 && !graphic.copied_to) {
+            shown.push_back(graphic);
+        }
+    }
+    if (shown.empty()) return;
+    const auto others = other_graphics(map);
+    const auto in_other = [&](std::uint32_t a) {
+        return std::any_of(others.begin(), others.end(), [a](const auto& area) { return a >= area.first && a < area.second; });
+    };
+    const Image& image = map.image();
+    for (const Graphic& origin : shown) {
+        for (const int step : {-1, 1}) {
+            int blanks = 0;  // blocks of one value in a row
+            for (int pointer = origin.pointer + step; pointer >= 0 && pointer <= 0xff; pointer += step) {
+                const std::uint32_t block = origin.address - origin.pointer * kSpriteBytes + static_cast<std::uint32_t>(pointer) * kSpriteBytes;
+                if (block < image.load || block + kSpriteShown > image.end() || vic_sees_rom(block)) break;
+                const Graphic* there = map.graphic_at(block);
+                if (there != nullptr && (there->kind != Kind::Sprite || there->address != block)) break;
+                const std::uint32_t end = std::min(block + kSpriteBytes, image.end());
+                const bool blank = std::all_of(image.bytes.begin() + static_cast<std::ptrdiff_t>(image.offset(block)),
+                                               image.bytes.begin() + static_cast<std::ptrdiff_t>(image.offset(end)),
+                                               [&](std::uint8_t b) { return b == image.at(block); });
+                // A blank block the hints hold as unknown (they keep what
+                // was left alone) is passed over as one nothing claimed.
+                const auto free_byte = [&](std::uint32_t a) {
+                    if (in_other(a)) return false;
+                    if (there != nullptr || map.kind(a) == Kind::Unknown) return true;
+                    return blank && map.kind(a) == Kind::Bytes && map.source(a) == Source::Hint;
+                };
+                bool free = true;
+                for (std::uint32_t a = block; free && a < end; ++a) free = free_byte(a);
+                if (!free) break;
+                blanks = blank ? blanks + 1 : 0;
+                if (blanks > 1) break;  // a gap, no frame
+                Graphic sprite = origin;
+                sprite.address = block;
+                sprite.size = kSpriteBytes;
+                sprite.pointer = static_cast<std::uint8_t>(pointer);
+                sprite.set_at.reset();
+                sprite.source = Source::BesideSprites;
+                place(map, std::move(sprite));
+            }
+        }
+    }
+}
+
 }  // namespace
 
 void find_graphics(MemoryMap& map) {
@@ -393,6 +471,7 @@ void find_graphics(MemoryMap& map) {
     Found stored;
     from_stores(map, stored);
     place_all(map, stored);
+    beside_shown_sprites(map);
 }
 
 }  // namespace tolvek

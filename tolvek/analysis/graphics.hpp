@@ -18,7 +18,9 @@ namespace tolvek {
 // never what the program had stored over by then (the image does not hold
 // what was shown). Without a run, and for stores the runs did not reach
 // (Source::VicSetup): the constants the code stores into $DD00, $D011,
-// $D015, $D016, $D018, $D01C and the sprite pointers.
+// $D015, $D016, $D018, $D01C and the sprite pointers. Then the 64-byte
+// blocks on either side of a sprite shown, up to what is no sprite
+// (Source::BesideSprites).
 void find_graphics(MemoryMap& map);
 
 }  // namespace tolvek

@@ -77,6 +77,7 @@ enum class Source : std::uint8_t {
     Hint,           // the user said so
     Run,            // the program did it when it ran
     VicSetup,       // constants the code stores into the VIC-II's registers and sprite pointers
+    BesideSprites,  // a block in the same stretch of data as sprites shown
 };
 
 constexpr bool is_instruction(Kind kind) { return kind == Kind::Opcode || kind == Kind::Operand; }
@@ -202,7 +203,7 @@ struct Graphic {
     // The instruction that showed it (stored the sprite pointer, the
     // register that selects the charset or bitmap); none if not known.
     std::optional<std::uint16_t> set_at;
-    Source source = Source::Run;  // Run, VicSetup or Hint
+    Source source = Source::Run;  // Run, VicSetup, BesideSprites or Hint
     // The VIC-II showed a copy of it that the program made there.
     std::optional<std::uint16_t> copied_to;
     // The colours it was shown in, as C64 colour numbers (kNoColour: not

@@ -533,6 +533,7 @@ private:
         switch (graphic.source) {
         case Source::Run: return text + ", found by the run";
         case Source::VicSetup: return text + ", from the code's constants";
+        case Source::BesideSprites: return text + ", beside the sprites shown";
         case Source::Hint: return text + ", from the hints";
         default: return text;
         }
