@@ -146,6 +146,12 @@ const std::vector<ProgramCase> kProgramCases = {
     // The frame comes from a table: without the run no sprite is known.
     {"SpriteFramesConstants", "sprite_frames", false,
      {{Kind::Charset, "charset_glyphs", 0, 0x800, false, {}, "set_charset_glyphs", Source::VicSetup}}},
+    // Glyphs that a table of addresses would have made code: the display
+    // (or the store that selects it, in code the trace reached) wins.
+    {"GlyphsLikeCodeRun", "glyphs_like_code", true,
+     {{Kind::Charset, "charset_glyphs", 0, 280, false, {}, "set_charset_glyphs", Source::Run}}},
+    {"GlyphsLikeCodeConstants", "glyphs_like_code", false,
+     {{Kind::Charset, "charset_glyphs", 0, 280, false, {}, "set_charset_glyphs", Source::VicSetup}}},
     {"ConstantsWithoutRun", "constants", false,
      {{Kind::Charset, "charset_glyphs", 0, 256, false, {}, "set_charset_glyphs", Source::VicSetup},
       sprite("sprite_gem", 0, true, 0x24, "set_pointer_gem", Source::VicSetup)}},
@@ -270,7 +276,8 @@ TEST(Graphics, BytesClaimedBeforeAreNotTaken) {
 // give the same source again: the sprites found beside those shown too.
 TEST(Graphics, ProgramsRebuildAndTheirHintsGiveTheSameSource) {
     if (!tolvek_test::have_acme()) GTEST_SKIP() << "acme is not installed";
-    for (const char* name : {"sprites_charset", "bitmaps", "animated", "constants", "copied", "sprite_frames"}) {
+    for (const char* name : {"sprites_charset", "bitmaps", "animated", "constants", "copied", "sprite_frames",
+                             "glyphs_like_code"}) {
         SCOPED_TRACE(name);
         const Assembled program = assemble_program(name);
         const ScratchDir dir;

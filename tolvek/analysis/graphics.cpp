@@ -328,6 +328,27 @@ bool unclaimed(const MemoryMap& map, std::uint32_t a) {
     return map.kind(a) == Kind::Unknown && map.graphic_at(a) == nullptr;
 }
 
+bool guessed(const MemoryMap& map, std::uint32_t a) {
+    const Source source = map.source(a);
+    return source == Source::GuessGap || source == Source::GuessTable || source == Source::GuessSplit ||
+           source == Source::GuessPair;
+}
+
+// Code only guessed (no trace, no run reached it) in glyphs or a bitmap
+// that the run saw the VIC-II show, or that code the trace or the run
+// reached selects, is pixels read as instructions: the instructions that
+// lie wholly in [start, end) go back to unknown.
+void release_guessed_code(MemoryMap& map, std::uint32_t start, std::uint32_t end) {
+    const Image& image = map.image();
+    for (std::uint32_t a = start; a < end; ++a) {
+        if (map.kind(a) != Kind::Opcode || !guessed(map, a)) continue;
+        const std::uint32_t length = instruction_length(image.at(a));
+        if (a + length > end) break;
+        for (std::uint32_t b = a; b < a + length; ++b) map.set_unknown(b);
+        a += length - 1;
+    }
+}
+
 // Types `graphic`'s bytes in the map and adds it, where it lies in the
 // image and nothing claimed its bytes; a character set keeps the longest
 // stretch of whole glyphs that nothing claimed. Not a fill of one value.
@@ -338,6 +359,9 @@ void place(MemoryMap& map, Graphic graphic) {
     const std::uint32_t start = std::max(graphic.address, image.load);
     const std::uint32_t end = std::min(graphic.address + graphic.size, image.end());
     if (start >= end) return;
+    const bool pixels = graphic.kind == Kind::Charset || graphic.kind == Kind::Bitmap;
+    const bool sure = graphic.source == Source::Run || (graphic.set_at && !guessed(map, *graphic.set_at));
+    if (pixels && sure && !graphic.copied_to) release_guessed_code(map, start, end);
     if (graphic.kind == Kind::Charset) {
         std::uint32_t best = 0, best_glyphs = 0, run = 0, glyphs = 0;
         for (std::uint32_t glyph = graphic.address; glyph + kGlyphBytes <= graphic.address + graphic.size; glyph += kGlyphBytes) {

@@ -10,7 +10,9 @@ namespace tolvek {
 // Types the image bytes of the graphics found with their graphics kinds
 // and adds the objects to map.graphics (address order, none overlapping).
 // Takes only bytes nothing claimed yet: not code, not the BASIC program,
-// not tables of addresses, not the hints' ranges (nor their graphics).
+// not tables of addresses, not the hints' ranges (nor their graphics);
+// but code only guessed gives way to glyphs or a bitmap shown by the run
+// or selected by code that was reached.
 // From the runs' samples (Source::Run): the sprites enabled (the block the
 // pointer at screen + $3F8 names), the character set in text mode (not the
 // character ROM the VIC sees at $1000-$1FFF of banks 0 and 2), the bitmap
