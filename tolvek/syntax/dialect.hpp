@@ -131,11 +131,6 @@ constexpr std::string_view mnemonic(const Dialect& dialect, std::uint8_t byte) {
 // instruction", "a register", ...; empty where it is a name to it.
 std::string_view reserved_meaning(const Dialect& dialect, std::string_view name);
 
-// The encoding a dialect writes a row of text in.
-inline const TextEncoding& encoding(const Dialect& dialect, TextSet set) {
-    return dialect.text[static_cast<std::size_t>(set)];
-}
-
 // The dialect of this name (or other name), or nullptr.
 const Dialect* find_dialect(std::string_view name);
 
