@@ -328,6 +328,14 @@ bool unclaimed(const MemoryMap& map, std::uint32_t a) {
     return map.kind(a) == Kind::Unknown && map.graphic_at(a) == nullptr;
 }
 
+// Whether the image's bytes in [start, end) all hold one value.
+bool one_value(const Image& image, std::uint32_t start, std::uint32_t end) {
+    for (std::uint32_t a = start; a < end; ++a) {
+        if (image.at(a) != image.at(start)) return false;
+    }
+    return true;
+}
+
 bool guessed(const MemoryMap& map, std::uint32_t a) {
     const Source source = map.source(a);
     return source == Source::GuessGap || source == Source::GuessTable || source == Source::GuessSplit ||
@@ -392,10 +400,7 @@ void place(MemoryMap& map, Graphic graphic) {
         }
     }
     // All bytes the same: a buffer the program fills in, or nothing to see.
-    const std::uint8_t first = image.at(graphic.address);
-    bool fill = true;
-    for (std::uint32_t a = graphic.address; fill && a < graphic.address + graphic.size; ++a) fill = image.at(a) == first;
-    if (fill) return;
+    if (one_value(image, graphic.address, graphic.address + graphic.size)) return;
     for (std::uint32_t a = graphic.address; a < graphic.address + graphic.size; ++a) map.set(a, graphic.kind, graphic.source);
     const auto after = std::upper_bound(map.graphics.begin(), map.graphics.end(), graphic.address,
                                         [](std::uint32_t a, const Graphic& g) { return a < g.address; });
@@ -459,9 +464,7 @@ void beside_shown_sprites(MemoryMap& map) {
                 const Graphic* there = map.graphic_at(block);
                 if (there != nullptr && (there->kind != Kind::Sprite || there->address != block)) break;
                 const std::uint32_t end = std::min(block + kSpriteBytes, image.end());
-                const bool blank = std::all_of(image.bytes.begin() + static_cast<std::ptrdiff_t>(image.offset(block)),
-                                               image.bytes.begin() + static_cast<std::ptrdiff_t>(image.offset(end)),
-                                               [&](std::uint8_t b) { return b == image.at(block); });
+                const bool blank = one_value(image, block, end);
                 // A blank block the hints hold as unknown (they keep what
                 // was left alone) is passed over as one nothing claimed.
                 const auto free_byte = [&](std::uint32_t a) {

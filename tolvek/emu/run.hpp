@@ -103,16 +103,16 @@ struct InputTry {
     std::vector<std::pair<std::uint16_t, std::uint32_t>> new_code;
 };
 
+// Whether the VIC-II sees the character ROM at `address` (in $0000-$FFFF):
+// $1000-$1FFF of banks 0 and 2, not RAM.
+constexpr bool vic_sees_rom(std::uint32_t address) { return address < 0x10000 && (address & 0x7000) == 0x1000; }
+
 // What the VIC-II showed at moments of a run (at raster interrupt latches,
 // at frame starts and at the end): its registers, the VIC bank, the sprite
 // pointers and who set them. Samples of the same display (same bank, modes,
 // bases, enabled sprites and their pointers) are one, with what changes
 // from frame to frame (colours, writers, the bitmap's colours, what the
 // program had stored over the memory shown) as last seen.
-// Whether the VIC-II sees the character ROM at `address` (in $0000-$FFFF):
-// $1000-$1FFF of banks 0 and 2, not RAM.
-constexpr bool vic_sees_rom(std::uint32_t address) { return address < 0x10000 && (address & 0x7000) == 0x1000; }
-
 struct VicSample {
     std::uint64_t first_cycle = 0;  // when first shown
     std::uint64_t last_cycle = 0;   // and last
